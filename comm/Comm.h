@@ -1,0 +1,135 @@
+#pragma once
+// TComm owns one serial (COM) port: opens it by number, applies the line settings, raises and
+// lowers DTR and RTS, writes synchronously and polls the port every 20 ms on the UI thread,
+// raising its receive, modem-state and error events.
+
+#include "comm/ComDevice.h"
+#include "platform/Component.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QTimer;
+
+enum TComPortNumber : uint8_t {
+    pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
+    pnCOM9, pnCOM10, pnCOM11, pnCOM12, pnCOM13, pnCOM14, pnCOM15, pnCOM16
+};
+using TBaudRate = int32_t;
+enum TDataBits : uint8_t { DB5 = 5, DB6 = 6, DB7 = 7, DB8 = 8 };
+enum class TParity : uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+enum TStopBits : uint8_t { SB1 = 0, SB1_5 = 1, SB2 = 2 };
+enum THwHandShaking : uint8_t { hhNone = 0, hhNoneRTSON = 1, hhRTSCTS = 2 };
+enum TSwHandShaking : uint8_t { shNone = 0, shXonXoff = 1 };
+
+// Error-event bit raised when the device went away while open (beyond the device's own CE_ bits).
+constexpr uint32_t CE_DEVICEGONE = 0x80000000u;
+
+using TNotifyEvent = TEvent<QObject *>;
+using TCommEvent = TEvent<QObject *, uint32_t>;
+
+class TComm : public TComponent {
+    Q_OBJECT
+public:
+    // factory: makes the device at each open; empty = the product's QSerialPort device.
+    explicit TComm(QObject *AOwner = nullptr, TComDeviceFactory factory = {});
+    ~TComm() override;
+
+    // Platform device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>
+    // (on Windows the device COMn itself).
+    static QString DeviceNameFor(const QString &portName);
+
+    // Properties
+    TComPortNumber CommPort() const { return FCommPort; }
+    void SetCommPort(TComPortNumber value);
+    TBaudRate BaudRate() const { return FBaudRate; }
+    void SetBaudRate(TBaudRate value);
+    TDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(TDataBits value);
+    TParity Parity() const { return FParity; }
+    void SetParity(TParity value);
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits value);
+    THwHandShaking GetHwHandShaking() const { return FHwHandShaking; }
+    void SetHwHandShaking(THwHandShaking value);
+    TSwHandShaking GetSwHandShaking() const { return FSwHandShaking; }
+    void SetSwHandShaking(TSwHandShaking value);
+    uint32_t ReadCommEvent() const { return FCommEvent; }
+    uint32_t ReadCommError() const { return FCommError; }
+    int32_t InputLen() const { return FInputLen; }
+    void SetInputLen(int32_t value);
+    int32_t RThreshold() const { return FRThreshold; }
+    void SetRThreshold(int32_t value) { FRThreshold = value; }
+    bool ReadCDHolding() const { return FCDHolding; }
+    bool ReadCTSHolding() const { return FCTSHolding; }
+    bool ReadDSRHolding() const { return FDSRHolding; }
+    bool ReadRIHolding() const { return FRIHolding; }
+    bool PortOpen() const { return FPortOpen; }
+    bool ParityCheck() const { return FParityCheck; }
+
+    TNotifyEvent OnReceiveData;
+    TCommEvent OnReceiveError;
+    TCommEvent OnModemStateChange;
+
+    // Operations
+    void SetPortOpen(bool value);
+    bool OpenComm();
+    void CloseComm();
+    bool _SetCommState();
+    bool GetDTRStatus() const { return FDTR; }
+    void SetDTRStatus(bool value);
+    bool GetRTSStatus() const { return FRTS; }
+    void SetRTSStatus(bool value);
+    int64_t ReadInDataCount();
+    void SetInDataCount(int64_t count);
+    QByteArray ReadInputData();
+    QByteArray ReadInputByte();
+    void ReadProcess();
+    bool GetModemState();
+    void ReceiveData();
+    void ReceiveError(uint32_t mask);
+    void ModemStateChange(uint32_t mask);
+    void EventProcess() {}
+    void ProcTimer(QObject *Sender);
+    bool OutputString(const QByteArray &text);
+    bool OutputBuffer(int length, const char *buffer);
+    bool OutputByte(const QByteArray &bytes);
+
+    static QByteArray StringToASCIIString(const QByteArray &text);
+    static char IntegerToHex(signed char value);
+
+    static constexpr int ReceiveBufferSize = 4096;
+    static constexpr int PollIntervalMs = 20;
+
+private:
+    // implementation-defined members follow
+    void DeviceGone();
+
+    QTimer *FTimer = nullptr;
+    char FReceiveBuffer[ReceiveBufferSize] = {};
+    std::unique_ptr<TComDevice> FDevice;
+    TComDeviceFactory FFactory;
+    TComPortNumber FCommPort = pnCOM1;
+    bool FPortOpen = false;
+    TBaudRate FBaudRate = 9600;
+    bool FParityCheck = false;
+    THwHandShaking FHwHandShaking = hhNone;
+    TSwHandShaking FSwHandShaking = shNone;
+    TDataBits FDataBits = DB8;
+    TParity FParity = TParity::None;
+    TStopBits FStopBits = SB1;
+    int32_t FInputLen = 0;
+    int32_t FRThreshold = 0;
+    bool FDTR = false;
+    bool FRTS = false;
+    QByteArray FInput;
+    QByteArray FInputBytes;
+    uint32_t FCommEvent = 0;
+    uint32_t FCommError = 0;
+    bool FCDHolding = false;
+    bool FCTSHolding = false;
+    bool FDSRHolding = false;
+    bool FRIHolding = false;
+};

@@ -1,0 +1,139 @@
+#include "platform/Platform.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QThread>
+
+namespace Platform {
+
+namespace {
+TMessageSink &MessageSink()
+{
+    static TMessageSink sink;
+    return sink;
+}
+TFileDialogSink &FileSink()
+{
+    static TFileDialogSink sink;
+    return sink;
+}
+TPrintDialogSink &PrintSink()
+{
+    static TPrintDialogSink sink;
+    return sink;
+}
+TProcessMessagesHook &ProcessHook()
+{
+    static TProcessMessagesHook hook;
+    return hook;
+}
+} // namespace
+
+void MessageBox(const QString &text, const QString &caption, TMsgIcon icon)
+{
+    if (MessageSink()) {
+        MessageSink()(TMessage{text, caption, icon});
+        return;
+    }
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+    case TMsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case TMsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case TMsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case TMsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void ShowMessage(const QString &text)
+{
+    MessageBox(text, QApplication::applicationName(), TMsgIcon::None);
+}
+
+TMessageSink SetMessageSink(TMessageSink sink)
+{
+    TMessageSink old = std::move(MessageSink());
+    MessageSink() = std::move(sink);
+    return old;
+}
+
+QString FileDialog(const TFileDialogRequest &request)
+{
+    if (FileSink())
+        return FileSink()(request);
+    QFileDialog dialog(nullptr, request.Title, QString(), request.Filter);
+    dialog.setAcceptMode(request.Kind == TFileDialogKind::Open ? QFileDialog::AcceptOpen
+                                                              : QFileDialog::AcceptSave);
+    dialog.setFileMode(request.Kind == TFileDialogKind::Open ? QFileDialog::ExistingFile
+                                                            : QFileDialog::AnyFile);
+    if (!request.DefaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.DefaultSuffix);
+    if (!request.InitialName.isEmpty())
+        dialog.selectFile(request.InitialName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+TFileDialogSink SetFileDialogSink(TFileDialogSink sink)
+{
+    TFileDialogSink old = std::move(FileSink());
+    FileSink() = std::move(sink);
+    return old;
+}
+
+bool PrintDialog(QPrinter *printer)
+{
+    if (PrintSink())
+        return PrintSink()();
+    QPrintDialog dialog(printer);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink)
+{
+    TPrintDialogSink old = std::move(PrintSink());
+    PrintSink() = std::move(sink);
+    return old;
+}
+
+uint32_t TickCount()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return static_cast<uint32_t>(clock.elapsed());
+}
+
+void Sleep(int milliseconds)
+{
+    if (milliseconds > 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+void ProcessMessages()
+{
+    if (ProcessHook()) {
+        ProcessHook()();
+        return;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook)
+{
+    TProcessMessagesHook old = std::move(ProcessHook());
+    ProcessHook() = std::move(hook);
+    return old;
+}
+
+} // namespace Platform

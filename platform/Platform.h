@@ -1,0 +1,62 @@
+#pragma once
+// The small layer that stands in for the desktop platform: message boxes, file dialogs,
+// the millisecond clock, the blocking sleep and "process pending events". Each of the
+// interactive pieces goes through a replaceable sink so that tests never block on a dialog.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+class QPrinter;
+
+namespace Platform {
+
+enum class TMsgIcon { None, Information, Warning, Error };
+
+struct TMessage {
+    QString Text;
+    QString Caption;
+    TMsgIcon Icon = TMsgIcon::None;
+};
+
+using TMessageSink = std::function<void(const TMessage &)>;
+
+// Shows a modal box with an OK button (or hands it to the installed sink).
+void MessageBox(const QString &text, const QString &caption, TMsgIcon icon = TMsgIcon::None);
+// A plain message: the text under the application's title, OK button, no icon.
+void ShowMessage(const QString &text);
+// Installs a sink for every message box; an empty sink restores the modal boxes.
+// Returns the sink that was installed before.
+TMessageSink SetMessageSink(TMessageSink sink);
+
+enum class TFileDialogKind { Open, Save };
+
+struct TFileDialogRequest {
+    TFileDialogKind Kind = TFileDialogKind::Open;
+    QString Title;
+    QString Filter;      // Qt filter string, e.g. "CSV files (*.csv);;All files (*)"
+    QString DefaultSuffix;
+    QString InitialName;
+};
+
+// Returns the chosen file, or an empty string when the operator cancelled.
+using TFileDialogSink = std::function<QString(const TFileDialogRequest &)>;
+QString FileDialog(const TFileDialogRequest &request);
+TFileDialogSink SetFileDialogSink(TFileDialogSink sink);
+
+// Print dialog: returns true when the operator confirmed printing.
+using TPrintDialogSink = std::function<bool()>;
+bool PrintDialog(QPrinter *printer);
+TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink);
+
+// Milliseconds since an arbitrary start; wraps like a 32-bit tick counter.
+uint32_t TickCount();
+// Blocks the calling thread; the user interface is not serviced meanwhile.
+void Sleep(int milliseconds);
+// Lets the event loop process what is pending, then returns.
+void ProcessMessages();
+using TProcessMessagesHook = std::function<void()>;
+TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook);
+
+} // namespace Platform
