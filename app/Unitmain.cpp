@@ -1,0 +1,241 @@
+// TFormMain: creation, release, navigation and page layout.
+
+#include "app/Unitmain.h"
+
+#include "app/CircularBuffer.h"
+#include "app/ToolBarImages.h"
+#include "logger/Cdatalogger.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory)
+    : QMainWindow(parent), FDeviceFactory(std::move(deviceFactory))
+{
+    setObjectName("FormMain");
+    setWindowTitle("Zarn Monitor");
+    QFont windowFont("MS Sans Serif");
+    windowFont.setPixelSize(11);
+    setFont(windowFont);
+    move(90, 79);
+    resize(907, 669);
+
+    CreateToolBar();
+    CreateMenus();
+    CreatePages();
+    CreateStatusBar();
+
+    FormCreate();
+}
+
+TFormMain::~TFormMain()
+{
+    // The window may be destroyed without ever being closed (a test, or an aborted start).
+    FormClose();
+}
+
+void TFormMain::FormCreate()
+{
+    // 1. The port: COM1 at start; the program goes on without one when it cannot be opened.
+    FComm = nullptr;
+    FPortIndex = 0;
+    OpenPort(0);
+
+    // 2. Ring buffers of the current batch and of the raw values.
+    FM1Ring = new TCircularBuffer<int32_t>(RingCapacity);
+    FM2Ring = new TCircularBuffer<int32_t>(RingCapacity);
+    FPhaseRing = new TCircularBuffer<float>(RingCapacity);
+    FTOFRing = new TCircularBuffer<float>(RingCapacity);
+
+    // 3. The phase trend.
+    FTrend = new std::vector<std::unique_ptr<float>>;
+    FTrend->reserve(TrendCapacity);
+
+    // 4. The two measurement logs.
+    FPhaseLogger = new TDataLogger(this);
+    FPhaseLogger->SetFileName("Phase.csv");
+    FPhaseLogger->SetMaxCount(100);
+    FPhaseLogger->SetAutoSaveTime(60);
+    FTOFLogger = new TDataLogger(this);
+    FTOFLogger->SetFileName("TimeOfFlight.csv");
+    FTOFLogger->SetMaxCount(100);
+    FTOFLogger->SetAutoSaveTime(60);
+
+    // 5.-8. The chart bitmap, the chart, its first drawing and the gauge are set up here once
+    // the display components exist.
+
+    // 9. Both channels at mid-scale.
+    FChannel1.fill(2048);
+    FChannel2.fill(2048);
+
+    // 10. Receive and option state.
+    FCommandLetter = 0;
+    FReceiveState = 0;
+    FReplyDone = true;
+    FSavePhaseData = true;
+    FSaveTOFData = true;
+    FApplyFilter = true;
+    FPhaseCount = 0;
+    FTOFCount = 0;
+}
+
+void TFormMain::FormShow()
+{
+    PageControl1->tabBar()->setVisible(false);
+    PageControl1->setCurrentWidget(TS_Main);
+}
+
+void TFormMain::FormClose()
+{
+    if (FClosed)
+        return;
+    FClosed = true;
+    // A Run loop or test still going must not touch what is released below.
+    FRunning = false;
+
+    // 1. The gauge goes first once it exists.
+    // 2. The phase logger; its destruction writes the lines it still holds.
+    delete FPhaseLogger.data();
+    FPhaseLogger = nullptr;
+    // 3. The trend and its cells.
+    delete FTrend;
+    FTrend = nullptr;
+    // 4. The ring buffers.
+    delete FTOFRing;
+    FTOFRing = nullptr;
+    delete FPhaseRing;
+    FPhaseRing = nullptr;
+    delete FM1Ring;
+    FM1Ring = nullptr;
+    delete FM2Ring;
+    FM2Ring = nullptr;
+    // 5. The chart and its bitmap, once they exist.
+    // 6. The port.
+    ClosePort();
+    // The time-of-flight logger goes with the window that owns it.
+}
+
+void TFormMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!FShown) {
+        FShown = true;
+        FormShow();
+    }
+}
+
+void TFormMain::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    event->accept();
+}
+
+bool TFormMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize) {
+        if (watched == TS_Main)
+            TS_MainResize();
+        else if (watched == TS_Log)
+            TS_LogResize();
+        else if (watched == PanelImage)
+            PanelImageResize();
+        else if (watched == TS_Waveform)
+            PanelImage->setGeometry(TS_Waveform->rect());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormMain::mmExitClick()
+{
+    close();
+}
+
+void TFormMain::mmTimeOfFlightClick()
+{
+    PageControl1->setCurrentWidget(TS_Main);
+}
+
+void TFormMain::mmWaveformClick()
+{
+    PageControl1->setCurrentWidget(TS_Waveform);
+}
+
+void TFormMain::mmCommunicationClick()
+{
+    PageControl1->setCurrentWidget(TS_Log);
+}
+
+void TFormMain::mmApplyFilterClick()
+{
+    mmApplyFilter->setChecked(!mmApplyFilter->isChecked());
+    FApplyFilter = mmApplyFilter->isChecked();
+}
+
+void TFormMain::mmSavePhaseDataClick()
+{
+    mmSavePhaseData->setChecked(!mmSavePhaseData->isChecked());
+    FSavePhaseData = mmSavePhaseData->isChecked();
+}
+
+void TFormMain::mmSaveTOFDataClick()
+{
+    mmSaveTOFData->setChecked(!mmSaveTOFData->isChecked());
+    FSaveTOFData = mmSaveTOFData->isChecked();
+}
+
+void TFormMain::TS_MainResize()
+{
+    const int w = TS_Main->width();
+    const int h = TS_Main->height();
+    PanelGauge->setGeometry(40, 128, qMax(0, w - 80), qMax(0, h - 168));
+}
+
+void TFormMain::TS_LogResize()
+{
+    const int w = TS_Log->width();
+    const int h = TS_Log->height();
+    // Integer division truncates toward zero, as the layout arithmetic expects.
+    const int memoWidth = (w - 120) / 2;
+    MemoComLog->setGeometry(40, 40, qMax(0, memoWidth), qMax(0, h - 80));
+    MemoData->setGeometry(MemoComLog->x() + MemoComLog->width() + 40, 40, qMax(0, memoWidth), qMax(0, h - 80));
+}
+
+void TFormMain::PanelImageResize()
+{
+    ImageChart->setGeometry(20, 20, qMax(0, PanelImage->width() - 40), qMax(0, PanelImage->height() - 40));
+}
+
+QString TFormMain::PanelText(int index) const
+{
+    if (index < 0 || index >= StatusPanelCount)
+        return QString();
+    return StatusPanels[static_cast<size_t>(index)]->text();
+}
+
+void TFormMain::SetPanelText(int index, const QString &text)
+{
+    if (index >= 0 && index < StatusPanelCount)
+        StatusPanels[static_cast<size_t>(index)]->setText(text);
+}
+
+int TFormMain::Tag(const QObject *item)
+{
+    return item ? item->property("Tag").toInt() : 0;
+}
+
+int TFormMain::ImageIndex(const QToolButton *button)
+{
+    return button ? button->property("ImageIndex").toInt() : -1;
+}
+
+void TFormMain::SetImageIndex(QToolButton *button, int index)
+{
+    button->setProperty("ImageIndex", index);
+    button->setIcon(index >= 0 && index < ImageTB.size() ? ImageTB[index] : QIcon());
+}

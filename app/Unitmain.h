@@ -1,0 +1,171 @@
+#pragma once
+// TFormMain: the one main window. It owns every long-lived object (serial port, ring buffers,
+// trend, loggers, chart, gauge), holds the measurement state and carries the operations of the
+// instrument-control and waveform subsystems as its methods.
+
+#include "comm/Comm.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QVector>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TUpDown;
+class TDataLogger;
+template <typename T> class TCircularBuffer;
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // deviceFactory: how each new serial component makes its device; empty = the real port.
+    explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {});
+    ~TFormMain() override;
+
+    static constexpr int ChannelLength = 1568;
+    static constexpr int StatusPanelCount = 10;
+    static constexpr int RingCapacity = 32;
+    static constexpr int TrendCapacity = 10000;
+
+    // Window events
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+
+    // Navigation and menus
+    void mmExitClick();
+    void mmTimeOfFlightClick();
+    void mmWaveformClick();
+    void mmCommunicationClick();
+    void mmApplyFilterClick();
+    void mmSavePhaseDataClick();
+    void mmSaveTOFDataClick();
+
+    // COM port setup and connection
+    TComm *OpenPort(int index);
+    void ClosePort();
+    void mmComPortClick();
+    void UD_ComPortChanging(int newPosition);
+    void BBtnComOKClick();
+    void BBtnComCancelClick();
+
+    // Commands and the receive path (bound to the serial component's receive event)
+    void mmCommandClick(QObject *Sender);
+    void SendCommand(char letter);
+    void CommReceiveData(QObject *Sender);
+    bool CheckDifferenceReport();
+    bool CheckMeanReport();
+    void ParseWaveHeader();
+    void AppendComLog(const QByteArray &chunk);
+    void CommReceiveError(QObject *Sender, uint32_t EventMask);
+
+    // Layout of the pages when they change size
+    void TS_MainResize();
+    void TS_LogResize();
+    void PanelImageResize();
+
+    // Status bar
+    QString PanelText(int index) const;
+    void SetPanelText(int index, const QString &text);
+
+    // State, readable by the operations of later steps and by tests
+    TComm *FComm = nullptr;
+    int32_t FPortIndex = 0;
+    uint8_t FReceiveState = 0;
+    bool FReplyDone = false;
+    char FCommandLetter = 0;
+    QByteArray FLineBuffer;
+    QByteArray FWaveBuffer;
+    int32_t FWaveCount = 0;
+    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
+    float FTemperature = 0;
+    float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
+    int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
+    TCircularBuffer<int32_t> *FM1Ring = nullptr;
+    TCircularBuffer<int32_t> *FM2Ring = nullptr;
+    TCircularBuffer<float> *FPhaseRing = nullptr;
+    TCircularBuffer<float> *FTOFRing = nullptr;
+    std::vector<std::unique_ptr<float>> *FTrend = nullptr;
+    QPointer<TDataLogger> FPhaseLogger;
+    QPointer<TDataLogger> FTOFLogger;
+    QByteArray FPhaseLine, FTOFLine;
+    int32_t FPhaseCount = 0, FTOFCount = 0;
+    bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
+    bool FRunning = false;
+    std::array<int16_t, ChannelLength> FChannel1{};
+    std::array<int16_t, ChannelLength> FChannel2{};
+
+    // Widgets, named as the operator's window shows them
+    QToolBar *ToolBar1 = nullptr;
+    QToolButton *TB_Exit = nullptr, *TB_TimeOfFlight = nullptr, *TB_Waveform = nullptr,
+                *TB_Communcation = nullptr, *TB_Acquire = nullptr, *TB_Run = nullptr,
+                *TB_UsersGuide = nullptr;
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TS_Main = nullptr, *TS_RS232 = nullptr, *TS_Waveform = nullptr, *TS_Log = nullptr;
+    QLabel *LabelTimeOfFlight = nullptr, *LabelBigTime = nullptr, *LabelBTUnit = nullptr,
+           *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
+    QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
+    QLabel *ImageChart = nullptr;
+    QPlainTextEdit *MemoComLog = nullptr, *MemoData = nullptr;
+    QGroupBox *GBox_Com = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,
+           *Label6 = nullptr, *Label7 = nullptr;
+    QComboBox *CB_Port = nullptr, *CB_BaudRate = nullptr, *CB_DataBits = nullptr, *CB_Parity = nullptr,
+              *CB_StopBit = nullptr, *CB_HWHS = nullptr, *CB_SWHS = nullptr;
+    TUpDown *UD_ComPort = nullptr;
+    QPushButton *BBtnComCancel = nullptr, *BBtnComOK = nullptr;
+    QAction *mmLoad = nullptr, *mmSave = nullptr, *mmPrint = nullptr, *mmExit = nullptr;
+    QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr;
+    QMenu *mmOptions = nullptr;
+    QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
+    QMenu *mmRun = nullptr;
+    QAction *mmTestATan = nullptr;
+    QMenu *mmCommand = nullptr;
+    QAction *mmMenu = nullptr, *mmAcquire = nullptr, *mmTransmit = nullptr, *mmParameters = nullptr,
+            *mmProgram = nullptr, *mmKeypad = nullptr, *mmNewPars = nullptr, *mmSendData = nullptr,
+            *mmTemperature = nullptr, *mmAveragedData = nullptr, *mmAnalyzeData = nullptr,
+            *mmAnalyzeAcquired = nullptr;
+    QAction *mmUsersGuide = nullptr, *mmAbout = nullptr;
+    std::array<QLabel *, StatusPanelCount> StatusPanels{};
+    QTimer *TimerClock = nullptr;
+    QVector<QIcon> ImageTB;
+
+    // Tag of a menu item or tool button (the letter's place in the alphabet for commands).
+    static int Tag(const QObject *item);
+    // Index of the ImageTB image a tool button shows.
+    static int ImageIndex(const QToolButton *button);
+    void SetImageIndex(QToolButton *button, int index);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateToolBar();
+    void CreateMenus();
+    void CreatePages();
+    void CreateMainPage();
+    void CreateRS232Page();
+    void CreateStatusBar();
+    void ShowComPortPage();
+    QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
+
+    TComDeviceFactory FDeviceFactory;
+    bool FShown = false;
+    bool FClosed = false;
+};

@@ -1,0 +1,92 @@
+// TFormMain: the Commands menu and the receive dispatcher.
+
+#include "app/CommandTable.h"
+#include "app/Unitmain.h"
+#include "platform/Platform.h"
+
+#include <QAction>
+#include <QPlainTextEdit>
+
+namespace {
+constexpr int LineBufferLimit = 256;  // received text kept while waiting for a report
+constexpr int ComLogLineLimit = 40000; // the log is cleared before it grows past this
+} // namespace
+
+void TFormMain::mmCommandClick(QObject *Sender)
+{
+    if (const TCommandEntry *entry = FindCommand(Tag(Sender))) {
+        FCommandLetter = entry->Letter;
+        FReceiveState = entry->StateAfter;
+    }
+    SendCommand(FCommandLetter);
+}
+
+void TFormMain::SendCommand(char letter)
+{
+    if (!FComm) {
+        Platform::ShowMessage("COM Port is not opened yet !");
+        return;
+    }
+    FComm->OutputString(QByteArray(1, letter));
+}
+
+void TFormMain::CommReceiveData(QObject *Sender)
+{
+    if (!FComm || Sender != FComm)
+        return;
+    const QByteArray received = FComm->ReadInputData();
+    FLineBuffer += received;
+    switch (FReceiveState) {
+    case rsNone:
+        FLineBuffer.clear();
+        break;
+    case rsDifference:
+        FReplyDone = CheckDifferenceReport();
+        break;
+    case rsWaveform:
+        if (FWaveCount < 0) {
+            ParseWaveHeader();
+            FWaveBuffer = FLineBuffer;
+        } else {
+            FWaveBuffer += FLineBuffer;
+        }
+        FLineBuffer.clear();
+        break;
+    case rsMean:
+        FReplyDone = CheckMeanReport();
+        break;
+    default:
+        break;
+    }
+    if (FReplyDone)
+        FReceiveState = rsNone;
+    AppendComLog(received);
+    if (FLineBuffer.size() > LineBufferLimit)
+        FLineBuffer.clear();
+}
+
+void TFormMain::AppendComLog(const QByteArray &chunk)
+{
+    if (MemoComLog->blockCount() >= ComLogLineLimit)
+        MemoComLog->clear();
+    // One entry per chunk; line breaks inside it start new lines.
+    QString text = QString::fromLatin1(chunk);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    MemoComLog->appendPlainText(text);
+}
+
+bool TFormMain::CheckDifferenceReport()
+{
+    // Report parsing is not wired in yet: keep waiting; the next command ends the exchange.
+    return false;
+}
+
+bool TFormMain::CheckMeanReport()
+{
+    return false;
+}
+
+void TFormMain::ParseWaveHeader()
+{
+}

@@ -1,0 +1,354 @@
+// The main window's widgets: tool bar, menus, pages and status bar.
+
+#include "app/ToolBarImages.h"
+#include "app/Unitmain.h"
+#include "app/UpDown.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+QFont PixelFont(const QFont &base, int pixels)
+{
+    QFont font(base);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+} // namespace
+
+void TFormMain::CreateToolBar()
+{
+    ImageTB = MakeToolBarImages();
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setWindowTitle(tr("Tool bar"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(57);
+    ToolBar1->setIconSize(QSize(ToolBarImage::Size, ToolBarImage::Size));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto button = [this](const char *name, const QString &caption, int image) {
+        auto *b = new QToolButton(ToolBar1);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setText(caption);
+        b->setAutoRaise(true); // flat
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setFixedSize(79, 52);
+        b->setIconSize(QSize(ToolBarImage::Size, ToolBarImage::Size));
+        b->setProperty("Tag", 0);
+        SetImageIndex(b, image);
+        ToolBar1->addWidget(b);
+        return b;
+    };
+    TB_Exit = button("TB_Exit", "Exit", ToolBarImage::Exit);
+    ToolBar1->addSeparator();
+    TB_TimeOfFlight = button("TB_TimeOfFlight", "Time Of Flight", ToolBarImage::TimeOfFlight);
+    TB_Waveform = button("TB_Waveform", "Waveform", ToolBarImage::Waveform);
+    TB_Communcation = button("TB_Communcation", "Communication", ToolBarImage::Communication);
+    ToolBar1->addSeparator();
+    TB_Acquire = button("TB_Acquire", "Acquire", ToolBarImage::Acquire);
+    TB_Run = button("TB_Run", "Run", ToolBarImage::Run);
+    TB_Run->setProperty("Tag", 1);
+    ToolBar1->addSeparator();
+    TB_UsersGuide = button("TB_UsersGuide", "User's Guide", ToolBarImage::UsersGuide);
+
+    connect(TB_Exit, &QToolButton::clicked, this, [this] { mmExitClick(); });
+    connect(TB_TimeOfFlight, &QToolButton::clicked, this, [this] { mmTimeOfFlightClick(); });
+    connect(TB_Waveform, &QToolButton::clicked, this, [this] { mmWaveformClick(); });
+    connect(TB_Communcation, &QToolButton::clicked, this, [this] { mmCommunicationClick(); });
+}
+
+QAction *TFormMain::AddCommandItem(const QString &name, const QString &caption, int tag, bool shown)
+{
+    auto *item = mmCommand->addAction(caption);
+    item->setObjectName(name);
+    item->setProperty("Tag", tag);
+    item->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_A + tag - 1)));
+    item->setVisible(shown);
+    connect(item, &QAction::triggered, this, [this, item] { mmCommandClick(item); });
+    return item;
+}
+
+void TFormMain::CreateMenus()
+{
+    QMenuBar *MainMenu1 = menuBar();
+    MainMenu1->setObjectName("MainMenu1");
+
+    QMenu *mmFile = MainMenu1->addMenu("&File");
+    mmFile->setObjectName("mmFile");
+    mmLoad = mmFile->addAction("&Load Waveform");
+    mmLoad->setObjectName("mmLoad");
+    mmSave = mmFile->addAction("&Save Waveform");
+    mmSave->setObjectName("mmSave");
+    mmPrint = mmFile->addAction("&Print");
+    mmPrint->setObjectName("mmPrint");
+    mmPrint->setVisible(false);
+    mmFile->addSeparator();
+    mmExit = mmFile->addAction("E&xit");
+    mmExit->setObjectName("mmExit");
+    connect(mmExit, &QAction::triggered, this, [this] { mmExitClick(); });
+
+    QMenu *mmEdit = MainMenu1->addMenu("&Edit");
+    mmEdit->setObjectName("mmEdit");
+    mmComPort = mmEdit->addAction("&COM Port");
+    mmComPort->setObjectName("mmComPort");
+    // The check mark stands for the setup page being open. A click on the item has already
+    // inverted it when triggered() arrives, so only the page follows.
+    mmComPort->setCheckable(true);
+    connect(mmComPort, &QAction::triggered, this, [this] { ShowComPortPage(); });
+    mmOptions = mmEdit->addMenu("&Options");
+    mmOptions->setObjectName("mmOptions");
+    auto checkItem = [this](const char *name, const QString &caption) {
+        auto *item = mmOptions->addAction(caption);
+        item->setObjectName(QString::fromLatin1(name));
+        item->setCheckable(true);
+        item->setChecked(true);
+        return item;
+    };
+    mmApplyFilter = checkItem("mmApplyFilter", "Apply &Filter");
+    mmSavePhaseData = checkItem("mmSavePhaseData", "Save &Phase Data");
+    mmSaveTOFData = checkItem("mmSaveTOFData", "Save &TOF Data");
+    // A checkable action flips its own mark before triggered(); only the flag follows then.
+    connect(mmApplyFilter, &QAction::triggered, this, [this](bool on) { FApplyFilter = on; });
+    connect(mmSavePhaseData, &QAction::triggered, this, [this](bool on) { FSavePhaseData = on; });
+    connect(mmSaveTOFData, &QAction::triggered, this, [this](bool on) { FSaveTOFData = on; });
+
+    QMenu *mmView = MainMenu1->addMenu("&View");
+    mmView->setObjectName("mmView");
+    mmTimeOfFlight = mmView->addAction("&Time Of Flight");
+    mmTimeOfFlight->setObjectName("mmTimeOfFlight");
+    mmWaveform = mmView->addAction("&Waveform");
+    mmWaveform->setObjectName("mmWaveform");
+    mmCommunication = mmView->addAction("&Communication");
+    mmCommunication->setObjectName("mmCommunication");
+    connect(mmTimeOfFlight, &QAction::triggered, this, [this] { mmTimeOfFlightClick(); });
+    connect(mmWaveform, &QAction::triggered, this, [this] { mmWaveformClick(); });
+    connect(mmCommunication, &QAction::triggered, this, [this] { mmCommunicationClick(); });
+
+    mmRun = MainMenu1->addMenu("&Run");
+    mmRun->setObjectName("mmRun");
+    mmRun->menuAction()->setObjectName("mmRunItem");
+    mmRun->menuAction()->setVisible(false);
+    mmTestATan = mmRun->addAction("Test ATan");
+    mmTestATan->setObjectName("mmTestATan");
+    mmTestATan->setVisible(false);
+
+    mmCommand = MainMenu1->addMenu("&Commands");
+    mmCommand->setObjectName("mmCommand");
+    mmMenu = AddCommandItem("mmMenu", "(&M) Menu", 13, true);
+    mmAcquire = AddCommandItem("mmAcquire", "(&A) Acquire Data", 1, true);
+    mmTransmit = AddCommandItem("mmTransmit", "(&C) Transmit Continuous Signal", 3, true);
+    mmParameters = AddCommandItem("mmParameters", "(&D) Display Parameters", 4, true);
+    mmProgram = AddCommandItem("mmProgram", "(&F) Write Program to Flash", 6, false);
+    mmKeypad = AddCommandItem("mmKeypad", "(&K) Test Keypad", 11, false);
+    mmNewPars = AddCommandItem("mmNewPars", "(&P) Enter New Parameters", 16, false);
+    mmSendData = AddCommandItem("mmSendData", "(&S) Send Acquired Data to Host", 19, true);
+    mmTemperature = AddCommandItem("mmTemperature", "(&T) Display Temperature", 20, true);
+    mmAveragedData = AddCommandItem("mmAveragedData", "(&V) Send Averaged Data", 22, true);
+    mmAnalyzeData = AddCommandItem("mmAnalyzeData", "(&X) Analyze Data", 24, true);
+    mmAnalyzeAcquired = AddCommandItem("mmAnalyzeAcquired", "(&Z) Analyze Acquired Data", 26, true);
+
+    QMenu *mmHelp = MainMenu1->addMenu("&Help");
+    mmHelp->setObjectName("mmHelp");
+    mmUsersGuide = mmHelp->addAction("User's &Guide ...");
+    mmUsersGuide->setObjectName("mmUsersGuide");
+    mmAbout = mmHelp->addAction("&About ...");
+    mmAbout->setObjectName("mmAbout");
+}
+
+void TFormMain::CreatePages()
+{
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->setTabPosition(QTabWidget::East);
+    PageControl1->setDocumentMode(true);
+    // Pages are switched only by the View menu and the tool bar; the tabs stay hidden.
+    PageControl1->tabBar()->setVisible(false);
+    setCentralWidget(PageControl1);
+
+    auto page = [this](const char *name, const QString &caption) {
+        auto *p = new QWidget;
+        p->setObjectName(QString::fromLatin1(name));
+        PageControl1->addTab(p, caption);
+        p->installEventFilter(this);
+        return p;
+    };
+    TS_Main = page("TS_Main", "Main");
+    TS_RS232 = page("TS_RS232", "RS232");
+    TS_Waveform = page("TS_Waveform", "Waveform");
+    TS_Log = page("TS_Log", "Log");
+
+    CreateMainPage();
+    CreateRS232Page();
+
+    PanelImage = new QFrame(TS_Waveform);
+    PanelImage->setObjectName("PanelImage");
+    PanelImage->setFrameShape(QFrame::StyledPanel);
+    PanelImage->installEventFilter(this);
+    ImageChart = new QLabel(PanelImage);
+    ImageChart->setObjectName("ImageChart");
+    ImageChart->setAccessibleName(tr("Waveform chart"));
+    ImageChart->setGeometry(20, 20, 100, 100);
+
+    auto memo = [this](const char *name, const QString &accessible) {
+        auto *m = new QPlainTextEdit(TS_Log);
+        m->setObjectName(QString::fromLatin1(name));
+        m->setAccessibleName(accessible);
+        m->setReadOnly(true);
+        m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        m->setLineWrapMode(QPlainTextEdit::NoWrap);
+        m->setUndoRedoEnabled(false);
+        return m;
+    };
+    MemoComLog = memo("MemoComLog", tr("Communication log"));
+    MemoData = memo("MemoData", tr("Sample list"));
+}
+
+void TFormMain::CreateMainPage()
+{
+    LabelTimeOfFlight = MakeLabel(TS_Main, "LabelTimeOfFlight", "Big Time  +  Small Time  =  Time of Flight");
+    LabelTimeOfFlight->setFont(PixelFont(font(), 32));
+    LabelTimeOfFlight->setAlignment(Qt::AlignCenter);
+    LabelTimeOfFlight->setGeometry(56, 16, 673, 49);
+
+    const QFont rowFont = PixelFont(font(), 21);
+    LabelBigTime = MakeLabel(TS_Main, "LabelBigTime", "18");
+    LabelBTUnit = MakeLabel(TS_Main, "LabelBTUnit", "cycles   + (");
+    LabelSmallTime = MakeLabel(TS_Main, "LabelSmallTime", "90");
+    LabelSTUnit = MakeLabel(TS_Main, "LabelSTUnit", "/ 360 )  cycles   = ");
+    LabelTOF = MakeLabel(TS_Main, "LabelTOF", "4.5625");
+    LabelTOFUnit = MakeLabel(TS_Main, "LabelTOFUnit", "us");
+    // One row at top 72, left to right; the value labels are centred in fixed widths so the
+    // row does not jump as the numbers change.
+    int left = 56;
+    const int top = 72;
+    for (QLabel *label : {LabelBigTime, LabelBTUnit, LabelSmallTime, LabelSTUnit, LabelTOF, LabelTOFUnit}) {
+        label->setFont(rowFont);
+        const bool value = label == LabelBigTime || label == LabelSmallTime || label == LabelTOF;
+        int width = QFontMetrics(rowFont).horizontalAdvance(label->text()) + 8;
+        if (value) {
+            label->setAlignment(Qt::AlignCenter);
+            width = QFontMetrics(rowFont).horizontalAdvance("0000.0000") + 8;
+        }
+        label->setGeometry(left, top, width, QFontMetrics(rowFont).height() + 4);
+        left += width + 6;
+    }
+
+    PanelGauge = new QFrame(TS_Main);
+    PanelGauge->setObjectName("PanelGauge");
+    PanelGauge->setFrameShape(QFrame::StyledPanel);
+    PanelGauge->setAccessibleName(tr("Gauge"));
+    PanelGauge->setGeometry(32, 128, 817, 369);
+}
+
+void TFormMain::CreateRS232Page()
+{
+    GBox_Com = new QGroupBox("COM Port Setup", TS_RS232);
+    GBox_Com->setObjectName("GBox_Com");
+    GBox_Com->setGeometry(32, 16, 480, 480);
+    GBox_Com->setFont(PixelFont(font(), 19));
+
+    int row = 0;
+    auto setting = [this, &row](QLabel *&label, const char *labelName, const QString &caption, QComboBox *&box,
+                                const char *boxName, const QStringList &items, const QString &shown) {
+        const int top = 48 + row * 52;
+        ++row;
+        label = MakeLabel(GBox_Com, labelName, caption);
+        label->setGeometry(56, top, 140, 32);
+        box = new QComboBox(GBox_Com);
+        box->setObjectName(QString::fromLatin1(boxName));
+        // Edit-style boxes: the text can be typed, but typing never adds entries.
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->addItems(items);
+        box->setCurrentIndex(items.indexOf(shown));
+        box->setEditText(shown);
+        box->setGeometry(200, top, 129, 32);
+        label->setBuddy(box);
+        return box;
+    };
+    setting(Label1, "Label1", "Port", CB_Port, "CB_Port",
+            {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}, "0");
+    setting(Label2, "Label2", "Baud Rate", CB_BaudRate, "CB_BaudRate", {"115200"}, "115200");
+    setting(Label4, "Label4", "Data Bits", CB_DataBits, "CB_DataBits", {"5 Bits", "6 Bits", "7 Bits", "8 Bits"},
+            "8 Bits");
+    setting(Label5, "Label5", "Parity", CB_Parity, "CB_Parity", {"None", "Odd", "Even", "Mark", "Space"}, "None");
+    setting(Label3, "Label3", "Stop Bit", CB_StopBit, "CB_StopBit", {"1 Bit", "1.5 Bits", "2 Bits"}, "1 Bit");
+    setting(Label6, "Label6", "HW Handshaking", CB_HWHS, "CB_HWHS", {"None", "RTSON", "RTSCTS"}, "None");
+    setting(Label7, "Label7", "SW Handshaking", CB_SWHS, "CB_SWHS", {"None", "XonXoff"}, "None");
+    // The line settings are fixed: shown, but not to be changed.
+    for (QComboBox *box : {CB_BaudRate, CB_DataBits, CB_Parity, CB_StopBit, CB_HWHS, CB_SWHS}) {
+        box->setEnabled(false);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Disabled, QPalette::Base, QColor(192, 192, 192));
+        palette.setColor(QPalette::Disabled, QPalette::Button, QColor(192, 192, 192));
+        box->setPalette(palette);
+    }
+    for (QWidget *w : std::initializer_list<QWidget *>{Label6, CB_HWHS, Label7, CB_SWHS})
+        w->setVisible(false);
+
+    UD_ComPort = new TUpDown(GBox_Com);
+    UD_ComPort->setObjectName("UD_ComPort");
+    UD_ComPort->setAccessibleName(tr("Port up-down"));
+    UD_ComPort->SetRange(0, 7);
+    UD_ComPort->SetPosition(0);
+    UD_ComPort->SetWrap(true);
+    UD_ComPort->setGeometry(200 + 129, CB_Port->y(), 17, CB_Port->height());
+    connect(UD_ComPort, &TUpDown::Changing, this, [this](int position) { UD_ComPortChanging(position); });
+
+    BBtnComCancel = new QPushButton("&Cancel", GBox_Com);
+    BBtnComCancel->setObjectName("BBtnComCancel");
+    BBtnComCancel->setGeometry(248, 424, 91, 41);
+    BBtnComOK = new QPushButton("&OK", GBox_Com);
+    BBtnComOK->setObjectName("BBtnComOK");
+    BBtnComOK->setGeometry(352, 424, 91, 41);
+    connect(BBtnComCancel, &QPushButton::clicked, this, [this] { BBtnComCancelClick(); });
+    connect(BBtnComOK, &QPushButton::clicked, this, [this] { BBtnComOKClick(); });
+}
+
+void TFormMain::CreateStatusBar()
+{
+    static constexpr int Widths[StatusPanelCount] = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
+    QStatusBar *StatusBar1 = statusBar();
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(true);
+    for (int i = 0; i < StatusPanelCount; ++i) {
+        auto *panel = new QLabel(StatusBar1);
+        panel->setObjectName(QString("StatusPanel%1").arg(i));
+        panel->setFixedWidth(Widths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setTextFormat(Qt::PlainText);
+        StatusBar1->addWidget(panel);
+        StatusPanels[static_cast<size_t>(i)] = panel;
+    }
+    // A clock timer without a handler: it has no effect and is never started.
+    TimerClock = new QTimer(this);
+    TimerClock->setObjectName("TimerClock");
+}

@@ -1,0 +1,519 @@
+// The main window as the operator meets it: start-up with and without a port, pages and menus,
+// the COM port page, commands on the line and the communication log.
+
+#include "app/Unitmain.h"
+#include "app/UpDown.h"
+#include "logger/Cdatalogger.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/PtyPair.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+const QString Missing = QStringLiteral("/nonexistent/zarn-no-such-port");
+const QString FailCOM1 = QStringLiteral("Cannot open COM1 !\n\n\n Please try another COM port!\n");
+const QString FailCOM8 = QStringLiteral("Cannot open COM8 !\n\n\n Please try another COM port!\n");
+
+void SetPort(int n, const QString &device)
+{
+    qputenv(QStringLiteral("ZARN_COM%1").arg(n).toLocal8Bit(), device.toLocal8Bit());
+}
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startsWithoutCom1();
+    void startsWithCom1BeforeTheWindow();
+    void windowLayout();
+    void menuItems_data();
+    void menuItems();
+    void pagesSwitch_data();
+    void pagesSwitch();
+    void okWithMissingPortLeavesNoPort();
+    void cancelKeepsThePort();
+    void pageShowsLastPortOpened();
+    void upDownWrapsAround_data();
+    void upDownWrapsAround();
+    void typedPortNameIsUsed_data();
+    void typedPortNameIsUsed();
+    void commandsSendOneByte_data();
+    void commandsSendOneByte();
+    void commandWithoutPort();
+    void receivedChunksAreLogged();
+    void vanishedPortIsReported();
+    void optionItemsToggle();
+    void closeWritesPendingLogLines();
+
+private:
+    QTemporaryDir *FDir = nullptr;
+    QString FOldCwd;
+};
+
+void TestMainWindow::init()
+{
+    for (int n = 1; n <= 8; ++n)
+        SetPort(n, Missing);
+    FDir = new QTemporaryDir;
+    FOldCwd = QDir::currentPath();
+    QDir::setCurrent(FDir->path());
+}
+
+void TestMainWindow::cleanup()
+{
+    QDir::setCurrent(FOldCwd);
+    delete FDir;
+    FDir = nullptr;
+}
+
+void TestMainWindow::startsWithoutCom1()
+{
+    TMessageCapture messages;
+    TFormMain form;
+    QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", FailCOM1}));
+    QCOMPARE(messages.Messages[0].Caption, QApplication::applicationName());
+    QCOMPARE(messages.Messages[1].Caption, QStringLiteral("Information"));
+    QCOMPARE(messages.Messages[1].Icon, Platform::TMsgIcon::None);
+    QVERIFY(form.FComm == nullptr);
+
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QCOMPARE(form.LabelBigTime->text(), QStringLiteral("18"));
+    QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("90"));
+    QCOMPARE(form.LabelTOF->text(), QStringLiteral("4.5625"));
+    QVERIFY(!form.PageControl1->tabBar()->isVisible());
+}
+
+void TestMainWindow::startsWithCom1BeforeTheWindow()
+{
+    TPtyPair pty;
+    QVERIFY(pty.IsValid());
+    SetPort(1, pty.SlavePath());
+    QList<bool> windowVisibleAtMessage;
+    TMessageCapture messages;
+    auto previous = Platform::SetMessageSink([&](const Platform::TMessage &m) {
+        messages.Messages.append(m);
+        bool anyVisible = false;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            anyVisible = anyVisible || w->isVisible();
+        windowVisibleAtMessage.append(anyVisible);
+    });
+    {
+        TFormMain form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
+        QCOMPARE(messages.Messages[0].Caption, QStringLiteral("Information"));
+        QCOMPARE(windowVisibleAtMessage, QList<bool>({false}));
+        QVERIFY(form.FComm != nullptr);
+        QVERIFY(form.FComm->PortOpen());
+        QCOMPARE(form.FPortIndex, 0);
+    }
+    Platform::SetMessageSink(previous);
+}
+
+void TestMainWindow::windowLayout()
+{
+    TMessageCapture messages;
+    TFormMain form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
+    QCOMPARE(form.ToolBar1->height(), 57);
+    const QList<QToolButton *> buttons = {form.TB_Exit, form.TB_TimeOfFlight, form.TB_Waveform,
+                                          form.TB_Communcation, form.TB_Acquire, form.TB_Run, form.TB_UsersGuide};
+    const QStringList captions = {"Exit", "Time Of Flight", "Waveform", "Communication", "Acquire", "Run",
+                                  "User's Guide"};
+    for (int i = 0; i < buttons.size(); ++i) {
+        QCOMPARE(buttons[i]->text(), captions[i]);
+        QCOMPARE(buttons[i]->size(), QSize(79, 52));
+        QVERIFY(!buttons[i]->icon().isNull());
+    }
+    QCOMPARE(TFormMain::Tag(form.TB_Run), 1);
+    QCOMPARE(TFormMain::ImageIndex(form.TB_Run), 11);
+
+    const QList<int> widths = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
+    for (int i = 0; i < TFormMain::StatusPanelCount; ++i)
+        QCOMPARE(form.StatusPanels[static_cast<size_t>(i)]->width(), widths[i]);
+
+    QCOMPARE(form.LabelTimeOfFlight->text(), QStringLiteral("Big Time  +  Small Time  =  Time of Flight"));
+    QCOMPARE(form.LabelBTUnit->text(), QStringLiteral("cycles   + ("));
+    QCOMPARE(form.LabelSTUnit->text(), QStringLiteral("/ 360 )  cycles   = "));
+    QCOMPARE(form.LabelTOFUnit->text(), QStringLiteral("us"));
+    // The row of value labels reads left to right at one height.
+    const QList<QLabel *> row = {form.LabelBigTime, form.LabelBTUnit, form.LabelSmallTime,
+                                 form.LabelSTUnit, form.LabelTOF, form.LabelTOFUnit};
+    for (int i = 0; i < row.size(); ++i) {
+        QCOMPARE(row[i]->y(), 72);
+        if (i > 0)
+            QVERIFY(row[i]->x() >= row[i - 1]->x() + row[i - 1]->width());
+    }
+
+    // The COM port page: the port is the only choice.
+    QCOMPARE(form.GBox_Com->title(), QStringLiteral("COM Port Setup"));
+    QCOMPARE(form.CB_Port->count(), 8);
+    QCOMPARE(form.CB_Port->currentText(), QStringLiteral("0"));
+    QVERIFY(form.CB_Port->isEnabled());
+    for (QComboBox *box : {form.CB_BaudRate, form.CB_DataBits, form.CB_Parity, form.CB_StopBit})
+        QVERIFY(!box->isEnabled());
+    QCOMPARE(form.CB_BaudRate->currentText(), QStringLiteral("115200"));
+    QCOMPARE(form.CB_DataBits->currentText(), QStringLiteral("8 Bits"));
+    QCOMPARE(form.CB_Parity->currentText(), QStringLiteral("None"));
+    QCOMPARE(form.CB_StopBit->currentText(), QStringLiteral("1 Bit"));
+    QVERIFY(form.CB_HWHS->isHidden() && form.CB_SWHS->isHidden());
+    QCOMPARE(form.BBtnComOK->text(), QStringLiteral("&OK"));
+    QCOMPARE(form.BBtnComCancel->text(), QStringLiteral("&Cancel"));
+    QCOMPARE(form.BBtnComOK->geometry(), QRect(352, 424, 91, 41));
+    QCOMPARE(form.BBtnComCancel->geometry(), QRect(248, 424, 91, 41));
+
+    // The Log page lays its memos out side by side.
+    form.TS_Log->resize(840, 500);
+    QCOMPARE(form.MemoComLog->geometry(), QRect(40, 40, 360, 420));
+    QCOMPARE(form.MemoData->geometry(), QRect(440, 40, 360, 420));
+}
+
+void TestMainWindow::menuItems_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<int>("tag");
+    QTest::addColumn<QString>("shortcut");
+    QTest::newRow("load") << "mmLoad" << "&Load Waveform" << true << 0 << "";
+    QTest::newRow("save") << "mmSave" << "&Save Waveform" << true << 0 << "";
+    QTest::newRow("print") << "mmPrint" << "&Print" << false << 0 << "";
+    QTest::newRow("exit") << "mmExit" << "E&xit" << true << 0 << "";
+    QTest::newRow("comport") << "mmComPort" << "&COM Port" << true << 0 << "";
+    QTest::newRow("filter") << "mmApplyFilter" << "Apply &Filter" << true << 0 << "";
+    QTest::newRow("savephase") << "mmSavePhaseData" << "Save &Phase Data" << true << 0 << "";
+    QTest::newRow("savetof") << "mmSaveTOFData" << "Save &TOF Data" << true << 0 << "";
+    QTest::newRow("tof") << "mmTimeOfFlight" << "&Time Of Flight" << true << 0 << "";
+    QTest::newRow("waveform") << "mmWaveform" << "&Waveform" << true << 0 << "";
+    QTest::newRow("communication") << "mmCommunication" << "&Communication" << true << 0 << "";
+    QTest::newRow("testatan") << "mmTestATan" << "Test ATan" << false << 0 << "";
+    QTest::newRow("menu") << "mmMenu" << "(&M) Menu" << true << 13 << "Ctrl+M";
+    QTest::newRow("acquire") << "mmAcquire" << "(&A) Acquire Data" << true << 1 << "Ctrl+A";
+    QTest::newRow("transmit") << "mmTransmit" << "(&C) Transmit Continuous Signal" << true << 3 << "Ctrl+C";
+    QTest::newRow("parameters") << "mmParameters" << "(&D) Display Parameters" << true << 4 << "Ctrl+D";
+    QTest::newRow("program") << "mmProgram" << "(&F) Write Program to Flash" << false << 6 << "Ctrl+F";
+    QTest::newRow("keypad") << "mmKeypad" << "(&K) Test Keypad" << false << 11 << "Ctrl+K";
+    QTest::newRow("newpars") << "mmNewPars" << "(&P) Enter New Parameters" << false << 16 << "Ctrl+P";
+    QTest::newRow("senddata") << "mmSendData" << "(&S) Send Acquired Data to Host" << true << 19 << "Ctrl+S";
+    QTest::newRow("temperature") << "mmTemperature" << "(&T) Display Temperature" << true << 20 << "Ctrl+T";
+    QTest::newRow("averaged") << "mmAveragedData" << "(&V) Send Averaged Data" << true << 22 << "Ctrl+V";
+    QTest::newRow("analyze") << "mmAnalyzeData" << "(&X) Analyze Data" << true << 24 << "Ctrl+X";
+    QTest::newRow("analyzeacq") << "mmAnalyzeAcquired" << "(&Z) Analyze Acquired Data" << true << 26 << "Ctrl+Z";
+    QTest::newRow("guide") << "mmUsersGuide" << "User's &Guide ..." << true << 0 << "";
+    QTest::newRow("about") << "mmAbout" << "&About ..." << true << 0 << "";
+}
+
+void TestMainWindow::menuItems()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(bool, visible);
+    QFETCH(int, tag);
+    QFETCH(QString, shortcut);
+    TMessageCapture messages;
+    TFormMain form;
+    auto *item = form.findChild<QAction *>(name);
+    QVERIFY2(item, qPrintable(name));
+    QCOMPARE(item->text(), caption);
+    QCOMPARE(item->isVisible(), visible);
+    QCOMPARE(TFormMain::Tag(item), tag);
+    QCOMPARE(item->shortcut().toString(), shortcut);
+}
+
+void TestMainWindow::pagesSwitch_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("menu waveform") << "mmWaveform" << "TS_Waveform";
+    QTest::newRow("menu communication") << "mmCommunication" << "TS_Log";
+    QTest::newRow("menu time of flight") << "mmTimeOfFlight" << "TS_Main";
+    QTest::newRow("button waveform") << "TB_Waveform" << "TS_Waveform";
+    QTest::newRow("button communication") << "TB_Communcation" << "TS_Log";
+    QTest::newRow("button time of flight") << "TB_TimeOfFlight" << "TS_Main";
+}
+
+void TestMainWindow::pagesSwitch()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, page);
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Start from another page so that every switch is seen.
+    form.PageControl1->setCurrentWidget(page == "TS_Log" ? form.TS_Main : form.TS_Log);
+    if (auto *action = form.findChild<QAction *>(control))
+        action->trigger();
+    else
+        QTest::mouseClick(form.findChild<QToolButton *>(control), Qt::LeftButton);
+    QCOMPARE(form.PageControl1->currentWidget()->objectName(), page);
+    QVERIFY(!form.PageControl1->tabBar()->isVisible());
+    QVERIFY(messages.Messages.size() == 2); // only the start-up failure
+}
+
+void TestMainWindow::okWithMissingPortLeavesNoPort()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(form.FComm);
+    form.mmComPort->trigger();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+    form.CB_Port->setCurrentIndex(7);
+    messages.Clear();
+    QTest::mouseClick(form.BBtnComOK, Qt::LeftButton);
+    QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", FailCOM8}));
+    QVERIFY(form.FComm == nullptr);
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+    QCOMPARE(form.FPortIndex, 0);
+    // The old port was really closed: another component can take it now.
+    TComm other;
+    other.SetPortOpen(true);
+    QVERIFY(other.PortOpen());
+    other.SetPortOpen(false);
+}
+
+void TestMainWindow::cancelKeepsThePort()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    TComm *before = form.FComm;
+    QVERIFY(before);
+    form.mmComPortClick();
+    form.UD_ComPort->StepUp();
+    form.UD_ComPort->StepUp();
+    QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM3"));
+    QTest::mouseClick(form.BBtnComCancel, Qt::LeftButton);
+    QCOMPARE(form.FComm, before);
+    QVERIFY(form.FComm->PortOpen());
+    QCOMPARE(form.FPortIndex, 0);
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QVERIFY(!form.mmComPort->isChecked());
+    QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
+}
+
+void TestMainWindow::pageShowsLastPortOpened()
+{
+    TPtyPair pty1, pty2;
+    SetPort(1, pty1.SlavePath());
+    SetPort(2, pty2.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.mmComPortClick();
+    form.CB_Port->setCurrentIndex(1);
+    form.BBtnComOKClick();
+    QCOMPARE(messages.Texts().last(), QStringLiteral("Open COM2 !"));
+    QCOMPARE(form.FPortIndex, 1);
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QVERIFY(!form.mmComPort->isChecked());
+
+    form.mmComPortClick();
+    QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM2"));
+    form.CB_Port->setCurrentIndex(7);
+    form.BBtnComOKClick();
+    QCOMPARE(messages.Texts().last(), FailCOM8);
+    form.BBtnComCancelClick();
+    form.mmComPortClick();
+    QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM2"));
+}
+
+void TestMainWindow::upDownWrapsAround_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("down from COM1") << 0 << false << "COM8";
+    QTest::newRow("up from COM8") << 7 << true << "COM1";
+    QTest::newRow("up from COM1") << 0 << true << "COM2";
+    QTest::newRow("down from COM8") << 7 << false << "COM7";
+}
+
+void TestMainWindow::upDownWrapsAround()
+{
+    QFETCH(int, start);
+    QFETCH(bool, up);
+    QFETCH(QString, shown);
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    form.mmComPortClick();
+    form.UD_ComPort->SetPosition(start);
+    QTest::mouseClick(up ? form.UD_ComPort->UpButton() : form.UD_ComPort->DownButton(), Qt::LeftButton);
+    QCOMPARE(form.CB_Port->currentText(), shown);
+}
+
+void TestMainWindow::typedPortNameIsUsed_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("lower case") << "com2" << QStringList({"Open COM2 !"});
+    QTest::newRow("blanks") << " COM2 " << QStringList({"Open COM2 !"});
+    QTest::newRow("nonsense") << "9600" << QStringList({"Please select a COM port (COM1 to COM8) !"});
+    QTest::newRow("empty") << "" << QStringList({"Please select a COM port (COM1 to COM8) !"});
+}
+
+void TestMainWindow::typedPortNameIsUsed()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, expected);
+    TPtyPair pty1, pty2;
+    SetPort(1, pty1.SlavePath());
+    SetPort(2, pty2.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    TComm *before = form.FComm;
+    form.mmComPortClick();
+    form.CB_Port->setEditText(typed);
+    messages.Clear();
+    form.BBtnComOKClick();
+    QCOMPARE(messages.Texts(), expected);
+    if (expected.first().startsWith("Please")) {
+        // Nothing usable was typed: the port in use is left alone.
+        QCOMPARE(form.FComm, before);
+        QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    } else {
+        QCOMPARE(form.FPortIndex, 1);
+    }
+}
+
+void TestMainWindow::commandsSendOneByte_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("state");
+    QTest::newRow("menu") << "mmMenu" << QByteArray("?") << 0;
+    QTest::newRow("acquire") << "mmAcquire" << QByteArray("a") << 0;
+    QTest::newRow("transmit") << "mmTransmit" << QByteArray("c") << 0;
+    QTest::newRow("parameters") << "mmParameters" << QByteArray("d") << 0;
+    QTest::newRow("program") << "mmProgram" << QByteArray("f") << 0;
+    QTest::newRow("keypad") << "mmKeypad" << QByteArray("k") << 0;
+    QTest::newRow("newpars") << "mmNewPars" << QByteArray("p") << 0;
+    QTest::newRow("senddata") << "mmSendData" << QByteArray("s") << 2;
+    QTest::newRow("temperature") << "mmTemperature" << QByteArray("t") << 0;
+    QTest::newRow("averaged") << "mmAveragedData" << QByteArray("v") << 0;
+    QTest::newRow("analyze") << "mmAnalyzeData" << QByteArray("x") << 1;
+    QTest::newRow("analyze acquired") << "mmAnalyzeAcquired" << QByteArray("z") << 3;
+}
+
+void TestMainWindow::commandsSendOneByte()
+{
+    QFETCH(QString, item);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, state);
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.mmCommandClick(form.findChild<QAction *>(item));
+    QCOMPARE(pty.ReadAtLeast(1), sent);
+    QCOMPARE(int(form.FReceiveState), state);
+    QCOMPARE(form.FCommandLetter, sent.at(0));
+    // A sender outside the table sends the last letter again and keeps the state.
+    form.mmCommandClick(form.TB_Exit);
+    QCOMPARE(pty.ReadAtLeast(1), sent);
+    QCOMPARE(int(form.FReceiveState), state);
+    QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
+}
+
+void TestMainWindow::commandWithoutPort()
+{
+    TMessageCapture messages;
+    TFormMain form;
+    messages.Clear();
+    form.mmMenu->trigger();
+    QCOMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
+}
+
+void TestMainWindow::receivedChunksAreLogged()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(pty.Write("Menu\r\n(M) Menu\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(form.MemoComLog->toPlainText().contains("(M) Menu"), 10000);
+    QVERIFY(form.MemoComLog->toPlainText().startsWith("Menu\n(M) Menu"));
+    QVERIFY(form.FLineBuffer.isEmpty()); // state 0: logged and dropped
+}
+
+void TestMainWindow::vanishedPortIsReported()
+{
+    auto pty = std::make_unique<TPtyPair>();
+    SetPort(1, pty->SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(form.FComm);
+    pty.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(form.FComm == nullptr, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.Messages.size(), 2, 10000);
+    QVERIFY(messages.Texts().last().startsWith("COM1 has been disconnected !"));
+    // Afterwards the window behaves as without a port.
+    messages.Clear();
+    form.mmMenu->trigger();
+    QCOMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
+}
+
+void TestMainWindow::optionItemsToggle()
+{
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(form.FApplyFilter && form.FSavePhaseData && form.FSaveTOFData);
+    QVERIFY(form.mmApplyFilter->isChecked());
+    form.mmApplyFilter->trigger();
+    QVERIFY(!form.mmApplyFilter->isChecked());
+    QVERIFY(!form.FApplyFilter);
+    form.mmSavePhaseDataClick();
+    QVERIFY(!form.mmSavePhaseData->isChecked());
+    QVERIFY(!form.FSavePhaseData);
+    QVERIFY(form.FSaveTOFData);
+    form.mmApplyFilter->trigger();
+    form.mmSavePhaseDataClick();
+    QVERIFY(form.FApplyFilter && form.mmApplyFilter->isChecked());
+    QVERIFY(form.FSavePhaseData && form.mmSavePhaseData->isChecked());
+}
+
+void TestMainWindow::closeWritesPendingLogLines()
+{
+    TMessageCapture messages;
+    {
+        TFormMain form;
+        form.show();
+        form.FPhaseLogger->Append("1.000,2.000");
+        form.FTOFLogger->Append("4.500,4.501");
+        form.mmExit->trigger();
+        QVERIFY(form.FPhaseLogger.isNull());
+    }
+    QFile phase("Phase.csv"), tof("TimeOfFlight.csv");
+    QVERIFY(phase.open(QIODevice::ReadOnly));
+    QVERIFY(tof.open(QIODevice::ReadOnly));
+    QCOMPARE(phase.readAll(), QByteArray("1.000,2.000\r\n"));
+    QCOMPARE(tof.readAll(), QByteArray("4.500,4.501\r\n"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
