@@ -138,6 +138,12 @@ void TFormMain::closeEvent(QCloseEvent *event)
 
 bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == MemoComLog->viewport())
+            MemoDblClick(MemoComLog);
+        else if (watched == MemoData->viewport())
+            MemoDblClick(MemoData);
+    }
     if (event->type() == QEvent::Resize) {
         if (watched == TS_Main)
             TS_MainResize();
@@ -149,6 +155,12 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
             PanelImage->setGeometry(TS_Waveform->rect());
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormMain::MemoDblClick(QObject *Sender)
+{
+    if (auto *memo = qobject_cast<QPlainTextEdit *>(Sender))
+        memo->clear();
 }
 
 void TFormMain::mmExitClick()

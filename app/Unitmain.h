@@ -71,6 +71,7 @@ public:
     bool CheckMeanReport();
     void ParseWaveHeader();
     void AppendComLog(const QByteArray &chunk);
+    void MemoDblClick(QObject *Sender);
     void CommReceiveError(QObject *Sender, uint32_t EventMask);
 
     // Layout of the pages when they change size

@@ -224,6 +224,7 @@ void TFormMain::CreatePages()
         m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         m->setLineWrapMode(QPlainTextEdit::NoWrap);
         m->setUndoRedoEnabled(false);
+        m->viewport()->installEventFilter(this); // a double-click empties the memo
         return m;
     };
     MemoComLog = memo("MemoComLog", tr("Communication log"));

@@ -459,6 +459,8 @@ void TestMainWindow::receivedChunksAreLogged()
     QTRY_VERIFY_WITH_TIMEOUT(form.MemoComLog->toPlainText().contains("(M) Menu"), 10000);
     QVERIFY(form.MemoComLog->toPlainText().startsWith("Menu\n(M) Menu"));
     QVERIFY(form.FLineBuffer.isEmpty()); // state 0: logged and dropped
+    QTest::mouseDClick(form.MemoComLog->viewport(), Qt::LeftButton);
+    QCOMPARE(form.MemoComLog->toPlainText(), QString());
 }
 
 void TestMainWindow::vanishedPortIsReported()
