@@ -1,0 +1,54 @@
+#pragma once
+// The simulated instrument on a pseudo-terminal. Start() opens the terminal and serves it from a
+// worker thread: commands are read from the master side, answers are queued and written paced
+// like a 115200 baud line, and a reader that closes and reopens the slave finds the instrument
+// still there. The worker never blocks on a full terminal, so a single-threaded reader in the
+// same process cannot deadlock against it.
+
+#include "sim/SimProtocol.h"
+
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+class TSimInstrument {
+public:
+    explicit TSimInstrument(const TSimOptions &options);
+    ~TSimInstrument();
+    TSimInstrument(const TSimInstrument &) = delete;
+    TSimInstrument &operator=(const TSimInstrument &) = delete;
+
+    // Opens the terminal (slave in raw mode) and starts serving; false with a reason on failure.
+    bool Start(QString *error = nullptr);
+    // Stops serving and closes the terminal; safe to call more than once.
+    void Stop();
+
+    QString SlavePath() const { return FSlavePath; }
+    // True once the line was closed because of the vanish-after option; the worker has ended.
+    bool HasVanished() const { return FVanished.load(); }
+    bool IsServing() const { return FServing.load(); }
+    int CommandCount() const { return FCommands.load(); }
+    qint64 BytesSent() const { return FBytesSent.load(); }
+    // Turns of the worker's loop, so a test can see that an idle or hung-up line does not spin.
+    qint64 LoopCount() const { return FLoops.load(); }
+    // Times the worker found the slave side closed (no reader on the line).
+    int HangupCount() const { return FHangups.load(); }
+
+private:
+    void Serve();
+
+    TSimOptions FOptions;
+    TSimProtocol FProtocol;     // used by the worker only, once started
+    QString FSlavePath;
+    int FMaster = -1;
+    int FWake[2] = {-1, -1};    // a byte here wakes the worker to stop
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FVanished{false};
+    std::atomic<bool> FServing{false};
+    std::atomic<int> FCommands{0};
+    std::atomic<qint64> FBytesSent{0};
+    std::atomic<qint64> FLoops{0};
+    std::atomic<int> FHangups{0};
+};

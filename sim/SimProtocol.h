@@ -1,0 +1,58 @@
+#pragma once
+// What the instrument says to each command byte, as timed chunks ready for the line, with the
+// configured faults applied. No I/O here: the pty server and the tests feed bytes in and take
+// chunks out.
+
+#include "sim/SimModel.h"
+#include "sim/SimRandom.h"
+#include "sim/SimRecords.h"
+
+#include <QByteArray>
+#include <QList>
+
+struct TSimOptions {
+    quint32 Seed = 1;
+    double Garble = 0.0;      // probability that a field of a record or sample line is spoiled
+    bool Split = false;       // replies go out in random small chunks with short gaps
+    double Drop = 0.0;        // probability that a command gets no reply
+    double Noise = 0.0;       // probability of a burst of random bytes after a reply
+    int VanishAfter = 0;      // close the line after this many commands; 0 = never
+    int BaudRate = 115200;    // pacing, 8N1 (10 bits a byte); 0 = as fast as the terminal takes it
+    int Samples = 1568;       // sample lines in a waveform block
+};
+
+// A piece of output: written in one go, GapUs after the previous piece was due.
+struct TSimChunk {
+    QByteArray Bytes;
+    int GapUs = 0;
+};
+
+class TSimProtocol {
+public:
+    explicit TSimProtocol(const TSimOptions &options);
+
+    // The chunks that answer one received byte (none for line ends, blanks or a dropped reply).
+    QList<TSimChunk> Answer(char command);
+
+    // Bytes that count as commands so far (line ends and blanks do not).
+    int CommandCount() const { return FCommands; }
+    const TSimModel &Model() const { return FModel; }
+
+    // Concatenated bytes of chunks, for callers that do not care about the timing.
+    static QByteArray Join(const QList<TSimChunk> &chunks);
+
+private:
+    QList<QByteArray> Reply(char command);
+    QList<QByteArray> WaveBlock();
+    QByteArray Garbled(QByteArray text, const QList<TSimField> &fields);
+
+    TSimOptions FOptions;
+    TSimModel FModel;
+    // One stream per fault, so switching one fault on leaves the others' choices unchanged.
+    TSimRandom FGarbleRandom;
+    TSimRandom FDropRandom;
+    TSimRandom FNoiseRandom;
+    TSimRandom FSplitRandom;
+    int FCommands = 0;
+    bool FContinuous = false;
+};
