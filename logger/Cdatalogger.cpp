@@ -181,23 +181,28 @@ void TDataLogger::TimerOnTimer(QObject *Sender)
 int32_t TDataLogger::WriteLines(QString &error)
 {
     // Opened for each write and closed again so that the file may be read, moved or deleted
-    // between flushes. Read access only serves to look at the last byte.
+    // between flushes. Read access serves to look at the last byte; a file we may only write
+    // to is opened for appending instead.
     QFile file(FFileName);
-    const bool canRead = file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered);
+    const bool canRead = file.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     if (!canRead && !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         error = file.errorString();
         return 0;
     }
 
-    // Our lines must not continue a last line that another writer left unterminated.
-    // A device such as a pipe or /dev/full has no last byte to look at and cannot be cut back.
+    // A device such as /dev/full has no end to seek to and cannot be cut back.
     const bool seekable = !file.isSequential();
     qint64 end = seekable ? file.size() : 0;
     bool needLineEnd = false;
-    if (end > 0 && canRead) {
+    if (canRead && end > 0) {
+        // Our lines must not continue a last line that another writer left unterminated.
         char last = 0;
         if (file.seek(end - 1) && file.getChar(&last))
             needLineEnd = last != '\r' && last != '\n';
+        else if (!file.seek(end)) {
+            error = file.errorString();
+            return 0;
+        }
     }
 
     const int32_t total = static_cast<int32_t>(FLines.size());
