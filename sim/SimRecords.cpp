@@ -71,7 +71,7 @@ QByteArray MeanReport(const TSimReading &r)
     Put(record, MeanSnr.Offset, Printf("%3d", Fit(r.Snr, -99, 999)));
     Put(record, MeanGain.Offset - 7, "  GAIN=");
     Put(record, MeanGain.Offset, Printf("%-3d", Fit(r.Gain, -99, 999)));
-    Put(record, MeanCount.Offset - 8, "  COUNT=");
+    Put(record, MeanCount.Offset - 8, "  DELAY=");
     Put(record, MeanCount.Offset, Printf("%-3d", Fit(r.Count, -99, 999)));
     Put(record, MeanM1.Offset - 5, "  M1=");
     Put(record, MeanM1.Offset, Hex32(r.M1));
@@ -132,7 +132,7 @@ QByteArray TemperatureText(double celsius)
 QByteArray AveragedText(const TSimReading &r)
 {
     char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "AVG N=%d CNT=%d M1=%s M2=%s TOF=%.4f us PH=%.3f deg\r\n", r.Averages,
+    std::snprintf(buffer, sizeof buffer, "AVG N=%d DELAY=%d M1=%s M2=%s TOF=%.4f us PH=%.3f deg\r\n", r.Averages,
                   r.Count, Hex32(r.M1).constData(), Hex32(r.M2).constData(), r.TimeOfFlight, r.PhaseDeg);
     return QByteArray(buffer);
 }

@@ -8,7 +8,7 @@
 //   26-33 M2, likewise | 37-41 temperature, 5 characters | the rest fixed labels
 //
 // Mean report, 79 characters, answer to "z":
-//   TMEAN   64  PEAK= 600   SNR= 40  GAIN=12   COUNT=288  M1=0016E360 M2=FFE91CA0
+//   TMEAN   64  PEAK= 600   SNR= 40  GAIN=12   DELAY=288  M1=0016E360 M2=FFE91CA0
 //   0-4 marker | 6-9 shots averaged | 17-20 echo peak | 28-30 SNR dB | 38-40 gain dB, left-aligned |
 //   49-51 count, left-aligned | 57-64 M1 | 69-76 M2 | 77-78 blank
 //
