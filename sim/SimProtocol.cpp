@@ -125,7 +125,7 @@ QList<QByteArray> TSimProtocol::WaveBlock()
     const TSimReading &r = FModel.Reading();
     TSimWaveform wave = FModel.Waveform(FOptions.Samples);
     // The header goes out on its own, in one write, so that a reader sees it whole in one chunk.
-    QList<QByteArray> pieces{SimRecords::WaveHeader(r.Temperature)};
+    QList<QByteArray> pieces{Garbled(SimRecords::WaveHeader(r.Temperature), {{2, 5}})};
     QByteArray group;
     for (int i = 0; i < FOptions.Samples; ++i) {
         group += Garbled(SimRecords::SampleLine(wave.Transmit[i], wave.Receive[i]), SimRecords::SampleFields());
