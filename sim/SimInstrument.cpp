@@ -188,7 +188,18 @@ void TSimInstrument::Serve()
             hungUp = false;   // a reader has opened the slave again
             nextDue = now;
         } else {
-            if (fds[1].revents & POLLIN) {
+            short events = fds[1].revents;
+            if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+                // The hang-up may be stale: a reader can have opened the slave since the poll.
+                pollfd probe{FMaster, POLLIN, 0};
+                ::poll(&probe, 1, 0);
+                events = probe.revents;
+                if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+                    hangUp();
+                    events = 0;
+                }
+            }
+            if (events & POLLIN) {
                 char buffer[256];
                 for (;;) {
                     ssize_t n = ::read(FMaster, buffer, sizeof buffer);
@@ -204,8 +215,6 @@ void TSimInstrument::Serve()
                     break;
                 }
             }
-            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
-                hangUp();
             if (fds[1].revents & POLLOUT)
                 wantWrite = false;
         }
