@@ -38,6 +38,9 @@ TFormMain::~TFormMain()
 {
     // The window may be destroyed without ever being closed (a test, or an aborted start).
     FormClose();
+    // No call of a closed component can be running now; free those the event loop has not.
+    for (const QPointer<TComm> &comm : FClosedComms)
+        delete comm.data();
 }
 
 void TFormMain::FormCreate()

@@ -167,6 +167,7 @@ private:
     QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
 
     TComDeviceFactory FDeviceFactory;
+    QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FShown = false;
     bool FClosed = false;
 };

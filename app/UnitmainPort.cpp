@@ -57,8 +57,10 @@ void TFormMain::ClosePort()
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
-    // The component may be closed from inside one of its own events (a lost device); it is
-    // freed once that call has returned.
+    // The port may be closed from inside one of the component's own calls (its receive or error
+    // event, or a click handled during its poll step), so it is freed once those have returned.
+    FClosedComms.removeAll(nullptr);
+    FClosedComms.append(comm);
     comm->deleteLater();
 }
 
