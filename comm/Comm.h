@@ -27,6 +27,12 @@ enum TSwHandShaking : uint8_t { shNone = 0, shXonXoff = 1 };
 // Error-event bit raised when the device went away while open (beyond the device's own CE_ bits).
 constexpr uint32_t CE_DEVICEGONE = 0x80000000u;
 
+// Modem-state event mask bits, one per line that is on.
+constexpr uint32_t EV_CTS = 0x0008;
+constexpr uint32_t EV_DSR = 0x0010;
+constexpr uint32_t EV_RLSD = 0x0020;
+constexpr uint32_t EV_RING = 0x0100;
+
 using TNotifyEvent = TEvent<QObject *>;
 using TCommEvent = TEvent<QObject *, uint32_t>;
 
@@ -106,6 +112,9 @@ public:
 private:
     // implementation-defined members follow
     void DeviceGone();
+    void FinishDeviceGone(uint32_t openCount);
+    // A device is held and has not gone away: the poll step has something to poll.
+    bool Polling() const { return FDevice && !FGone; }
 
     QTimer *FTimer = nullptr;
     char FReceiveBuffer[ReceiveBufferSize] = {};
@@ -132,4 +141,6 @@ private:
     bool FCTSHolding = false;
     bool FDSRHolding = false;
     bool FRIHolding = false;
+    bool FGone = false;        // the device went away; the close is queued
+    uint32_t FOpenCount = 0;   // tells a queued close which open it belongs to
 };

@@ -1,0 +1,468 @@
+#include "comm/Comm.h"
+
+#include "comm/SerialDevice.h"
+#include "platform/Platform.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+const char MsgOpenError[] = "Error opening serial port !";
+const char MsgSetupError[] = "Cannot setup comm buffer !";
+const char MsgAlreadyOpen[] = "COM Port has been opened !";
+const char MsgNotOpen[] = "COM Port is not opened yet !";
+const char MsgNotOpenBuffer[] = "COM Port is not opened yet!";
+constexpr int QueueSize = 4096;
+} // namespace
+
+TComm::TComm(QObject *AOwner, TComDeviceFactory factory) : TComponent(AOwner), FFactory(std::move(factory))
+{
+    FTimer = new QTimer(this);
+    FTimer->setInterval(PollIntervalMs);
+    connect(FTimer, &QTimer::timeout, this, [this] { ProcTimer(this); });
+}
+
+// The owner closes the port before destroying the component; a device still held goes with it.
+TComm::~TComm()
+{
+    FTimer->stop();
+}
+
+QString TComm::DeviceNameFor(const QString &portName)
+{
+#ifdef Q_OS_WIN
+    return portName;
+#else
+    const QString configured = qEnvironmentVariable(("ZARN_" + portName.toLatin1()).constData());
+    if (!configured.isEmpty())
+        return configured;
+    bool ok = false;
+    const int number = portName.mid(3).toInt(&ok);
+    if (portName.startsWith(QLatin1String("COM")) && ok && number >= 1)
+        return QStringLiteral("/dev/ttyS") + QString::number(number - 1);
+    return portName;
+#endif
+}
+
+// ---- properties ----
+
+void TComm::SetCommPort(TComPortNumber value)
+{
+    FCommPort = value; // takes effect at the next open
+}
+
+void TComm::SetBaudRate(TBaudRate value)
+{
+    if (value == FBaudRate)
+        return;
+    FBaudRate = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetDataBits(TDataBits value)
+{
+    if (value == FDataBits)
+        return;
+    FDataBits = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetParity(TParity value)
+{
+    if (value == FParity)
+        return;
+    FParity = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetStopBits(TStopBits value)
+{
+    if (value == FStopBits)
+        return;
+    FStopBits = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetHwHandShaking(THwHandShaking value)
+{
+    if (value == FHwHandShaking)
+        return;
+    FHwHandShaking = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetSwHandShaking(TSwHandShaking value)
+{
+    if (value == FSwHandShaking)
+        return;
+    FSwHandShaking = value;
+    if (FDevice)
+        _SetCommState();
+}
+
+void TComm::SetInputLen(int32_t value)
+{
+    FInputLen = value;
+}
+
+// ---- open and close ----
+
+void TComm::SetPortOpen(bool value)
+{
+    FTimer->stop();
+    if (!value) {
+        CloseComm();
+        return;
+    }
+    if (FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgAlreadyOpen));
+        if (Polling())
+            FTimer->start();
+        return;
+    }
+    OpenComm();
+}
+
+bool TComm::OpenComm()
+{
+    if (FDevice)
+        return FPortOpen;
+    const QString portName = QStringLiteral("COM") + QString::number(static_cast<int>(FCommPort) + 1);
+    std::unique_ptr<TComDevice> device = FFactory ? FFactory() : std::make_unique<TSerialDevice>();
+    if (!device || !device->Open(DeviceNameFor(portName))) {
+        Platform::ShowMessage(QString::fromLatin1(MsgOpenError));
+        return false;
+    }
+    if (!device->SetupQueues(QueueSize, QueueSize)) {
+        device->Close();
+        Platform::ShowMessage(QString::fromLatin1(MsgSetupError));
+        return false;
+    }
+    FDevice = std::move(device);
+    FGone = false;
+    ++FOpenCount;
+    FDevice->OnGone = [this] { DeviceGone(); };
+    FDevice->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    _SetCommState();
+    SetDTRStatus(true); // every open raises DTR, whatever was asked before
+    SetRTSStatus(FRTS);
+    FPortOpen = true;
+    if (!FGone)
+        FTimer->start();
+    return true;
+}
+
+void TComm::CloseComm()
+{
+    if (!FDevice)
+        return;
+    FTimer->stop();
+    FDevice->OnGone = nullptr;
+    FDevice->Close();
+    FDevice.reset();
+    FPortOpen = false;
+    FGone = false;
+}
+
+// The device reports from inside its own error handling, where closing it would pull the port out
+// from under Qt: stop polling now and close from the event loop. The close clears the open flag, so
+// the owner, told once through the error event, sees there is no port any more; until then reads and
+// writes fail quietly.
+void TComm::DeviceGone()
+{
+    if (!Polling())
+        return;
+    FGone = true;
+    FTimer->stop();
+    QPointer<TComm> self(this);
+    const uint32_t openCount = FOpenCount;
+    // Queued on the application, not on this object, so that the owner may destroy the component
+    // from its error handler.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, openCount] {
+            if (self)
+                self->FinishDeviceGone(openCount);
+        },
+        Qt::QueuedConnection);
+}
+
+void TComm::FinishDeviceGone(uint32_t openCount)
+{
+    // The owner closed (and perhaps reopened) the port meanwhile: nothing is left to report.
+    if (openCount != FOpenCount || !FDevice || !FGone)
+        return;
+    CloseComm();
+    FCommError = CE_DEVICEGONE;
+    ReceiveError(CE_DEVICEGONE);
+}
+
+bool TComm::_SetCommState()
+{
+    if (!FDevice)
+        return false;
+    TDeviceSettings settings;
+    if (!FDevice->GetSettings(settings))
+        return false;
+    settings.BaudRate = FBaudRate;
+    settings.Binary = true;
+    settings.Parity = static_cast<uint8_t>(FParity);
+    FParityCheck = FParity != TParity::None;
+    if (FParityCheck)
+        settings.ParityCheck = false;
+    switch (FHwHandShaking) {
+    case hhNone:
+        settings.RtsControl = 0;
+        break;
+    case hhNoneRTSON:
+        settings.RtsControl = 1;
+        break;
+    case hhRTSCTS:
+        settings.RtsControl = 2;
+        settings.OutxCtsFlow = true;
+        break;
+    }
+    if (FSwHandShaking == shXonXoff) {
+        settings.OutX = true;
+        settings.InX = true;
+    }
+    settings.ByteSize = static_cast<uint8_t>(FDataBits);
+    settings.StopBits = static_cast<uint8_t>(FStopBits);
+    return FDevice->SetSettings(settings);
+}
+
+// ---- modem lines ----
+
+void TComm::SetDTRStatus(bool value)
+{
+    FDTR = value;
+    if (FDevice)
+        FDevice->Escape(value ? SETDTR : CLRDTR);
+}
+
+void TComm::SetRTSStatus(bool value)
+{
+    FRTS = value;
+    if (FDevice)
+        FDevice->Escape(value ? SETRTS : CLRRTS);
+}
+
+bool TComm::GetModemState()
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        return false;
+    }
+    uint32_t bits = 0;
+    if (!FDevice->ModemStatus(bits))
+        return false;
+    // CommEvent stays the sum of the mask bits of the lines that are on.
+    const auto track = [this](bool on, bool &holding, uint32_t mask) {
+        if (on && !holding) {
+            FCommEvent += mask;
+            holding = true;
+        } else if (!on && holding) {
+            FCommEvent -= mask;
+            holding = false;
+        }
+    };
+    track(bits & MS_RLSD_ON, FCDHolding, EV_RLSD);
+    track(bits & MS_DSR_ON, FDSRHolding, EV_DSR);
+    track(bits & MS_RING_ON, FRIHolding, EV_RING);
+    track(bits & MS_CTS_ON, FCTSHolding, EV_CTS);
+    return true;
+}
+
+// ---- input ----
+
+int64_t TComm::ReadInDataCount()
+{
+    if (!FDevice)
+        return 0;
+    uint32_t error = 0;
+    int64_t waiting = 0;
+    FDevice->ClearError(error, waiting);
+    return waiting;
+}
+
+void TComm::SetInDataCount(int64_t count)
+{
+    if (count == 0 && FDevice)
+        FDevice->Purge(PURGE_RXCLEAR);
+}
+
+QByteArray TComm::ReadInputData()
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        return FInput;
+    }
+    ReadProcess();
+    return FInput;
+}
+
+QByteArray TComm::ReadInputByte()
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        return FInputBytes;
+    }
+    ReadProcess();
+    return FInputBytes;
+}
+
+void TComm::ReadProcess()
+{
+    if (!FDevice)
+        return;
+    uint32_t error = 0;
+    int64_t waiting = 0;
+    if (!FDevice->ClearError(error, waiting))
+        return;
+    FCommError = error;
+    if (waiting <= 0)
+        return;
+    // A backlog larger than the buffer is read a buffer at a time: the rest stays queued and the next
+    // poll reads on, so no instrument data is thrown away.
+    const int64_t wanted = FInputLen > 0 ? FInputLen : waiting;
+    const int64_t count = std::min<int64_t>(wanted, ReceiveBufferSize);
+    int64_t bytesRead = 0;
+    if (!FDevice->Read(FReceiveBuffer, count, bytesRead))
+        return;
+    bytesRead = std::clamp<int64_t>(bytesRead, 0, count);
+    FInput = QByteArray(FReceiveBuffer, static_cast<int>(bytesRead));
+    FInputBytes = FInput;
+}
+
+// ---- events ----
+
+void TComm::ReceiveData()
+{
+    OnReceiveData(this);
+}
+
+void TComm::ReceiveError(uint32_t mask)
+{
+    OnReceiveError(this, mask);
+}
+
+void TComm::ModemStateChange(uint32_t mask)
+{
+    OnModemStateChange(this, mask);
+}
+
+// Handlers and the nested event processing may close the port or destroy the component; the step
+// ends as soon as either has happened, so it neither touches a freed component nor reports on a
+// port its owner has closed.
+void TComm::ProcTimer(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    if (!Polling())
+        return;
+    QPointer<TComm> self(this);
+    const auto goOn = [&self] { return self && self->Polling(); };
+
+    uint32_t error = 0;
+    int64_t waiting = 0;
+    if (FDevice->ClearError(error, waiting))
+        FCommError = error;
+    if (!goOn())
+        return;
+    if (FRThreshold > 0 && waiting >= FRThreshold) {
+        ReceiveData();
+        if (!goOn())
+            return;
+    }
+    GetModemState();
+    Platform::ProcessMessages();
+    if (!goOn())
+        return;
+    if (FCommEvent != 0) {
+        ModemStateChange(FCommEvent);
+        if (!goOn())
+            return;
+    }
+    Platform::ProcessMessages();
+    if (!goOn())
+        return;
+    if (FCommError != 0) {
+        ReceiveError(FCommError);
+        if (!goOn())
+            return;
+    }
+    Platform::ProcessMessages();
+}
+
+// ---- output ----
+
+bool TComm::OutputString(const QByteArray &text)
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        return false;
+    }
+    return FDevice->Write(text.constData(), text.size());
+}
+
+bool TComm::OutputBuffer(int length, const char *buffer)
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpenBuffer));
+        return false;
+    }
+    if (length < 0 || (length > 0 && !buffer))
+        return false;
+    return FDevice->Write(buffer, length);
+}
+
+bool TComm::OutputByte(const QByteArray &bytes)
+{
+    if (!FDevice) {
+        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        return false;
+    }
+    for (const char byte : bytes) {
+        if (!FDevice)
+            break;
+        FDevice->Write(&byte, 1);
+    }
+    return true;
+}
+
+// ---- display conversion ----
+
+char TComm::IntegerToHex(signed char value)
+{
+    if (value >= 0 && value <= 9)
+        return static_cast<char>('0' + value);
+    if (value >= 10 && value <= 15)
+        return static_cast<char>('A' + value - 10);
+    return '*';
+}
+
+QByteArray TComm::StringToASCIIString(const QByteArray &text)
+{
+    QByteArray result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte <= 0x7E) {
+            result += c;
+        } else {
+            result += '(';
+            result += IntegerToHex(static_cast<signed char>(byte >> 4));
+            result += IntegerToHex(static_cast<signed char>(byte & 0x0F));
+            result += ')';
+        }
+    }
+    return result;
+}

@@ -1,0 +1,356 @@
+#include "comm/SerialDevice.h"
+
+#include <QDeadlineTimer>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
+
+namespace {
+
+QSerialPort::Parity ToQtParity(uint8_t code)
+{
+    switch (code) {
+    case 1: return QSerialPort::OddParity;
+    case 2: return QSerialPort::EvenParity;
+    case 3: return QSerialPort::MarkParity;
+    case 4: return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+uint8_t FromQtParity(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::OddParity: return 1;
+    case QSerialPort::EvenParity: return 2;
+    case QSerialPort::MarkParity: return 3;
+    case QSerialPort::SpaceParity: return 4;
+    default: return 0;
+    }
+}
+
+QSerialPort::StopBits ToQtStopBits(uint8_t code)
+{
+    switch (code) {
+    case 1: return QSerialPort::OneAndHalfStop;
+    case 2: return QSerialPort::TwoStop;
+    default: return QSerialPort::OneStop;
+    }
+}
+
+uint8_t FromQtStopBits(QSerialPort::StopBits stopBits)
+{
+    switch (stopBits) {
+    case QSerialPort::OneAndHalfStop: return 1;
+    case QSerialPort::TwoStop: return 2;
+    default: return 0;
+    }
+}
+
+// A name that is not a terminal must not be taken for a port: QSerialPort would try to configure
+// whatever it is given.
+bool IsCharacterDevice(const QString &systemName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(systemName.toLocal8Bit().constData(), &info) != 0)
+        return false;
+    return S_ISCHR(info.st_mode);
+#else
+    Q_UNUSED(systemName);
+    return true;
+#endif
+}
+
+} // namespace
+
+TSerialDevice::TSerialDevice()
+{
+    // Unlimited, so that a backlog waits in Qt's buffer for the component's reads instead of being
+    // held back in the kernel.
+    FPort.setReadBufferSize(0);
+}
+
+TSerialDevice::~TSerialDevice()
+{
+    Close();
+}
+
+bool TSerialDevice::Open(const QString &systemName)
+{
+    if (FPort.isOpen() || !IsCharacterDevice(systemName))
+        return false;
+    FPort.setPortName(systemName);
+    // QSerialPort takes the lock file and TIOCEXCL: a second opener, even root, is refused.
+    if (!FPort.open(QIODevice::ReadWrite)) {
+        FPort.clearError();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (!::isatty(static_cast<int>(FPort.handle()))) {
+        FPort.close();
+        FPort.clearError();
+        return false;
+    }
+#endif
+    FGone = false;
+    FErrorWord = 0;
+    FRecordApplied = false;
+    FRecord = TDeviceSettings{};
+    FHaveCounters = false;
+    LineErrorsFromCounters(); // baseline: errors from before the open are not ours
+    FErrorConnection = QObject::connect(&FPort, &QSerialPort::errorOccurred, &FPort,
+                                        [this](QSerialPort::SerialPortError e) { ErrorOccurred(e); });
+    return true;
+}
+
+bool TSerialDevice::IsOpen() const
+{
+    return FPort.isOpen();
+}
+
+bool TSerialDevice::SetupQueues(int inputSize, int outputSize)
+{
+    Q_UNUSED(inputSize);
+    Q_UNUSED(outputSize);
+    return FPort.isOpen();
+}
+
+bool TSerialDevice::Purge(uint32_t flags)
+{
+    if (!Usable())
+        return false;
+    // Writes and reads are synchronous: there is never a pending one to abort.
+    bool ok = true;
+    if (flags & PURGE_RXCLEAR)
+        ok = FPort.clear(QSerialPort::Input) && ok; // Qt's buffer and the kernel's
+    if (flags & PURGE_TXCLEAR)
+        ok = FPort.clear(QSerialPort::Output) && ok;
+    if (!ok)
+        FPort.clearError();
+    return ok;
+}
+
+bool TSerialDevice::GetSettings(TDeviceSettings &settings)
+{
+    if (!Usable())
+        return false;
+    settings = FRecord;
+    settings.BaudRate = FPort.baudRate();
+    settings.ByteSize = static_cast<uint8_t>(FPort.dataBits());
+    settings.Parity = FromQtParity(FPort.parity());
+    settings.StopBits = FromQtStopBits(FPort.stopBits());
+    switch (FPort.flowControl()) {
+    case QSerialPort::HardwareControl:
+        settings.OutxCtsFlow = true;
+        settings.RtsControl = 2;
+        settings.OutX = settings.InX = false;
+        break;
+    case QSerialPort::SoftwareControl:
+        settings.OutX = settings.InX = true;
+        settings.OutxCtsFlow = false;
+        if (settings.RtsControl == 2)
+            settings.RtsControl = 0;
+        break;
+    default:
+        settings.OutxCtsFlow = settings.OutX = settings.InX = false;
+        if (settings.RtsControl == 2)
+            settings.RtsControl = 0;
+        break;
+    }
+    return true;
+}
+
+bool TSerialDevice::SetSettings(const TDeviceSettings &settings)
+{
+    if (!Usable())
+        return false;
+    bool ok = true;
+    ok = FPort.setBaudRate(settings.BaudRate) && ok;
+    ok = FPort.setDataBits(static_cast<QSerialPort::DataBits>(settings.ByteSize)) && ok;
+    ok = FPort.setParity(ToQtParity(settings.Parity)) && ok;
+    ok = FPort.setStopBits(ToQtStopBits(settings.StopBits)) && ok;
+
+    const bool hardware = settings.OutxCtsFlow || settings.RtsControl == 2;
+    const bool software = settings.OutX || settings.InX;
+    const QSerialPort::FlowControl flow = hardware   ? QSerialPort::HardwareControl
+                                          : software ? QSerialPort::SoftwareControl
+                                                     : QSerialPort::NoFlowControl;
+    ok = FPort.setFlowControl(flow) && ok;
+
+    // A driver moves RTS only when its control mode changes, so a settings write (a new baud rate, say)
+    // leaves an RTS level set by hand alone. A terminal without modem lines refuses; that is no failure.
+    if (!hardware && (!FRecordApplied || settings.RtsControl != FRecord.RtsControl))
+        FPort.setRequestToSend(settings.RtsControl == 1);
+    FRecordApplied = true;
+    FRecord = settings;
+    FPort.clearError();
+    return ok;
+}
+
+void TSerialDevice::PullKernelInput()
+{
+    // bytesAvailable() counts only Qt's buffer, and each wait moves at most one read's worth (a
+    // pseudo-terminal hands over 4095 bytes per read) from the kernel; the bound keeps a device that
+    // never stops sending from holding the UI here.
+    for (int round = 0; round < 64 && Usable(); ++round) {
+        if (!FPort.waitForReadyRead(0))
+            break;
+    }
+    if (FPort.error() == QSerialPort::TimeoutError)
+        FPort.clearError();
+}
+
+uint32_t TSerialDevice::LineErrorsFromCounters()
+{
+    uint32_t word = 0;
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts {};
+    if (::ioctl(static_cast<int>(FPort.handle()), TIOCGICOUNT, &counts) != 0)
+        return 0;
+    const int now[5] = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+    if (FHaveCounters) {
+        if (now[0] != FCounters[0]) word |= CE_FRAME;
+        if (now[1] != FCounters[1]) word |= CE_OVERRUN;
+        if (now[2] != FCounters[2]) word |= CE_RXPARITY;
+        if (now[3] != FCounters[3]) word |= CE_BREAK;
+        if (now[4] != FCounters[4]) word |= CE_RXOVER;
+    }
+    std::copy(now, now + 5, FCounters);
+    FHaveCounters = true;
+#endif
+    return word;
+}
+
+bool TSerialDevice::ClearError(uint32_t &errorWord, int64_t &waiting)
+{
+    errorWord = 0;
+    waiting = 0;
+    if (!Usable())
+        return false;
+    PullKernelInput();
+    if (FGone)
+        return false;
+    errorWord = FErrorWord | LineErrorsFromCounters();
+    FErrorWord = 0;
+    waiting = FPort.bytesAvailable();
+    return true;
+}
+
+bool TSerialDevice::ModemStatus(uint32_t &bits)
+{
+    if (!Usable())
+        return false;
+    FPort.clearError();
+    const QSerialPort::PinoutSignals lines = FPort.pinoutSignals();
+    if (FPort.error() != QSerialPort::NoError) {
+        // A pseudo-terminal has no modem lines: not a fault of the port.
+        FPort.clearError();
+        return false;
+    }
+    bits = 0;
+    if (lines & QSerialPort::ClearToSendSignal) bits |= MS_CTS_ON;
+    if (lines & QSerialPort::DataSetReadySignal) bits |= MS_DSR_ON;
+    if (lines & QSerialPort::RingIndicatorSignal) bits |= MS_RING_ON;
+    if (lines & QSerialPort::DataCarrierDetectSignal) bits |= MS_RLSD_ON;
+    return true;
+}
+
+bool TSerialDevice::Escape(int function)
+{
+    if (!Usable())
+        return false;
+    bool ok = false;
+    switch (function) {
+    case SETRTS: ok = FPort.setRequestToSend(true); break;
+    case CLRRTS: ok = FPort.setRequestToSend(false); break;
+    case SETDTR: ok = FPort.setDataTerminalReady(true); break;
+    case CLRDTR: ok = FPort.setDataTerminalReady(false); break;
+    default: break;
+    }
+    FPort.clearError();
+    return ok;
+}
+
+bool TSerialDevice::Read(char *buffer, int64_t count, int64_t &bytesRead)
+{
+    bytesRead = 0;
+    if (!Usable() || count < 0)
+        return false;
+    // No read time-outs are set: a read takes what is waiting and never holds the UI for more.
+    const qint64 n = FPort.read(buffer, count);
+    if (n < 0) {
+        FPort.clearError();
+        return false;
+    }
+    bytesRead = n;
+    return true;
+}
+
+bool TSerialDevice::Write(const char *data, int64_t count)
+{
+    if (!Usable() || count < 0)
+        return false;
+    if (count == 0)
+        return true;
+    if (FPort.write(data, count) != count) {
+        FPort.clearError();
+        return false;
+    }
+    // Synchronous like the rest of the component: wait until the line took every byte, allowing
+    // twice the time the bytes need at the current rate (10 bits each) plus a second.
+    const qint64 rate = std::max<qint64>(FPort.baudRate(), 1);
+    QDeadlineTimer deadline(1000 + count * 10 * 2000 / rate);
+    while (Usable() && FPort.bytesToWrite() > 0) {
+        const qint64 left = deadline.remainingTime();
+        if (left == 0 || !FPort.waitForBytesWritten(static_cast<int>(std::min<qint64>(left, 1000))))
+            break;
+    }
+    const bool done = Usable() && FPort.bytesToWrite() == 0;
+    if (FPort.error() == QSerialPort::TimeoutError)
+        FPort.clearError();
+    // What did not go out in time stays queued and leaves with the event loop; the caller learns of
+    // the failure from the result.
+    return done;
+}
+
+void TSerialDevice::Close()
+{
+    QObject::disconnect(FErrorConnection);
+    if (FPort.isOpen())
+        FPort.close();
+    FPort.clearError();
+    FGone = false;
+}
+
+void TSerialDevice::ErrorOccurred(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        // The first of these means the device went away; Qt 6.4 then repeats ReadError endlessly while
+        // the port stays open, so everything after the first is ignored until the owner closes it.
+        if (FGone)
+            return;
+        FGone = true;
+        FErrorWord |= CE_IOE;
+        if (OnGone)
+            OnGone();
+        return;
+    case QSerialPort::UnknownError:
+        FErrorWord |= CE_IOE;
+        return;
+    default:
+        // Time-outs of our own zero-length waits, and operations a terminal without modem lines refuses.
+        return;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The product's serial device: TComDevice on QSerialPort.
+//
+// What QSerialPort cannot express is approximated, not faked:
+// - driver queue sizes do not exist; Qt's own read buffer is kept unlimited (readBufferSize 0) and the
+//   component drains it in its poll step, so SetupQueues only confirms the port is open;
+// - flow control is one of none / hardware / software: CTS output flow or RTS handshake selects hardware
+//   (RTS/CTS both ways), else XON/XOFF on output or input selects software (both ways);
+// - RTS "enable" / "disable" are carried out by raising / lowering RTS when the mode changes (or at the
+//   first settings after an open), as a Windows driver does; with hardware flow the driver owns RTS;
+// - parity checking cannot be switched on: Qt always ignores bytes with parity errors (IGNPAR);
+// - Qt 6 reports no parity, framing or break errors; on Linux they are taken from the UART's error
+//   counters (TIOCGICOUNT), which a pseudo-terminal does not have.
+
+#include "comm/ComDevice.h"
+
+#include <QSerialPort>
+
+class TSerialDevice : public TComDevice {
+public:
+    TSerialDevice();
+    ~TSerialDevice() override;
+
+    bool Open(const QString &systemName) override;
+    bool IsOpen() const override;
+    bool SetupQueues(int inputSize, int outputSize) override;
+    bool Purge(uint32_t flags) override;
+    bool GetSettings(TDeviceSettings &settings) override;
+    bool SetSettings(const TDeviceSettings &settings) override;
+    bool ClearError(uint32_t &errorWord, int64_t &waiting) override;
+    bool ModemStatus(uint32_t &bits) override;
+    bool Escape(int function) override;
+    bool Read(char *buffer, int64_t count, int64_t &bytesRead) override;
+    bool Write(const char *data, int64_t count) override;
+    void Close() override;
+
+private:
+    void ErrorOccurred(QSerialPort::SerialPortError error);
+    void PullKernelInput();
+    uint32_t LineErrorsFromCounters();
+    bool Usable() const { return FPort.isOpen() && !FGone; }
+
+    QSerialPort FPort;
+    QMetaObject::Connection FErrorConnection;
+    TDeviceSettings FRecord;      // the fields QSerialPort keeps no state for
+    bool FRecordApplied = false;  // RTS mode applied since the open
+    bool FGone = false;
+    uint32_t FErrorWord = 0;      // CE_ bits gathered since the last ClearError
+    bool FHaveCounters = false;
+    int FCounters[5] = {};        // frame, overrun, parity, brk, buf_overrun
+};
