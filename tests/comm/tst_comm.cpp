@@ -1,0 +1,384 @@
+// TComm end to end: the component opens the slave of a pseudo-terminal pair as COM1 and the test plays
+// the instrument on the master side.
+
+#include "comm/Comm.h"
+#include "platform/Platform.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/PtyPair.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+QByteArray AllByteValues()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes += static_cast<char>(i);
+    return bytes;
+}
+
+// Records the events of one component; reads on every receive event unless told not to.
+struct TRecorder {
+    explicit TRecorder(TComm &comm) : Comm(comm)
+    {
+        comm.OnReceiveData.Bind([this](QObject *) {
+            ++Received;
+            if (ReadOnEvent)
+                Collected += Comm.ReadInputData();
+        });
+        comm.OnReceiveError.Bind([this](QObject *, uint32_t mask) { Errors << mask; });
+    }
+    TComm &Comm;
+    bool ReadOnEvent = true;
+    int Received = 0;
+    QByteArray Collected;
+    QList<uint32_t> Errors;
+};
+
+bool PollTimerActive(const TComm &comm)
+{
+    const auto *timer = comm.findChild<QTimer *>();
+    return timer && timer->isActive();
+}
+
+} // namespace
+
+class TestComm : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TPtyPair> FPty;
+    std::unique_ptr<TMessageCapture> FMessages;
+    int FProcessCalls = 0; // three per complete poll step
+
+    std::unique_ptr<TComm> OpenPort(int threshold = 1)
+    {
+        auto comm = std::make_unique<TComm>();
+        comm->SetBaudRate(115200);
+        comm->SetRThreshold(threshold);
+        comm->SetPortOpen(true);
+        return comm;
+    }
+    // Waits for at least `ticks` further complete poll steps.
+    bool WaitTicks(int ticks)
+    {
+        const int target = FProcessCalls + 3 * ticks;
+        return QTest::qWaitFor([&] { return FProcessCalls >= target; }, 10000);
+    }
+
+private slots:
+    void init()
+    {
+        FPty = std::make_unique<TPtyPair>();
+        QVERIFY(FPty->IsValid());
+        qputenv("ZARN_COM1", FPty->SlavePath().toLocal8Bit());
+        FMessages = std::make_unique<TMessageCapture>();
+        FProcessCalls = 0;
+        Platform::SetProcessMessagesHook([this] {
+            ++FProcessCalls;
+            QCoreApplication::processEvents();
+        });
+    }
+
+    void cleanup()
+    {
+        Platform::SetProcessMessagesHook({});
+        FMessages.reset();
+        FPty.reset();
+        qunsetenv("ZARN_COM1");
+    }
+
+    void writeAllByteValues_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::newRow("OutputString") << 0;
+        QTest::newRow("OutputBuffer") << 1;
+        QTest::newRow("OutputByte") << 2;
+    }
+
+    void writeAllByteValues()
+    {
+        QFETCH(int, call);
+        auto comm = OpenPort();
+        QVERIFY(comm->PortOpen());
+        const QByteArray bytes = AllByteValues();
+        bool ok = false;
+        switch (call) {
+        case 0: ok = comm->OutputString(bytes); break;
+        case 1: ok = comm->OutputBuffer(bytes.size(), bytes.constData()); break;
+        case 2: ok = comm->OutputByte(bytes); break;
+        }
+        QVERIFY(ok);
+        QCOMPARE(FPty->ReadAtLeast(bytes.size()), bytes);
+        QVERIFY(comm->OutputString(QByteArray()));
+        QVERIFY(FMessages->Texts().isEmpty());
+        comm->SetPortOpen(false);
+    }
+
+    void receiveAllByteValuesKeepsZeroBytes()
+    {
+        auto comm = OpenPort();
+        TRecorder recorder(*comm);
+        QByteArray bytes = AllByteValues();
+        bytes += QByteArray(3, '\0');
+        QVERIFY(FPty->Write(bytes));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected.size(), bytes.size(), 10000);
+        QCOMPARE(recorder.Collected, bytes);
+        QVERIFY(TComm::StringToASCIIString(comm->ReadInputData()).endsWith("(00)(00)(00)"));
+        // Nothing waits now: the last read's bytes are returned again.
+        const QByteArray last = comm->ReadInputData();
+        QVERIFY(!last.isEmpty());
+        QCOMPARE(comm->ReadInputData(), last);
+        QCOMPARE(comm->ReadInputByte(), last);
+        comm->SetPortOpen(false);
+    }
+
+    void receiveEventsFollowThreshold_data()
+    {
+        QTest::addColumn<int>("threshold");
+        QTest::newRow("0: never") << 0;
+        QTest::newRow("1: every tick with data") << 1;
+    }
+
+    void receiveEventsFollowThreshold()
+    {
+        QFETCH(int, threshold);
+        auto comm = OpenPort(threshold);
+        TRecorder recorder(*comm);
+        recorder.ReadOnEvent = false;
+        QVERIFY(FPty->Write("0123456789"));
+        QTRY_COMPARE_WITH_TIMEOUT(comm->ReadInDataCount(), int64_t(10), 10000);
+        QVERIFY(WaitTicks(5));
+        if (threshold == 0)
+            QCOMPARE(recorder.Received, 0);
+        else
+            QVERIFY(recorder.Received >= 4); // unread data raises the event on every tick
+        QCOMPARE(comm->ReadInDataCount(), int64_t(10));
+        comm->SetPortOpen(false);
+    }
+
+    void inputLenLeavesTheRestQueued()
+    {
+        auto comm = OpenPort();
+        comm->SetInputLen(4);
+        TRecorder recorder(*comm);
+        QVERIFY(FPty->Write("0123456789"));
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.Received >= 2, 10000);
+        QCOMPARE(recorder.Collected.left(8), QByteArray("01234567"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected, QByteArray("0123456789"), 10000);
+        comm->SetPortOpen(false);
+    }
+
+    void backlogIsReceivedWhole()
+    {
+        QByteArray bytes(20000, '\0');
+        QRandomGenerator random(4711);
+        for (char &b : bytes)
+            b = static_cast<char>(random.bounded(256));
+        // Pile the whole backlog up before the component reads any of it.
+        auto comm = OpenPort(0);
+        TRecorder recorder(*comm);
+        QVERIFY(FPty->Write(bytes));
+        QTRY_COMPARE_WITH_TIMEOUT(comm->ReadInDataCount(), int64_t(bytes.size()), 10000);
+        comm->SetRThreshold(1);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected.size(), bytes.size(), 20000);
+        QCOMPARE(recorder.Collected, bytes);
+        QVERIFY(recorder.Received >= 5);
+        comm->SetPortOpen(false);
+    }
+
+    void secondOpenerIsRefused()
+    {
+        auto first = OpenPort();
+        QVERIFY(first->PortOpen());
+        TComm second;
+        second.SetPortOpen(true);
+        QVERIFY(!second.PortOpen());
+        QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
+        QVERIFY(first->OutputString("still mine"));
+        QCOMPARE(FPty->ReadAtLeast(10), QByteArray("still mine"));
+        first->SetPortOpen(false);
+        second.SetPortOpen(true); // free again
+        QVERIFY(second.PortOpen());
+        second.SetPortOpen(false);
+    }
+
+    void closedPortCallsShowMessage_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::addColumn<QString>("message");
+        const QString spaced = "COM Port is not opened yet !";
+        QTest::newRow("GetModemState") << 0 << spaced;
+        QTest::newRow("ReadInputData") << 1 << spaced;
+        QTest::newRow("ReadInputByte") << 2 << spaced;
+        QTest::newRow("OutputString") << 3 << spaced;
+        QTest::newRow("OutputByte") << 4 << spaced;
+        QTest::newRow("OutputBuffer") << 5 << QString("COM Port is not opened yet!");
+    }
+
+    void closedPortCallsShowMessage()
+    {
+        QFETCH(int, call);
+        QFETCH(QString, message);
+        auto comm = OpenPort();
+        TRecorder recorder(*comm);
+        QVERIFY(FPty->Write("xyz"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected, QByteArray("xyz"), 10000);
+        comm->SetPortOpen(false);
+        QVERIFY(FPty->Write("late"));
+        switch (call) {
+        case 0: QVERIFY(!comm->GetModemState()); break;
+        case 1: QCOMPARE(comm->ReadInputData(), QByteArray("xyz")); break;
+        case 2: QCOMPARE(comm->ReadInputByte(), QByteArray("xyz")); break;
+        case 3: QVERIFY(!comm->OutputString("a")); break;
+        case 4: QVERIFY(!comm->OutputByte("a")); break;
+        case 5: QVERIFY(!comm->OutputBuffer(1, "a")); break;
+        }
+        QCOMPARE(FMessages->Texts(), QStringList{message});
+        QCOMPARE(FPty->ReadAvailable(), QByteArray());
+    }
+
+    void openingTwiceKeepsPolling()
+    {
+        auto comm = OpenPort();
+        TRecorder recorder(*comm);
+        comm->SetPortOpen(true);
+        QCOMPARE(FMessages->Texts(), QStringList{"COM Port has been opened !"});
+        QVERIFY(comm->PortOpen());
+        QVERIFY(FPty->Write("go"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected, QByteArray("go"), 10000);
+        comm->SetPortOpen(false);
+    }
+
+    void unusableDeviceIsNotOpened_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("regular file") << "file";
+        QTest::newRow("not a terminal") << "null";
+    }
+
+    void unusableDeviceIsNotOpened()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString path = dir.filePath("missing");
+        if (kind == "directory") {
+            path = dir.path();
+        } else if (kind == "file") {
+            path = dir.filePath("plain");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("data");
+        } else if (kind == "null") {
+            path = "/dev/null";
+        }
+        qputenv("ZARN_COM1", path.toLocal8Bit());
+        auto comm = OpenPort();
+        QVERIFY(!comm->PortOpen());
+        QVERIFY(!PollTimerActive(*comm));
+        QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
+    }
+
+    void vanishedPeerIsReportedOnce()
+    {
+        auto comm = OpenPort();
+        TRecorder recorder(*comm);
+        QVERIFY(FPty->Write("last"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected, QByteArray("last"), 10000);
+        FPty->CloseMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.Errors.isEmpty(), 10000);
+        QVERIFY(!comm->PortOpen());
+        QVERIFY(!PollTimerActive(*comm));
+
+        // Nothing more is raised, and the process idles rather than spinning on the dead device.
+        const std::clock_t cpuBefore = std::clock();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(500);
+        const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        QCOMPARE(recorder.Errors, QList<uint32_t>{CE_DEVICEGONE});
+        QVERIFY2(cpuMs < wall.elapsed() / 2.0, qPrintable(QString("busy: %1 ms CPU").arg(cpuMs)));
+        QVERIFY(FMessages->Texts().isEmpty());
+
+        QCOMPARE(comm->ReadInputData(), QByteArray("last"));
+        QVERIFY(!comm->OutputString("x"));
+        QCOMPARE(FMessages->Texts().size(), 2);
+    }
+
+    void deviceNameFor_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("COM1 default") << "COM1" << QByteArray() << "/dev/ttyS0";
+        QTest::newRow("COM10 default") << "COM10" << QByteArray() << "/dev/ttyS9";
+        QTest::newRow("COM3 from variable") << "COM3" << QByteArray("/dev/ttyUSB0") << "/dev/ttyUSB0";
+    }
+
+    void deviceNameFor()
+    {
+        QFETCH(QString, port);
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, device);
+        const QByteArray name = "ZARN_" + port.toLatin1();
+        if (variable.isEmpty())
+            qunsetenv(name.constData());
+        else
+            qputenv(name.constData(), variable);
+        QCOMPARE(TComm::DeviceNameFor(port), device);
+        qunsetenv(name.constData());
+    }
+
+    void stringToASCIIString_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("line end") << QByteArray("AB\r\n") << QByteArray("AB(0D)(0A)");
+        QTest::newRow("printable edges") << QByteArray(" ~") << QByteArray(" ~");
+        QTest::newRow("7F FF 00") << QByteArray("\x7f\xff\0", 3) << QByteArray("(7F)(FF)(00)");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("600 bytes") << (QByteArray(300, 'a') + QByteArray(300, '\x01'))
+                                   << (QByteArray(300, 'a') + QByteArray("(01)").repeated(300));
+    }
+
+    void stringToASCIIString()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, shown);
+        QCOMPARE(TComm::StringToASCIIString(text), shown);
+    }
+
+    void integerToHex_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<char>("digit");
+        QTest::newRow("0") << 0 << '0';
+        QTest::newRow("9") << 9 << '9';
+        QTest::newRow("10") << 10 << 'A';
+        QTest::newRow("15") << 15 << 'F';
+        QTest::newRow("16") << 16 << '*';
+        QTest::newRow("-1") << -1 << '*';
+    }
+
+    void integerToHex()
+    {
+        QFETCH(int, value);
+        QFETCH(char, digit);
+        QCOMPARE(TComm::IntegerToHex(static_cast<signed char>(value)), digit);
+    }
+};
+
+QTEST_MAIN(TestComm)
+#include "tst_comm.moc"
