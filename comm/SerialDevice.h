@@ -8,7 +8,9 @@
 //   (RTS/CTS both ways), else XON/XOFF on output or input selects software (both ways);
 // - RTS "enable" / "disable" are carried out by raising / lowering RTS when the mode changes (or at the
 //   first settings after an open), as a Windows driver does; with hardware flow the driver owns RTS;
-// - parity checking cannot be switched on: Qt always ignores bytes with parity errors (IGNPAR);
+// - parity checking is not Qt's to switch: the field is kept in the record only;
+// - one and a half stop bits: termios has no such setting; Qt accepts it and sends one stop bit;
+// - mark and space parity work where the kernel has CMSPAR (Linux does);
 // - Qt 6 reports no parity, framing or break errors; on Linux they are taken from the UART's error
 //   counters (TIOCGICOUNT), which a pseudo-terminal does not have.
 
