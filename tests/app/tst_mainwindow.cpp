@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QToolBar>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -182,8 +184,13 @@ void TestMainWindow::windowLayout()
     QCOMPARE(form.BBtnComOK->geometry(), QRect(352, 424, 91, 41));
     QCOMPARE(form.BBtnComCancel->geometry(), QRect(248, 424, 91, 41));
 
-    // The Log page lays its memos out side by side.
-    form.TS_Log->resize(840, 500);
+    // The Log page lays its memos out side by side whenever it changes size.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.mmCommunicationClick();
+    QTRY_VERIFY(form.TS_Log->width() > 0);
+    form.resize(form.width() + 840 - form.TS_Log->width(), form.height() + 500 - form.TS_Log->height());
+    QTRY_COMPARE(form.TS_Log->size(), QSize(840, 500));
     QCOMPARE(form.MemoComLog->geometry(), QRect(40, 40, 360, 420));
     QCOMPARE(form.MemoData->geometry(), QRect(440, 40, 360, 420));
 }
