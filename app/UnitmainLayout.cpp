@@ -60,6 +60,11 @@ void TFormMain::CreateToolBar()
         b->setAutoRaise(true); // flat
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setFixedSize(79, 52);
+        // The caption must fit the fixed button width; a long one gets a smaller font.
+        QFont captionFont = b->font();
+        while (QFontMetrics(captionFont).horizontalAdvance(caption) > 79 - 6 && captionFont.pixelSize() > 8)
+            captionFont.setPixelSize(captionFont.pixelSize() - 1);
+        b->setFont(captionFont);
         b->setIconSize(QSize(ToolBarImage::Size, ToolBarImage::Size));
         b->setProperty("Tag", 0);
         SetImageIndex(b, image);
@@ -309,6 +314,9 @@ void TFormMain::CreateRS232Page()
         QPalette palette = box->palette();
         palette.setColor(QPalette::Disabled, QPalette::Base, QColor(192, 192, 192));
         palette.setColor(QPalette::Disabled, QPalette::Button, QColor(192, 192, 192));
+        // Grey, but still readable: the operator should see the settings in use.
+        palette.setColor(QPalette::Disabled, QPalette::Text, QColor(64, 64, 64));
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(64, 64, 64));
         box->setPalette(palette);
     }
     for (QWidget *w : std::initializer_list<QWidget *>{Label6, CB_HWHS, Label7, CB_SWHS})
@@ -339,6 +347,8 @@ void TFormMain::CreateStatusBar()
     QStatusBar *StatusBar1 = statusBar();
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(true);
+    // Each panel draws its own sunken frame; the bar's item frames would double them.
+    StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
     for (int i = 0; i < StatusPanelCount; ++i) {
         auto *panel = new QLabel(StatusBar1);
         panel->setObjectName(QString("StatusPanel%1").arg(i));

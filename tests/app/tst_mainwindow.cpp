@@ -145,6 +145,7 @@ void TestMainWindow::windowLayout()
     for (int i = 0; i < buttons.size(); ++i) {
         QCOMPARE(buttons[i]->text(), captions[i]);
         QCOMPARE(buttons[i]->size(), QSize(79, 52));
+        QVERIFY2(QFontMetrics(buttons[i]->font()).horizontalAdvance(captions[i]) <= 79 - 6, qPrintable(captions[i]));
         QVERIFY(!buttons[i]->icon().isNull());
     }
     QCOMPARE(TFormMain::Tag(form.TB_Run), 1);
