@@ -4,6 +4,7 @@
 #include "comm/Comm.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/PollTimer.h"
 #include "tests/common/PtyPair.h"
 
 #include <QElapsedTimer>
@@ -43,12 +44,6 @@ struct TRecorder {
     QByteArray Collected;
     QList<uint32_t> Errors;
 };
-
-bool PollTimerActive(const TComm &comm)
-{
-    const auto *timer = comm.findChild<QTimer *>();
-    return timer && timer->isActive();
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "comm/Comm.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/PollTimer.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -109,12 +110,6 @@ private:
     TFakeLine &L;
     bool FOpen = false;
 };
-
-bool PollTimerActive(const TComm &comm)
-{
-    const auto *timer = comm.findChild<QTimer *>();
-    return timer && timer->isActive();
-}
 
 } // namespace
 
