@@ -1,24 +1,21 @@
 // Zarn Monitor: program entry.
 
+#include "app/Application.h"
 #include "app/Unitmain.h"
-#include "platform/Platform.h"
 
-#include <QApplication>
 #include <exception>
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName("Zarn Monitor");
-    QApplication::setApplicationDisplayName(QString());
+    TApplication application(argc, argv);
     try {
         TFormMain form;
         form.show();
-        QApplication::exec();
+        TApplication::exec();
     } catch (const std::exception &e) {
-        Platform::MessageBox(QString::fromLocal8Bit(e.what()), "Zarn Monitor", Platform::TMsgIcon::Error);
+        TApplication::ShowException(e.what());
     } catch (...) {
-        Platform::MessageBox("Unexpected error", "Zarn Monitor", Platform::TMsgIcon::Error);
+        TApplication::ShowException(nullptr);
     }
     return 0;
 }

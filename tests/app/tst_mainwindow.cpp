@@ -52,6 +52,7 @@ private slots:
     void okWithMissingPortLeavesNoPort();
     void cancelKeepsThePort();
     void pageShowsLastPortOpened();
+    void okReopensTheSamePort();
     void upDownWrapsAround_data();
     void upDownWrapsAround();
     void typedPortNameIsUsed_data();
@@ -137,6 +138,9 @@ void TestMainWindow::windowLayout()
     TMessageCapture messages;
     TFormMain form;
     QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
+    QCOMPARE(form.pos(), QPoint(90, 79));
+    QCOMPARE(form.size(), QSize(907, 669));
+    QCOMPARE(form.font().pixelSize(), 11);
     QCOMPARE(form.ToolBar1->height(), 57);
     const QList<QToolButton *> buttons = {form.TB_Exit, form.TB_TimeOfFlight, form.TB_Waveform,
                                           form.TB_Communcation, form.TB_Acquire, form.TB_Run, form.TB_UsersGuide};
@@ -348,6 +352,23 @@ void TestMainWindow::pageShowsLastPortOpened()
     form.BBtnComCancelClick();
     form.mmComPortClick();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM2"));
+}
+
+void TestMainWindow::okReopensTheSamePort()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    TComm *before = form.FComm;
+    form.mmComPortClick();
+    QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM1"));
+    form.BBtnComOKClick();
+    QCOMPARE(messages.Texts(), QStringList({"Open COM1 !", "Open COM1 !"}));
+    QVERIFY(form.FComm && form.FComm != before);
+    // The new connection carries traffic.
+    form.mmMenu->trigger();
+    QCOMPARE(pty.ReadAtLeast(1), QByteArray("?"));
 }
 
 void TestMainWindow::upDownWrapsAround_data()
