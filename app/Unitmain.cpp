@@ -189,18 +189,25 @@ void TFormMain::mmCommunicationClick()
 void TFormMain::mmApplyFilterClick()
 {
     mmApplyFilter->setChecked(!mmApplyFilter->isChecked());
-    FApplyFilter = mmApplyFilter->isChecked();
+    CopyOptions();
 }
 
 void TFormMain::mmSavePhaseDataClick()
 {
     mmSavePhaseData->setChecked(!mmSavePhaseData->isChecked());
-    FSavePhaseData = mmSavePhaseData->isChecked();
+    CopyOptions();
 }
 
 void TFormMain::mmSaveTOFDataClick()
 {
     mmSaveTOFData->setChecked(!mmSaveTOFData->isChecked());
+    CopyOptions();
+}
+
+void TFormMain::CopyOptions()
+{
+    FApplyFilter = mmApplyFilter->isChecked();
+    FSavePhaseData = mmSavePhaseData->isChecked();
     FSaveTOFData = mmSaveTOFData->isChecked();
 }
 

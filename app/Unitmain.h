@@ -164,6 +164,7 @@ private:
     void CreateRS232Page();
     void CreateStatusBar();
     void ShowComPortPage();
+    void CopyOptions();
     QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
 
     TComDeviceFactory FDeviceFactory;

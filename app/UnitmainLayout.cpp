@@ -139,10 +139,9 @@ void TFormMain::CreateMenus()
     mmApplyFilter = checkItem("mmApplyFilter", "Apply &Filter");
     mmSavePhaseData = checkItem("mmSavePhaseData", "Save &Phase Data");
     mmSaveTOFData = checkItem("mmSaveTOFData", "Save &TOF Data");
-    // A checkable action flips its own mark before triggered(); only the flag follows then.
-    connect(mmApplyFilter, &QAction::triggered, this, [this](bool on) { FApplyFilter = on; });
-    connect(mmSavePhaseData, &QAction::triggered, this, [this](bool on) { FSavePhaseData = on; });
-    connect(mmSaveTOFData, &QAction::triggered, this, [this](bool on) { FSaveTOFData = on; });
+    // A checkable action flips its own mark before triggered(); only the flags follow then.
+    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData})
+        connect(item, &QAction::triggered, this, [this] { CopyOptions(); });
 
     QMenu *mmView = MainMenu1->addMenu("&View");
     mmView->setObjectName("mmView");

@@ -102,9 +102,7 @@ void TFormMain::UD_ComPortChanging(int newPosition)
 void TFormMain::BBtnComOKClick()
 {
     // An edit-style box: a typed name ("com3", "COM3 ") counts when it names one of the ports.
-    int index = CB_Port->findText(CB_Port->currentText().trimmed(), Qt::MatchFixedString);
-    if (index < 0 && CB_Port->currentText() == CB_Port->itemText(CB_Port->currentIndex()))
-        index = CB_Port->currentIndex();
+    const int index = CB_Port->findText(CB_Port->currentText().trimmed(), Qt::MatchFixedString);
     if (index < 0 || index >= PortCount) {
         // Nothing sensible to open: the port in use stays as it is.
         Platform::MessageBox("Please select a COM port (COM1 to COM8) !", "Information");

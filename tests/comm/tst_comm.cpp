@@ -4,7 +4,7 @@
 #include "comm/Comm.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
-#include "tests/common/PollTimer.h"
+#include "tests/common/PollSteps.h"
 #include "tests/common/PtyPair.h"
 
 #include <QElapsedTimer>
@@ -53,7 +53,7 @@ class TestComm : public QObject {
 private:
     std::unique_ptr<TPtyPair> FPty;
     std::unique_ptr<TMessageCapture> FMessages;
-    int FProcessCalls = 0; // three per complete poll step
+    std::unique_ptr<TPollStepCounter> FPolls;
 
     std::unique_ptr<TComm> OpenPort(int threshold = 1)
     {
@@ -63,12 +63,7 @@ private:
         comm->SetPortOpen(true);
         return comm;
     }
-    // Waits for at least `ticks` further complete poll steps.
-    bool WaitTicks(int ticks)
-    {
-        const int target = FProcessCalls + 3 * ticks;
-        return QTest::qWaitFor([&] { return FProcessCalls >= target; }, 10000);
-    }
+    bool WaitTicks(int ticks) { return FPolls->WaitSteps(ticks); }
 
 private slots:
     void init()
@@ -77,16 +72,12 @@ private slots:
         QVERIFY(FPty->IsValid());
         qputenv("ZARN_COM1", FPty->SlavePath().toLocal8Bit());
         FMessages = std::make_unique<TMessageCapture>();
-        FProcessCalls = 0;
-        Platform::SetProcessMessagesHook([this] {
-            ++FProcessCalls;
-            QCoreApplication::processEvents();
-        });
+        FPolls = std::make_unique<TPollStepCounter>();
     }
 
     void cleanup()
     {
-        Platform::SetProcessMessagesHook({});
+        FPolls.reset();
         FMessages.reset();
         FPty.reset();
         qunsetenv("ZARN_COM1");

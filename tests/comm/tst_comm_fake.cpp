@@ -4,7 +4,7 @@
 #include "comm/Comm.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
-#include "tests/common/PollTimer.h"
+#include "tests/common/PollSteps.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -119,17 +119,13 @@ class TestCommFake : public QObject {
 private:
     TFakeLine FLine;
     std::unique_ptr<TMessageCapture> FMessages;
-    int FProcessCalls = 0;
+    std::unique_ptr<TPollStepCounter> FPolls;
 
     std::unique_ptr<TComm> MakeComm()
     {
         return std::make_unique<TComm>(nullptr, [this] { return std::make_unique<TFakeDevice>(FLine); });
     }
-    bool WaitTicks(int ticks)
-    {
-        const int target = FProcessCalls + 3 * ticks;
-        return QTest::qWaitFor([&] { return FProcessCalls >= target; }, 10000);
-    }
+    bool WaitTicks(int ticks) { return FPolls->WaitSteps(ticks); }
 
 private slots:
     void initTestCase()
@@ -142,16 +138,12 @@ private slots:
     {
         FLine = TFakeLine{};
         FMessages = std::make_unique<TMessageCapture>();
-        FProcessCalls = 0;
-        Platform::SetProcessMessagesHook([this] {
-            ++FProcessCalls;
-            QCoreApplication::processEvents();
-        });
+        FPolls = std::make_unique<TPollStepCounter>();
     }
 
     void cleanup()
     {
-        Platform::SetProcessMessagesHook({});
+        FPolls.reset();
         FMessages.reset();
     }
 
