@@ -61,17 +61,13 @@ void TFormMain::FormCreate()
     FTrend->reserve(TrendCapacity);
 
     // 4. The two measurement logs.
-    FPhaseLogger = new TDataLogger(this);
-    FPhaseLogger->SetFileName("Phase.csv");
-    FPhaseLogger->SetMaxCount(100);
-    FPhaseLogger->SetAutoSaveTime(60);
-    FTOFLogger = new TDataLogger(this);
-    FTOFLogger->SetFileName("TimeOfFlight.csv");
-    FTOFLogger->SetMaxCount(100);
-    FTOFLogger->SetAutoSaveTime(60);
+    SetupLoggers();
 
-    // 5.-8. The chart bitmap, the chart, its first drawing and the gauge are set up here once
-    // the display components exist.
+    // 5.-7. The chart bitmap, the chart and its first drawing are set up here once the waveform
+    // chart exists.
+
+    // 8. The gauge.
+    SetupGauge();
 
     // 9. Both channels at mid-scale.
     FChannel1.fill(2048);
@@ -84,8 +80,6 @@ void TFormMain::FormCreate()
     FSavePhaseData = true;
     FSaveTOFData = true;
     FApplyFilter = true;
-    FPhaseCount = 0;
-    FTOFCount = 0;
 }
 
 void TFormMain::FormShow()
@@ -102,11 +96,13 @@ void TFormMain::FormClose()
     // A Run loop or test still going must not touch what is released below.
     FRunning = false;
 
-    // 1. The gauge goes first once it exists.
+    // 1. The gauge.
+    ReleaseGauge();
     // 2. The phase logger; its destruction writes the lines it still holds.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;
     // 3. The trend and its cells.
+    ClearTrend();
     delete FTrend;
     FTrend = nullptr;
     // 4. The ring buffers.

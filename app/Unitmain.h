@@ -3,6 +3,8 @@
 // trend, loggers, chart, gauge), holds the measurement state and carries the operations of the
 // instrument-control and waveform subsystems as its methods.
 
+#include "app/ComLogText.h"
+#include "app/Measurement.h"
 #include "comm/Comm.h"
 
 #include <QMainWindow>
@@ -27,6 +29,7 @@ class QToolBar;
 class QToolButton;
 class TUpDown;
 class TDataLogger;
+class TGauge;
 template <typename T> class TCircularBuffer;
 
 class TFormMain : public QMainWindow {
@@ -40,6 +43,7 @@ public:
     static constexpr int StatusPanelCount = 10;
     static constexpr int RingCapacity = 32;
     static constexpr int TrendCapacity = 10000;
+    static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
 
     // Window events
     void FormCreate();
@@ -69,10 +73,29 @@ public:
     void CommReceiveData(QObject *Sender);
     bool CheckDifferenceReport();
     bool CheckMeanReport();
+    bool ParseDifferenceReport();
+    bool ParseMeanReport();
     void ParseWaveHeader();
     void AppendComLog(const QByteArray &chunk);
     void MemoDblClick(QObject *Sender);
     void CommReceiveError(QObject *Sender, uint32_t EventMask);
+
+    // Time-of-flight computation, its batches, the trend and the logs
+    static double PhaseAngle(int32_t a, int32_t b);
+    void ComputeMeasurement();
+    void RemoveOutliers();
+    void BandFilter();
+    void AppendTrend();
+    void ClearTrend();
+    void LogTimeOfFlight();
+    void LogPhase();
+    void SetupLoggers();
+    void SetupGauge();
+    void UpdateGauge();
+    void ReleaseGauge();
+    // Bound to both loggers: a failing write is shown in status panel 9 until it succeeds again.
+    void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
+    void LoggerWriteRecovered(QObject *Sender);
 
     // Layout of the pages when they change size
     void TS_MainResize();
@@ -103,8 +126,8 @@ public:
     std::vector<std::unique_ptr<float>> *FTrend = nullptr;
     QPointer<TDataLogger> FPhaseLogger;
     QPointer<TDataLogger> FTOFLogger;
-    QByteArray FPhaseLine, FTOFLine;
-    int32_t FPhaseCount = 0, FTOFCount = 0;
+    Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
+    TGauge *FGauge = nullptr;
     bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
     bool FRunning = false;
     std::array<int16_t, ChannelLength> FChannel1{};
@@ -168,6 +191,8 @@ private:
     QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
 
     TComDeviceFactory FDeviceFactory;
+    TComLogText FComLogText;
+    QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FShown = false;
     bool FClosed = false;

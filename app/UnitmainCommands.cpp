@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 namespace {
 constexpr int LineBufferLimit = 256;  // received text kept while waiting for a report
@@ -67,24 +68,12 @@ void TFormMain::CommReceiveData(QObject *Sender)
 
 void TFormMain::AppendComLog(const QByteArray &chunk)
 {
-    if (MemoComLog->blockCount() >= ComLogLineLimit)
+    if (MemoComLog->document()->blockCount() >= ComLogLineLimit) {
         MemoComLog->clear();
-    // One entry per chunk; line breaks inside it start new lines.
-    QString text = QString::fromLatin1(chunk);
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    MemoComLog->appendPlainText(text);
-}
-
-bool TFormMain::CheckDifferenceReport()
-{
-    // Report parsing is not wired in yet: keep waiting; the next command ends the exchange.
-    return false;
-}
-
-bool TFormMain::CheckMeanReport()
-{
-    return false;
+        FComLogText.Reset();
+    }
+    // One entry per chunk, appended at the end without touching the rest of the document.
+    MemoComLog->appendPlainText(FComLogText.Format(chunk));
 }
 
 void TFormMain::ParseWaveHeader()

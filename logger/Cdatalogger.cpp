@@ -114,7 +114,7 @@ void TDataLogger::FlushData()
     if (written == FLines.size()) {
         FLines.clear();
         FKept = 0;
-        FWriteFailing = false;
+        ReportRecovery();
         return;
     }
     FLines.remove(0, written);
@@ -130,7 +130,7 @@ bool TDataLogger::SaveData()
         return true;
     QString error;
     if (WriteLines(error) == FLines.size()) {
-        FWriteFailing = false;
+        ReportRecovery();
         return true;
     }
     ReportFailure(error);
@@ -248,6 +248,14 @@ int32_t TDataLogger::WriteLines(QString &error)
     }
     file.close();
     return done;
+}
+
+void TDataLogger::ReportRecovery()
+{
+    if (!FWriteFailing)
+        return;
+    FWriteFailing = false;
+    OnWriteRecovered(this);
 }
 
 void TDataLogger::ReportFailure(const QString &error)

@@ -6,8 +6,8 @@
 //
 // Lines that a flush could not write completely stay in the logger and are written first at
 // the next flush (at most MaxKeptLines of them; beyond that the oldest are dropped). The first
-// failure after a good flush is reported once through OnWriteError; the logger shows nothing
-// itself.
+// failure after a good flush is reported once through OnWriteError, the next complete write
+// through OnWriteRecovered; the logger shows nothing itself.
 
 #include "platform/Component.h"
 
@@ -67,6 +67,8 @@ public:
     bool WriteFailing() const { return FWriteFailing; }
 
     TWriteErrorEvent OnWriteError;
+    // Raised by the first write that gets every line out after a failure.
+    TEvent<QObject *> OnWriteRecovered;
 
     // Lines kept across failed writes at most; a file that stays unwritable would otherwise
     // grow the buffer without end.
@@ -77,6 +79,7 @@ private:
     // written, and sets error to why not all were.
     int32_t WriteLines(QString &error);
     void ReportFailure(const QString &error);
+    void ReportRecovery();
 
     QList<QByteArray> FLines;
     QTimer *FTimer = nullptr;

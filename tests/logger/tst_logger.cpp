@@ -94,11 +94,16 @@ private:
         logger.OnWriteError.Bind([this](QObject *sender, const QString &name, const QString &error) {
             FErrors.append({sender, name, error});
         });
+        logger.OnWriteRecovered.Bind([this, &logger](QObject *sender) {
+            QCOMPARE(sender, &logger);
+            ++FRecoveries;
+        });
     }
 
     std::unique_ptr<QTemporaryDir> FDir;
     QString FStartDir;
     QList<TErrorRecord> FErrors;
+    int FRecoveries = 0;
 };
 
 void TestLogger::init()
@@ -108,6 +113,7 @@ void TestLogger::init()
     FStartDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(FDir->path()));
     FErrors.clear();
+    FRecoveries = 0;
 }
 
 void TestLogger::cleanup()
@@ -374,12 +380,16 @@ void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
     logger.TimerOnTimer(nullptr);
     QCOMPARE(logger.Count(), 6);
     QCOMPARE(FErrors.size(), 1);
+    QCOMPARE(FRecoveries, 0);
 
     QVERIFY(QDir(FDir->path()).rmdir("log.csv"));
     AppendLines(logger, 7, 9);
     QCOMPARE(ReadAll(name), Written(1, 9));
     QCOMPARE(logger.Count(), 0);
     QVERIFY(!logger.WriteFailing());
+    QCOMPARE(FRecoveries, 1);
+    AppendLines(logger, 10, 12);
+    QCOMPARE(FRecoveries, 1);
 
     // A new failure after a good write is reported again.
     QVERIFY(QFile::remove(name));

@@ -1,0 +1,155 @@
+#include "app/Reports.h"
+
+#include <limits>
+
+namespace Reports {
+
+namespace {
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+QByteArray Field(const QByteArray &record, int offset, int length)
+{
+    return record.mid(offset, length);
+}
+
+// Finds the marker and checks that `minimum` characters stand from it on; -1 when not.
+qsizetype FindRecord(const QByteArray &buffer, const char *marker, int minimum)
+{
+    const qsizetype p = buffer.indexOf(marker);
+    if (p < 0 || buffer.size() - p < minimum)
+        return -1;
+    return p;
+}
+
+} // namespace
+
+int32_t DecimalInteger(const QByteArray &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == n)
+        return 0;
+    int64_t value = 0;
+    for (; i < n; ++i) {
+        if (!IsDigit(text[i]))
+            return 0;
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            return 0;
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<int32_t>::max() || value < std::numeric_limits<int32_t>::min())
+        return 0;
+    return static_cast<int32_t>(value);
+}
+
+int32_t Hex32(const QByteArray &text)
+{
+    if (text.size() != 8)
+        return 0;
+    uint32_t value = 0;
+    for (char c : text) {
+        const int digit = HexValue(c);
+        if (digit < 0)
+            return 0;
+        value = (value << 4) | uint32_t(digit);
+    }
+    return static_cast<int32_t>(value);
+}
+
+float DecimalNumber(const QByteArray &text)
+{
+    qsizetype i = 0, n = text.size();
+    while (i < n && text[i] == ' ')
+        ++i;
+    while (n > i && text[n - 1] == ' ')
+        --n;
+    QByteArray number;
+    if (i < n && (text[i] == '+' || text[i] == '-'))
+        number += text[i++];
+    int digits = 0;
+    for (; i < n && IsDigit(text[i]); ++i, ++digits)
+        number += text[i];
+    if (i < n && (text[i] == '.' || text[i] == ',')) {
+        number += '.';
+        for (++i; i < n && IsDigit(text[i]); ++i, ++digits)
+            number += text[i];
+    }
+    if (i != n || digits == 0)
+        return 0;
+    return static_cast<float>(number.toDouble());
+}
+
+int32_t MeanCount(const QByteArray &field)
+{
+    QByteArray text = field;
+    while (!text.isEmpty() && text.back() == ' ')
+        text.chop(1);
+    if (text.size() >= 3 && !IsDigit(text[2]))
+        text.truncate(2);
+    return DecimalInteger(text);
+}
+
+TReportValues DifferenceFields(const QByteArray &record)
+{
+    TReportValues values;
+    values.BigCount = DecimalInteger(Field(record, 7, 3));
+    values.M1 = Hex32(Field(record, 14, 8));
+    values.M2 = Hex32(Field(record, 26, 8));
+    values.Temperature = DecimalNumber(Field(record, 37, 5));
+    return values;
+}
+
+TReportValues MeanFields(const QByteArray &record)
+{
+    TReportValues values;
+    values.BigCount = MeanCount(Field(record, 49, 3));
+    values.M1 = Hex32(Field(record, 57, 8));
+    values.M2 = Hex32(Field(record, 69, 8));
+    return values;
+}
+
+bool TakeDifferenceReport(QByteArray &buffer, TReportValues &values)
+{
+    const qsizetype p = FindRecord(buffer, DifferenceMarker, DifferenceLength + 1);
+    if (p < 0)
+        return false;
+    values = DifferenceFields(buffer.mid(p, DifferenceLength));
+    buffer.remove(0, p + DifferenceLength);
+    return true;
+}
+
+bool TakeMeanReport(QByteArray &buffer, TReportValues &values)
+{
+    const qsizetype p = FindRecord(buffer, MeanMarker, MeanLength + 1);
+    if (p < 0)
+        return false;
+    values = MeanFields(buffer.mid(p, MeanLength));
+    buffer.remove(0, p + MeanLength);
+    return true;
+}
+
+} // namespace Reports

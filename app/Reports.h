@@ -1,0 +1,47 @@
+#pragma once
+// The instrument's two analysis reports: fixed-column text records that begin with a marker word.
+// These functions need no window; TFormMain's report methods call them on its line buffer.
+
+#include <QByteArray>
+#include <cstdint>
+
+namespace Reports {
+
+constexpr char DifferenceMarker[] = "TRFDIF";
+constexpr int DifferenceLength = 44;   // characters of the record
+constexpr int DifferenceCheckLimit = 45; // the buffer must be longer than this before it is searched
+
+constexpr char MeanMarker[] = "TMEAN";
+constexpr int MeanLength = 79;
+constexpr int MeanCheckLimit = 80;
+
+// What a record delivers. The mean report carries no temperature.
+struct TReportValues {
+    int32_t BigCount = 0;
+    int32_t M1 = 0;
+    int32_t M2 = 0;
+    float Temperature = 0;
+};
+
+// Optional leading blanks, an optional sign, decimal digits and nothing after them; anything
+// else (or a value outside 32 bits) gives 0.
+int32_t DecimalInteger(const QByteArray &text);
+// Exactly eight hexadecimal digits of either case, read as 32-bit two's complement; else 0.
+int32_t Hex32(const QByteArray &text);
+// Blanks, an optional sign, digits with an optional fraction (after "." or ","), blanks; else 0.
+float DecimalNumber(const QByteArray &text);
+// The mean report's count: trailing blanks removed, a third character that is not a digit
+// dropped, then a decimal integer.
+int32_t MeanCount(const QByteArray &field);
+
+// Fields of a record that starts at offset 0 of `record` (at least the record's length).
+TReportValues DifferenceFields(const QByteArray &record);
+TReportValues MeanFields(const QByteArray &record);
+
+// Looks for the marker from the start of `buffer`; when a whole record stands there with at least
+// one character after it, reads its fields into `values`, cuts everything up to the record's end
+// out of `buffer` and returns true. Otherwise leaves both alone and returns false.
+bool TakeDifferenceReport(QByteArray &buffer, TReportValues &values);
+bool TakeMeanReport(QByteArray &buffer, TReportValues &values);
+
+} // namespace Reports

@@ -1,0 +1,189 @@
+// TFormMain: report parsing and the time-of-flight computation with its batches, trend and logs.
+
+#include "app/CircularBuffer.h"
+#include "app/Measurement.h"
+#include "app/Reports.h"
+#include "app/Unitmain.h"
+#include "logger/Cdatalogger.h"
+
+#include <QLabel>
+
+using Measurement::Fixed;
+
+bool TFormMain::CheckDifferenceReport()
+{
+    if (FLineBuffer.size() <= Reports::DifferenceCheckLimit)
+        return false;
+    if (ParseDifferenceReport())
+        ComputeMeasurement();
+    return true;
+}
+
+bool TFormMain::CheckMeanReport()
+{
+    if (FLineBuffer.size() <= Reports::MeanCheckLimit)
+        return false;
+    if (ParseMeanReport())
+        ComputeMeasurement();
+    return true;
+}
+
+bool TFormMain::ParseDifferenceReport()
+{
+    Reports::TReportValues values;
+    if (!Reports::TakeDifferenceReport(FLineBuffer, values))
+        return false;
+    FBigCount = values.BigCount;
+    FM1 = values.M1;
+    FM2 = values.M2;
+    FTemperature = values.Temperature;
+    return true;
+}
+
+bool TFormMain::ParseMeanReport()
+{
+    Reports::TReportValues values;
+    if (!Reports::TakeMeanReport(FLineBuffer, values))
+        return false;
+    // The mean report carries no temperature; the last one stays.
+    FBigCount = values.BigCount;
+    FM1 = values.M1;
+    FM2 = values.M2;
+    return true;
+}
+
+double TFormMain::PhaseAngle(int32_t a, int32_t b)
+{
+    return Measurement::PhaseAngle(a, b);
+}
+
+void TFormMain::ComputeMeasurement()
+{
+    FPhaseRad = static_cast<float>(PhaseAngle(FM1, FM2));
+    FPhaseDeg = Measurement::PhaseDegrees(FPhaseRad);
+    FBigTime = Measurement::BigTime(FBigCount);
+    FTimeOfFlight = Measurement::TimeOfFlight(FBigTime, FPhaseDeg);
+
+    FM1Ring->Push(FM1);
+    FM2Ring->Push(FM2);
+    FPhaseRing->Push(FPhaseDeg);
+    FTOFRing->Push(FTimeOfFlight);
+
+    LabelBigTime->setText(QString::number(FBigTime));
+    LabelSmallTime->setText(QString::fromLatin1(Fixed(FPhaseDeg, 3)));
+    LabelTOF->setText(QString::fromLatin1(Fixed(FTimeOfFlight, 4)));
+
+    if (FPhaseRing->Count() == FPhaseRing->Capacity()) {
+        if (FApplyFilter) {
+            RemoveOutliers();
+            BandFilter();
+        }
+        AppendTrend();
+        LogTimeOfFlight();
+        LogPhase();
+        if (FGauge)
+            UpdateGauge();
+    }
+
+    if (FM1Ring->Count() == FM1Ring->Capacity()) {
+        FM1Avg = FM1Ring->Mean();
+        FM2Avg = FM2Ring->Mean();
+        SetPanelText(0, "M1Avg= " + QString::number(FM1Avg));
+        SetPanelText(1, "M2Avg= " + QString::number(FM2Avg));
+    }
+    SetPanelText(2, "Phase= " + QString::fromLatin1(Fixed(FPhaseDeg, 3)) + " deg");
+    SetPanelText(3, QString::number(FM1));
+    SetPanelText(4, QString::number(FM2));
+    SetPanelText(5, "Temp.= " + QString::fromLatin1(Fixed(FTemperature, 2)) + " C");
+}
+
+void TFormMain::RemoveOutliers()
+{
+    Measurement::RemoveOutliers(*FPhaseRing, *FTOFRing);
+}
+
+void TFormMain::BandFilter()
+{
+    Measurement::BandFilter(*FPhaseRing, *FTOFRing);
+}
+
+void TFormMain::AppendTrend()
+{
+    for (int32_t i = 0; i < FPhaseRing->Count(); ++i) {
+        if (FTrend->size() >= size_t(TrendCapacity))
+            ClearTrend();
+        FTrend->push_back(std::make_unique<float>(FPhaseRing->At(i)));
+    }
+}
+
+void TFormMain::ClearTrend()
+{
+    if (!FTrend)
+        return;
+    FTrend->clear();
+    FTrend->reserve(TrendCapacity);
+}
+
+void TFormMain::LogTimeOfFlight()
+{
+    if (FSaveTOFData) {
+        for (int32_t i = 0; i < FTOFRing->Count(); ++i)
+            if (FTOFLine.Add(Fixed(FTOFRing->At(i), 3), Fixed(FTemperature, 2)))
+                FTOFLogger->Append(FTOFLine.Line());
+    }
+    FTOFRing->Reset();
+}
+
+void TFormMain::LogPhase()
+{
+    if (FSavePhaseData) {
+        for (int32_t i = 0; i < FPhaseRing->Count(); ++i)
+            if (FPhaseLine.Add(Fixed(FPhaseRing->At(i), 3)))
+                FPhaseLogger->Append(FPhaseLine.Line());
+    }
+    FPhaseRing->Reset();
+}
+
+void TFormMain::SetupLoggers()
+{
+    FPhaseLogger = new TDataLogger(this);
+    FPhaseLogger->SetFileName("Phase.csv");
+    FPhaseLogger->SetMaxCount(100);
+    FPhaseLogger->SetAutoSaveTime(60);
+    FTOFLogger = new TDataLogger(this);
+    FTOFLogger->SetFileName("TimeOfFlight.csv");
+    FTOFLogger->SetMaxCount(100);
+    FTOFLogger->SetAutoSaveTime(60);
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()}) {
+        logger->OnWriteError.Bind(this, &TFormMain::LoggerWriteError);
+        logger->OnWriteRecovered.Bind(this, &TFormMain::LoggerWriteRecovered);
+    }
+}
+
+void TFormMain::SetupGauge()
+{
+}
+
+void TFormMain::UpdateGauge()
+{
+}
+
+void TFormMain::ReleaseGauge()
+{
+}
+
+void TFormMain::LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error)
+{
+    LoggerWriteRecovered(Sender);
+    FLoggerErrors.append({Sender, QString("Cannot write %1: %2").arg(fileName, error)});
+    SetPanelText(LoggerPanel, FLoggerErrors.back().second);
+}
+
+void TFormMain::LoggerWriteRecovered(QObject *Sender)
+{
+    // The panel shows the newest failure still going on, or nothing.
+    for (qsizetype i = 0; i < FLoggerErrors.size(); ++i)
+        if (FLoggerErrors[i].first == Sender)
+            FLoggerErrors.removeAt(i--);
+    SetPanelText(LoggerPanel, FLoggerErrors.isEmpty() ? QString() : FLoggerErrors.back().second);
+}

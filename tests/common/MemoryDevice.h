@@ -1,0 +1,80 @@
+#pragma once
+// An in-memory serial device for window tests: the test puts the instrument's bytes into
+// Incoming and reads what the program wrote from Written. Every open of the factory's devices
+// shares one line, which outlives them.
+
+#include "comm/ComDevice.h"
+
+#include <QByteArray>
+#include <cstring>
+#include <memory>
+
+struct TMemoryLine {
+    QByteArray Incoming;
+    QByteArray Written;
+    int Opens = 0;
+};
+
+class TMemoryDevice : public TComDevice {
+public:
+    explicit TMemoryDevice(TMemoryLine &line) : L(line) {}
+
+    bool Open(const QString &) override
+    {
+        ++L.Opens;
+        return FOpen = true;
+    }
+    bool IsOpen() const override { return FOpen; }
+    bool SetupQueues(int, int) override { return true; }
+    bool Purge(uint32_t flags) override
+    {
+        if (flags & PURGE_RXCLEAR)
+            L.Incoming.clear();
+        return true;
+    }
+    bool GetSettings(TDeviceSettings &s) override
+    {
+        s = FSettings;
+        return true;
+    }
+    bool SetSettings(const TDeviceSettings &s) override
+    {
+        FSettings = s;
+        return true;
+    }
+    bool ClearError(uint32_t &error, int64_t &waiting) override
+    {
+        error = 0;
+        waiting = L.Incoming.size();
+        return true;
+    }
+    bool ModemStatus(uint32_t &bits) override
+    {
+        bits = 0;
+        return true;
+    }
+    bool Escape(int) override { return true; }
+    bool Read(char *buffer, int64_t count, int64_t &bytesRead) override
+    {
+        bytesRead = std::min<int64_t>(count, L.Incoming.size());
+        std::memcpy(buffer, L.Incoming.constData(), size_t(bytesRead));
+        L.Incoming.remove(0, qsizetype(bytesRead));
+        return true;
+    }
+    bool Write(const char *data, int64_t count) override
+    {
+        L.Written.append(data, qsizetype(count));
+        return true;
+    }
+    void Close() override { FOpen = false; }
+
+private:
+    TMemoryLine &L;
+    TDeviceSettings FSettings;
+    bool FOpen = false;
+};
+
+inline TComDeviceFactory MemoryDeviceFactory(TMemoryLine &line)
+{
+    return [&line] { return std::make_unique<TMemoryDevice>(line); };
+}
