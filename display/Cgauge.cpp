@@ -1,0 +1,271 @@
+#include "display/Cgauge.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace {
+
+// Unit names with the factor from the stored unit and the full scale of the meters and trends.
+struct TUnitRow {
+    const char16_t *Name;
+    float Factor;
+    float FullScale;
+};
+
+constexpr TUnitRow UnitTable[] = {
+    {u"m/s", 1.0f, 4.0f},
+    {u"km/hour", 3.6f, 16.0f},
+    {u"ft/min", 196.85f, 800.0f},
+    {u"mile/hour", 2.232f, 8.0f},
+    {u"dB", 1.0f, 100.0f},
+    {u"\u842Cppm", 1.0f, 80.0f}, // ten thousand ppm
+    {u"\u2103", 1.0f, 40.0f},    // degree Celsius
+    {u"Volt", 1.0f, 10.0f},
+    {u"degree", 1.0f, 360.0f},
+};
+
+// An empty (or missing) buffer reads as 0, whatever its slots still hold.
+float Newest(TCircularBuffer<float> *buffer)
+{
+    return buffer && buffer->Count() > 0 ? buffer->SeekNewest() : 0.0f;
+}
+
+} // namespace
+
+TGauge::TGauge(QWidget *AOwner) : QWidget(AOwner) {}
+
+TGauge::TGauge(QWidget *AOwner, int32_t width, int32_t height, int32_t unused)
+    : QWidget(AOwner)
+{
+    Q_UNUSED(unused);
+    resize(width, height);
+    FCenterX = this->width() / 2;
+    FCenterY = this->height() / 2;
+    FDegToRad = 0.017453292f;
+    FMode = 0;
+    FUnit = QStringLiteral("m/s");
+    FFullScale = 40.0f;
+    FUnitFactor = 1.0f;
+    FZoom = 8.0f;
+    FXSpan = 400;
+    FVCenter = 180;
+    FVRange = 180;
+    ResetDisplay();
+}
+
+TGauge::~TGauge()
+{
+    // The painter must let go of the picture before the picture goes.
+    if (FCanvas)
+        FCanvas->End();
+}
+
+const QImage &TGauge::Picture() const
+{
+    if (FCanvas)
+        FCanvas->End();
+    return FPicture;
+}
+
+void TGauge::paintEvent(QPaintEvent *event)
+{
+    Q_UNUSED(event);
+    QPainter painter(this);
+    painter.drawImage(0, 0, Picture());
+}
+
+void TGauge::ChangeSize(int32_t width, int32_t height)
+{
+    resize(width, height);
+    FCenterX = this->width() / 2;
+    FCenterY = this->height() / 2;
+    if (FCanvas)
+        FCanvas->SetImage(nullptr);
+    FPicture = QImage();
+    ResetDisplay();
+}
+
+void TGauge::ResetDisplay()
+{
+    if (FPicture.isNull()) {
+        FPicture = QImage(width(), height(), QImage::Format_RGB32);
+        if (!FCanvas)
+            FCanvas = std::make_unique<TCanvas>(&FPicture);
+        else
+            FCanvas->SetImage(&FPicture);
+    }
+    ++FResetCount;
+    FCanvas->Pen.Color = clBlack;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(0, 0, width(), height());
+
+    switch (FMode) {
+    case 0:
+        DrawVelocityDirection();
+        break;
+    case 1:
+        DrawVelocityMeter();
+        break;
+    case 2:
+        DrawVelocityGauge();
+        break;
+    case 3:
+        DrawRotationBall();
+        break;
+    case 4:
+    case 9:
+        DrawIndicator();
+        break;
+    case 5:
+        DrawTrend(FFullScale / FUnitFactor / FZoom);
+        break;
+    case 6:
+        DrawTrend(FFullScale);
+        break;
+    case 7:
+    case 8:
+        DrawDualChannel();
+        break;
+    default:
+        break;
+    }
+    update();
+}
+
+void TGauge::UpdateDisplay()
+{
+    FValue = Newest(FValues);
+    FAngle = Newest(FAngles);
+
+    // Without a picture (the bare constructor, never reset) there is nothing to draw on.
+    if (FCanvas) {
+        switch (FMode) {
+        case 0: {
+            DrawAngleIndication(FAngle);
+            float minimum = 0, maximum = 0;
+            if (FAngles) {
+                minimum = FAngles->Min();
+                maximum = FAngles->Max();
+            }
+            DrawAngleVariation(minimum, maximum);
+            DrawValueIndication(FValue * FUnitFactor);
+            break;
+        }
+        case 1:
+            UpdateVelocityMeter();
+            break;
+        case 2:
+            UpdateVelocityGauge();
+            break;
+        case 3:
+            UpdateRotationBall();
+            break;
+        case 4:
+            UpdateIndicator(FValues);
+            break;
+        case 5:
+            UpdateTrend(FValues, FFullScale / FUnitFactor / FZoom);
+            break;
+        case 6:
+            UpdateTrend(FAngles, FFullScale);
+            break;
+        case 7:
+            UpdateDualChannel();
+            break;
+        case 8:
+            UpdateSingleChannel();
+            break;
+        case 9:
+            UpdateIndicator(FAngles);
+            break;
+        default:
+            break;
+        }
+        update();
+    }
+
+    FLastValue = FValue;
+    FLastAngle = FAngle;
+}
+
+void TGauge::SetMode(int32_t mode)
+{
+    if (mode == FMode)
+        return;
+    FMode = mode;
+    ResetDisplay();
+}
+
+void TGauge::SetUnit(const QString &unit)
+{
+    FUnit = unit;
+    for (const TUnitRow &row : UnitTable) {
+        if (unit == QStringView(row.Name)) {
+            FUnitFactor = row.Factor;
+            FFullScale = row.FullScale;
+            break;
+        }
+    }
+    ResetDisplay();
+}
+
+void TGauge::SetFullScale(float value)
+{
+    if (value == FFullScale)
+        return;
+    FFullScale = value;
+    ResetDisplay();
+}
+
+void TGauge::SetZoom(float value)
+{
+    if (value == FZoom)
+        return;
+    FZoom = value;
+    ResetDisplay();
+}
+
+void TGauge::SetXSpan(int32_t span)
+{
+    if (span != FXSpan && span >= 32)
+        FXSpan = span;
+}
+
+void TGauge::SetXShift(int32_t shift)
+{
+    if (shift == FXShift)
+        return;
+    if (shift >= 0 && shift < SampleCount() / 2 - FXSpan)
+        FXShift = shift;
+}
+
+void TGauge::SetVCenter(int32_t value)
+{
+    if (value == FVCenter)
+        return;
+    FVCenter = value;
+    ResetDisplay();
+}
+
+void TGauge::SetVRange(int32_t value)
+{
+    if (value == FVRange)
+        return;
+    FVRange = value;
+    ResetDisplay();
+}
+
+void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour,
+                               const QString &text)
+{
+    if (!FCanvas)
+        return;
+    FCanvas->Font.Charset = 0;
+    FCanvas->Font.Size = size;
+    FCanvas->Font.Bold = true;
+    FCanvas->Font.Color = colour;
+    FCanvas->Brush.Color = clBlack;
+    const int32_t w = FCanvas->TextWidth(text);
+    const int32_t h = FCanvas->TextHeight(text);
+    FCanvas->TextOut(x - w / 2, y - h / 2, text);
+}

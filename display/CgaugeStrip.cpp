@@ -1,0 +1,178 @@
+// Strip charts: modes 7 (two interleaved channels of 16-bit samples) and 8 (one channel of
+// floats). Every update refills the frame and draws the whole window of samples again.
+
+#include "display/Cgauge.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t LabelFontSize = 8;
+constexpr int32_t AxisLabels = 9;
+constexpr int32_t LabelGap = 4;      // between the axis labels and the frame's inner edge
+constexpr int32_t IndexLabelBox = 100; // width of the box that erases an old index label
+constexpr int32_t IndexLabelHeight = 12;
+
+// Whole-number label text, halves rounded away from zero.
+QString AxisText(float value)
+{
+    return QString::number(std::llround(double(value)));
+}
+
+// Where a sample lands vertically: computed wider and stored as single precision, then held
+// on the frame's inner edges. Not-a-number goes to the bottom edge.
+float SampleY(float v, int64_t lo, float yScale, int32_t top, int32_t bottom)
+{
+    float y = float(double(bottom) - (double(v) - double(lo)) * double(yScale));
+    if (!(y <= float(bottom)))
+        y = float(bottom);
+    if (y < float(top))
+        y = float(top);
+    return y;
+}
+
+} // namespace
+
+TGauge::TStripGeometry TGauge::StripGeometry() const
+{
+    TStripGeometry g;
+    g.hw = width() / 2 - 40;
+    g.hh = height() / 2 - 20;
+    g.L = FCenterX - g.hw + 25;
+    g.R = FCenterX + g.hw + 15;
+    g.T = FCenterY - g.hh;
+    g.B = FCenterY + g.hh;
+    g.L1 = g.L + 1;
+    g.R1 = g.R - 1;
+    g.T1 = g.T + 1;
+    g.B1 = g.B - 1;
+    // 64-bit, so that no centre and range overflow the sum.
+    g.lo = int64_t(FVCenter) - FVRange;
+    g.hi = int64_t(FVCenter) + FVRange;
+    return g;
+}
+
+int64_t TGauge::SampleCount() const
+{
+    return FSamples ? int64_t(FSamples->size()) : 0;
+}
+
+void TGauge::SampleWindow(int64_t w, int64_t &first, int64_t &last) const
+{
+    last = SampleCount() - 1 - 2 * int64_t(FXShift);
+    first = last < w ? 0 : last - w + 1;
+}
+
+void TGauge::DrawStripFrame(const TStripGeometry &g)
+{
+    FCanvas->Pen.Width = 2;
+    FCanvas->Pen.Color = clCyan;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(g.L, g.T, g.R, g.B);
+}
+
+void TGauge::DrawDualChannel()
+{
+    if (!FCanvas)
+        return;
+    const TStripGeometry g = StripGeometry();
+    DrawStripFrame(g);
+    FCanvas->Font.Charset = 0;
+    FCanvas->Font.Size = LabelFontSize;
+    FCanvas->Font.Color = clCyan;
+    // Bold, as the labels have always looked, whatever text was drawn before.
+    FCanvas->Font.Bold = true;
+    FCanvas->Pen.Width = 1;
+    // An axis without extent has no scale to label.
+    if (g.hi == g.lo)
+        return;
+
+    const float yStep = float(g.B1 - g.T1 + 1) * 0.125f;
+    const float valueStep = float(g.hi - g.lo) * 0.125f;
+    float y = float(g.B1);
+    float value = float(g.lo);
+    for (int32_t i = 0; i < AxisLabels; ++i) {
+        const QString text = AxisText(value);
+        const int32_t tw = FCanvas->TextWidth(text);
+        const int32_t th = FCanvas->TextHeight(text);
+        FCanvas->TextOut(g.L1 - tw - LabelGap, int32_t(y) - th / 2, text);
+        value += valueStep;
+        y -= yStep;
+    }
+}
+
+void TGauge::UpdateSingleChannel()
+{
+    if (!FCanvas || SampleCount() == 0)
+        return;
+    const TStripGeometry g = StripGeometry();
+    DrawStripFrame(g);
+    // No axis extent (or no span) gives no scale: the frame stays empty.
+    if (g.hi == g.lo || FXSpan <= 0)
+        return;
+    int64_t first, last;
+    SampleWindow(FXSpan, first, last);
+    const float yScale = float(double(2 * g.hh - 2) / double(g.hi - g.lo));
+    const float xStep = float(2 * g.hw - 12) / float(FXSpan);
+
+    FCanvas->Pen.Width = 2;
+    FCanvas->Pen.Color = clRed;
+    float x = float(g.L1) + xStep * 0.5f;
+    for (int64_t i = first; i <= last; ++i) {
+        const float *cell = (*FSamples)[size_t(i)].get();
+        const float y = SampleY(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1);
+        if (i == first)
+            FCanvas->MoveTo(int32_t(x), int32_t(y));
+        else
+            FCanvas->LineTo(int32_t(x), int32_t(y));
+        x += xStep;
+    }
+    FCanvas->Pen.Width = 1;
+}
+
+void TGauge::UpdateDualChannel()
+{
+    if (!FCanvas || SampleCount() == 0)
+        return;
+    const TStripGeometry g = StripGeometry();
+    DrawStripFrame(g);
+    int64_t first, last;
+    SampleWindow(2 * int64_t(FXSpan), first, last);
+
+    FCanvas->Pen.Width = 1;
+    if (g.hi != g.lo && FXSpan > 0) {
+        static const TColor ChannelColours[4] = {clBlue, clRed, clYellow, clGreen};
+        const float yScale = float(double(2 * g.hh - 2) / double(g.hi - g.lo));
+        const float xStep = float(2 * g.hw - 12) / float(FXSpan);
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            FCanvas->Pen.Color = ChannelColours[ch];
+            float x = float(g.L1) + xStep * 0.5f;
+            for (int64_t i = first + ch; i <= last; i += 2) {
+                uint16_t sample = 0;
+                if (const float *cell = (*FSamples)[size_t(i)].get())
+                    std::memcpy(&sample, cell, sizeof sample);
+                const float y = SampleY(float(sample), g.lo, yScale, g.T1, g.B1);
+                if (i == first + ch)
+                    FCanvas->MoveTo(int32_t(x), int32_t(y));
+                else
+                    FCanvas->LineTo(int32_t(x), int32_t(y));
+                x += xStep;
+            }
+        }
+    }
+
+    FCanvas->Pen.Color = clBlack;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Font.Charset = 0;
+    FCanvas->Font.Size = LabelFontSize;
+    FCanvas->Font.Color = clCyan;
+    FCanvas->Font.Bold = true;
+    const int32_t y = g.B1 + 4;
+    int32_t x = g.L1 + 4;
+    FCanvas->Rectangle(x, y, x + IndexLabelBox, y + IndexLabelHeight);
+    FCanvas->TextOut(x, y, QString::number(first));
+    const QString lastText = QString::number(last);
+    FCanvas->Rectangle(g.R1 - IndexLabelBox, y, g.R1, y + IndexLabelHeight);
+    FCanvas->TextOut(g.R1 - FCanvas->TextWidth(lastText), y, lastText);
+}
