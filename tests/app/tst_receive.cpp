@@ -1,0 +1,311 @@
+// The receive path of the main window: the dispatcher's states, report checks, the line buffer
+// limit and the communication log, fed through an in-memory serial device one chunk at a time.
+
+#include "app/Unitmain.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QtTest>
+
+namespace {
+
+QByteArray Record(int length, const QList<QPair<int, QByteArray>> &fields)
+{
+    QByteArray record(length, ' ');
+    for (const auto &f : fields)
+        record.replace(f.first, f.second.size(), f.second);
+    return record;
+}
+
+// Count 290, M1 1, M2 0x7FFFFFFF: 90 degrees to float precision.
+const QByteArray MeanReport = Record(79, {{0, "TMEAN"}, {6, "  64"}, {49, "290"}, {57, "00000001"}, {69, "7FFFFFFF"}});
+const QByteArray DifferenceReport =
+    Record(44, {{0, "TRFDIF"}, {7, "288"}, {14, "00001000"}, {26, "00001000"}, {37, "25.31"}});
+
+// What the log should read for bytes that hold no line breaks.
+QString Visible(const QByteArray &bytes)
+{
+    QString text;
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == '\t' || (c >= 0x20 && c != 0x7F))
+            text += QChar(char16_t(c));
+        else
+            text += QChar(char16_t(c == 0x7F ? 0x2421 : 0x2400 + c));
+    }
+    return text;
+}
+
+} // namespace
+
+class TestReceive : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void meanReportInThreePieces();
+    void differenceReportWaitsForOneMore();
+    void differenceReportReadOnce();
+    void chunkWithoutMarkerEndsExchange_data();
+    void chunkWithoutMarkerEndsExchange();
+    void secondCommandWins();
+    void waveformPathAfterReplyDone();
+    void stateZeroDropsText();
+    void garbledFieldsStillTaken();
+    void logClearedAt40000Lines();
+    void logKeepsEveryByte();
+    void randomChunksInEveryState_data();
+    void randomChunksInEveryState();
+    void visibleShortcutActsHiddenDoesNot();
+
+private:
+    // Hands one chunk to the window through the port's poll step.
+    void Receive(const QByteArray &chunk);
+
+    TMemoryLine FLine;
+    std::unique_ptr<TFormMain> FForm;
+    std::unique_ptr<TMessageCapture> FMessages;
+    QTemporaryDir *FDir = nullptr;
+    QString FOldCwd;
+};
+
+void TestReceive::init()
+{
+    FDir = new QTemporaryDir;
+    FOldCwd = QDir::currentPath();
+    QDir::setCurrent(FDir->path());
+    FLine = TMemoryLine();
+    FMessages = std::make_unique<TMessageCapture>();
+    FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
+    QVERIFY(FForm->FComm != nullptr);
+    QCOMPARE(FMessages->Texts(), QStringList({"Open COM1 !"}));
+}
+
+void TestReceive::cleanup()
+{
+    FForm.reset();
+    FMessages.reset();
+    QDir::setCurrent(FOldCwd);
+    delete FDir;
+    FDir = nullptr;
+}
+
+void TestReceive::Receive(const QByteArray &chunk)
+{
+    FLine.Incoming += chunk;
+    while (!FLine.Incoming.isEmpty())
+        FForm->FComm->ProcTimer(nullptr);
+}
+
+void TestReceive::meanReportInThreePieces()
+{
+    FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
+    QCOMPARE(FLine.Written, QByteArray("z"));
+    FForm->FReplyDone = false;
+    Receive("\r\n" + MeanReport.left(30));
+    Receive(MeanReport.mid(30, 30));
+    QVERIFY(!FForm->FReplyDone);
+    QCOMPARE(FForm->FReceiveState, uint8_t(3));
+    Receive(MeanReport.mid(60) + "\r\n");
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FBigCount, 290);
+    QCOMPARE(FForm->FM1, 1);
+    QCOMPARE(FForm->FM2, 0x7FFFFFFF);
+    QCOMPARE(FForm->LabelBigTime->text(), QStringLiteral("18"));
+    QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("90.000"));
+    QCOMPARE(FForm->LabelTOF->text(), QStringLiteral("4.5625"));
+    QCOMPARE(FForm->FLineBuffer, QByteArray("\r\n")); // the rest waits for the next chunk
+    Receive("late");
+    QVERIFY(FForm->FLineBuffer.isEmpty());
+}
+
+void TestReceive::differenceReportWaitsForOneMore()
+{
+    FForm->mmCommandClick(FForm->mmAnalyzeData);
+    FForm->FReplyDone = false;
+    Receive(DifferenceReport + "\r"); // 45 characters: not enough for the check
+    QVERIFY(!FForm->FReplyDone);
+    QCOMPARE(FForm->FReceiveState, uint8_t(1));
+    QCOMPARE(FForm->FM1, 0);
+    Receive("\n");
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FBigCount, 288);
+    QCOMPARE(FForm->FM1, 0x1000);
+    QCOMPARE(FForm->FTemperature, 25.31f);
+    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.= 25.31 C"));
+    QCOMPARE(FForm->PanelText(2), QStringLiteral("Phase= 45.000 deg"));
+}
+
+void TestReceive::differenceReportReadOnce()
+{
+    FForm->mmCommandClick(FForm->mmAnalyzeData);
+    FForm->FReplyDone = false;
+    Receive("junk " + DifferenceReport.left(20));
+    Receive(DifferenceReport.mid(20, 20));
+    QVERIFY(!FForm->FReplyDone);
+    Receive(DifferenceReport.mid(40) + "\r\n" + DifferenceReport + "\r\n");
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FPhaseRing->Count(), 1); // one computation, the second record is dropped
+    QVERIFY(FForm->FLineBuffer.size() <= 256);
+}
+
+void TestReceive::chunkWithoutMarkerEndsExchange_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::newRow("300 characters in state 1") << "mmAnalyzeData" << QByteArray(300, 'x');
+    QTest::newRow("90 characters in state 3") << "mmAnalyzeAcquired" << QByteArray(90, 'y');
+    QTest::newRow("cut record in state 3") << "mmAnalyzeAcquired" << QByteArray(20, '-') + MeanReport.left(70);
+}
+
+void TestReceive::chunkWithoutMarkerEndsExchange()
+{
+    QFETCH(QString, item);
+    QFETCH(QByteArray, chunk);
+    FForm->mmCommandClick(FForm->findChild<QAction *>(item));
+    FForm->FReplyDone = false;
+    Receive(chunk);
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FPhaseRing->Count(), 0);
+    QCOMPARE(FForm->PanelText(2), QString());
+    QVERIFY(FForm->FLineBuffer.size() <= 256);
+    QCOMPARE(FForm->MemoComLog->toPlainText(), QString::fromLatin1(chunk));
+}
+
+void TestReceive::secondCommandWins()
+{
+    FForm->mmCommandClick(FForm->mmAnalyzeData);
+    FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
+    QCOMPARE(FLine.Written, QByteArray("xz"));
+    FForm->FReplyDone = false;
+    // The difference report of the first command arrives in the mean state: not taken.
+    Receive(DifferenceReport + "\r\n" + DifferenceReport + "\r\n");
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FPhaseRing->Count(), 0);
+}
+
+void TestReceive::waveformPathAfterReplyDone()
+{
+    QVERIFY(FForm->FReplyDone);
+    FForm->FWaveCount = -1;
+    FForm->mmCommandClick(FForm->mmSendData);
+    QCOMPARE(FForm->FReceiveState, uint8_t(2));
+    Receive("T=25.31 C\r\n2048,2048\r\n");
+    QCOMPARE(FForm->FWaveBuffer, QByteArray("T=25.31 C\r\n2048,2048\r\n"));
+    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    Receive("2049,2047\r\n");
+    QCOMPARE(FForm->FWaveBuffer, QByteArray("T=25.31 C\r\n2048,2048\r\n"));
+    QVERIFY(FForm->FLineBuffer.isEmpty());
+}
+
+void TestReceive::stateZeroDropsText()
+{
+    FForm->mmCommandClick(FForm->mmMenu);
+    Receive(MeanReport + "\r\n");
+    QVERIFY(FForm->FLineBuffer.isEmpty());
+    QCOMPARE(FForm->FPhaseRing->Count(), 0);
+}
+
+void TestReceive::garbledFieldsStillTaken()
+{
+    QByteArray garbled = MeanReport;
+    garbled.replace(57, 8, "00G00001"); // M1 does not convert: 0, so the phase is 0
+    FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
+    FForm->FReplyDone = false;
+    Receive(garbled + "\r\n");
+    QVERIFY(FForm->FReplyDone);
+    QCOMPARE(FForm->FM1, 0);
+    QCOMPARE(FForm->FBigCount, 290);
+    QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("0.000"));
+    QCOMPARE(FForm->PanelText(3), QStringLiteral("0"));
+}
+
+void TestReceive::logClearedAt40000Lines()
+{
+    // Chunks that end on line ends, so each line is one line of the log.
+    for (int i = 1; i < 40000; i += 100) {
+        QByteArray lines;
+        for (int j = i; j < qMin(i + 100, 40000); ++j)
+            lines += "line " + QByteArray::number(j) + "\r\n";
+        Receive(lines);
+    }
+    QCOMPARE(FForm->MemoComLog->blockCount(), 39999);
+    Receive("line 40000\r\n");
+    QCOMPARE(FForm->MemoComLog->blockCount(), 40000);
+    Receive("first again\r\n");
+    QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("first again"));
+}
+
+void TestReceive::logKeepsEveryByte()
+{
+    Receive(QByteArray("A\0B\x1b[0m\r\n", 9));
+    Receive("split\r");
+    Receive("\nend");
+    QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("A\u2400B\u241b[0m\nsplit\nend"));
+    FForm->MemoDblClick(FForm->MemoComLog);
+    QCOMPARE(FForm->MemoComLog->toPlainText(), QString());
+}
+
+void TestReceive::randomChunksInEveryState_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::newRow("state 0") << "mmMenu";
+    QTest::newRow("state 1") << "mmAnalyzeData";
+    QTest::newRow("state 2") << "mmSendData";
+    QTest::newRow("state 3") << "mmAnalyzeAcquired";
+}
+
+void TestReceive::randomChunksInEveryState()
+{
+    QFETCH(QString, item);
+    QAction *command = FForm->findChild<QAction *>(item);
+    QRandomGenerator random(item.size() * 7919);
+    for (int size = 0; size <= 5000; ++size) {
+        QByteArray chunk(size, Qt::Uninitialized);
+        for (char &c : chunk)
+            c = char(random.bounded(256));
+        // Now and then a marker, so the parsers see records among the noise.
+        if (size > 100 && size % 3 == 0)
+            chunk.replace(size / 2, 5, size % 2 ? "TMEAN" : "TRFDI");
+        FForm->mmCommandClick(command);
+        FForm->FReplyDone = false;
+        FForm->MemoComLog->clear();
+        FLine.Incoming = chunk;
+        while (!FLine.Incoming.isEmpty()) {
+            FForm->FComm->ProcTimer(nullptr);
+            QVERIFY2(FForm->FLineBuffer.size() <= 256, qPrintable(QString::number(size)));
+        }
+        // The raw text keeps no-break spaces; blocks are separated by U+2029.
+        QString logged = FForm->MemoComLog->document()->toRawText();
+        logged.remove(QChar(QChar::ParagraphSeparator));
+        QCOMPARE(logged, Visible(chunk));
+    }
+}
+
+void TestReceive::visibleShortcutActsHiddenDoesNot()
+{
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QTest::keyClick(FForm.get(), Qt::Key_M, Qt::ControlModifier);
+    QTRY_COMPARE(FLine.Written, QByteArray("?"));
+    // Hidden items (writing the flash among them) do not act on their shortcuts.
+    QTest::keyClick(FForm.get(), Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(FForm.get(), Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(FForm.get(), Qt::Key_T, Qt::ControlModifier);
+    QTRY_COMPARE(FLine.Written, QByteArray("?t"));
+}
+
+QTEST_MAIN(TestReceive)
+#include "tst_receive.moc"
