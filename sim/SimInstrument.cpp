@@ -45,7 +45,16 @@ int EarlierTimeout(int a, int b)
 
 } // namespace
 
-TSimInstrument::TSimInstrument(const TSimOptions &options) : FOptions(options), FProtocol(options) {}
+TSimInstrument::TSimInstrument(const TSimOptions &options)
+    : FOptions(options), FProtocol(options), FReading(FProtocol.Model().Reading())
+{
+}
+
+TSimReading TSimInstrument::Reading() const
+{
+    std::lock_guard<std::mutex> lock(FReadingLock);
+    return FReading;
+}
 
 TSimInstrument::~TSimInstrument()
 {
@@ -146,6 +155,10 @@ void TSimInstrument::Serve()
         if (vanishing || queued > BusyLimitBytes)
             return;
         const QList<TSimChunk> chunks = FProtocol.Answer(byte);
+        {
+            std::lock_guard<std::mutex> lock(FReadingLock);
+            FReading = FProtocol.Model().Reading();
+        }
         FCommands = FProtocol.CommandCount();
         for (const TSimChunk &chunk : chunks) {
             queue.push_back(chunk);

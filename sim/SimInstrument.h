@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 class TSimInstrument {
@@ -34,6 +35,9 @@ public:
     qint64 LoopCount() const { return FLoops.load(); }
     // Times the worker found the slave side closed (no reader on the line).
     int HangupCount() const { return FHangups.load(); }
+    // The model's acquisition as of the last command taken: what the last report carried, unless
+    // an acquisition came after it. Lets a test check what a reader made of the line.
+    TSimReading Reading() const;
 
 private:
     void Serve();
@@ -51,4 +55,6 @@ private:
     std::atomic<qint64> FBytesSent{0};
     std::atomic<qint64> FLoops{0};
     std::atomic<int> FHangups{0};
+    mutable std::mutex FReadingLock;
+    TSimReading FReading;       // copy of the worker's model reading, for other threads
 };

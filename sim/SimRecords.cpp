@@ -144,12 +144,16 @@ QList<TSimField> DifferenceFields()
 
 QList<TSimField> MeanFields()
 {
-    return {MeanAverages, MeanPeak, MeanSnr, MeanGain, MeanCount, MeanM1, MeanM2};
+    // A reader drops the count's third character when it is not a digit, so a spoiled third
+    // character would turn 288 into a plausible 28; only the first two are spoiled.
+    return {MeanAverages, MeanPeak, MeanSnr, MeanGain, {MeanCount.Offset, MeanCount.Length - 1}, MeanM1, MeanM2};
 }
 
 QList<TSimField> SampleFields()
 {
-    return {{0, 4}, {5, 4}};
+    // Likewise a reader drops a sample field's fourth character when it is not a digit
+    // ("204?" would read as 204): only the first three are spoiled.
+    return {{0, 3}, {5, 3}};
 }
 
 } // namespace SimRecords

@@ -61,7 +61,8 @@ QByteArray ParameterText(int samples);
 QByteArray TemperatureText(double celsius);
 QByteArray AveragedText(const TSimReading &reading);
 
-// The fields a garbled record may lose.
+// The characters a garbled record may lose: each field, except a last character that a reader
+// drops when it is not a digit (the mean report's count, the sample fields).
 QList<TSimField> DifferenceFields();
 QList<TSimField> MeanFields();
 QList<TSimField> SampleFields();

@@ -1,0 +1,336 @@
+// The simulator read back by the program itself: every report it sends parses, with the
+// program's own report functions, into the values its model produced; spoiled fields read as
+// nothing else; waveform blocks have the sample-line layout; and the main window on the
+// simulator's line ends up holding the reading the simulator reported.
+
+#include "app/Reports.h"
+#include "app/Unitmain.h"
+#include "sim/SimInstrument.h"
+#include "sim/SimProtocol.h"
+#include "sim/SimRecords.h"
+#include "tests/common/MessageCapture.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr int Seeds = 200;
+constexpr int ReadingsPerSeed = 6;
+constexpr int WaveSeeds = 40;
+constexpr int WaitMs = 20000;
+constexpr int SampleMax = 4095;   // 12-bit converter
+// The record's five characters carry the temperature to the hundredth; the parse is a float.
+constexpr double TemperatureTolerance = 0.005 + 1e-4;
+
+TSimOptions Options(quint32 seed)
+{
+    TSimOptions options;
+    options.Seed = seed;
+    return options;
+}
+
+TSimReading Crafted(int count, qint32 m1, qint32 m2, double temperature)
+{
+    TSimReading r;
+    r.Count = count;
+    r.M1 = m1;
+    r.M2 = m2;
+    r.Temperature = temperature;
+    r.Averages = 64;
+    r.Peak = 600;
+    r.Snr = 40;
+    r.Gain = 12;
+    return r;
+}
+
+QByteArray TrimTrailingBlanks(QByteArray text)
+{
+    while (text.endsWith(' '))
+        text.chop(1);
+    return text;
+}
+
+// A sample field as a reader takes it: a fourth character that is not a digit is dropped.
+int SampleValue(const QByteArray &field)
+{
+    return Reports::DecimalInteger(field[3] >= '0' && field[3] <= '9' ? field : field.left(3));
+}
+
+QString Describe(quint32 seed, int reading, const QByteArray &record)
+{
+    return QStringLiteral("seed %1, reading %2: %3").arg(seed).arg(reading).arg(QString::fromLatin1(record));
+}
+
+} // namespace
+
+class TestSimParse : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void craftedRecordsParse_data();
+    void craftedRecordsParse();
+    void modelRecordsParse();
+    void garbledFieldsReadAsZero();
+    void waveBlocksHaveSampleLayout();
+    void windowReadsSimulatorReports_data();
+    void windowReadsSimulatorReports();
+
+private:
+    QTemporaryDir *FDir = nullptr;
+    QString FOldCwd;
+};
+
+void TestSimParse::init()
+{
+    // The window writes its measurement logs into the working folder.
+    FDir = new QTemporaryDir;
+    FOldCwd = QDir::currentPath();
+    QDir::setCurrent(FDir->path());
+}
+
+void TestSimParse::cleanup()
+{
+    QDir::setCurrent(FOldCwd);
+    delete FDir;
+    FDir = nullptr;
+}
+
+void TestSimParse::craftedRecordsParse_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("m1");
+    QTest::addColumn<int>("m2");
+    QTest::addColumn<double>("temperature");
+    QTest::addColumn<QByteArray>("meanCountText");
+    QTest::addColumn<QByteArray>("differenceCountText");
+
+    QTest::newRow("nominal") << 288 << 1031063 << 1096287 << 25.31 << QByteArray("288") << QByteArray("288");
+    QTest::newRow("two digits") << 18 << -1200000 << 900000 << 25.0 << QByteArray("18 ") << QByteArray(" 18");
+    QTest::newRow("one digit") << 5 << -5 << -1500000 << 9.5 << QByteArray("5  ") << QByteArray("  5");
+    QTest::newRow("zero") << 0 << 1500000 << -16 << 0.0 << QByteArray("0  ") << QByteArray("  0");
+    QTest::newRow("one cycle") << 16 << 1 << -1 << 99.99 << QByteArray("16 ") << QByteArray(" 16");
+    QTest::newRow("largest") << 999 << INT_MAX << INT_MIN << 104.26 << QByteArray("999") << QByteArray("999");
+    QTest::newRow("negative") << -16 << -1 << 1 << -3.25 << QByteArray("-16") << QByteArray("-16");
+    QTest::newRow("negative, one digit") << -5 << 42 << -42 << -0.5 << QByteArray("-5 ") << QByteArray(" -5");
+}
+
+void TestSimParse::craftedRecordsParse()
+{
+    QFETCH(int, count);
+    QFETCH(int, m1);
+    QFETCH(int, m2);
+    QFETCH(double, temperature);
+    QFETCH(QByteArray, meanCountText);
+    QFETCH(QByteArray, differenceCountText);
+    const TSimReading reading = Crafted(count, m1, m2, temperature);
+
+    const QByteArray mean = SimRecords::MeanReport(reading);
+    QCOMPARE(mean.mid(49, 3), meanCountText);
+    const Reports::TReportValues meanValues = Reports::MeanFields(mean);
+    QCOMPARE(meanValues.BigCount, count);
+    QCOMPARE(meanValues.M1, m1);
+    QCOMPARE(meanValues.M2, m2);
+
+    const QByteArray difference = SimRecords::DifferenceReport(reading);
+    QCOMPARE(difference.mid(7, 3), differenceCountText);
+    const Reports::TReportValues differenceValues = Reports::DifferenceFields(difference);
+    QCOMPARE(differenceValues.BigCount, count);
+    QCOMPARE(differenceValues.M1, m1);
+    QCOMPARE(differenceValues.M2, m2);
+    const double resolution = std::abs(temperature) >= 99.995 ? 0.05 : TemperatureTolerance;
+    QVERIFY2(std::abs(differenceValues.Temperature - temperature) <= resolution, difference.constData());
+}
+
+void TestSimParse::modelRecordsParse()
+{
+    for (quint32 seed = 1; seed <= Seeds; ++seed) {
+        TSimProtocol protocol(Options(seed));
+        // One received stream per seed, records taken off its front one after another, as a
+        // reader's buffer would hold them.
+        QByteArray means, differences;
+        QList<TSimReading> readings;
+        for (int i = 0; i < ReadingsPerSeed; ++i) {
+            QVERIFY(protocol.Answer('a').isEmpty());
+            readings += protocol.Model().Reading();
+            means += TSimProtocol::Join(protocol.Answer('z'));
+            differences += TSimProtocol::Join(protocol.Answer('x'));
+        }
+        for (int i = 0; i < ReadingsPerSeed; ++i) {
+            const TSimReading &r = readings[i];
+            const QByteArray meanRecord = means.mid(means.indexOf(Reports::MeanMarker), Reports::MeanLength);
+            Reports::TReportValues v;
+            QVERIFY2(Reports::TakeMeanReport(means, v), qPrintable(Describe(seed, i, meanRecord)));
+            QVERIFY2(v.BigCount == r.Count && v.M1 == r.M1 && v.M2 == r.M2, qPrintable(Describe(seed, i, meanRecord)));
+            // The fields the program does not use still read as the numbers they stand for.
+            QCOMPARE(Reports::DecimalInteger(meanRecord.mid(6, 4)), r.Averages);
+            QCOMPARE(Reports::DecimalInteger(meanRecord.mid(17, 4)), r.Peak);
+            QCOMPARE(Reports::DecimalInteger(meanRecord.mid(28, 3)), r.Snr);
+            QCOMPARE(Reports::DecimalInteger(TrimTrailingBlanks(meanRecord.mid(38, 3))), r.Gain);
+
+            const QByteArray differenceRecord =
+                differences.mid(differences.indexOf(Reports::DifferenceMarker), Reports::DifferenceLength);
+            QVERIFY2(Reports::TakeDifferenceReport(differences, v), qPrintable(Describe(seed, i, differenceRecord)));
+            QVERIFY2(v.BigCount == r.Count && v.M1 == r.M1 && v.M2 == r.M2,
+                     qPrintable(Describe(seed, i, differenceRecord)));
+            QVERIFY2(std::abs(v.Temperature - r.Temperature) <= TemperatureTolerance,
+                     qPrintable(Describe(seed, i, differenceRecord)));
+        }
+        // Each record's line end is all that follows the last one.
+        QCOMPARE(means, QByteArray("\r\n"));
+        QCOMPARE(differences, QByteArray("\r\n"));
+    }
+}
+
+void TestSimParse::garbledFieldsReadAsZero()
+{
+    // A spoiled field must not read as some other plausible number: the program would compute
+    // with it as if it were the instrument's.
+    int spoiled = 0, checked = 0;
+    for (quint32 seed = 1; seed <= Seeds; ++seed) {
+        TSimOptions options = Options(seed);
+        options.Garble = 0.5;
+        TSimProtocol garbled(options), clean(Options(seed));
+        for (int i = 0; i < ReadingsPerSeed; ++i) {
+            garbled.Answer('a');
+            clean.Answer('a');
+            for (char command : {'z', 'x'}) {
+                const QByteArray bad = TSimProtocol::Join(garbled.Answer(command));
+                const QByteArray good = TSimProtocol::Join(clean.Answer(command));
+                const bool isMean = command == 'z';
+                const Reports::TReportValues badValues = isMean ? Reports::MeanFields(bad) : Reports::DifferenceFields(bad);
+                const Reports::TReportValues goodValues = isMean ? Reports::MeanFields(good) : Reports::DifferenceFields(good);
+                struct TChecked {
+                    TSimField Field;
+                    double Bad, Good;
+                };
+                QList<TChecked> fields{
+                    {isMean ? SimRecords::MeanCount : SimRecords::DifferenceCount, double(badValues.BigCount),
+                     double(goodValues.BigCount)},
+                    {isMean ? SimRecords::MeanM1 : SimRecords::DifferenceM1, double(badValues.M1), double(goodValues.M1)},
+                    {isMean ? SimRecords::MeanM2 : SimRecords::DifferenceM2, double(badValues.M2), double(goodValues.M2)}};
+                if (!isMean)
+                    fields += TChecked{SimRecords::DifferenceTemperature, double(badValues.Temperature),
+                                       double(goodValues.Temperature)};
+                for (const TChecked &f : fields) {
+                    ++checked;
+                    const bool textSpoiled = bad.mid(f.Field.Offset, f.Field.Length) != good.mid(f.Field.Offset, f.Field.Length);
+                    spoiled += textSpoiled;
+                    const double expected = textSpoiled ? 0.0 : f.Good;
+                    QVERIFY2(f.Bad == expected,
+                             qPrintable(QStringLiteral("%1 reads %2, clean %3").arg(QString::fromLatin1(bad)).arg(f.Bad).arg(f.Good)));
+                }
+            }
+        }
+    }
+    for (quint32 seed = 1; seed <= WaveSeeds; ++seed) {
+        TSimOptions options = Options(seed);
+        options.Garble = 0.5;
+        const QByteArray bad = TSimProtocol::Join(TSimProtocol(options).Answer('s'));
+        const QByteArray good = TSimProtocol::Join(TSimProtocol(Options(seed)).Answer('s'));
+        QCOMPARE(bad.size(), good.size());
+        for (int at = SimRecords::WaveHeaderLength; at < bad.size(); at += SimRecords::SampleLineLength) {
+            for (int offset : {0, 5}) {
+                const QByteArray badField = bad.mid(at + offset, 4), goodField = good.mid(at + offset, 4);
+                ++checked;
+                spoiled += badField != goodField;
+                const int expected = badField != goodField ? 0 : SampleValue(goodField);
+                QVERIFY2(SampleValue(badField) == expected,
+                         qPrintable(QStringLiteral("seed %1: %2 for %3").arg(seed).arg(QString::fromLatin1(badField),
+                                                                                   QString::fromLatin1(goodField))));
+            }
+        }
+    }
+    qInfo("%d of %d fields spoiled", spoiled, checked);
+    QVERIFY(spoiled > checked / 4);
+}
+
+void TestSimParse::waveBlocksHaveSampleLayout()
+{
+    for (quint32 seed = 1; seed <= WaveSeeds; ++seed) {
+        TSimOptions options = Options(seed);
+        TSimProtocol protocol(options);
+        for (quint32 i = 0; i < seed % 5; ++i)
+            protocol.Answer('a');
+        const double temperature = protocol.Model().Reading().Temperature;
+        const QByteArray block = TSimProtocol::Join(protocol.Answer('s'));
+        const QString where = QStringLiteral("seed %1").arg(seed);
+
+        // Header: "T=", five characters of temperature, four more characters.
+        QVERIFY2(block.startsWith("T="), qPrintable(where));
+        QVERIFY2(std::abs(Reports::DecimalNumber(block.mid(2, 5)) - temperature) <= TemperatureTolerance,
+                 qPrintable(where + ": " + QString::fromLatin1(block.left(11))));
+        QCOMPARE(block.mid(7, 4), QByteArray(" C\r\n"));
+
+        const QByteArray lines = block.mid(SimRecords::WaveHeaderLength);
+        QCOMPARE(lines.size(), options.Samples * SimRecords::SampleLineLength);
+        for (int n = 0; n < options.Samples; ++n) {
+            const QByteArray line = lines.mid(n * SimRecords::SampleLineLength, SimRecords::SampleLineLength);
+            const QString at = QStringLiteral("%1, line %2: %3").arg(where).arg(n).arg(QString::fromLatin1(line));
+            QVERIFY2(line[4] == ',' && line.mid(9) == "\r\n", qPrintable(at));
+            for (const QByteArray &field : {line.left(4), line.mid(5, 4)}) {
+                // Right-aligned: the fourth character is a digit, so no reader drops it.
+                QVERIFY2(field[3] >= '0' && field[3] <= '9', qPrintable(at));
+                const int value = Reports::DecimalInteger(field);
+                QVERIFY2(value >= 0 && value <= SampleMax, qPrintable(at));
+                QVERIFY2(value != 0 || field == "   0", qPrintable(at));
+            }
+        }
+    }
+}
+
+void TestSimParse::windowReadsSimulatorReports_data()
+{
+    QTest::addColumn<bool>("difference");
+    QTest::newRow("mean report, z") << false;
+    QTest::newRow("difference report, x") << true;
+}
+
+void TestSimParse::windowReadsSimulatorReports()
+{
+    QFETCH(bool, difference);
+    TSimInstrument instrument(Options(77));
+    QString error;
+    QVERIFY2(instrument.Start(&error), qPrintable(error));
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(form.FComm != nullptr);
+    QAction *report = difference ? form.mmAnalyzeData : form.mmAnalyzeAcquired;
+
+    constexpr int Rounds = 4;
+    int commands = 0;
+    QSet<qint32> seen;
+    for (int round = 0; round < Rounds; ++round) {
+        form.mmCommandClick(form.mmAcquire);
+        form.FReplyDone = false;
+        form.mmCommandClick(report);
+        commands += 2;
+        QCOMPARE(form.FReceiveState, uint8_t(difference ? 1 : 3));
+        QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone && form.FReceiveState == 0, WaitMs);
+        QCOMPARE(instrument.CommandCount(), commands);
+
+        const TSimReading sent = instrument.Reading();
+        QCOMPARE(sent.Index, round + 1);
+        QCOMPARE(form.FBigCount, sent.Count);
+        QCOMPARE(form.FM1, sent.M1);
+        QCOMPARE(form.FM2, sent.M2);
+        if (difference)
+            QVERIFY2(std::abs(form.FTemperature - sent.Temperature) <= TemperatureTolerance,
+                     qPrintable(QStringLiteral("%1 for %2").arg(form.FTemperature).arg(sent.Temperature)));
+        seen.insert(form.FM1);
+    }
+    QCOMPARE(seen.size(), Rounds);   // each round read a new acquisition, not an old report
+    QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
+}
+
+QTEST_MAIN(TestSimParse)
+#include "tst_sim_parse.moc"
