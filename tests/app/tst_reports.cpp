@@ -57,6 +57,8 @@ private slots:
     void timeOfFlight();
     void filter_data();
     void filter();
+    void fixed_data();
+    void fixed();
     void logLine();
 };
 
@@ -348,6 +350,30 @@ void TestReports::filter()
     // Phase and time of flight of the same report stay together.
     for (int i = 0; i < left.size(); ++i)
         QCOMPARE(leftPhase[i], phases[int(left[i])]);
+}
+
+void TestReports::fixed_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("three") << 90.0 << 3 << QByteArray("90.000");
+    QTest::newRow("tie away from zero") << 4.5625 << 3 << QByteArray("4.563");
+    QTest::newRow("negative tie") << -4.5625 << 3 << QByteArray("-4.563");
+    QTest::newRow("below a tie") << 4.5624999 << 3 << QByteArray("4.562");
+    QTest::newRow("tie at four") << 4.53125 << 4 << QByteArray("4.5313");
+    QTest::newRow("no negative zero") << -0.0001 << 3 << QByteArray("0.000");
+    QTest::newRow("negative") << -0.25 << 4 << QByteArray("-0.2500");
+    QTest::newRow("temperature") << double(25.31f) << 2 << QByteArray("25.31");
+    QTest::newRow("large") << 1e20 << 2 << QByteArray("100000000000000000000.00");
+}
+
+void TestReports::fixed()
+{
+    QFETCH(double, value);
+    QFETCH(int, decimals);
+    QFETCH(QByteArray, text);
+    QCOMPARE(Measurement::Fixed(value, decimals), text);
 }
 
 void TestReports::logLine()
