@@ -23,10 +23,6 @@ TSampleList Samples(const QList<float> &values)
     return list;
 }
 
-TSampleList Constant(int count, float value)
-{
-    return Samples(QList<float>(count, value));
-}
 
 // Cells holding an unsigned 16-bit sample in their first two bytes.
 TSampleList Words(const QList<int> &values)
@@ -132,7 +128,7 @@ void TestGauge::construction()
     QVERIFY(bare.Picture().isNull());
     QCOMPARE(bare.XSpan(), 0);
     QVERIFY(bare.Unit().isEmpty());
-    TSampleList samples = Constant(5, 1.0f);
+    TSampleList samples = Samples(QList<float>(5, 1.0f));
     bare.FSamples = &samples;
     bare.UpdateDisplay();
     bare.SetMode(12); // any mode outside the table leaves the picture black
@@ -238,7 +234,7 @@ void TestGauge::xSpanAndShift()
     QFETCH(int, wantSpan);
     QFETCH(int, wantShift);
     TMainGauge main;
-    main.trend = Constant(5000, 0.0f);
+    main.trend = Samples(QList<float>(5000, 0.0f));
     main.gauge.SetXShift(5);
     QCOMPARE(main.gauge.XShift(), 5);
     const int resets = main.gauge.ResetCount();
@@ -330,7 +326,7 @@ void TestGauge::traceHeight()
     QFETCH(float, value);
     QFETCH(int, row);
     TMainGauge main;
-    main.trend = Constant(2000, value);
+    main.trend = Samples(QList<float>(2000, value));
     main.gauge.UpdateDisplay();
     const QImage &p = main.gauge.Picture();
     // A 2-pixel line centred on the row from x 66 to 789 (the last sample at 66 + 0.4525 x
@@ -378,7 +374,7 @@ void TestGauge::sampleWindow()
     QFETCH(int, first);
     QFETCH(int, last);
     TMainGauge main(32);
-    main.trend = Constant(count, 180.0f);
+    main.trend = Samples(QList<float>(count, 180.0f));
     *main.trend[first] = 0.0f;
     *main.trend[last] = 360.0f;
     main.gauge.SetXShift(shift);
@@ -428,7 +424,7 @@ void TestGauge::dualChannel()
 void TestGauge::changeSize()
 {
     TMainGauge main;
-    main.trend = Constant(100, 90.0f);
+    main.trend = Samples(QList<float>(100, 90.0f));
     main.gauge.UpdateDisplay();
     QVERIFY(Count(main.gauge.Picture(), clRed) > 0);
 
@@ -452,20 +448,21 @@ void TestGauge::flatAxisDrawsNoTrace()
 {
     TMainGauge main;
     main.gauge.SetVRange(0);
-    main.trend = Constant(100, 180.0f);
-    main.gauge.UpdateDisplay();
-    main.gauge.SetMode(7);
-    main.gauge.UpdateDisplay();
-    const QImage &p = main.gauge.Picture();
-    QCOMPARE(Count(p, clRed) + Count(p, clBlue), 0);
-    QCOMPARE(p.pixel(65, 20), clCyan);
-    QCOMPARE(Count(p, clCyan, QRect(0, 0, 64, H)), 0); // no axis labels either
+    main.trend = Samples(QList<float>(100, 180.0f));
+    for (int mode : {8, 7}) {
+        main.gauge.SetMode(mode);
+        main.gauge.UpdateDisplay();
+        const QImage &p = main.gauge.Picture();
+        QCOMPARE(Count(p, clRed) + Count(p, clBlue), 0);
+        QCOMPARE(p.pixel(65, 20), clCyan);
+        QCOMPARE(Count(p, clCyan, QRect(0, 0, 64, H)), 0); // no axis labels either
+    }
 }
 
 void TestGauge::noSamplesLeavesPicture()
 {
     TMainGauge main;
-    main.trend = Constant(50, 300.0f);
+    main.trend = Samples(QList<float>(50, 300.0f));
     main.gauge.UpdateDisplay();
     const QImage before = main.gauge.Picture().copy();
     main.trend.clear();
