@@ -4,6 +4,7 @@
 
 #include "app/CircularBuffer.h"
 #include "app/ToolBarImages.h"
+#include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 
 #include <QApplication>
@@ -212,6 +213,10 @@ void TFormMain::TS_MainResize()
     const int w = TS_Main->width();
     const int h = TS_Main->height();
     PanelGauge->setGeometry(40, 128, qMax(0, w - 80), qMax(0, h - 168));
+    if (FGauge) {
+        FGauge->move(0, 0);
+        FGauge->ChangeSize(PanelGauge->width(), PanelGauge->height());
+    }
 }
 
 void TFormMain::TS_LogResize()

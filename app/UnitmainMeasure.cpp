@@ -4,6 +4,7 @@
 #include "app/Measurement.h"
 #include "app/Reports.h"
 #include "app/Unitmain.h"
+#include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 
 #include <QLabel>
@@ -162,14 +163,28 @@ void TFormMain::SetupLoggers()
 
 void TFormMain::SetupGauge()
 {
+    FGauge = new TGauge(PanelGauge, PanelGauge->width(), PanelGauge->height(), 5);
+    FGauge->move(0, 0);
+    FGauge->FValues2 = FPhaseRing;
+    FGauge->FValues = FPhaseRing;
+    FGauge->FAngles = FPhaseRing;
+    FGauge->FSamples = FTrend;
+    FGauge->SetMode(8);
+    FGauge->SetUnit("degree");
+    FGauge->SetZoom(1.0f);
+    FGauge->SetXSpan(1600);
+    FGauge->show();
 }
 
 void TFormMain::UpdateGauge()
 {
+    FGauge->UpdateDisplay();
 }
 
 void TFormMain::ReleaseGauge()
 {
+    delete FGauge;
+    FGauge = nullptr;
 }
 
 void TFormMain::LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error)

@@ -2,6 +2,7 @@
 // with and without the filter, the trend, and the bytes of "Phase.csv" and "TimeOfFlight.csv".
 
 #include "app/Unitmain.h"
+#include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 #include "tests/common/MessageCapture.h"
 
@@ -46,6 +47,8 @@ private slots:
     void savePhaseOffLeavesTofLog();
     void temperatureOfLineWhenItStarts();
     void logFailureShownInPanel9();
+    void gaugeDrawsTheTrend();
+    void gaugeFollowsThePage();
 
 private:
     void Report(int count, int m1, int m2, float temperature = 25.0f);
@@ -255,6 +258,52 @@ void TestMeasure::logFailureShownInPanel9()
     FForm->FPhaseLogger->FlushData();
     QCOMPARE(FForm->PanelText(9), QString());
     QCOMPARE(ReadFile("Phase.csv").count(','), 31);
+}
+
+void TestMeasure::gaugeDrawsTheTrend()
+{
+    TGauge *gauge = FForm->FGauge;
+    QVERIFY(gauge && gauge->parentWidget() == FForm->PanelGauge);
+    QCOMPARE(gauge->Mode(), 8);
+    QCOMPARE(gauge->Unit(), QStringLiteral("degree"));
+    QCOMPARE(gauge->XSpan(), 1600);
+    QCOMPARE(gauge->Picture().size(), FForm->PanelGauge->size());
+    const auto redPixels = [gauge] {
+        int n = 0;
+        const QImage &image = gauge->Picture();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixel(x, y) == qRgb(255, 0, 0);
+        return n;
+    };
+    for (int i = 0; i < 31; ++i)
+        Report(16, 1000, 1000);
+    QCOMPARE(redPixels(), 0);
+    Report(16, 1000, 1000); // the batch completes: the trend is drawn
+    QVERIFY(redPixels() > 0);
+    // 45 degrees of 0..360 on the axis: an eighth of the inner height above the bottom edge.
+    const int bottom = gauge->CenterY() + (gauge->height() / 2 - 20) - 1;
+    const int inner = 2 * (gauge->height() / 2 - 20) - 2;
+    const int y = int(float(bottom) - 45.0f * (float(inner) / 360.0f));
+    const int left = gauge->CenterX() - (gauge->width() / 2 - 40) + 26;
+    QCOMPARE(gauge->Picture().pixel(left + 2, y), qRgb(255, 0, 0));
+}
+
+void TestMeasure::gaugeFollowsThePage()
+{
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    FForm->resize(1000, 760);
+    QTRY_COMPARE(FForm->PanelGauge->size(), QSize(FForm->TS_Main->width() - 80, FForm->TS_Main->height() - 168));
+    QCOMPARE(FForm->FGauge->pos(), QPoint(0, 0));
+    QCOMPARE(FForm->FGauge->size(), FForm->PanelGauge->size());
+    QCOMPARE(FForm->FGauge->Picture().size(), FForm->PanelGauge->size());
+    // Smaller than the gauge's margins: nothing to draw, nothing breaks.
+    FForm->resize(150, 200);
+    QTRY_VERIFY(FForm->TS_Main->height() < 168 + 60);
+    for (int i = 0; i < 32; ++i)
+        Report(16, 1000, 1000);
+    QCOMPARE(FForm->FGauge->size(), FForm->PanelGauge->size());
 }
 
 QTEST_MAIN(TestMeasure)
