@@ -1,0 +1,88 @@
+// ComputeMeasurement for a full batch of 32 reports with the filter on (the batch's 32nd report
+// runs the outlier loop, the band filter, the trend, both log lines and the gauge's strip chart
+// over a trend of 10000 values and a span of 1600). Prints the median time per batch and per
+// report, and the share of one 16 ms frame.
+
+#include "app/Unitmain.h"
+#include "display/Cgauge.h"
+#include "tests/common/MessageCapture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int Batches = 400;
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    qputenv("ZARN_COM1", "/nonexistent/zarn-bench");
+    TMessageCapture messages;
+    TFormMain form;
+
+    // A full trend, as after a long run.
+    QRandomGenerator random(7);
+    while (form.FTrend->size() < size_t(TFormMain::TrendCapacity - 32))
+        form.FTrend->push_back(std::make_unique<float>(float(90 + random.bounded(4.0))));
+
+    std::vector<double> batch, report, withoutGauge;
+    QElapsedTimer clock;
+    for (int b = 0; b < Batches; ++b) {
+        if (form.FTrend->size() > size_t(TFormMain::TrendCapacity - 64))
+            form.FTrend->resize(TFormMain::TrendCapacity - 64);
+        clock.start();
+        for (int i = 0; i < 32; ++i) {
+            // Phase near 90 degrees with noise and now and then an outlier tens of degrees off.
+            const double degrees = 90 + random.bounded(2.0) + (i == 7 ? 40 : 0);
+            form.FBigCount = 290;
+            form.FM1 = int(1e6 * std::cos(degrees * M_PI / 180));
+            form.FM2 = int(1e6 * std::sin(degrees * M_PI / 180));
+            QElapsedTimer one;
+            one.start();
+            form.ComputeMeasurement();
+            if (i < 31)
+                report.push_back(one.nsecsElapsed() / 1000.0);
+        }
+        batch.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    // The same batches with the gauge's update left out: the share that is drawing.
+    TGauge *gauge = form.FGauge;
+    form.FGauge = nullptr;
+    for (int b = 0; b < Batches; ++b) {
+        clock.start();
+        for (int i = 0; i < 32; ++i) {
+            form.FM1 = 1000 + i;
+            form.FM2 = 1000;
+            form.ComputeMeasurement();
+        }
+        withoutGauge.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    form.FGauge = gauge;
+
+    const double perBatch = Median(batch);
+    std::printf("ComputeMeasurement, %d batches of 32 reports, filter on, trend of 10000, span 1600:\n", Batches);
+    std::printf("  a report inside a batch:        median %.2f us\n", Median(report));
+    std::printf("  a whole batch with the chart:   median %.3f ms (%.1f%% of a 16 ms frame, %.1fx below)\n",
+                perBatch, 100 * perBatch / 16, 16 / perBatch);
+    std::printf("  a whole batch without the chart: median %.3f ms\n", Median(withoutGauge));
+    return 0;
+}
