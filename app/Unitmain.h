@@ -188,6 +188,8 @@ private:
     void CreateStatusBar();
     void ShowComPortPage();
     void CopyOptions();
+    void RemoveLoggerError(QObject *logger);
+    void ShowLoggerErrors();
     QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
 
     TComDeviceFactory FDeviceFactory;

@@ -355,6 +355,8 @@ void TFormMain::CreateStatusBar()
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setTextFormat(Qt::PlainText);
+        // The bar's style sheet stops the window's font from reaching the panels.
+        panel->setFont(font());
         StatusBar1->addWidget(panel);
         StatusPanels[static_cast<size_t>(i)] = panel;
     }

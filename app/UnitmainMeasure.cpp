@@ -189,16 +189,29 @@ void TFormMain::ReleaseGauge()
 
 void TFormMain::LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error)
 {
-    LoggerWriteRecovered(Sender);
+    RemoveLoggerError(Sender);
     FLoggerErrors.append({Sender, QString("Cannot write %1: %2").arg(fileName, error)});
-    SetPanelText(LoggerPanel, FLoggerErrors.back().second);
+    ShowLoggerErrors();
 }
 
 void TFormMain::LoggerWriteRecovered(QObject *Sender)
 {
-    // The panel shows the newest failure still going on, or nothing.
+    RemoveLoggerError(Sender);
+    ShowLoggerErrors();
+}
+
+void TFormMain::RemoveLoggerError(QObject *logger)
+{
     for (qsizetype i = 0; i < FLoggerErrors.size(); ++i)
-        if (FLoggerErrors[i].first == Sender)
+        if (FLoggerErrors[i].first == logger)
             FLoggerErrors.removeAt(i--);
-    SetPanelText(LoggerPanel, FLoggerErrors.isEmpty() ? QString() : FLoggerErrors.back().second);
+}
+
+void TFormMain::ShowLoggerErrors()
+{
+    // The newest failure still going on, or nothing. The panel is narrow; the whole text stays
+    // readable on the pointer.
+    const QString text = FLoggerErrors.isEmpty() ? QString() : FLoggerErrors.back().second;
+    SetPanelText(LoggerPanel, text);
+    StatusPanels[LoggerPanel]->setToolTip(text);
 }

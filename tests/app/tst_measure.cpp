@@ -252,6 +252,7 @@ void TestMeasure::logFailureShownInPanel9()
     QVERIFY(QDir().mkdir("Phase.csv"));
     FForm->FPhaseLogger->FlushData();
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
+    QCOMPARE(FForm->StatusPanels[9]->toolTip(), FForm->PanelText(9));
     FForm->FTOFLogger->FlushData(); // the other log still writes
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
     QVERIFY(QDir().rmdir("Phase.csv"));
