@@ -11,6 +11,7 @@
 #include "tests/common/MessageCapture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,6 +83,7 @@ private slots:
     void waveBlocksHaveSampleLayout();
     void windowReadsSimulatorReports_data();
     void windowReadsSimulatorReports();
+    void windowLogsSimulatorMeasurements();
 
 private:
     QTemporaryDir *FDir = nullptr;
@@ -330,6 +332,65 @@ void TestSimParse::windowReadsSimulatorReports()
     }
     QCOMPARE(seen.size(), Rounds);   // each round read a new acquisition, not an old report
     QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
+}
+
+void TestSimParse::windowLogsSimulatorMeasurements()
+{
+    TSimInstrument instrument(Options(31));
+    QString error;
+    QVERIFY2(instrument.Start(&error), qPrintable(error));
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+
+    // What each report implies, worked out here from the simulator's values alone.
+    QList<double> phases, tofs;
+    {
+        TMessageCapture messages;
+        TFormMain form;
+        QVERIFY(form.FComm != nullptr);
+        form.mmApplyFilterClick(); // every value reaches the logs
+        for (int round = 0; round < 64; ++round) {
+            form.mmCommandClick(form.mmAcquire);
+            form.FReplyDone = false;
+            form.mmCommandClick(form.mmAnalyzeAcquired);
+            QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone && form.FReceiveState == 0, WaitMs);
+            const TSimReading sent = instrument.Reading();
+            QCOMPARE(sent.Index, round + 1);
+            double degrees = std::atan2(double(sent.M2), double(sent.M1)) * 180 / M_PI;
+            if (degrees < 0)
+                degrees += 360;
+            if (sent.M1 == 0 || sent.M2 == 0)
+                degrees = 0;
+            phases << degrees;
+            tofs << (std::trunc(sent.Count / 16.0) + degrees / 360) * 0.25;
+        }
+        form.mmExitClick();
+    }
+
+    const auto readLines = [](const QString &name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    };
+    const QList<QByteArray> phaseLines = readLines("Phase.csv");
+    const QList<QByteArray> tofLines = readLines("TimeOfFlight.csv");
+    QCOMPARE(phaseLines.size(), 3); // two lines and nothing after the last line end
+    QCOMPARE(tofLines.size(), 3);
+    QVERIFY(phaseLines[2].isEmpty() && tofLines[2].isEmpty());
+    for (int line = 0; line < 2; ++line) {
+        QVERIFY(phaseLines[line].endsWith('\r') && tofLines[line].endsWith('\r'));
+        const QList<QByteArray> phaseFields = phaseLines[line].chopped(1).split(',');
+        const QList<QByteArray> tofFields = tofLines[line].chopped(1).split(',');
+        QCOMPARE(phaseFields.size(), 32);
+        QCOMPARE(tofFields.size(), 33);
+        QCOMPARE(tofFields[0], QByteArray("0.00")); // mean reports carry no temperature
+        for (int i = 0; i < 32; ++i) {
+            const int report = line * 32 + i;
+            QCOMPARE(phaseFields[i].size() - phaseFields[i].indexOf('.'), 4); // three decimals
+            QVERIFY2(std::abs(phaseFields[i].toDouble() - phases[report]) <= 0.0005 + 1e-4,
+                     qPrintable(QStringLiteral("phase %1: %2 for %3").arg(report).arg(phaseFields[i]).arg(phases[report])));
+            QVERIFY2(std::abs(tofFields[i + 1].toDouble() - tofs[report]) <= 0.0005 + 1e-5,
+                     qPrintable(QStringLiteral("tof %1: %2 for %3").arg(report).arg(tofFields[i + 1]).arg(tofs[report])));
+        }
+    }
 }
 
 QTEST_MAIN(TestSimParse)
