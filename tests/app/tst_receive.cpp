@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
@@ -64,6 +65,7 @@ private slots:
     void garbledFieldsStillTaken();
     void logClearedAt40000Lines();
     void logKeepsEveryByte();
+    void logKeepsItsColumn();
     void randomChunksInEveryState_data();
     void randomChunksInEveryState();
     void visibleShortcutActsHiddenDoesNot();
@@ -256,6 +258,22 @@ void TestReceive::logKeepsEveryByte()
     QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("A\u2400B\u241b[0m\nsplit\nend"));
     FForm->MemoDblClick(FForm->MemoComLog);
     QCOMPARE(FForm->MemoComLog->toPlainText(), QString());
+}
+
+void TestReceive::logKeepsItsColumn()
+{
+    FForm->show();
+    FForm->mmCommunicationClick();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QScrollBar *sideways = FForm->MemoComLog->horizontalScrollBar();
+    for (int i = 0; i < 5; ++i)
+        Receive(MeanReport + MeanReport + "\r\n");
+    QVERIFY(sideways->maximum() > 0);
+    QCOMPARE(sideways->value(), 0); // line starts stay in view
+    sideways->setValue(sideways->maximum() / 2);
+    const int column = sideways->value();
+    Receive(MeanReport + MeanReport + MeanReport + "\r\n");
+    QCOMPARE(sideways->value(), column);
 }
 
 void TestReceive::randomChunksInEveryState_data()
