@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QTextDocument>
 
 namespace {
@@ -73,13 +72,8 @@ void TFormMain::AppendComLog(const QByteArray &chunk)
         MemoComLog->clear();
         FComLogText.Reset();
     }
-    // One entry per chunk, appended at the end without touching the rest of the document. The
-    // append scrolls sideways to the end of a long last line; the operator keeps the column he
-    // was reading.
-    QScrollBar *sideways = MemoComLog->horizontalScrollBar();
-    const int column = sideways->value();
+    // One entry per chunk, appended at the end without touching the rest of the document.
     MemoComLog->appendPlainText(FComLogText.Format(chunk));
-    sideways->setValue(column);
 }
 
 void TFormMain::ParseWaveHeader()

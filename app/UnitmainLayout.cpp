@@ -1,6 +1,7 @@
 // The main window's widgets: tool bar, menus, pages and status bar.
 
 #include "app/ToolBarImages.h"
+#include "app/Memo.h"
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 
@@ -221,7 +222,7 @@ void TFormMain::CreatePages()
     ImageChart->setGeometry(20, 20, 100, 100);
 
     auto memo = [this](const char *name, const QString &accessible) {
-        auto *m = new QPlainTextEdit(TS_Log);
+        auto *m = new TMemo(TS_Log);
         m->setObjectName(QString::fromLatin1(name));
         m->setAccessibleName(accessible);
         m->setReadOnly(true);
