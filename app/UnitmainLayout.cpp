@@ -349,18 +349,26 @@ void TFormMain::CreateStatusBar()
     StatusBar1->setSizeGripEnabled(true);
     // Each panel draws its own sunken frame; the bar's item frames would double them.
     StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
+    // The panels stand side by side at their own widths; when the window is narrower than all
+    // of them, the right-most are cut off at its edge rather than pushed over each other.
+    auto *strip = new QWidget(StatusBar1);
+    strip->setObjectName("StatusPanels");
+    strip->setMinimumWidth(0);
+    int x = 0;
     for (int i = 0; i < StatusPanelCount; ++i) {
-        auto *panel = new QLabel(StatusBar1);
+        auto *panel = new QLabel(strip);
         panel->setObjectName(QString("StatusPanel%1").arg(i));
-        panel->setFixedWidth(Widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setTextFormat(Qt::PlainText);
         // The bar's style sheet stops the window's font from reaching the panels.
         panel->setFont(font());
-        StatusBar1->addWidget(panel);
+        panel->setGeometry(x, 0, Widths[i], panel->sizeHint().height());
+        x += Widths[i] + 2;
         StatusPanels[static_cast<size_t>(i)] = panel;
     }
+    strip->setFixedHeight(StatusPanels[0]->height());
+    StatusBar1->addWidget(strip, 1);
     // A clock timer without a handler: it has no effect and is never started.
     TimerClock = new QTimer(this);
     TimerClock->setObjectName("TimerClock");

@@ -158,6 +158,12 @@ void TestMainWindow::windowLayout()
     const QList<int> widths = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
     for (int i = 0; i < TFormMain::StatusPanelCount; ++i)
         QCOMPARE(form.StatusPanels[static_cast<size_t>(i)]->width(), widths[i]);
+    // Side by side, never over each other, in the window's font.
+    for (size_t i = 1; i < form.StatusPanels.size(); ++i) {
+        QVERIFY(form.StatusPanels[i]->x() >= form.StatusPanels[i - 1]->geometry().right() + 1);
+        QCOMPARE(form.StatusPanels[i]->y(), form.StatusPanels[0]->y());
+    }
+    QCOMPARE(form.StatusPanels[2]->font().pixelSize(), 11);
 
     QCOMPARE(form.LabelTimeOfFlight->text(), QStringLiteral("Big Time  +  Small Time  =  Time of Flight"));
     QCOMPARE(form.LabelBTUnit->text(), QStringLiteral("cycles   + ("));
