@@ -132,24 +132,31 @@ TReportValues MeanFields(const QByteArray &record)
     return values;
 }
 
-bool TakeDifferenceReport(QByteArray &buffer, TReportValues &values)
+namespace {
+
+// Reads the record of `length` characters at the marker when one more character follows it, and
+// cuts everything up to the record's end out of the buffer.
+bool TakeRecord(QByteArray &buffer, const char *marker, int length,
+                TReportValues (*fields)(const QByteArray &), TReportValues &values)
 {
-    const qsizetype p = FindRecord(buffer, DifferenceMarker, DifferenceLength + 1);
+    const qsizetype p = FindRecord(buffer, marker, length + 1);
     if (p < 0)
         return false;
-    values = DifferenceFields(buffer.mid(p, DifferenceLength));
-    buffer.remove(0, p + DifferenceLength);
+    values = fields(buffer.mid(p, length));
+    buffer.remove(0, p + length);
     return true;
+}
+
+} // namespace
+
+bool TakeDifferenceReport(QByteArray &buffer, TReportValues &values)
+{
+    return TakeRecord(buffer, DifferenceMarker, DifferenceLength, DifferenceFields, values);
 }
 
 bool TakeMeanReport(QByteArray &buffer, TReportValues &values)
 {
-    const qsizetype p = FindRecord(buffer, MeanMarker, MeanLength + 1);
-    if (p < 0)
-        return false;
-    values = MeanFields(buffer.mid(p, MeanLength));
-    buffer.remove(0, p + MeanLength);
-    return true;
+    return TakeRecord(buffer, MeanMarker, MeanLength, MeanFields, values);
 }
 
 } // namespace Reports

@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include "tests/sim/CraftedReading.h"
+
 #include <QtTest>
 
 #include <cerrno>
@@ -178,19 +180,6 @@ private:
     bool FHungUp = false;
 };
 
-TSimReading Crafted(int count, qint32 m1, qint32 m2, double temperature)
-{
-    TSimReading r;
-    r.Count = count;
-    r.M1 = m1;
-    r.M2 = m2;
-    r.Temperature = temperature;
-    r.Averages = 64;
-    r.Peak = 598;
-    r.Snr = 40;
-    r.Gain = 12;
-    return r;
-}
 
 } // namespace
 
@@ -219,12 +208,12 @@ private slots:
 void TestSim::recordColumns_data()
 {
     QTest::addColumn<TSimReading>("reading");
-    QTest::newRow("typical") << Crafted(288, 1031063, 1096287, 25.31);
-    QTest::newRow("second quadrant") << Crafted(288, -1200000, 900000, 25.0);
-    QTest::newRow("third quadrant, cold") << Crafted(16, -5, -1500000, 9.5);
-    QTest::newRow("fourth quadrant, freezing") << Crafted(32, 1500000, -16, -3.25);
-    QTest::newRow("negative count") << Crafted(-16, INT_MIN, INT_MAX, 0.0);
-    QTest::newRow("hot") << Crafted(999, 1, -1, 104.26);
+    QTest::newRow("typical") << Crafted(288, 1031063, 1096287, 25.31, 598);
+    QTest::newRow("second quadrant") << Crafted(288, -1200000, 900000, 25.0, 598);
+    QTest::newRow("third quadrant, cold") << Crafted(16, -5, -1500000, 9.5, 598);
+    QTest::newRow("fourth quadrant, freezing") << Crafted(32, 1500000, -16, -3.25, 598);
+    QTest::newRow("negative count") << Crafted(-16, INT_MIN, INT_MAX, 0.0, 598);
+    QTest::newRow("hot") << Crafted(999, 1, -1, 104.26, 598);
     TSimModel model(7);
     QTest::newRow("model, first") << model.Reading();
     for (int i = 0; i < 250; ++i)

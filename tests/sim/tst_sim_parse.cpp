@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include "tests/sim/CraftedReading.h"
+
 #include <QtTest>
 
 #include <climits>
@@ -35,19 +37,6 @@ TSimOptions Options(quint32 seed)
     return options;
 }
 
-TSimReading Crafted(int count, qint32 m1, qint32 m2, double temperature)
-{
-    TSimReading r;
-    r.Count = count;
-    r.M1 = m1;
-    r.M2 = m2;
-    r.Temperature = temperature;
-    r.Averages = 64;
-    r.Peak = 600;
-    r.Snr = 40;
-    r.Gain = 12;
-    return r;
-}
 
 QByteArray TrimTrailingBlanks(QByteArray text)
 {

@@ -1,0 +1,18 @@
+#pragma once
+// A reading made by hand, for record tests that need values the model would not produce.
+
+#include "sim/SimModel.h"
+
+inline TSimReading Crafted(int count, qint32 m1, qint32 m2, double temperature, int peak = 600)
+{
+    TSimReading r;
+    r.Count = count;
+    r.M1 = m1;
+    r.M2 = m2;
+    r.Temperature = temperature;
+    r.Averages = 64;
+    r.Peak = peak;
+    r.Snr = 40;
+    r.Gain = 12;
+    return r;
+}
