@@ -61,6 +61,8 @@ private slots:
     void commandsSendOneByte();
     void commandWithoutPort();
     void receivedChunksAreLogged();
+    void meanReportInPiecesOverTheLine();
+    void secondQuickCommandWinsOverTheLine();
     void vanishedPortIsReported();
     void optionItemsToggle();
     void closeWritesPendingLogLines();
@@ -496,6 +498,66 @@ void TestMainWindow::receivedChunksAreLogged()
     QVERIFY(form.FLineBuffer.isEmpty()); // state 0: logged and dropped
     QTest::mouseDClick(form.MemoComLog->viewport(), Qt::LeftButton);
     QCOMPARE(form.MemoComLog->toPlainText(), QString());
+}
+
+namespace {
+// Count 290, M1 1000, M2 -1000 (315 degrees), at the mean report's columns.
+QByteArray MeanRecord()
+{
+    QByteArray record(79, ' ');
+    record.replace(0, 5, "TMEAN");
+    record.replace(49, 3, "290");
+    record.replace(57, 8, "000003E8");
+    record.replace(69, 8, "FFFFFC18");
+    return record;
+}
+} // namespace
+
+void TestMainWindow::meanReportInPiecesOverTheLine()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.mmCommandClick(form.mmAnalyzeAcquired);
+    QCOMPARE(pty.ReadAtLeast(1), QByteArray("z"));
+    form.FReplyDone = false;
+    const QByteArray report = "\r\n" + MeanRecord() + "\r\n";
+    // Each piece is in the line buffer before the next is written: three separate chunks.
+    QVERIFY(pty.Write(report.left(30)));
+    QTRY_COMPARE_WITH_TIMEOUT(form.FLineBuffer.size(), 30, 10000);
+    QVERIFY(pty.Write(report.mid(30, 30)));
+    QTRY_COMPARE_WITH_TIMEOUT(form.FLineBuffer.size(), 60, 10000);
+    QVERIFY(!form.FReplyDone);
+    QVERIFY(pty.Write(report.mid(60)));
+    QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone, 10000);
+    QCOMPARE(form.FReceiveState, uint8_t(0));
+    QCOMPARE(form.FBigCount, 290);
+    QCOMPARE(form.FM1, 1000);
+    QCOMPARE(form.FM2, -1000);
+    QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
+    // One entry per chunk: the leading line end opens an empty line, the record stands in pieces.
+    const QByteArray record = MeanRecord();
+    QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + record.left(28) + "\n" + record.mid(28, 30) +
+                                                                 "\n" + record.mid(58)));
+}
+
+void TestMainWindow::secondQuickCommandWinsOverTheLine()
+{
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.mmCommandClick(form.mmAnalyzeAcquired);
+    form.mmCommandClick(form.mmAnalyzeData);
+    QCOMPARE(pty.ReadAtLeast(2), QByteArray("zx"));
+    form.FReplyDone = false;
+    // The mean report of the first command arrives while a difference report is expected.
+    QVERIFY(pty.Write(MeanRecord() + "\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone, 10000);
+    QCOMPARE(form.FReceiveState, uint8_t(0));
+    QCOMPARE(form.FM1, 0);
+    QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("90")); // nothing was computed
 }
 
 void TestMainWindow::vanishedPortIsReported()
