@@ -1,7 +1,7 @@
 // The main window's widgets: tool bar, menus, pages and status bar.
 
-#include "app/ToolBarImages.h"
 #include "app/Memo.h"
+#include "app/ToolBarImages.h"
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 

@@ -5,6 +5,7 @@
 #include "app/UpDown.h"
 #include "logger/Cdatalogger.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
 #include "tests/common/PtyPair.h"
 
 #include <QAction>
@@ -21,7 +22,6 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -68,24 +68,20 @@ private slots:
     void closeWritesPendingLogLines();
 
 private:
-    QTemporaryDir *FDir = nullptr;
-    QString FOldCwd;
+    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestMainWindow::init()
 {
     for (int n = 1; n <= 8; ++n)
         SetPort(n, Missing);
-    FDir = new QTemporaryDir;
-    FOldCwd = QDir::currentPath();
-    QDir::setCurrent(FDir->path());
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
 }
 
 void TestMainWindow::cleanup()
 {
-    QDir::setCurrent(FOldCwd);
-    delete FDir;
-    FDir = nullptr;
+    FFolder.reset();
 }
 
 void TestMainWindow::startsWithoutCom1()

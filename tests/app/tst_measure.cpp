@@ -5,12 +5,12 @@
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -56,16 +56,14 @@ private:
 
     std::unique_ptr<TFormMain> FForm;
     std::unique_ptr<TMessageCapture> FMessages;
-    QTemporaryDir *FDir = nullptr;
-    QString FOldCwd;
+    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestMeasure::init()
 {
     qputenv("ZARN_COM1", "/nonexistent/zarn-no-such-port");
-    FDir = new QTemporaryDir;
-    FOldCwd = QDir::currentPath();
-    QDir::setCurrent(FDir->path());
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
     FMessages = std::make_unique<TMessageCapture>();
     FForm = std::make_unique<TFormMain>();
 }
@@ -74,9 +72,7 @@ void TestMeasure::cleanup()
 {
     FForm.reset();
     FMessages.reset();
-    QDir::setCurrent(FOldCwd);
-    delete FDir;
-    FDir = nullptr;
+    FFolder.reset();
 }
 
 void TestMeasure::Report(int count, int m1, int m2, float temperature)

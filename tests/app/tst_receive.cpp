@@ -4,6 +4,7 @@
 #include "app/Unitmain.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
 
@@ -77,15 +77,13 @@ private:
     TMemoryLine FLine;
     std::unique_ptr<TFormMain> FForm;
     std::unique_ptr<TMessageCapture> FMessages;
-    QTemporaryDir *FDir = nullptr;
-    QString FOldCwd;
+    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestReceive::init()
 {
-    FDir = new QTemporaryDir;
-    FOldCwd = QDir::currentPath();
-    QDir::setCurrent(FDir->path());
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
     FLine = TMemoryLine();
     FMessages = std::make_unique<TMessageCapture>();
     FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
@@ -97,9 +95,7 @@ void TestReceive::cleanup()
 {
     FForm.reset();
     FMessages.reset();
-    QDir::setCurrent(FOldCwd);
-    delete FDir;
-    FDir = nullptr;
+    FFolder.reset();
 }
 
 void TestReceive::Receive(const QByteArray &chunk)

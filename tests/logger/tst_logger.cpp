@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QObject>
-#include <QTemporaryDir>
+#include "tests/common/WorkingFolder.h"
 #include <QtTest>
 
 #include <csignal>
@@ -88,7 +88,7 @@ private slots:
     void keptLinesAreBounded();
 
 private:
-    QString Path(const QString &name) const { return FDir->filePath(name); }
+    QString Path(const QString &name) const { return FDir->Path(name); }
     void Record(TDataLogger &logger)
     {
         logger.OnWriteError.Bind([this](QObject *sender, const QString &name, const QString &error) {
@@ -100,25 +100,21 @@ private:
         });
     }
 
-    std::unique_ptr<QTemporaryDir> FDir;
-    QString FStartDir;
+    std::unique_ptr<TWorkingFolder> FDir;
     QList<TErrorRecord> FErrors;
     int FRecoveries = 0;
 };
 
 void TestLogger::init()
 {
-    FDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(FDir->isValid());
-    FStartDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(FDir->path()));
+    FDir = std::make_unique<TWorkingFolder>();
+    QVERIFY(FDir->IsValid());
     FErrors.clear();
     FRecoveries = 0;
 }
 
 void TestLogger::cleanup()
 {
-    QDir::setCurrent(FStartDir);
     FDir.reset();
 }
 
@@ -222,8 +218,8 @@ void TestLogger::deletedFileIsCreatedAgain()
 
 void TestLogger::relativeNameFollowsWorkingDirectory()
 {
-    QVERIFY(QDir(FDir->path()).mkdir("a"));
-    QVERIFY(QDir(FDir->path()).mkdir("b"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("a"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("b"));
     TDataLogger logger;
     logger.SetFileName("log.csv");
     logger.SetMaxCount(1);
@@ -276,7 +272,7 @@ void TestLogger::emptyFileNameWritesNothing()
     logger.Append("c");
     logger.FlushData();
     QCOMPARE(logger.Count(), 0);
-    QCOMPARE(QDir(FDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(FDir->Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QVERIFY(FErrors.isEmpty());
 }
 
@@ -360,7 +356,7 @@ void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
 {
     // A directory in the file's place cannot be opened for writing, not even by root.
     const QString name = Path("log.csv");
-    QVERIFY(QDir(FDir->path()).mkdir("log.csv"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
     TDataLogger logger;
     Record(logger);
     logger.SetFileName(name);
@@ -382,7 +378,7 @@ void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
     QCOMPARE(FErrors.size(), 1);
     QCOMPARE(FRecoveries, 0);
 
-    QVERIFY(QDir(FDir->path()).rmdir("log.csv"));
+    QVERIFY(QDir(FDir->Folder()).rmdir("log.csv"));
     AppendLines(logger, 7, 9);
     QCOMPARE(ReadAll(name), Written(1, 9));
     QCOMPARE(logger.Count(), 0);
@@ -393,7 +389,7 @@ void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
 
     // A new failure after a good write is reported again.
     QVERIFY(QFile::remove(name));
-    QVERIFY(QDir(FDir->path()).mkdir("log.csv"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
     AppendLines(logger, 10, 12);
     QCOMPARE(FErrors.size(), 2);
     QCOMPARE(logger.Count(), 3);
@@ -409,7 +405,7 @@ void TestLogger::missingFolderKeepsLines()
     logger.FlushData();
     QCOMPARE(logger.Count(), 2);
     QCOMPARE(FErrors.size(), 1);
-    QVERIFY(QDir(FDir->path()).mkdir("sub"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("sub"));
     logger.TimerOnTimer(nullptr);
     QCOMPARE(ReadAll(Path("sub/log.csv")), Written(1, 2));
     QCOMPARE(logger.Count(), 0);
@@ -468,7 +464,7 @@ void TestLogger::keptLinesAreBounded()
 {
     const int bound = TDataLogger::MaxKeptLines;
     const int total = bound + 1000;
-    QVERIFY(QDir(FDir->path()).mkdir("log.csv"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
     TDataLogger logger;
     Record(logger);
     logger.SetFileName(Path("log.csv"));
@@ -478,7 +474,7 @@ void TestLogger::keptLinesAreBounded()
     QCOMPARE(logger.Lines().first(), Line(total - bound + 1));
     QCOMPARE(FErrors.size(), 1);
 
-    QVERIFY(QDir(FDir->path()).rmdir("log.csv"));
+    QVERIFY(QDir(FDir->Folder()).rmdir("log.csv"));
     logger.FlushData();
     QCOMPARE(ReadAll(Path("log.csv")), Written(total - bound + 1, total));
 }

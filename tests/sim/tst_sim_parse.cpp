@@ -9,10 +9,10 @@
 #include "sim/SimProtocol.h"
 #include "sim/SimRecords.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include "tests/sim/CraftedReading.h"
 
 #include <QtTest>
@@ -75,23 +75,19 @@ private slots:
     void windowLogsSimulatorMeasurements();
 
 private:
-    QTemporaryDir *FDir = nullptr;
-    QString FOldCwd;
+    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestSimParse::init()
 {
     // The window writes its measurement logs into the working folder.
-    FDir = new QTemporaryDir;
-    FOldCwd = QDir::currentPath();
-    QDir::setCurrent(FDir->path());
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
 }
 
 void TestSimParse::cleanup()
 {
-    QDir::setCurrent(FOldCwd);
-    delete FDir;
-    FDir = nullptr;
+    FFolder.reset();
 }
 
 void TestSimParse::craftedRecordsParse_data()

@@ -1,0 +1,25 @@
+#pragma once
+// A fresh temporary folder as the working folder for as long as it lives, so files the program
+// names without a folder ("Phase.csv", ...) land there; the previous working folder comes back
+// and the folder is removed at the end.
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+class TWorkingFolder {
+public:
+    TWorkingFolder() : FPrevious(QDir::currentPath()) { FEntered = FDir.isValid() && QDir::setCurrent(FDir.path()); }
+    ~TWorkingFolder() { QDir::setCurrent(FPrevious); }
+    TWorkingFolder(const TWorkingFolder &) = delete;
+    TWorkingFolder &operator=(const TWorkingFolder &) = delete;
+
+    bool IsValid() const { return FEntered; }
+    QString Folder() const { return FDir.path(); }
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+private:
+    QTemporaryDir FDir;
+    QString FPrevious;
+    bool FEntered = false;
+};
