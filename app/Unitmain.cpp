@@ -98,7 +98,8 @@ void TFormMain::FormClose()
     FRunning = false;
 
     // 1. The gauge.
-    ReleaseGauge();
+    delete FGauge;
+    FGauge = nullptr;
     // 2. The phase logger; its destruction writes the lines it still holds.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;

@@ -91,8 +91,6 @@ public:
     void LogPhase();
     void SetupLoggers();
     void SetupGauge();
-    void UpdateGauge();
-    void ReleaseGauge();
     // Bound to both loggers: a failing write is shown in status panel 9 until it succeeds again.
     void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
     void LoggerWriteRecovered(QObject *Sender);

@@ -83,7 +83,7 @@ void TFormMain::ComputeMeasurement()
         LogTimeOfFlight();
         LogPhase();
         if (FGauge)
-            UpdateGauge();
+            FGauge->UpdateDisplay();
     }
 
     if (FM1Ring->Count() == FM1Ring->Capacity()) {
@@ -174,17 +174,6 @@ void TFormMain::SetupGauge()
     FGauge->SetZoom(1.0f);
     FGauge->SetXSpan(1600);
     FGauge->show();
-}
-
-void TFormMain::UpdateGauge()
-{
-    FGauge->UpdateDisplay();
-}
-
-void TFormMain::ReleaseGauge()
-{
-    delete FGauge;
-    FGauge = nullptr;
 }
 
 void TFormMain::LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error)
