@@ -2,7 +2,7 @@
 // The time-of-flight arithmetic and the batch filter, free of any window so they can be tested
 // and timed alone. TFormMain's measurement methods call these.
 
-#include "app/CircularBuffer.h"
+#include "ringbuffer/CircularBuffer.h"
 
 #include <QByteArray>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "app/Unitmain.h"
 
-#include "app/CircularBuffer.h"
+#include "ringbuffer/CircularBuffer.h"
 #include "app/ToolBarImages.h"
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"

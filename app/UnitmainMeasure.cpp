@@ -1,6 +1,6 @@
 // TFormMain: report parsing and the time-of-flight computation with its batches, trend and logs.
 
-#include "app/CircularBuffer.h"
+#include "ringbuffer/CircularBuffer.h"
 #include "app/Measurement.h"
 #include "app/Reports.h"
 #include "app/Unitmain.h"

@@ -13,7 +13,7 @@
 // moving parts over what is there. The sources belong to the owner, who must keep them alive
 // while the gauge may draw; the gauge only reads them. A null source reads as empty.
 
-#include "app/CircularBuffer.h"
+#include "ringbuffer/CircularBuffer.h"
 #include "display/Canvas.h"
 
 #include <QImage>

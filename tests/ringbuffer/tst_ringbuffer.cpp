@@ -1,6 +1,6 @@
 // TCircularBuffer: wrap, statistics, cursor walk and deletion.
 
-#include "app/CircularBuffer.h"
+#include "ringbuffer/CircularBuffer.h"
 
 #include <QList>
 #include <QtTest>

@@ -188,5 +188,3 @@ private:
     int32_t FCount = 0;
 };
 
-using TFloatCircularBuffer = TCircularBuffer<float>;
-using TLongCircularBuffer = TCircularBuffer<int32_t>;
