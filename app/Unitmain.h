@@ -76,7 +76,10 @@ public:
     bool ParseDifferenceReport();
     bool ParseMeanReport();
     void ParseWaveHeader();
+    void ParseWaveBlock();
     void AppendComLog(const QByteArray &chunk);
+    // Adds sample lines to MemoData in one go, emptying it first when it is full.
+    void AppendDataLines(const QByteArrayList &lines);
     void MemoDblClick(QObject *Sender);
     void CommReceiveError(QObject *Sender, uint32_t EventMask);
 

@@ -45,13 +45,12 @@ void TFormMain::CommReceiveData(QObject *Sender)
         FReplyDone = CheckDifferenceReport();
         break;
     case rsWaveform:
-        if (FWaveCount < 0) {
-            ParseWaveHeader();
-            FWaveBuffer = FLineBuffer;
-        } else {
-            FWaveBuffer += FLineBuffer;
-        }
+        // The block's text is kept from its first chunk on, so a header split over two chunks
+        // is still found.
+        FWaveBuffer += FLineBuffer;
         FLineBuffer.clear();
+        if (FWaveCount < 0)
+            ParseWaveHeader();
         break;
     case rsMean:
         FReplyDone = CheckMeanReport();
@@ -74,8 +73,4 @@ void TFormMain::AppendComLog(const QByteArray &chunk)
     }
     // One entry per chunk, appended at the end without touching the rest of the document.
     MemoComLog->appendPlainText(FComLogText.Format(chunk));
-}
-
-void TFormMain::ParseWaveHeader()
-{
 }

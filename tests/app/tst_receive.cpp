@@ -2,6 +2,7 @@
 // limit and the communication log, fed through an in-memory serial device one chunk at a time.
 
 #include "app/Unitmain.h"
+#include "app/WaveBlock.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QtTest>
 
@@ -61,6 +63,11 @@ private slots:
     void chunkWithoutMarkerEndsExchange();
     void secondCommandWins();
     void waveformPathAfterReplyDone();
+    void waveBlockInChunks_data();
+    void waveBlockInChunks();
+    void waveBlockWithoutHeader();
+    void sampleListEmptiedWhenFull_data();
+    void sampleListEmptiedWhenFull();
     void stateZeroDropsText();
     void garbledFieldsStillTaken();
     void logClearedAt40000Lines();
@@ -201,11 +208,99 @@ void TestReceive::waveformPathAfterReplyDone()
     FForm->mmCommandClick(FForm->mmSendData);
     QCOMPARE(FForm->FReceiveState, uint8_t(2));
     Receive("T=25.31 C\r\n2048,2048\r\n");
-    QCOMPARE(FForm->FWaveBuffer, QByteArray("T=25.31 C\r\n2048,2048\r\n"));
+    QCOMPARE(FForm->FWaveBuffer, QByteArray("2048,2048\r\n"));
+    QCOMPARE(FForm->FWaveCount, 0);
+    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.=25.31"));
     QCOMPARE(FForm->FReceiveState, uint8_t(0));
     Receive("2049,2047\r\n");
-    QCOMPARE(FForm->FWaveBuffer, QByteArray("T=25.31 C\r\n2048,2048\r\n"));
+    QCOMPARE(FForm->FWaveBuffer, QByteArray("2048,2048\r\n"));
     QVERIFY(FForm->FLineBuffer.isEmpty());
+}
+
+void TestReceive::waveBlockInChunks_data()
+{
+    QTest::addColumn<int>("chunkSize");
+    QTest::newRow("1 character") << 1;
+    QTest::newRow("7 characters") << 7;
+    QTest::newRow("a line") << 11;
+    QTest::newRow("whole block") << 100000;
+}
+
+void TestReceive::waveBlockInChunks()
+{
+    QFETCH(int, chunkSize);
+    // The state an acquisition starts in: "s" sent, header awaited, the reply still open.
+    FForm->mmCommandClick(FForm->mmSendData);
+    FForm->FWaveCount = -1;
+    FForm->FReplyDone = false;
+    QByteArray block = "\r\n>T=-1.25 C\r\n";
+    for (int i = 0; i < 1100; ++i)
+        block += QByteArray::number(i).rightJustified(4, ' ') + ',' + QByteArray::number(4000 - i) + "\r\n";
+    for (int at = 0; at < block.size(); at += chunkSize)
+        Receive(block.mid(at, chunkSize));
+    QCOMPARE(FForm->FReceiveState, uint8_t(2));
+    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.=-1.25"));
+    QCOMPARE(FForm->FTemperature, -1.25f);
+    FForm->ParseWaveBlock();
+    QCOMPARE(FForm->FWaveCount, 1080);
+    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
+        QCOMPARE(FForm->FChannel1[i], int16_t(i < 1080 ? i : 2048));
+        QCOMPARE(FForm->FChannel2[i], int16_t(i < 1080 ? 4000 - i : 2048));
+    }
+    QCOMPARE(FForm->MemoData->blockCount(), 1080);
+    QCOMPARE(FForm->MemoData->document()->firstBlock().text(), QStringLiteral("   0,4000"));
+    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("1079,2921"));
+}
+
+void TestReceive::waveBlockWithoutHeader()
+{
+    FForm->mmCommandClick(FForm->mmSendData);
+    FForm->FWaveCount = -1;
+    FForm->FReplyDone = false;
+    FForm->SetPanelText(5, "Temp.= 20.00 C");
+    Receive(QByteArray("T").repeated(20) + "\r\n1000,1000\r\n");
+    Receive(QByteArray("1000,1000\r\n").repeated(50) + QByteArray("\x01\r\n,", 4));
+    QVERIFY(FForm->FWaveBuffer.size() <= WaveBlock::HeaderLength); // text without a header is not kept
+    FForm->ParseWaveBlock();
+    QCOMPARE(FForm->FWaveCount, -1);
+    for (int i = 0; i < TFormMain::ChannelLength; ++i)
+        QVERIFY(FForm->FChannel1[i] == 2048 && FForm->FChannel2[i] == 2048);
+    QCOMPARE(FForm->MemoData->toPlainText(), QString());
+    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.= 20.00 C"));
+}
+
+void TestReceive::sampleListEmptiedWhenFull_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<QString>("first");
+    QTest::newRow("fills up to 40000") << 39990 << 10 << 40000 << "old 0";
+    QTest::newRow("full, emptied first") << 40000 << 3 << 3 << "   0,   0";
+    QTest::newRow("full in the middle") << 39990 << 15 << 5 << "  10,  10";
+    QTest::newRow("empty") << 0 << 2 << 2 << "   0,   0";
+}
+
+void TestReceive::sampleListEmptiedWhenFull()
+{
+    QFETCH(int, before);
+    QFETCH(int, added);
+    QFETCH(int, after);
+    QFETCH(QString, first);
+    QStringList old;
+    for (int i = 0; i < before; ++i)
+        old << QStringLiteral("old %1").arg(i);
+    FForm->MemoData->setPlainText(old.join('\n'));
+    QByteArrayList lines;
+    for (int i = 0; i < added; ++i)
+        lines << QByteArray::number(i).rightJustified(4, ' ') + ',' + QByteArray::number(i).rightJustified(4, ' ');
+    FForm->AppendDataLines(lines);
+    QCOMPARE(FForm->MemoData->blockCount(), after);
+    QCOMPARE(FForm->MemoData->document()->firstBlock().text(), first);
+    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QString::fromLatin1(lines.last()));
+    // A stray control byte in a field shows as its picture and does not break the line.
+    FForm->AppendDataLines({QByteArray("20\r8,\n047")});
+    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("20\u240d8,\u240a047"));
 }
 
 void TestReceive::stateZeroDropsText()

@@ -12,6 +12,7 @@
 #include "tests/common/WorkingFolder.h"
 
 #include <QDir>
+#include <QPlainTextEdit>
 #include <QFile>
 #include "tests/sim/CraftedReading.h"
 
@@ -73,6 +74,7 @@ private slots:
     void windowReadsSimulatorReports_data();
     void windowReadsSimulatorReports();
     void windowLogsSimulatorMeasurements();
+    void windowReadsSimulatorWaveform();
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -376,6 +378,39 @@ void TestSimParse::windowLogsSimulatorMeasurements()
                      qPrintable(QStringLiteral("tof %1: %2 for %3").arg(report).arg(tofFields[i + 1]).arg(tofs[report])));
         }
     }
+}
+
+void TestSimParse::windowReadsSimulatorWaveform()
+{
+    constexpr quint32 Seed = 12;
+    TSimInstrument instrument(Options(Seed));
+    QString error;
+    QVERIFY2(instrument.Start(&error), qPrintable(error));
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+
+    TMessageCapture messages;
+    TFormMain form;
+    QVERIFY(form.FComm != nullptr);
+    // "s" from the Commands menu, in the state an acquisition start leaves.
+    form.mmCommandClick(form.mmSendData);
+    form.FWaveCount = -1;
+    form.FReplyDone = false;
+    const int samples = TSimOptions().Samples;
+    QTRY_VERIFY_WITH_TIMEOUT(form.FWaveBuffer.size() == samples * SimRecords::SampleLineLength, WaitMs);
+    form.ParseWaveBlock();
+
+    const TSimWaveform sent = TSimModel(Seed).Waveform(samples);
+    QCOMPARE(form.FWaveCount, 1080);
+    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
+        QCOMPARE(int(form.FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
+        QCOMPARE(int(form.FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
+    }
+    const QString panel = form.PanelText(5);
+    QVERIFY2(panel.startsWith("Temp.=") && std::abs(panel.mid(6).toDouble() - instrument.Reading().Temperature)
+                                               <= TemperatureTolerance,
+             qPrintable(panel));
+    QCOMPARE(form.MemoData->blockCount(), 1080);
+    QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
 }
 
 QTEST_MAIN(TestSimParse)

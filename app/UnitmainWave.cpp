@@ -1,0 +1,85 @@
+// TFormMain: waveform block reception and the sample list.
+
+#include "app/Measurement.h"
+#include "app/Unitmain.h"
+#include "app/WaveBlock.h"
+
+#include <QPlainTextEdit>
+#include <QTextDocument>
+
+namespace {
+
+constexpr int DataLineLimit = 40000; // the sample list is emptied before it grows past this
+constexpr int TemperaturePanel = 5;
+constexpr char16_t ControlPictures = 0x2400; // U+2400 SYMBOL FOR NULL, then one per C0 code
+constexpr char16_t DeletePicture = 0x2421;
+
+static_assert(TFormMain::ChannelLength >= WaveBlock::MaxSamples, "a block must fit the channels");
+
+// The fields as received, one line each: control bytes show as their pictures, so a stray CR
+// or LF in a field cannot split a line of the list.
+QString VisibleLine(const QByteArray &fields)
+{
+    QString text;
+    text.reserve(fields.size());
+    for (char ch : fields) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20)
+            text += QChar(char16_t(ControlPictures + c));
+        else if (c == 0x7F)
+            text += QChar(DeletePicture);
+        else
+            text += QChar(char16_t(c));
+    }
+    return text;
+}
+
+} // namespace
+
+void TFormMain::ParseWaveHeader()
+{
+    float temperature = 0;
+    if (!WaveBlock::TakeHeader(FWaveBuffer, temperature))
+        return;
+    FTemperature = temperature;
+    FWaveCount = 0;
+    SetPanelText(TemperaturePanel, "Temp.=" + QString::fromLatin1(Measurement::Fixed(FTemperature, 2)));
+}
+
+void TFormMain::ParseWaveBlock()
+{
+    // Without a header (FWaveCount still -1) the block is not stored: the channels keep their
+    // samples.
+    QByteArrayList lines;
+    FWaveCount = WaveBlock::ParseBlock(FWaveBuffer, FChannel1.data(), FChannel2.data(), FWaveCount, &lines);
+    AppendDataLines(lines);
+}
+
+void TFormMain::AppendDataLines(const QByteArrayList &lines)
+{
+    if (lines.isEmpty())
+        return;
+    // Line by line, a full list is emptied before the next line; the lines that stay after the
+    // last emptying are added at once, so a block costs one append however long the list is.
+    qsizetype count = MemoData->document()->isEmpty() ? 0 : MemoData->document()->blockCount();
+    qsizetype first = 0;
+    bool empty = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (count >= DataLineLimit) {
+            empty = true;
+            first = i;
+            count = 0;
+        }
+        ++count;
+    }
+    QString text;
+    text.reserve((lines.size() - first) * (WaveBlock::MemoLineLength + 1));
+    for (qsizetype i = first; i < lines.size(); ++i) {
+        if (i > first)
+            text += QLatin1Char('\n');
+        text += VisibleLine(lines[i]);
+    }
+    if (empty)
+        MemoData->clear();
+    MemoData->appendPlainText(text);
+}
