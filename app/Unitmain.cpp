@@ -5,6 +5,8 @@
 #include "ringbuffer/CircularBuffer.h"
 #include "app/ToolBarImages.h"
 #include "display/Cgauge.h"
+#include "display/Cischart.h"
+#include "display/Image.h"
 #include "logger/Cdatalogger.h"
 
 #include <QApplication>
@@ -64,8 +66,16 @@ void TFormMain::FormCreate()
     // 4. The two measurement logs.
     SetupLoggers();
 
-    // 5.-7. The chart bitmap, the chart and its first drawing are set up here once the waveform
-    // chart exists.
+    // 5. The chart bitmap.
+    FChartBitmap = nullptr;
+    RebuildChartBitmap();
+    // 6. The chart, drawing on the picture of ImageChart.
+    FChart = new TCISChart(this, ImageChart->Canvas());
+    FChart->SetPosition(0, 0, ImageChart->width(), ImageChart->height());
+    FChart->SetBackgroundColor(clNavy);
+    // 7. The channels as they are now; they are set to mid-scale below and drawn again when the
+    // page takes its size.
+    RedrawWaveforms();
 
     // 8. The gauge.
     SetupGauge();
@@ -116,7 +126,11 @@ void TFormMain::FormClose()
     FM1Ring = nullptr;
     delete FM2Ring;
     FM2Ring = nullptr;
-    // 5. The chart and its bitmap, once they exist.
+    // 5. The chart, then its bitmap.
+    delete FChart;
+    FChart = nullptr;
+    delete FChartBitmap;
+    FChartBitmap = nullptr;
     // 6. The port.
     ClosePort();
     // The time-of-flight logger goes with the window that owns it.
@@ -233,6 +247,10 @@ void TFormMain::TS_LogResize()
 void TFormMain::PanelImageResize()
 {
     ImageChart->setGeometry(20, 20, qMax(0, PanelImage->width() - 40), qMax(0, PanelImage->height() - 40));
+    RebuildChartBitmap();
+    if (FChart)
+        FChart->SetPosition(0, 0, ImageChart->width(), ImageChart->height());
+    RedrawWaveforms();
 }
 
 QString TFormMain::PanelText(int index) const

@@ -30,6 +30,9 @@ class QToolButton;
 class TUpDown;
 class TDataLogger;
 class TGauge;
+class TCISChart;
+class TImage;
+class QImage;
 template <typename T> class TCircularBuffer;
 
 class TFormMain : public QMainWindow {
@@ -44,6 +47,9 @@ public:
     static constexpr int RingCapacity = 32;
     static constexpr int TrendCapacity = 10000;
     static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
+    // The stretch of each channel the Waveform page shows.
+    static constexpr int WaveViewFirst = 540;
+    static constexpr int WaveViewCount = 512;
 
     // Window events
     void FormCreate();
@@ -103,6 +109,10 @@ public:
     void TS_LogResize();
     void PanelImageResize();
 
+    // The Waveform page
+    void RebuildChartBitmap();
+    void RedrawWaveforms();
+
     // Status bar
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString &text);
@@ -129,6 +139,8 @@ public:
     QPointer<TDataLogger> FTOFLogger;
     Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
     TGauge *FGauge = nullptr;
+    TCISChart *FChart = nullptr;
+    QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
     bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
     bool FRunning = false;
     std::array<int16_t, ChannelLength> FChannel1{};
@@ -144,7 +156,7 @@ public:
     QLabel *LabelTimeOfFlight = nullptr, *LabelBigTime = nullptr, *LabelBTUnit = nullptr,
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
     QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
-    QLabel *ImageChart = nullptr;
+    TImage *ImageChart = nullptr;
     QPlainTextEdit *MemoComLog = nullptr, *MemoData = nullptr;
     QGroupBox *GBox_Com = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,

@@ -4,6 +4,7 @@
 #include "app/ToolBarImages.h"
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
+#include "display/Image.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -216,7 +217,7 @@ void TFormMain::CreatePages()
     PanelImage->setObjectName("PanelImage");
     PanelImage->setFrameShape(QFrame::StyledPanel);
     PanelImage->installEventFilter(this);
-    ImageChart = new QLabel(PanelImage);
+    ImageChart = new TImage(PanelImage);
     ImageChart->setObjectName("ImageChart");
     ImageChart->setAccessibleName(tr("Waveform chart"));
     ImageChart->setGeometry(20, 20, 100, 100);

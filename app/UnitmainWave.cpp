@@ -1,8 +1,10 @@
-// TFormMain: waveform block reception and the sample list.
+// TFormMain: waveform block reception, the sample list and the Waveform page.
 
 #include "app/Measurement.h"
 #include "app/Unitmain.h"
 #include "app/WaveBlock.h"
+#include "display/Cischart.h"
+#include "display/Image.h"
 
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -15,6 +17,8 @@ constexpr char16_t ControlPictures = 0x2400; // U+2400 SYMBOL FOR NULL, then one
 constexpr char16_t DeletePicture = 0x2421;
 
 static_assert(TFormMain::ChannelLength >= WaveBlock::MaxSamples, "a block must fit the channels");
+static_assert(TFormMain::WaveViewFirst + TFormMain::WaveViewCount <= TFormMain::ChannelLength,
+              "the view lies within the channels");
 
 // The fields as received, one line each: control bytes show as their pictures, so a stray CR
 // or LF in a field cannot split a line of the list.
@@ -82,4 +86,31 @@ void TFormMain::AppendDataLines(const QByteArrayList &lines)
     if (empty)
         MemoData->clear();
     MemoData->appendPlainText(text);
+}
+
+void TFormMain::RebuildChartBitmap()
+{
+    delete FChartBitmap;
+    FChartBitmap = nullptr;
+    // A palette bitmap holding the colours of the display; a new one is black.
+    static const QList<QRgb> Palette{clBlack, clWhite, clRed, clYellow, clCyan, clBlue,
+                                     clNavy, clGray, clSilver, clOlive, clGreen};
+    FChartBitmap = new QImage(ImageChart->width(), ImageChart->height(), QImage::Format_Indexed8);
+    FChartBitmap->setColorTable(Palette);
+    FChartBitmap->fill(0);
+    // The picture keeps its own image object, so the chart's canvas stays valid at the new size.
+    ImageChart->AssignBitmap(*FChartBitmap);
+}
+
+void TFormMain::RedrawWaveforms()
+{
+    if (!FChart)
+        return;
+    FChart->Clear();
+    FChart->SetData(WaveViewCount, FChannel1.data() + WaveViewFirst);
+    FChart->DrawCurve(clRed, 1);
+    // The second channel last, on top where the curves meet.
+    FChart->SetData(WaveViewCount, FChannel2.data() + WaveViewFirst);
+    FChart->DrawCurve(clYellow, 1);
+    ImageChart->update();
 }
