@@ -1,0 +1,198 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cmath>
+
+#ifndef ZARN_VERSION
+#error "ZARN_VERSION is set by the build"
+#endif
+
+namespace CommandLine {
+
+namespace {
+
+struct TOptionSet {
+    QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
+    QCommandLineOption Version{{"v", "version"}, "Show the program's version and exit."};
+    QCommandLineOption Device{"device",
+                              "Use DEVICE as COM1 (default: $ZARN_COM1, else /dev/ttyS0). With or without a window.",
+                              "DEVICE"};
+    QCommandLineOption Headless{"headless",
+                                "Measure without a window: open COM1, run the Run cycle and append to Phase.csv and "
+                                "TimeOfFlight.csv in the working folder. A progress line each second on standard "
+                                "output, a summary at the end; messages on standard error.",
+                                {}};
+    QCommandLineOption Duration{"duration",
+                                "With --headless: stop after SECONDS (default: run until Ctrl+C or SIGTERM).",
+                                "SECONDS"};
+    QCommandLineOption Waveform{"waveform",
+                                "With --headless: first acquire one waveform block and save it as FILE.", "FILE"};
+    QCommandLineOption Pictures{"pictures",
+                                "With --headless: at the end write Main.png, Waveform.png and Log.png, pictures of "
+                                "the window's pages, into FOLDER (made when missing).",
+                                "FOLDER"};
+
+    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Duration, Waveform, Pictures}; }
+};
+
+QString OptionName(const QCommandLineOption &option)
+{
+    return "--" + option.names().constLast();
+}
+
+} // namespace
+
+bool Parse(const QStringList &arguments, TOptions &options, QString &error)
+{
+    const TOptionSet set;
+    QCommandLineParser parser;
+    parser.addOptions(set.All());
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("Unexpected argument '%1' (see --help).").arg(parser.positionalArguments().constFirst());
+        return false;
+    }
+    options = TOptions();
+    options.Help = parser.isSet(set.Help);
+    options.Version = parser.isSet(set.Version);
+    options.Headless = parser.isSet(set.Headless);
+    if (parser.isSet(set.Device)) {
+        options.Device = parser.value(set.Device);
+        if (options.Device.isEmpty()) {
+            error = "--device wants the path of a serial device.";
+            return false;
+        }
+    }
+    for (const QCommandLineOption *option : {&set.Duration, &set.Waveform, &set.Pictures}) {
+        if (!parser.isSet(*option))
+            continue;
+        if (!options.Headless) {
+            error = OptionName(*option) + " works only with --headless.";
+            return false;
+        }
+        if (parser.value(*option).isEmpty()) {
+            error = OptionName(*option) + " wants " + (option == &set.Duration ? "a number of seconds." : "a path.");
+            return false;
+        }
+    }
+    if (parser.isSet(set.Duration)) {
+        bool ok = false;
+        const QString text = parser.value(set.Duration);
+        options.DurationSeconds = text.toDouble(&ok);
+        if (!ok || !std::isfinite(options.DurationSeconds) || options.DurationSeconds <= 0
+            || options.DurationSeconds > MaxDurationSeconds) {
+            error = QStringLiteral("--duration wants a number of seconds above 0 and at most %1, not '%2'.")
+                        .arg(static_cast<long long>(MaxDurationSeconds))
+                        .arg(text);
+            return false;
+        }
+    }
+    options.WaveformFile = parser.value(set.Waveform);
+    options.PictureFolder = parser.value(set.Pictures);
+    return true;
+}
+
+QString HelpText()
+{
+    const TOptionSet set;
+    QString text = QStringLiteral(
+        "Usage: %1 [--device DEVICE] [--headless [--duration SECONDS] [--waveform FILE] [--pictures FOLDER]]\n"
+        "\n"
+        "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"
+        "time of flight continuously and logs it. Without --headless it opens its window.\n"
+        "\n"
+        "Options:\n")
+                       .arg(QLatin1String(ProgramName));
+    constexpr int Column = 22;
+    for (const QCommandLineOption &option : set.All()) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? "-" : "--") + name;
+        QString left = "  " + names.join(", ");
+        if (!option.valueName().isEmpty())
+            left += ' ' + option.valueName();
+        text += left.size() < Column ? left.leftJustified(Column) : left + '\n' + QString(Column, ' ');
+        // Descriptions are wrapped at word boundaries to keep within 100 columns.
+        QString line;
+        for (const QString &word : option.description().split(' ')) {
+            if (!line.isEmpty() && Column + line.size() + 1 + word.size() > 100) {
+                text += line + '\n' + QString(Column, ' ');
+                line.clear();
+            }
+            line += (line.isEmpty() ? "" : " ") + word;
+        }
+        text += line + '\n';
+    }
+    text += QStringLiteral(
+                "\n"
+                "Exit status: %1 the run completed (also when ended by Ctrl+C or SIGTERM); %2 the device does not\n"
+                "exist or cannot be opened; %3 the command line is wrong; %4 a file or folder cannot be written;\n"
+                "%5 the run did not complete.\n")
+                .arg(ExitDone)
+                .arg(ExitNoPort)
+                .arg(ExitUsage)
+                .arg(ExitCannotWrite)
+                .arg(ExitIncomplete);
+    return text;
+}
+
+QString VersionText()
+{
+    return QStringLiteral("Zarn Monitor " ZARN_VERSION);
+}
+
+bool CanWriteIn(const QString &folder, QString &error)
+{
+    const QString path = QDir(folder).absolutePath();
+    const QFileInfo info(path);
+    if (!info.isDir()) {
+        error = info.exists() ? "not a folder: " + path : "no such folder: " + path;
+        return false;
+    }
+    // Permissions alone do not tell (root ignores them, a read-only mount does not show in them).
+    QTemporaryFile probe(path + "/.zarnmonitor-XXXXXX");
+    if (!probe.open()) {
+        error = "cannot write in " + path + ": " + probe.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool CheckOutputs(const TOptions &options, QString &error)
+{
+    if (!CanWriteIn(QString(), error))
+        return false;
+    if (!options.WaveformFile.isEmpty()) {
+        const QFileInfo file(options.WaveformFile);
+        if (file.isDir()) {
+            error = "--waveform names a folder: " + file.absoluteFilePath();
+            return false;
+        }
+        if (!CanWriteIn(file.absolutePath(), error))
+            return false;
+    }
+    if (!options.PictureFolder.isEmpty()) {
+        // The folder is made when the pictures are written; here the nearest folder that exists
+        // must take it.
+        QFileInfo folder(QDir(options.PictureFolder).absolutePath());
+        while (!folder.exists() && !folder.isRoot())
+            folder.setFile(folder.absolutePath());
+        if (!folder.isDir()) {
+            error = "--pictures cannot be made inside " + folder.absoluteFilePath() + ": not a folder";
+            return false;
+        }
+        if (!CanWriteIn(folder.absoluteFilePath(), error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace CommandLine

@@ -1,0 +1,52 @@
+#pragma once
+// The program's command line: without options it opens its window; --headless runs the
+// measurement without one. Parsing needs no application object, so --help, --version and a
+// wrong command line work on a machine without a display.
+
+#include <QString>
+#include <QStringList>
+
+namespace CommandLine {
+
+// The name the program gives itself on standard error.
+inline constexpr char ProgramName[] = "zarnmonitor";
+
+// Exit statuses; --help lists them.
+enum TExitStatus : int {
+    ExitDone = 0,         // the run completed (also after Ctrl+C or SIGTERM)
+    ExitNoPort = 1,       // the device does not exist or could not be opened
+    ExitUsage = 2,        // the command line is wrong
+    ExitCannotWrite = 3,  // a folder or file named for output cannot be written
+    ExitIncomplete = 4,   // the run started but did not complete (the line went away, no waveform)
+};
+
+// Longest --duration accepted: a year of unattended logging.
+inline constexpr double MaxDurationSeconds = 366.0 * 24 * 3600;
+
+struct TOptions {
+    bool Help = false;
+    bool Version = false;
+    bool Headless = false;
+    QString Device;               // empty: COM1 as the environment names it
+    double DurationSeconds = 0;   // 0: until SIGINT or SIGTERM
+    QString WaveformFile;         // empty: no acquisition
+    QString PictureFolder;        // empty: no pictures
+};
+
+// arguments: the whole command line, the program's own name first. False with one line in
+// error (without the program's name) when the command line is wrong.
+bool Parse(const QStringList &arguments, TOptions &options, QString &error);
+
+QString HelpText();
+// "Zarn Monitor 0.1"
+QString VersionText();
+
+// Checks, without leaving anything behind, that a file can be created in the folder (the
+// working folder when empty). False with the reason in error.
+bool CanWriteIn(const QString &folder, QString &error);
+// Checks the outputs the options name and the working folder the logs go to; the pictures
+// folder may be missing when the folder it would be made in can be written. False with one
+// line in error.
+bool CheckOutputs(const TOptions &options, QString &error);
+
+} // namespace CommandLine

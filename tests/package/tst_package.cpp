@@ -1,0 +1,125 @@
+// The Debian package as an operator gets it: built by CPack, unpacked with dpkg-deb into a
+// temporary folder (never installed), its files, its dependencies, its program's version.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int WaitMs = 300000; // CPack installs the build tree and looks up every library
+
+// Runs a program to its end and returns its standard output; error says why when it failed.
+QByteArray Output(const QString &program, const QStringList &arguments, QString &error)
+{
+    QProcess process;
+    process.start(program, arguments);
+    error.clear();
+    if (!process.waitForFinished(WaitMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        error = program + " " + arguments.join(' ') + ": " + process.readAllStandardError()
+                + process.readAllStandardOutput() + process.errorString();
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestPackage : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void contents();
+    void desktopEntry();
+    void dependencies_data();
+    void dependencies();
+    void programPrintsItsVersion();
+
+private:
+    QByteArray Field(const char *name);
+
+    QTemporaryDir FDir;
+    QString FDeb, FRoot;
+};
+
+void TestPackage::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+    QString error;
+    Output(CPACK_PATH, {"--config", CPACK_CONFIG, "-B", FDir.path()}, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QStringList debs = QDir(FDir.path()).entryList({"*.deb"}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    QVERIFY2(debs[0].startsWith("zarnmonitor_" ZARN_VERSION "_"), qPrintable(debs[0]));
+    FDeb = FDir.filePath(debs[0]);
+    FRoot = FDir.filePath("root");
+    Output("dpkg-deb", {"-x", FDeb, FRoot}, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+QByteArray TestPackage::Field(const char *name)
+{
+    QString error;
+    const QByteArray value = Output("dpkg-deb", {"-f", FDeb, name}, error).trimmed();
+    if (!error.isEmpty())
+        qWarning("%s", qPrintable(error));
+    return value;
+}
+
+void TestPackage::contents()
+{
+    // Exactly these files: no test program, library or build left-over comes along.
+    QStringList files;
+    QDirIterator it(FRoot, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(FRoot.size());
+    files.sort();
+    QCOMPARE(files, QStringList({"/usr/bin/zarnmonitor", "/usr/bin/zarnsim",
+                                 "/usr/share/applications/zarnmonitor.desktop", "/usr/share/doc/zarnmonitor/README.md",
+                                 "/usr/share/icons/hicolor/scalable/apps/zarnmonitor.svg"}));
+    for (const char *program : {"/usr/bin/zarnmonitor", "/usr/bin/zarnsim"})
+        QVERIFY2(QFileInfo(FRoot + program).isExecutable(), program);
+    QCOMPARE(Field("Package"), QByteArray("zarnmonitor"));
+    QCOMPARE(Field("Version"), QByteArray(ZARN_VERSION));
+}
+
+void TestPackage::desktopEntry()
+{
+    QSettings entry(FRoot + "/usr/share/applications/zarnmonitor.desktop", QSettings::IniFormat);
+    entry.beginGroup("Desktop Entry");
+    QCOMPARE(entry.value("Type").toString(), QString("Application"));
+    QCOMPARE(entry.value("Name").toString(), QString("Zarn Monitor"));
+    // The entry starts the packaged program and shows the packaged icon.
+    QVERIFY(QFileInfo(FRoot + "/usr/bin/" + entry.value("Exec").toString()).isExecutable());
+    QVERIFY(QFileInfo::exists(FRoot + "/usr/share/icons/hicolor/scalable/apps/" + entry.value("Icon").toString() + ".svg"));
+    QCOMPARE(entry.value("Terminal").toString(), QString("false"));
+}
+
+void TestPackage::dependencies_data()
+{
+    QTest::addColumn<QByteArray>("package");
+    for (const char *package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
+                                "libqt6serialport6", "fonts-dejavu-core"})
+        QTest::newRow(package) << QByteArray(package);
+}
+
+void TestPackage::dependencies()
+{
+    QFETCH(QByteArray, package);
+    QByteArrayList names;
+    for (const QByteArray &dependency : Field("Depends").split(','))
+        names << dependency.trimmed().split(' ').value(0);
+    QVERIFY2(names.contains(package), Field("Depends").constData());
+    // What the build needs stays out of an operator's machine.
+    for (const QByteArray &name : names)
+        QVERIFY2(!name.endsWith("-dev"), name.constData());
+}
+
+void TestPackage::programPrintsItsVersion()
+{
+    QString error;
+    const QByteArray version = Output(FRoot + "/usr/bin/zarnmonitor", {"--version"}, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(version, QByteArray("Zarn Monitor " ZARN_VERSION "\n"));
+}
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"
