@@ -38,7 +38,7 @@ qsizetype FindRecord(const QByteArray &buffer, const char *marker, int minimum)
 
 } // namespace
 
-int32_t DecimalInteger(const QByteArray &text)
+bool ReadDecimalInteger(const QByteArray &text, int32_t &value)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -50,20 +50,27 @@ int32_t DecimalInteger(const QByteArray &text)
         ++i;
     }
     if (i == n)
-        return 0;
-    int64_t value = 0;
+        return false;
+    int64_t magnitude = 0;
     for (; i < n; ++i) {
         if (!IsDigit(text[i]))
-            return 0;
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-            return 0;
+            return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            return false;
     }
     if (negative)
-        value = -value;
-    if (value > std::numeric_limits<int32_t>::max() || value < std::numeric_limits<int32_t>::min())
-        return 0;
-    return static_cast<int32_t>(value);
+        magnitude = -magnitude;
+    if (magnitude > std::numeric_limits<int32_t>::max() || magnitude < std::numeric_limits<int32_t>::min())
+        return false;
+    value = static_cast<int32_t>(magnitude);
+    return true;
+}
+
+int32_t DecimalInteger(const QByteArray &text)
+{
+    int32_t value = 0;
+    return ReadDecimalInteger(text, value) ? value : 0;
 }
 
 int32_t Hex32(const QByteArray &text)

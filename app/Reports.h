@@ -26,6 +26,8 @@ struct TReportValues {
 // Optional leading blanks, an optional sign, decimal digits and nothing after them; anything
 // else (or a value outside 32 bits) gives 0.
 int32_t DecimalInteger(const QByteArray &text);
+// The same grammar; false (and `value` untouched) when the text is not such an integer.
+bool ReadDecimalInteger(const QByteArray &text, int32_t &value);
 // Exactly eight hexadecimal digits of either case, read as 32-bit two's complement; else 0.
 int32_t Hex32(const QByteArray &text);
 // Blanks, an optional sign, digits with an optional fraction (after "." or ","), blanks; else 0.

@@ -81,8 +81,8 @@ void TFormMain::FormCreate()
     SetupGauge();
 
     // 9. Both channels at mid-scale.
-    FChannel1.fill(2048);
-    FChannel2.fill(2048);
+    FChannel1.fill(ChannelMidScale);
+    FChannel2.fill(ChannelMidScale);
 
     // 10. Receive and option state.
     FCommandLetter = 0;

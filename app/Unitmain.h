@@ -3,6 +3,7 @@
 // trend, loggers, chart, gauge), holds the measurement state and carries the operations of the
 // instrument-control and waveform subsystems as its methods.
 
+#include "app/Channel.h"
 #include "app/ComLogText.h"
 #include "app/Measurement.h"
 #include "comm/Comm.h"
@@ -42,7 +43,7 @@ public:
     explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {});
     ~TFormMain() override;
 
-    static constexpr int ChannelLength = 1568;
+    static constexpr int ChannelLength = ::ChannelLength;
     static constexpr int StatusPanelCount = 10;
     static constexpr int RingCapacity = 32;
     static constexpr int TrendCapacity = 10000;
@@ -143,8 +144,8 @@ public:
     QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
     bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
     bool FRunning = false;
-    std::array<int16_t, ChannelLength> FChannel1{};
-    std::array<int16_t, ChannelLength> FChannel2{};
+    TChannel FChannel1{};
+    TChannel FChannel2{};
 
     // Widgets, named as the operator's window shows them
     QToolBar *ToolBar1 = nullptr;

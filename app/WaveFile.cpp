@@ -1,0 +1,163 @@
+#include "app/WaveFile.h"
+
+#include "app/Reports.h"
+
+#include <QByteArrayView>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QVector>
+
+namespace WaveFile {
+
+namespace {
+
+constexpr int LineLength = 9;
+constexpr int CommaPosition = 4; // 0-based: two 4-character fields around it
+
+TResult Failed(const QString &message)
+{
+    return TResult{false, message};
+}
+
+TResult FormatFailed(const QString &detail)
+{
+    return Failed(QString::fromLatin1(FormatMessage) + "\n\n" + detail);
+}
+
+// Control characters other than the line breaks and the tab: the file is no text.
+bool IsBinary(const QByteArray &text)
+{
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// CR LF, LF and CR each end a line; a final line break makes no empty line after it.
+QVector<QByteArrayView> SplitLines(const QByteArray &text)
+{
+    QVector<QByteArrayView> lines;
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.append(QByteArrayView(text.constData() + start, i - start));
+        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(QByteArrayView(text.constData() + start, n - start));
+    return lines;
+}
+
+QString Shown(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+struct TPair {
+    int Index;
+    int16_t First, Second;
+};
+
+} // namespace
+
+TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &channel2)
+{
+    if (text.size() > MaxFileSize)
+        return FormatFailed(QString("The file is larger than a waveform file can be (more than %1 bytes).")
+                                .arg(MaxFileSize));
+    if (IsBinary(text))
+        return FormatFailed("The file holds binary data, not text.");
+    const QVector<QByteArrayView> lines = SplitLines(text);
+    if (lines.size() != LineCount)
+        return Failed(QString::fromLatin1(FormatMessage));
+    QVector<TPair> pairs;
+    pairs.reserve(LineCount);
+    for (int k = 0; k < LineCount; ++k) {
+        const QByteArrayView line = lines[k];
+        if (line.size() != LineLength || line.indexOf(',') != CommaPosition)
+            continue;
+        int32_t first = 0, second = 0;
+        if (!Reports::ReadDecimalInteger(line.first(CommaPosition).toByteArray(), first)
+            || !Reports::ReadDecimalInteger(line.sliced(CommaPosition + 1).toByteArray(), second))
+            return FormatFailed(QString("Line %1 does not hold two numbers: %2")
+                                    .arg(k + 1)
+                                    .arg(QString::fromLatin1(line.data(), line.size())));
+        // Four characters hold -999..9999, which 16 bits keep as they are.
+        pairs.append(TPair{k, static_cast<int16_t>(first), static_cast<int16_t>(second)});
+    }
+    for (const TPair &p : pairs) {
+        channel1[p.Index] = p.First;
+        channel2[p.Index] = p.Second;
+    }
+    return TResult{};
+}
+
+TResult LoadWaveformFile(const QString &fileName, TChannel &channel1, TChannel &channel2)
+{
+    const auto cannotLoad = [&](const QString &reason) {
+        return Failed(QString("Cannot load the waveform file %1:\n%2").arg(Shown(fileName), reason));
+    };
+    const QFileInfo info(fileName);
+    // A device or a pipe may never end (or never open): only plain files are read.
+    if (info.exists() && !info.isFile())
+        return cannotLoad("It is not a file.");
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return cannotLoad(file.errorString());
+    if (file.size() > MaxFileSize)
+        return FormatFailed(QString("The file is larger than a waveform file can be (%1 bytes).").arg(file.size()));
+    // One byte more than allowed, so a file that grew meanwhile is still refused whole.
+    const QByteArray text = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return cannotLoad(file.errorString());
+    return ReadWaveform(text, channel1, channel2);
+}
+
+QByteArray WaveformText(const TChannel &channel1, const TChannel &channel2)
+{
+    QByteArray text;
+    text.reserve(LineCount * 15);
+    for (int k = 0; k < LineCount; ++k) {
+        text += QByteArray::number(channel1[k]);
+        text += ',';
+        text += QByteArray::number(channel2[k]);
+        text += "\r\n";
+    }
+    return text;
+}
+
+TResult SaveWaveformFile(QSaveFile &file, const TChannel &channel1, const TChannel &channel2)
+{
+    const auto cannotSave = [&](const QString &reason) {
+        return Failed(QString("Cannot save the waveform file %1:\n%2\n\nAn existing file of that name is left as it was.")
+                          .arg(Shown(file.fileName()), reason));
+    };
+    const QByteArray text = WaveformText(channel1, channel2);
+    if (!file.open(QIODevice::WriteOnly))
+        return cannotSave(file.errorString());
+    if (file.write(text) != text.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting(); // the copy aside goes; the file in place stays untouched
+        file.commit();
+        return cannotSave(reason);
+    }
+    if (!file.commit())
+        return cannotSave(file.errorString());
+    return TResult{};
+}
+
+TResult SaveWaveformFile(const QString &fileName, const TChannel &channel1, const TChannel &channel2)
+{
+    QSaveFile file(fileName);
+    return SaveWaveformFile(file, channel1, channel2);
+}
+
+} // namespace WaveFile

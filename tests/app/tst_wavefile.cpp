@@ -1,0 +1,265 @@
+// Waveform files: the bytes the writer makes, what the reader takes and skips, and every way a
+// load or a save can fail without touching the channels or an existing file.
+
+#include "app/WaveFile.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QtTest>
+
+namespace {
+
+// Channel values before a load: distinct from every value the test files hold.
+int16_t Before1(int k) { return static_cast<int16_t>(-k); }
+int16_t Before2(int k) { return static_cast<int16_t>(-k - 1); }
+// Values of line k in the test files.
+int16_t File1(int k) { return static_cast<int16_t>(1000 + k); }
+int16_t File2(int k) { return static_cast<int16_t>(5000 + k); }
+
+void FillBefore(TChannel &c1, TChannel &c2)
+{
+    for (int k = 0; k < ChannelLength; ++k) {
+        c1[k] = Before1(k);
+        c2[k] = Before2(k);
+    }
+}
+
+// `count` lines of the test file, with the given lines replaced.
+QList<QByteArray> Lines(int count, const QMap<int, QByteArray> &replaced = {})
+{
+    QList<QByteArray> lines;
+    for (int k = 0; k < count; ++k)
+        lines << replaced.value(k, QByteArray::number(File1(k)) + ',' + QByteArray::number(File2(k)));
+    return lines;
+}
+
+QByteArray Text(const QList<QByteArray> &lines, const QByteArray &lineEnd = "\r\n")
+{
+    QByteArray text;
+    for (const QByteArray &line : lines)
+        text += line + lineEnd;
+    return text;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A save file whose disk is full after `room` bytes.
+class TFullDiskSaveFile : public QSaveFile {
+public:
+    TFullDiskSaveFile(const QString &name, qint64 room) : QSaveFile(name), FRoom(room) {}
+
+protected:
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        const qint64 written = QSaveFile::writeData(data, qMin(len, FRoom));
+        if (written < 0 || written == len)
+            return written;
+        setErrorString("No space left on device");
+        return -1;
+    }
+
+private:
+    qint64 FRoom;
+};
+
+const QString Left = QStringLiteral("\n\nAn existing file of that name is left as it was.");
+
+} // namespace
+
+class TestWaveFile : public QObject {
+    Q_OBJECT
+private slots:
+    void saveAndLoadInitialChannels();
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
+    void read_data();
+    void read();
+    void loadFaults_data();
+    void loadFaults();
+    void saveFaults_data();
+    void saveFaults();
+};
+
+void TestWaveFile::saveAndLoadInitialChannels()
+{
+    TWorkingFolder folder;
+    TChannel c1, c2;
+    c1.fill(ChannelMidScale);
+    c2.fill(ChannelMidScale);
+    const QString path = folder.Path("wave.csv");
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older and longer text\r\n") > 0);
+    }
+    QVERIFY(WaveFile::SaveWaveformFile(path, c1, c2).Ok);
+    QCOMPARE(ReadAll(path), QByteArray("2048,2048\r\n").repeated(1568));
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::Files), QStringList{"wave.csv"});
+
+    const TChannel saved1 = c1, saved2 = c2;
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(path, c1, c2);
+    QVERIFY2(result.Ok, qPrintable(result.Message));
+    QVERIFY(c1 == saved1 && c2 == saved2);
+}
+
+void TestWaveFile::valuesRoundTrip_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<bool>("readBack"); // only four characters make a line the reader takes
+    QTest::newRow("mid-scale") << 2048 << QByteArray("2048") << true;
+    QTest::newRow("smallest 4-digit") << 1000 << QByteArray("1000") << true;
+    QTest::newRow("largest") << 9999 << QByteArray("9999") << true;
+    QTest::newRow("-100") << -100 << QByteArray("-100") << true;
+    QTest::newRow("-999") << -999 << QByteArray("-999") << true;
+    QTest::newRow("zero") << 0 << QByteArray("0") << false;
+    QTest::newRow("999") << 999 << QByteArray("999") << false;
+    QTest::newRow("-5") << -5 << QByteArray("-5") << false;
+    QTest::newRow("-1000") << -1000 << QByteArray("-1000") << false;
+    QTest::newRow("five digits") << 12345 << QByteArray("12345") << false;
+    QTest::newRow("16-bit limit") << -32768 << QByteArray("-32768") << false;
+}
+
+void TestWaveFile::valuesRoundTrip()
+{
+    QFETCH(int, value);
+    QFETCH(QByteArray, written);
+    QFETCH(bool, readBack);
+    TChannel c1, c2;
+    c1.fill(static_cast<int16_t>(value));
+    c2.fill(ChannelMidScale);
+    const QByteArray text = WaveFile::WaveformText(c1, c2);
+    QCOMPARE(text, (written + ",2048\r\n").repeated(1568));
+
+    TChannel r1, r2;
+    FillBefore(r1, r2);
+    QVERIFY(WaveFile::ReadWaveform(text, r1, r2).Ok);
+    QCOMPARE(r1[700], readBack ? c1[700] : Before1(700));
+    QCOMPARE(r2[700], readBack ? c2[700] : Before2(700));
+}
+
+void TestWaveFile::read_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("message"); // empty: the load succeeds
+    QTest::addColumn<QList<int>>("kept");   // indices that keep their values on success
+
+    const QString format = WaveFile::FormatMessage;
+    QTest::newRow("CR LF after every line") << Text(Lines(1568)) << QString() << QList<int>{};
+    QTest::newRow("no final line break") << Text(Lines(1568)).chopped(2) << QString() << QList<int>{};
+    QTest::newRow("LF only") << Text(Lines(1568), "\n") << QString() << QList<int>{};
+    QTest::newRow("CR only") << Text(Lines(1568), "\r") << QString() << QList<int>{};
+    QTest::newRow("1567 lines") << Text(Lines(1567)) << format << QList<int>{};
+    QTest::newRow("1569 lines") << Text(Lines(1569)) << format << QList<int>{};
+    QTest::newRow("an empty line after the last") << Text(Lines(1568)) + "\r\n" << format << QList<int>{};
+    QTest::newRow("empty file") << QByteArray() << format << QList<int>{};
+    QTest::newRow("other widths skipped")
+        << Text(Lines(1568, {{10, "999,2048"}, {11, "12345,2048"}, {12, "2048,20480"}, {13, ""}, {14, "2048;2048"},
+                             {15, "20488,048"}}))
+        << QString() << QList<int>{10, 11, 12, 13, 14, 15};
+    QTest::newRow("bad number on line 700")
+        << Text(Lines(1568, {{699, "20a8,2047"}})) << format + "\n\nLine 700 does not hold two numbers: 20a8,2047"
+        << QList<int>{};
+    QTest::newRow("second comma") << Text(Lines(1568, {{0, "2048,2,47"}}))
+                                  << format + "\n\nLine 1 does not hold two numbers: 2048,2,47" << QList<int>{};
+    QTest::newRow("binary") << Text(Lines(1568, {{3, QByteArray("2048\0002048", 9)}}))
+                            << format + "\n\nThe file holds binary data, not text." << QList<int>{};
+    QTest::newRow("too large") << QByteArray(WaveFile::MaxFileSize + 1, '\n')
+                               << format + "\n\nThe file is larger than a waveform file can be (more than 1048576 bytes)."
+                               << QList<int>{};
+}
+
+void TestWaveFile::read()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, message);
+    QFETCH(QList<int>, kept);
+    TChannel c1, c2;
+    FillBefore(c1, c2);
+    const WaveFile::TResult result = WaveFile::ReadWaveform(text, c1, c2);
+    QCOMPARE(result.Message, message);
+    QCOMPARE(result.Ok, message.isEmpty());
+    for (int k = 0; k < ChannelLength; ++k) {
+        const bool loaded = result.Ok && !kept.contains(k);
+        QCOMPARE(c1[k], loaded ? File1(k) : Before1(k));
+        QCOMPARE(c2[k], loaded ? File2(k) : Before2(k));
+    }
+}
+
+void TestWaveFile::loadFaults_data()
+{
+    QTest::addColumn<QString>("name"); // in the working folder; "/..." stands as it is
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "missing.csv" << ":\nNo such file or directory";
+    QTest::newRow("a folder") << "folder" << ":\nIt is not a file.";
+    QTest::newRow("a device that never ends") << "/dev/zero" << ":\nIt is not a file.";
+    QTest::newRow("huge") << "huge.csv"
+                          << "Incorrect data format!\n\nThe file is larger than a waveform file can be (4294967296 bytes).";
+}
+
+void TestWaveFile::loadFaults()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    TWorkingFolder folder;
+    QVERIFY(QDir(folder.Folder()).mkdir("folder"));
+    {
+        // Sparse: costs no disk, but reading it whole would exhaust memory.
+        QFile huge(folder.Path("huge.csv"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(4) << 30));
+    }
+    const QString path = name.startsWith('/') ? name : folder.Path(name);
+    TChannel c1, c2;
+    FillBefore(c1, c2);
+    const TChannel before1 = c1, before2 = c2;
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(path, c1, c2);
+    QVERIFY(!result.Ok);
+    if (reason.startsWith(':'))
+        QCOMPARE(result.Message, "Cannot load the waveform file " + path + reason);
+    else
+        QCOMPARE(result.Message, reason);
+    QVERIFY(c1 == before1 && c2 == before2);
+}
+
+void TestWaveFile::saveFaults_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("room"); // bytes the disk takes; -1: as many as there are
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder in the file's place") << "folder" << qint64(-1) << "Filename refers to a directory";
+    QTest::newRow("a missing folder") << "nowhere/wave.csv" << qint64(-1) << "No such file or directory";
+    QTest::newRow("disk full part way") << "wave.csv" << qint64(5000) << "No space left on device";
+    QTest::newRow("disk full at once") << "wave.csv" << qint64(0) << "No space left on device";
+}
+
+void TestWaveFile::saveFaults()
+{
+    QFETCH(QString, name);
+    QFETCH(qint64, room);
+    QFETCH(QString, reason);
+    TWorkingFolder folder;
+    QVERIFY(QDir(folder.Folder()).mkdir("folder"));
+    const QByteArray old = "an older waveform\r\n";
+    {
+        QFile file(folder.Path("wave.csv"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
+    const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    TChannel c1, c2;
+    FillBefore(c1, c2);
+    const QString path = folder.Path(name);
+    TFullDiskSaveFile file(path, room < 0 ? std::numeric_limits<qint64>::max() : room);
+    const WaveFile::TResult result = WaveFile::SaveWaveformFile(file, c1, c2);
+    QVERIFY(!result.Ok);
+    QCOMPARE(result.Message, "Cannot save the waveform file " + path + ":\n" + reason + Left);
+    QCOMPARE(ReadAll(folder.Path("wave.csv")), old);
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
+}
+
+QTEST_GUILESS_MAIN(TestWaveFile)
+#include "tst_wavefile.moc"
