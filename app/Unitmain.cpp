@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabBar>
@@ -158,6 +159,10 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
             MemoDblClick(MemoComLog);
         else if (watched == MemoData->viewport())
             MemoDblClick(MemoData);
+    }
+    if (event->type() == QEvent::MouseMove && watched == ImageChart) {
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        ImageChartMouseMove(at.x(), at.y());
     }
     if (event->type() == QEvent::Resize) {
         if (watched == TS_Main)

@@ -113,6 +113,9 @@ public:
     // The Waveform page
     void RebuildChartBitmap();
     void RedrawWaveforms();
+    // Moves the chart's cursor to the sample under the pointer and shows the sample's index and
+    // both channels' values in the chart's tool tip.
+    void ImageChartMouseMove(int32_t x, int32_t y);
 
     // Status bar
     QString PanelText(int index) const;

@@ -221,6 +221,8 @@ void TFormMain::CreatePages()
     ImageChart->setObjectName("ImageChart");
     ImageChart->setAccessibleName(tr("Waveform chart"));
     ImageChart->setGeometry(20, 20, 100, 100);
+    ImageChart->setMouseTracking(true); // the cursor follows the pointer without a button held
+    ImageChart->installEventFilter(this);
 
     auto memo = [this](const char *name, const QString &accessible) {
         auto *m = new TMemo(TS_Log);

@@ -8,6 +8,7 @@
 
 #include <QPlainTextEdit>
 #include <QTextDocument>
+#include <QToolTip>
 
 namespace {
 
@@ -113,4 +114,27 @@ void TFormMain::RedrawWaveforms()
     FChart->SetData(WaveViewCount, FChannel2.data() + WaveViewFirst);
     FChart->DrawCurve(clYellow, 1);
     ImageChart->update();
+}
+
+void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
+{
+    if (!FChart)
+        return;
+    int32_t index = -1, value = 0;
+    FChart->GetCursorValueAtXY(x, y, index, value);
+    if (index < 0) {
+        // Beside the plot: the cursor stays where it was, the values go.
+        ImageChart->setToolTip(QString());
+        QToolTip::hideText();
+        return;
+    }
+    ImageChart->update();
+    // The chart holds the shown stretch of channel 2; index counts from its first sample.
+    const int sample = WaveViewFirst + index;
+    const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")
+                             .arg(sample)
+                             .arg(FChannel1[static_cast<size_t>(sample)])
+                             .arg(FChannel2[static_cast<size_t>(sample)]);
+    ImageChart->setToolTip(text);
+    QToolTip::showText(ImageChart->mapToGlobal(QPoint(x, y)), text, ImageChart);
 }

@@ -36,6 +36,8 @@ private slots:
     void pictureFollowsPanel();
     void coincidentLinesYellowOnTop();
     void onlyTheViewedSamplesCount();
+    void cursorFollowsMouse_data();
+    void cursorFollowsMouse();
 
 private:
     // Gives PanelImage a size as the page would, and lets its handler run.
@@ -132,6 +134,53 @@ void TestWaveView::onlyTheViewedSamplesCount()
     }
     FForm->RedrawWaveforms();
     QCOMPARE(FForm->ImageChart->Picture(), viewed);
+}
+
+void TestWaveView::cursorFollowsMouse_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("sample"); // -1: beside the plot
+    QTest::newRow("first column") << 1 << 540;
+    QTest::newRow("middle") << 417 << 540 + 256;
+    QTest::newRow("last column") << 832 << 1051;
+    QTest::newRow("left edge") << 0 << -1;
+    QTest::newRow("right edge") << 833 << -1;
+}
+
+void TestWaveView::cursorFollowsMouse()
+{
+    QFETCH(int, x);
+    QFETCH(int, sample);
+    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
+        FForm->FChannel1[i] = int16_t(i);
+        FForm->FChannel2[i] = int16_t(3000 - i);
+    }
+    FForm->show();
+    FForm->mmWaveformClick();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    ResizePanel(874, 537);
+    const QImage drawn = FForm->ImageChart->Picture().copy();
+
+    QTest::mouseMove(FForm->ImageChart, QPoint(x, 250));
+    QTRY_VERIFY(sample < 0 || FForm->ImageChart->toolTip() != QString());
+    const QImage moved = FForm->ImageChart->Picture().copy();
+    if (sample < 0) {
+        QCOMPARE(moved, drawn);
+        QCOMPARE(FForm->ImageChart->toolTip(), QString());
+        return;
+    }
+    QCOMPARE(FForm->ImageChart->toolTip(),
+             QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3").arg(sample).arg(sample).arg(3000 - sample));
+    // One circle on the yellow curve at the pointer's column, nothing else changed.
+    const int y = FForm->FChart->YOf(3000 - sample);
+    QVERIFY(moved.pixel(x, y - 4) != drawn.pixel(x, y - 4));
+    QCOMPARE(moved.copy(0, 0, 834, y - 5), drawn.copy(0, 0, 834, y - 5));
+    QCOMPARE(moved.copy(0, y + 5, 834, 497 - y - 5), drawn.copy(0, y + 5, 834, 497 - y - 5));
+    // Away and back: the first circle is gone, one stands at the same place again.
+    QTest::mouseMove(FForm->ImageChart, QPoint(x < 400 ? x + 100 : x - 100, 10));
+    QTRY_VERIFY(FForm->ImageChart->Picture() != moved);
+    QTest::mouseMove(FForm->ImageChart, QPoint(x, 400));
+    QTRY_COMPARE(FForm->ImageChart->Picture(), moved);
 }
 
 QTEST_MAIN(TestWaveView)
