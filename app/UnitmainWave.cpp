@@ -14,6 +14,7 @@ namespace {
 
 constexpr int DataLineLimit = 40000; // the sample list is emptied before it grows past this
 constexpr int TemperaturePanel = 5;
+constexpr int CursorTipOffset = 8; // the tool tip's distance to the right of the cursor circle
 constexpr char16_t ControlPictures = 0x2400; // U+2400 SYMBOL FOR NULL, then one per C0 code
 constexpr char16_t DeletePicture = 0x2421;
 
@@ -136,5 +137,7 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
                              .arg(FChannel1[static_cast<size_t>(sample)])
                              .arg(FChannel2[static_cast<size_t>(sample)]);
     ImageChart->setToolTip(text);
-    QToolTip::showText(ImageChart->mapToGlobal(QPoint(x, y)), text, ImageChart);
+    // Beside the circle, which sits at the sample's height rather than the pointer's, so the
+    // tip never covers it.
+    QToolTip::showText(ImageChart->mapToGlobal(QPoint(x + CursorTipOffset, FChart->CursorY())), text, ImageChart);
 }
