@@ -6,25 +6,13 @@
 #include "display/Image.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/Pixels.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QFrame>
 #include <QRandomGenerator>
 #include <QToolTip>
 #include <QtTest>
-
-namespace {
-
-int Count(const QImage &image, QRgb colour)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += image.pixel(x, y) == colour;
-    return n;
-}
-
-} // namespace
 
 class TestWaveView : public QObject {
     Q_OBJECT

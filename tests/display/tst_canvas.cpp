@@ -1,6 +1,7 @@
 // TCanvas: the pixel rules the gauge and the chart are drawn by.
 
 #include "display/Canvas.h"
+#include "tests/common/Pixels.h"
 
 #include <QFontInfo>
 #include <QtTest>
@@ -14,15 +15,6 @@ QImage Blank(int w = 32, int h = 32)
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(Background);
     return image;
-}
-
-int Count(const QImage &image, QRgb colour)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += image.pixel(x, y) == colour;
-    return n;
 }
 
 } // namespace

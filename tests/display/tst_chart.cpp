@@ -2,6 +2,7 @@
 
 #include "display/Canvas.h"
 #include "display/Cischart.h"
+#include "tests/common/Pixels.h"
 
 #include <QtTest>
 
@@ -10,17 +11,6 @@
 namespace {
 
 constexpr QRgb Paper = 0xff203040;
-
-// Pixels of a colour, as (x, y) points.
-QList<QPoint> PixelsOf(const QImage &image, QRgb colour)
-{
-    QList<QPoint> points;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) == colour)
-                points << QPoint(x, y);
-    return points;
-}
 
 // A canvas over its own image, and a chart on it covering the image.
 struct TSheet {
