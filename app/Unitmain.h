@@ -117,6 +117,10 @@ public:
     // both channels' values in the chart's tool tip.
     void ImageChartMouseMove(int32_t x, int32_t y);
 
+    // Waveform files (File menu)
+    void mmLoadClick();
+    void mmSaveClick();
+
     // Status bar
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString &text);

@@ -113,6 +113,8 @@ void TFormMain::CreateMenus()
     mmLoad->setObjectName("mmLoad");
     mmSave = mmFile->addAction("&Save Waveform");
     mmSave->setObjectName("mmSave");
+    connect(mmLoad, &QAction::triggered, this, [this] { mmLoadClick(); });
+    connect(mmSave, &QAction::triggered, this, [this] { mmSaveClick(); });
     mmPrint = mmFile->addAction("&Print");
     mmPrint->setObjectName("mmPrint");
     mmPrint->setVisible(false);

@@ -68,7 +68,7 @@ QString FileDialog(const TFileDialogRequest &request)
 {
     if (FileSink())
         return FileSink()(request);
-    QFileDialog dialog(nullptr, request.Title, QString(), request.Filter);
+    QFileDialog dialog(request.Owner, request.Title, QString(), request.Filter);
     dialog.setAcceptMode(request.Kind == TFileDialogKind::Open ? QFileDialog::AcceptOpen
                                                               : QFileDialog::AcceptSave);
     dialog.setFileMode(request.Kind == TFileDialogKind::Open ? QFileDialog::ExistingFile

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QPrinter;
+class QWidget;
 
 namespace Platform {
 
@@ -38,6 +39,7 @@ struct TFileDialogRequest {
     QString Filter;      // Qt filter string, e.g. "CSV files (*.csv);;All files (*)"
     QString DefaultSuffix;
     QString InitialName;
+    QWidget *Owner = nullptr; // the window the dialog stays above
 };
 
 // Returns the chosen file, or an empty string when the operator cancelled.

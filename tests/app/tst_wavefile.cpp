@@ -1,10 +1,17 @@
-// Waveform files: the bytes the writer makes, what the reader takes and skips, and every way a
-// load or a save can fail without touching the channels or an existing file.
+// Waveform files: the bytes the writer makes, what the reader takes and skips, every way a load
+// or a save can fail without touching the channels or an existing file, and the File menu's
+// load and save as the operator uses them.
 
+#include "app/Unitmain.h"
 #include "app/WaveFile.h"
+#include "display/Image.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 
+#include <QAction>
 #include <QDir>
+#include <QFrame>
 #include <QFile>
 #include <QSaveFile>
 #include <QtTest>
@@ -68,6 +75,27 @@ private:
     qint64 FRoom;
 };
 
+// Answers every file dialog with `Answer` and records what was asked.
+class TFileDialogCapture {
+public:
+    TFileDialogCapture()
+    {
+        FPrevious = Platform::SetFileDialogSink([this](const Platform::TFileDialogRequest &r) {
+            Requests.append(r);
+            return Answer;
+        });
+    }
+    ~TFileDialogCapture() { Platform::SetFileDialogSink(FPrevious); }
+    TFileDialogCapture(const TFileDialogCapture &) = delete;
+    TFileDialogCapture &operator=(const TFileDialogCapture &) = delete;
+
+    QString Answer;
+    QList<Platform::TFileDialogRequest> Requests;
+
+private:
+    Platform::TFileDialogSink FPrevious;
+};
+
 const QString Left = QStringLiteral("\n\nAn existing file of that name is left as it was.");
 
 } // namespace
@@ -84,6 +112,9 @@ private slots:
     void loadFaults();
     void saveFaults_data();
     void saveFaults();
+    void menuSaveChangeLoad();
+    void menuFaults_data();
+    void menuFaults();
 };
 
 void TestWaveFile::saveAndLoadInitialChannels()
@@ -261,5 +292,105 @@ void TestWaveFile::saveFaults()
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
 }
 
-QTEST_GUILESS_MAIN(TestWaveFile)
+// A window with its Waveform page at a working size, channels with a curve in view.
+std::unique_ptr<TFormMain> WaveformWindow(TMemoryLine &line)
+{
+    auto form = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(line));
+    form->PanelImage->resize(874, 537);
+    form->PanelImageResize();
+    for (int k = 0; k < ChannelLength; ++k) {
+        form->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
+        form->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
+    }
+    form->RedrawWaveforms();
+    return form;
+}
+
+void TestWaveFile::menuSaveChangeLoad()
+{
+    TWorkingFolder folder;
+    TMemoryLine line;
+    TMessageCapture messages;
+    TFileDialogCapture dialogs;
+    const auto form = WaveformWindow(line);
+    messages.Clear(); // whatever start-up said about the port
+    const TChannel saved1 = form->FChannel1, saved2 = form->FChannel2;
+    const QImage picture = form->ImageChart->Picture().copy();
+
+    dialogs.Answer = folder.Path("wave.CSV");
+    form->mmSave->trigger();
+    form->FChannel1.fill(ChannelMidScale);
+    form->FChannel2.fill(ChannelMidScale);
+    form->RedrawWaveforms();
+    QVERIFY(form->ImageChart->Picture() != picture);
+    form->mmLoad->trigger();
+
+    QVERIFY(form->FChannel1 == saved1 && form->FChannel2 == saved2);
+    QCOMPARE(form->ImageChart->Picture(), picture);
+    QCOMPARE(messages.Texts(), QStringList());
+    QCOMPARE(dialogs.Requests.size(), 2);
+    const QStringList titles{"Save waveform signal as file ...", "Load waveform signal from file ..."};
+    for (int i = 0; i < 2; ++i) {
+        const Platform::TFileDialogRequest &r = dialogs.Requests[i];
+        QCOMPARE(r.Kind, i == 0 ? Platform::TFileDialogKind::Save : Platform::TFileDialogKind::Open);
+        QCOMPARE(r.Title, titles[i]);
+        QCOMPARE(r.Filter, QString("Waveform File(*.csv)"));
+        QCOMPARE(r.DefaultSuffix, QString("CSV"));
+        QCOMPARE(r.Owner, form.get());
+    }
+}
+
+void TestWaveFile::menuFaults_data()
+{
+    QTest::addColumn<bool>("load");
+    QTest::addColumn<QString>("answer"); // in the working folder; empty: cancelled
+    QTest::addColumn<QString>("message");
+    QTest::newRow("load cancelled") << true << QString() << QString();
+    QTest::newRow("save cancelled") << false << QString() << QString();
+    QTest::newRow("load of a short file") << true << "short.csv" << "Incorrect data format!";
+    QTest::newRow("save over a folder") << false << "folder"
+                                        << ":\nFilename refers to a directory" + Left;
+}
+
+void TestWaveFile::menuFaults()
+{
+    QFETCH(bool, load);
+    QFETCH(QString, answer);
+    QFETCH(QString, message);
+    TWorkingFolder folder;
+    QVERIFY(QDir(folder.Folder()).mkdir("folder"));
+    {
+        QFile file(folder.Path("short.csv"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Text(Lines(1567))) > 0);
+    }
+    const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    TMemoryLine line;
+    TMessageCapture messages;
+    TFileDialogCapture dialogs;
+    const auto form = WaveformWindow(line);
+    messages.Clear(); // whatever start-up said about the port
+    const TChannel before1 = form->FChannel1, before2 = form->FChannel2;
+    const QImage picture = form->ImageChart->Picture().copy();
+    if (!answer.isEmpty())
+        dialogs.Answer = folder.Path(answer);
+
+    (load ? form->mmLoad : form->mmSave)->trigger();
+
+    QCOMPARE(dialogs.Requests.size(), 1);
+    QVERIFY(form->FChannel1 == before1 && form->FChannel2 == before2);
+    QCOMPARE(form->ImageChart->Picture(), picture);
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
+    if (message.isEmpty()) {
+        QCOMPARE(messages.Texts(), QStringList());
+        return;
+    }
+    if (message.startsWith(':'))
+        message = "Cannot save the waveform file " + dialogs.Answer + message;
+    QCOMPARE(messages.Messages.size(), 1);
+    QCOMPARE(messages.Messages[0].Text, message);
+    QCOMPARE(messages.Messages[0].Caption, QString("ERROR"));
+    QCOMPARE(messages.Messages[0].Icon, Platform::TMsgIcon::Warning);
+}
+
+QTEST_MAIN(TestWaveFile)
 #include "tst_wavefile.moc"

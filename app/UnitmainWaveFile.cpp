@@ -1,0 +1,55 @@
+// TFormMain: saving the two channels to a waveform file and loading them back.
+
+#include "app/Unitmain.h"
+#include "app/WaveFile.h"
+#include "platform/Platform.h"
+
+namespace {
+
+const QString WaveformFilter = QStringLiteral("Waveform File(*.csv)");
+const QString WaveformSuffix = QStringLiteral("CSV");
+
+// The file the operator chose, or empty when the dialog was cancelled.
+QString ChooseWaveformFile(QWidget *owner, Platform::TFileDialogKind kind, const QString &title)
+{
+    Platform::TFileDialogRequest request;
+    request.Kind = kind;
+    request.Title = title;
+    request.Filter = WaveformFilter;
+    request.DefaultSuffix = WaveformSuffix;
+    request.Owner = owner;
+    return Platform::FileDialog(request);
+}
+
+void ShowFailure(const WaveFile::TResult &result)
+{
+    Platform::MessageBox(result.Message, WaveFile::MessageCaption, Platform::TMsgIcon::Warning);
+}
+
+} // namespace
+
+void TFormMain::mmLoadClick()
+{
+    const QString fileName =
+        ChooseWaveformFile(this, Platform::TFileDialogKind::Open, "Load waveform signal from file ...");
+    if (fileName.isEmpty())
+        return;
+    // A file that fails leaves the channels, and so the picture, as they were.
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(fileName, FChannel1, FChannel2);
+    if (!result.Ok) {
+        ShowFailure(result);
+        return;
+    }
+    RedrawWaveforms();
+}
+
+void TFormMain::mmSaveClick()
+{
+    const QString fileName =
+        ChooseWaveformFile(this, Platform::TFileDialogKind::Save, "Save waveform signal as file ...");
+    if (fileName.isEmpty())
+        return;
+    const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FChannel1, FChannel2);
+    if (!result.Ok)
+        ShowFailure(result);
+}
