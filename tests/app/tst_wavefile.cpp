@@ -292,51 +292,59 @@ void TestWaveFile::saveFaults()
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
 }
 
-// A window with its Waveform page at a working size, channels with a curve in view.
-std::unique_ptr<TFormMain> WaveformWindow(TMemoryLine &line)
-{
-    auto form = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(line));
-    form->PanelImage->resize(874, 537);
-    form->PanelImageResize();
-    for (int k = 0; k < ChannelLength; ++k) {
-        form->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
-        form->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
+// A window with its Waveform page at a working size and a curve in view, with its messages
+// and file dialogs captured; what it showed when made is kept to compare.
+struct TWaveformWindow {
+    TWaveformWindow() : Form(std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(Line)))
+    {
+        Form->PanelImage->resize(874, 537);
+        Form->PanelImageResize();
+        for (int k = 0; k < ChannelLength; ++k) {
+            Form->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
+            Form->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
+        }
+        Form->RedrawWaveforms();
+        Messages.Clear(); // whatever start-up said about the port
+        Channel1 = Form->FChannel1;
+        Channel2 = Form->FChannel2;
+        Picture = Form->ImageChart->Picture().copy();
     }
-    form->RedrawWaveforms();
-    return form;
-}
+    bool Unchanged() const
+    {
+        return Form->FChannel1 == Channel1 && Form->FChannel2 == Channel2 && Form->ImageChart->Picture() == Picture;
+    }
+
+    TMemoryLine Line;
+    TMessageCapture Messages;
+    TFileDialogCapture Dialogs;
+    std::unique_ptr<TFormMain> Form;
+    TChannel Channel1, Channel2;
+    QImage Picture;
+};
 
 void TestWaveFile::menuSaveChangeLoad()
 {
     TWorkingFolder folder;
-    TMemoryLine line;
-    TMessageCapture messages;
-    TFileDialogCapture dialogs;
-    const auto form = WaveformWindow(line);
-    messages.Clear(); // whatever start-up said about the port
-    const TChannel saved1 = form->FChannel1, saved2 = form->FChannel2;
-    const QImage picture = form->ImageChart->Picture().copy();
+    TWaveformWindow w;
+    w.Dialogs.Answer = folder.Path("wave.CSV");
+    w.Form->mmSave->trigger();
+    w.Form->FChannel1.fill(ChannelMidScale);
+    w.Form->FChannel2.fill(ChannelMidScale);
+    w.Form->RedrawWaveforms();
+    QVERIFY(!w.Unchanged());
+    w.Form->mmLoad->trigger();
 
-    dialogs.Answer = folder.Path("wave.CSV");
-    form->mmSave->trigger();
-    form->FChannel1.fill(ChannelMidScale);
-    form->FChannel2.fill(ChannelMidScale);
-    form->RedrawWaveforms();
-    QVERIFY(form->ImageChart->Picture() != picture);
-    form->mmLoad->trigger();
-
-    QVERIFY(form->FChannel1 == saved1 && form->FChannel2 == saved2);
-    QCOMPARE(form->ImageChart->Picture(), picture);
-    QCOMPARE(messages.Texts(), QStringList());
-    QCOMPARE(dialogs.Requests.size(), 2);
+    QVERIFY(w.Unchanged());
+    QCOMPARE(w.Messages.Texts(), QStringList());
+    QCOMPARE(w.Dialogs.Requests.size(), 2);
     const QStringList titles{"Save waveform signal as file ...", "Load waveform signal from file ..."};
     for (int i = 0; i < 2; ++i) {
-        const Platform::TFileDialogRequest &r = dialogs.Requests[i];
+        const Platform::TFileDialogRequest &r = w.Dialogs.Requests[i];
         QCOMPARE(r.Kind, i == 0 ? Platform::TFileDialogKind::Save : Platform::TFileDialogKind::Open);
         QCOMPARE(r.Title, titles[i]);
         QCOMPARE(r.Filter, QString("Waveform File(*.csv)"));
         QCOMPARE(r.DefaultSuffix, QString("CSV"));
-        QCOMPARE(r.Owner, form.get());
+        QCOMPARE(r.Owner, w.Form.get());
     }
 }
 
@@ -364,32 +372,25 @@ void TestWaveFile::menuFaults()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Text(Lines(1567))) > 0);
     }
     const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    TMemoryLine line;
-    TMessageCapture messages;
-    TFileDialogCapture dialogs;
-    const auto form = WaveformWindow(line);
-    messages.Clear(); // whatever start-up said about the port
-    const TChannel before1 = form->FChannel1, before2 = form->FChannel2;
-    const QImage picture = form->ImageChart->Picture().copy();
+    TWaveformWindow w;
     if (!answer.isEmpty())
-        dialogs.Answer = folder.Path(answer);
+        w.Dialogs.Answer = folder.Path(answer);
 
-    (load ? form->mmLoad : form->mmSave)->trigger();
+    (load ? w.Form->mmLoad : w.Form->mmSave)->trigger();
 
-    QCOMPARE(dialogs.Requests.size(), 1);
-    QVERIFY(form->FChannel1 == before1 && form->FChannel2 == before2);
-    QCOMPARE(form->ImageChart->Picture(), picture);
+    QCOMPARE(w.Dialogs.Requests.size(), 1);
+    QVERIFY(w.Unchanged());
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
     if (message.isEmpty()) {
-        QCOMPARE(messages.Texts(), QStringList());
+        QCOMPARE(w.Messages.Texts(), QStringList());
         return;
     }
     if (message.startsWith(':'))
-        message = "Cannot save the waveform file " + dialogs.Answer + message;
-    QCOMPARE(messages.Messages.size(), 1);
-    QCOMPARE(messages.Messages[0].Text, message);
-    QCOMPARE(messages.Messages[0].Caption, QString("ERROR"));
-    QCOMPARE(messages.Messages[0].Icon, Platform::TMsgIcon::Warning);
+        message = "Cannot save the waveform file " + w.Dialogs.Answer + message;
+    QCOMPARE(w.Messages.Messages.size(), 1);
+    QCOMPARE(w.Messages.Messages[0].Text, message);
+    QCOMPARE(w.Messages.Messages[0].Caption, QString("ERROR"));
+    QCOMPARE(w.Messages.Messages[0].Icon, Platform::TMsgIcon::Warning);
 }
 
 QTEST_MAIN(TestWaveFile)
