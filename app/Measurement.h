@@ -2,6 +2,7 @@
 // The time-of-flight arithmetic and the batch filter, free of any window so they can be tested
 // and timed alone. TFormMain's measurement methods call these.
 
+#include "platform/FixedText.h"
 #include "ringbuffer/CircularBuffer.h"
 
 #include <QByteArray>
@@ -26,8 +27,8 @@ int32_t BigTime(int32_t bigCount);
 // (big time + phase / 360) x 0.25 microseconds.
 float TimeOfFlight(int32_t bigTime, float phaseDeg);
 
-// Fixed-point text with the given number of decimals.
-QByteArray Fixed(double value, int decimals);
+// Fixed-point text, as everything the program shows and logs.
+using Platform::Fixed;
 
 // Thins a complete batch: while the phase spread exceeds one degree, the first largest and the
 // first smallest phase values go, each with the time of flight of the same report.

@@ -169,7 +169,7 @@ void TFormMain::SetupGauge()
     FGauge->FValues = FPhaseRing;
     FGauge->FAngles = FPhaseRing;
     FGauge->FSamples = FTrend;
-    FGauge->SetMode(8);
+    FGauge->SetMode(TGaugeMode::SingleChannel);
     FGauge->SetUnit("degree");
     FGauge->SetZoom(1.0f);
     FGauge->SetXSpan(1600);

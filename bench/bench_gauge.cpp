@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     TCircularBuffer<float> ring(32);
     gauge.FValues = gauge.FValues2 = gauge.FAngles = &ring;
     gauge.FSamples = &trend;
-    gauge.SetMode(8);
+    gauge.SetMode(TGaugeMode::SingleChannel);
     gauge.SetUnit(QStringLiteral("degree"));
     gauge.SetZoom(1.0f);
     gauge.SetXSpan(Span);

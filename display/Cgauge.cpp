@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 // Unit names with the factor from the stored unit and the full scale of the meters and trends.
@@ -42,7 +44,7 @@ TGauge::TGauge(QWidget *AOwner, int32_t width, int32_t height, int32_t unused)
     FCenterX = this->width() / 2;
     FCenterY = this->height() / 2;
     FDegToRad = 0.017453292f;
-    FMode = 0;
+    FMode = TGaugeMode::DirectionDial;
     FUnit = QStringLiteral("m/s");
     FFullScale = 40.0f;
     FUnitFactor = 1.0f;
@@ -100,33 +102,31 @@ void TGauge::ResetDisplay()
     FCanvas->Rectangle(0, 0, width(), height());
 
     switch (FMode) {
-    case 0:
+    case TGaugeMode::DirectionDial:
         DrawVelocityDirection();
         break;
-    case 1:
+    case TGaugeMode::VelocityMeter:
         DrawVelocityMeter();
         break;
-    case 2:
+    case TGaugeMode::VelocityGauge:
         DrawVelocityGauge();
         break;
-    case 3:
+    case TGaugeMode::RotationBall:
         DrawRotationBall();
         break;
-    case 4:
-    case 9:
+    case TGaugeMode::ValueIndicator:
+    case TGaugeMode::AngleIndicator:
         DrawIndicator();
         break;
-    case 5:
-        DrawTrend(FFullScale / FUnitFactor / FZoom);
+    case TGaugeMode::ValueTrend:
+        DrawTrend(ValueTrendSpan());
         break;
-    case 6:
+    case TGaugeMode::AngleTrend:
         DrawTrend(FFullScale);
         break;
-    case 7:
-    case 8:
+    case TGaugeMode::DualChannel:
+    case TGaugeMode::SingleChannel:
         DrawDualChannel();
-        break;
-    default:
         break;
     }
     update();
@@ -140,7 +140,7 @@ void TGauge::UpdateDisplay()
     // Without a picture (the bare constructor, never reset) there is nothing to draw on.
     if (FCanvas) {
         switch (FMode) {
-        case 0: {
+        case TGaugeMode::DirectionDial: {
             DrawAngleIndication(FAngle);
             float minimum = 0, maximum = 0;
             if (FAngles) {
@@ -151,34 +151,32 @@ void TGauge::UpdateDisplay()
             DrawValueIndication(FValue * FUnitFactor);
             break;
         }
-        case 1:
+        case TGaugeMode::VelocityMeter:
             UpdateVelocityMeter();
             break;
-        case 2:
+        case TGaugeMode::VelocityGauge:
             UpdateVelocityGauge();
             break;
-        case 3:
+        case TGaugeMode::RotationBall:
             UpdateRotationBall();
             break;
-        case 4:
-            UpdateIndicator(FValues);
+        case TGaugeMode::ValueIndicator:
+            UpdateIndicator(FValue);
             break;
-        case 5:
-            UpdateTrend(FValues, FFullScale / FUnitFactor / FZoom);
+        case TGaugeMode::ValueTrend:
+            UpdateTrend(FValues, ValueTrendSpan());
             break;
-        case 6:
+        case TGaugeMode::AngleTrend:
             UpdateTrend(FAngles, FFullScale);
             break;
-        case 7:
+        case TGaugeMode::DualChannel:
             UpdateDualChannel();
             break;
-        case 8:
+        case TGaugeMode::SingleChannel:
             UpdateSingleChannel();
             break;
-        case 9:
-            UpdateIndicator(FAngles);
-            break;
-        default:
+        case TGaugeMode::AngleIndicator:
+            UpdateIndicator(FAngle);
             break;
         }
         update();
@@ -188,7 +186,7 @@ void TGauge::UpdateDisplay()
     FLastAngle = FAngle;
 }
 
-void TGauge::SetMode(int32_t mode)
+void TGauge::SetMode(TGaugeMode mode)
 {
     if (mode == FMode)
         return;
@@ -268,4 +266,15 @@ void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour
     const int32_t w = FCanvas->TextWidth(text);
     const int32_t h = FCanvas->TextHeight(text);
     FCanvas->TextOut(x - w / 2, y - h / 2, text);
+}
+
+void TGauge::ShrinkFont(const QString &text, double limit, bool byHeight)
+{
+    // Without the floor a control too small for the text would shrink it for ever.
+    while (FCanvas->Font.Size > SmallestFontSize) {
+        const int32_t extent = byHeight ? FCanvas->TextHeight(text) : FCanvas->TextWidth(text);
+        if (!(limit < extent / 2))
+            break;
+        FCanvas->Font.Size = std::max(FCanvas->Font.Size - 2, SmallestFontSize);
+    }
 }

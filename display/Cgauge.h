@@ -1,17 +1,15 @@
 #pragma once
 // TGauge: the instrument display of the main window. A widget that shows a picture of its own
-// and draws one of ten display modes into it:
-//
-//   0 direction dial with value     5 trend of the values, zoomed
-//   1 velocity meter                6 trend of the angles
-//   2 velocity gauge (compass)      7 two-channel strip chart
-//   3 rotation ball                 8 single-channel strip chart
-//   4 numeric indicator (values)    9 numeric indicator (angles)
+// and draws one of ten display modes (TGaugeMode) into it.
 //
 // ResetDisplay clears the picture to black and draws the static parts of the mode (scales,
 // frames, axis labels); UpdateDisplay takes the newest values from the sources and draws the
 // moving parts over what is there. The sources belong to the owner, who must keep them alive
 // while the gauge may draw; the gauge only reads them. A null source reads as empty.
+//
+// Values that cannot be drawn (not a number, infinite) are put on the edge of a plot, or left
+// out where there is no edge (pointers, numbers); a scale without extent (a span or full scale
+// of 0) gets its frame and no trace.
 
 #include "ringbuffer/CircularBuffer.h"
 #include "display/Canvas.h"
@@ -28,9 +26,27 @@
 // cell as a float, mode 7 its first two bytes as an unsigned 16-bit sample.
 using TSampleList = std::vector<std::unique_ptr<float>>;
 
+// The display modes. Any other value shows nothing: the picture stays black.
+enum class TGaugeMode : int32_t {
+    DirectionDial = 0,  // direction arrow, spread of the angles and the value in a circle
+    VelocityMeter = 1,  // 240-degree scale with a pointer
+    VelocityGauge = 2,  // compass disc with a needle
+    RotationBall = 3,   // a ball rolling along the rim of a disc
+    ValueIndicator = 4, // the newest value as a large number with its unit
+    ValueTrend = 5,     // the values' buffer as a trend, zoomed
+    AngleTrend = 6,     // the angles' buffer as a trend
+    DualChannel = 7,    // strip chart of two interleaved channels of 16-bit samples
+    SingleChannel = 8,  // strip chart of the float samples (the main window's mode)
+    AngleIndicator = 9, // the newest angle as a large number with the unit
+};
+
 class TGauge : public QWidget {
     Q_OBJECT
 public:
+    // The smallest text the gauge draws (points): the meter's labels go no smaller, and the
+    // numbers that shrink to fit their box stop there on a control too small for them.
+    static constexpr int32_t SmallestFontSize = 4;
+
     // Builds the control only: numeric fields zero, no unit, no picture, nothing drawn.
     explicit TGauge(QWidget *AOwner);
     // Sets the size and the defaults and draws the mode-0 dial. The third integer is not used.
@@ -43,7 +59,7 @@ public:
     void ResetDisplay();
     void UpdateDisplay();
 
-    void SetMode(int32_t mode);
+    void SetMode(TGaugeMode mode);
     // Applies the unit table; a unit not in it keeps factor and full scale. Always redraws.
     void SetUnit(const QString &unit);
     void SetFullScale(float value);
@@ -55,54 +71,23 @@ public:
     void SetVCenter(int32_t value);
     void SetVRange(int32_t value);
 
-    // Text centred on (x, y), bold, in the given size (points) and colour, on black.
-    void DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour, const QString &text);
-
-    // Strip charts (modes 7 and 8).
-    void DrawDualChannel();
-    void UpdateSingleChannel();
-    void UpdateDualChannel();
-
-    // Dials (modes 0 to 3). Not drawn yet: these draw nothing so far.
-    void DrawVelocityDirection();
-    void DrawAngleIndication(float angle);
-    void DrawAngleArrow(float direction);
-    void DrawAngleVariation(float minimum, float maximum);
-    void DrawValueIndication(float value);
-    void DrawVelocityMeter();
-    void UpdateVelocityMeter();
-    void DrawVelocityPointer(float direction);
-    void DrawVelocityGauge();
-    void UpdateVelocityGauge();
-    void DrawRotationBall();
-    void UpdateRotationBall();
-
-    // Numeric indicator and trends (modes 4, 5, 6 and 9). Not drawn yet: these draw nothing so
-    // far.
-    void DrawIndicator();
-    void UpdateIndicator(TCircularBuffer<float> *buffer);
-    void DrawTrend(float span);
-    void UpdateTrend(TCircularBuffer<float> *buffer, float span);
+    // FValues (yellow) and FValues2 (olive) together on the scale of the values' trend; no
+    // mode draws it.
     void UpdateDualTrend();
 
     // The picture as it stands (Format_RGB32); null before the first reset.
     const QImage &Picture() const;
     const QImage &Bitmap() const { return Picture(); }
-    TCanvas *Canvas() const { return FCanvas.get(); }
 
-    int32_t Mode() const { return FMode; }
+    TGaugeMode Mode() const { return FMode; }
     int32_t CenterX() const { return FCenterX; }
     int32_t CenterY() const { return FCenterY; }
     int32_t XSpan() const { return FXSpan; }
     int32_t XShift() const { return FXShift; }
-    int32_t VCenter() const { return FVCenter; }
-    int32_t VRange() const { return FVRange; }
     float Angle() const { return FAngle; }
     float Value() const { return FValue; }
     float UnitFactor() const { return FUnitFactor; }
-    float LastAngle() const { return FLastAngle; }
     float LastValue() const { return FLastValue; }
-    float DegToRad() const { return FDegToRad; }
     float Zoom() const { return FZoom; }
     float FullScale() const { return FFullScale; }
     const QString &Unit() const { return FUnit; }
@@ -113,7 +98,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // Frame geometry of the strip charts, from the current size.
+    // Text centred on (x, y), bold, in the given size (points) and colour, on black.
+    void DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour, const QString &text);
+
+    // Strip charts (modes 7 and 8), CgaugeStrip.cpp.
     struct TStripGeometry {
         int32_t hw, hh, L, R, T, B, L1, R1, T1, B1;
         int64_t lo, hi;
@@ -123,9 +111,49 @@ private:
     // First and last index of the samples in view, w samples wide; last < first when none.
     void SampleWindow(int64_t w, int64_t &first, int64_t &last) const;
     int64_t SampleCount() const;
+    void DrawDualChannel();
+    void UpdateSingleChannel();
+    void UpdateDualChannel();
+
+    // Numeric indicator (modes 4 and 9) and trends (modes 5 and 6), CgaugeIndicator.cpp.
+    struct TTrendGeometry {
+        int32_t hw, hh, L, R, T, B, L1, R1, T1, B1, g;
+    };
+    TTrendGeometry TrendGeometry() const;
+    // Yellow frame filled black, and the grey grid lines inside it.
+    void DrawTrendFrame(const TTrendGeometry &t);
+    // Magnitudes of the buffer, oldest at the left, in the current pen.
+    void DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buffer, float xStep,
+                        float yScale);
+    // Half width of the indicator box for a given divisor of the height; the box is
+    // (cx - s, cy - s/2) to (cx + s, cy + s/2).
+    int32_t IndicatorHalfWidth(int32_t divisor) const;
+    // Lowers the canvas font by 2 points while half the text's width (or height) exceeds the
+    // limit, but not below SmallestFontSize.
+    void ShrinkFont(const QString &text, double limit, bool byHeight);
+    void DrawIndicator();
+    void UpdateIndicator(float value); // the newest of the buffer shown, as stored
+    // The span of the values' trend: the full scale in the stored unit, zoomed.
+    float ValueTrendSpan() const { return FFullScale / FUnitFactor / FZoom; }
+    void DrawTrend(float span);
+    void UpdateTrend(TCircularBuffer<float> *buffer, float span);
+
+    // Dials (modes 0 to 3), CgaugeDials.cpp. Directions in radians unless named degrees.
+    void DrawVelocityDirection();
+    void DrawAngleIndication(float angle); // degrees
+    void DrawAngleArrow(float direction);
+    void DrawAngleVariation(float minimum, float maximum); // degrees
+    void DrawValueIndication(float value);
+    void DrawVelocityMeter();
+    void UpdateVelocityMeter();
+    void DrawVelocityPointer(float direction);
+    void DrawVelocityGauge();
+    void UpdateVelocityGauge();
+    void DrawRotationBall();
+    void UpdateRotationBall();
 
     std::unique_ptr<TCanvas> FCanvas;
-    int32_t FMode = 0;
+    TGaugeMode FMode = TGaugeMode::DirectionDial;
     int32_t FCenterX = 0;
     int32_t FCenterY = 0;
     int32_t FXSpan = 0;

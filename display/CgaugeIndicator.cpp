@@ -1,27 +1,179 @@
 // Numeric indicator (modes 4 and 9) and trends (modes 5 and 6, and the two-trace trend that
-// no mode uses).
-//
-// NOT DRAWN YET: every routine below is an empty slot that the mode table already calls; the
-// indicator and the trends come in a later change.
+// no mode uses). Each update redraws its whole area: the indicator's box, the trend's frame
+// with its grid and the whole buffer.
 
 #include "display/Cgauge.h"
+#include "display/CgaugePlot.h"
 
-void TGauge::DrawIndicator() {}
+#include <algorithm>
+#include <cmath>
 
-void TGauge::UpdateIndicator(TCircularBuffer<float> *buffer)
+namespace {
+
+constexpr int32_t ResetBoxDivisor = 12;  // the yellow outline
+constexpr int32_t UpdateBoxDivisor = 11; // the black box inside it that erases the number
+constexpr double IndicatorFill = 0.8;    // share of the box's half width the number may take
+constexpr int32_t NumberFontSize = 64;
+constexpr int32_t UnitFontDrop = 44;     // the unit is this much smaller than the number
+constexpr int32_t UnitFontSmallest = 8;
+constexpr int32_t Big5Charset = 136;
+constexpr int32_t TrendLabelsPerHeight = 12; // label size: the frame's half height / 12
+constexpr int32_t TrendLabelSmallest = 8;
+constexpr int32_t TrendDivisions = 8;
+
+// A trend span that gives a scale: not zero, not infinite, a number.
+bool HasExtent(float span)
 {
-    Q_UNUSED(buffer);
+    return span != 0 && std::isfinite(span);
+}
+
+} // namespace
+
+TGauge::TTrendGeometry TGauge::TrendGeometry() const
+{
+    TTrendGeometry t;
+    t.hw = width() / 2 - 40;
+    t.hh = height() / 2 - 20;
+    t.L = FCenterX - t.hw + 15;
+    t.R = FCenterX + t.hw + 15;
+    t.T = FCenterY - t.hh;
+    t.B = FCenterY + t.hh;
+    t.L1 = t.L + 1;
+    t.R1 = t.R - 1;
+    t.T1 = t.T + 1;
+    t.B1 = t.B - 1;
+    t.g = (t.B1 - t.T1 + 1) / TrendDivisions;
+    return t;
+}
+
+void TGauge::DrawTrendFrame(const TTrendGeometry &t)
+{
+    FCanvas->Pen.Width = 2;
+    FCanvas->Pen.Color = clYellow;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(t.L, t.T, t.R, t.B);
+    FCanvas->Pen.Color = clGray;
+    FCanvas->Pen.Width = 1;
+    // A plot less than 8 pixels high has a step of 0: no grid rather than an endless one.
+    if (t.g <= 0)
+        return;
+    for (int32_t y = t.B1 - t.g; y > t.T1; y -= t.g) {
+        FCanvas->MoveTo(t.L1, y);
+        FCanvas->LineTo(t.R1, y);
+    }
+}
+
+void TGauge::DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buffer, float xStep,
+                            float yScale)
+{
+    if (!buffer || buffer->Count() == 0)
+        return;
+    // Magnitudes: a negative value stands at the height of its absolute value.
+    float x = float(t.L1) + xStep * 0.5f;
+    const auto row = [&](float v) {
+        return PlotRow(double(t.B1) - double(std::fabs(v) * yScale), t.T1, t.B1);
+    };
+    FCanvas->MoveTo(int32_t(x), row(buffer->SeekOldest()));
+    for (int32_t i = 1; i < buffer->Count(); ++i) {
+        const float v = buffer->Next();
+        x += xStep;
+        FCanvas->LineTo(int32_t(x), row(v));
+    }
+}
+
+int32_t TGauge::IndicatorHalfWidth(int32_t divisor) const
+{
+    const int32_t m = height() / divisor;
+    return std::min(height() - 2 * m, width() / 2 - 2 * m);
+}
+
+void TGauge::DrawIndicator()
+{
+    const int32_t s = IndicatorHalfWidth(ResetBoxDivisor);
+    FCanvas->Pen.Color = clYellow;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(FCenterX - s, FCenterY - s / 2, FCenterX + s, FCenterY + s / 2);
+}
+
+void TGauge::UpdateIndicator(float value)
+{
+    const int32_t s = IndicatorHalfWidth(UpdateBoxDivisor);
+    FCanvas->Pen.Color = clBlack;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(FCenterX - s, FCenterY - s / 2, FCenterX + s, FCenterY + s / 2);
+    // A value that is no number shows nothing rather than "nan" or "inf".
+    const float shown = value * FUnitFactor;
+    if (!std::isfinite(shown))
+        return;
+
+    const QString text = FixedText(shown, 2);
+    FCanvas->Font.Color = clYellow;
+    FCanvas->Font.Charset = Big5Charset;
+    FCanvas->Font.Bold = true;
+    FCanvas->Font.Size = NumberFontSize;
+    ShrinkFont(text, IndicatorFill * s, false);
+    const int32_t tw = FCanvas->TextWidth(text) / 2;
+    ShrinkFont(text, IndicatorFill * s, true);
+    const int32_t th = FCanvas->TextHeight(text) / 2;
+    // The number stands left of the centre and the unit follows it, a little lower.
+    FCanvas->TextOut(int32_t(FCenterX - 1.5 * tw), FCenterY - th, text);
+    FCanvas->Font.Size = std::max(FCanvas->Font.Size - UnitFontDrop, UnitFontSmallest);
+    FCanvas->TextOut(FCenterX + tw / 2, FCenterY + th / 2, FUnit);
 }
 
 void TGauge::DrawTrend(float span)
 {
-    Q_UNUSED(span);
+    const TTrendGeometry t = TrendGeometry();
+    DrawTrendFrame(t);
+    // A span of 0 (or no number) is no scale: the frame and grid stand without labels.
+    if (!HasExtent(span))
+        return;
+    FCanvas->Font.Charset = 0;
+    FCanvas->Font.Size = std::max(t.hh / TrendLabelsPerHeight, TrendLabelSmallest);
+    FCanvas->Font.Color = clYellow;
+    // Bold, as the strip chart's labels; whatever text was drawn before.
+    FCanvas->Font.Bold = true;
+    const float step = span * 0.125f;
+    float value = 0;
+    int32_t y = t.B1;
+    for (int32_t i = 0; i <= TrendDivisions; ++i) {
+        const QString text = FixedText(value, value < 99 ? 1 : 0);
+        FCanvas->TextOut(t.L1 - FCanvas->TextWidth(text) - AxisLabelGap,
+                         y - FCanvas->TextHeight(text) / 2, text);
+        value += step;
+        y -= t.g;
+    }
 }
 
 void TGauge::UpdateTrend(TCircularBuffer<float> *buffer, float span)
 {
-    Q_UNUSED(buffer);
-    Q_UNUSED(span);
+    const TTrendGeometry t = TrendGeometry();
+    DrawTrendFrame(t);
+    if (!buffer || !HasExtent(span))
+        return;
+    const float yScale = float(2 * t.hh - 2) / span;
+    const float xStep = float(2 * t.hw - 2) / float(buffer->Capacity());
+    FCanvas->Pen.Width = 3;
+    FCanvas->Pen.Color = clYellow;
+    DrawTrendTrace(t, buffer, xStep, yScale);
+    FCanvas->Pen.Width = 1;
 }
 
-void TGauge::UpdateDualTrend() {}
+void TGauge::UpdateDualTrend()
+{
+    if (!FCanvas)
+        return;
+    const TTrendGeometry t = TrendGeometry();
+    DrawTrendFrame(t);
+    if (!FValues || !HasExtent(ValueTrendSpan()))
+        return;
+    const float yScale = float(2 * t.hh - 2) / FFullScale * FUnitFactor * FZoom;
+    const float xStep = float(2 * t.hw - 2) / float(FValues->Capacity());
+    FCanvas->Pen.Width = 2;
+    FCanvas->Pen.Color = clYellow;
+    DrawTrendTrace(t, FValues, xStep, yScale);
+    FCanvas->Pen.Color = clOlive;
+    DrawTrendTrace(t, FValues2, xStep, yScale);
+    FCanvas->Pen.Width = 1;
+    update();
+}

@@ -2,34 +2,21 @@
 // floats). Every update refills the frame and draws the whole window of samples again.
 
 #include "display/Cgauge.h"
+#include "display/CgaugePlot.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace {
 
 constexpr int32_t LabelFontSize = 8;
 constexpr int32_t AxisLabels = 9;
-constexpr int32_t LabelGap = 4;      // between the axis labels and the frame's inner edge
 constexpr int32_t IndexLabelBox = 100; // width of the box that erases an old index label
 constexpr int32_t IndexLabelHeight = 12;
 
-// Whole-number label text, halves rounded away from zero.
-QString AxisText(float value)
+// Height of a sample on the axis lo .. hi, held on the frame's inner edges.
+int32_t SampleRow(float v, int64_t lo, float yScale, int32_t top, int32_t bottom)
 {
-    return QString::number(std::llround(double(value)));
-}
-
-// Where a sample lands vertically: computed wider and stored as single precision, then held
-// on the frame's inner edges. Not-a-number goes to the bottom edge.
-float SampleY(float v, int64_t lo, float yScale, int32_t top, int32_t bottom)
-{
-    float y = float(double(bottom) - (double(v) - double(lo)) * double(yScale));
-    if (!(y <= float(bottom)))
-        y = float(bottom);
-    if (y < float(top))
-        y = float(top);
-    return y;
+    return PlotRow(double(bottom) - (double(v) - double(lo)) * double(yScale), top, bottom);
 }
 
 } // namespace
@@ -93,10 +80,10 @@ void TGauge::DrawDualChannel()
     float y = float(g.B1);
     float value = float(g.lo);
     for (int32_t i = 0; i < AxisLabels; ++i) {
-        const QString text = AxisText(value);
+        const QString text = FixedText(value, 0);
         const int32_t tw = FCanvas->TextWidth(text);
         const int32_t th = FCanvas->TextHeight(text);
-        FCanvas->TextOut(g.L1 - tw - LabelGap, int32_t(y) - th / 2, text);
+        FCanvas->TextOut(g.L1 - tw - AxisLabelGap, int32_t(y) - th / 2, text);
         value += valueStep;
         y -= yStep;
     }
@@ -121,11 +108,11 @@ void TGauge::UpdateSingleChannel()
     float x = float(g.L1) + xStep * 0.5f;
     for (int64_t i = first; i <= last; ++i) {
         const float *cell = (*FSamples)[size_t(i)].get();
-        const float y = SampleY(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1);
+        const int32_t y = SampleRow(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1);
         if (i == first)
-            FCanvas->MoveTo(int32_t(x), int32_t(y));
+            FCanvas->MoveTo(int32_t(x), y);
         else
-            FCanvas->LineTo(int32_t(x), int32_t(y));
+            FCanvas->LineTo(int32_t(x), y);
         x += xStep;
     }
     FCanvas->Pen.Width = 1;
@@ -152,11 +139,11 @@ void TGauge::UpdateDualChannel()
                 uint16_t sample = 0;
                 if (const float *cell = (*FSamples)[size_t(i)].get())
                     std::memcpy(&sample, cell, sizeof sample);
-                const float y = SampleY(float(sample), g.lo, yScale, g.T1, g.B1);
+                const int32_t y = SampleRow(float(sample), g.lo, yScale, g.T1, g.B1);
                 if (i == first + ch)
-                    FCanvas->MoveTo(int32_t(x), int32_t(y));
+                    FCanvas->MoveTo(int32_t(x), y);
                 else
-                    FCanvas->LineTo(int32_t(x), int32_t(y));
+                    FCanvas->LineTo(int32_t(x), y);
                 x += xStep;
             }
         }

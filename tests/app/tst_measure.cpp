@@ -261,7 +261,7 @@ void TestMeasure::gaugeDrawsTheTrend()
 {
     TGauge *gauge = FForm->FGauge;
     QVERIFY(gauge && gauge->parentWidget() == FForm->PanelGauge);
-    QCOMPARE(gauge->Mode(), 8);
+    QCOMPARE(gauge->Mode(), TGaugeMode::SingleChannel);
     QCOMPARE(gauge->Unit(), QStringLiteral("degree"));
     QCOMPARE(gauge->XSpan(), 1600);
     QCOMPARE(gauge->Picture().size(), FForm->PanelGauge->size());

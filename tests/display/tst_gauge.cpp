@@ -60,7 +60,7 @@ struct TMainGauge {
     {
         gauge.FValues = gauge.FValues2 = gauge.FAngles = &ring;
         gauge.FSamples = &trend;
-        gauge.SetMode(8);
+        gauge.SetMode(TGaugeMode::SingleChannel);
         gauge.SetUnit(QStringLiteral("degree"));
         gauge.SetZoom(1.0f);
         gauge.SetXSpan(span);
@@ -131,7 +131,7 @@ void TestGauge::construction()
     TSampleList samples = Samples(QList<float>(5, 1.0f));
     bare.FSamples = &samples;
     bare.UpdateDisplay();
-    bare.SetMode(12); // any mode outside the table leaves the picture black
+    bare.SetMode(TGaugeMode(12)); // any mode outside the table leaves the picture black
     QCOMPARE(Count(bare.Picture(), clBlack), bare.width() * bare.height());
 }
 
@@ -164,7 +164,7 @@ void TestGauge::setterRedraws()
     TGauge gauge(nullptr, W, H, 5);
     const int before = gauge.ResetCount();
     switch (setter) {
-    case Mode: gauge.SetMode(int(value)); break;
+    case Mode: gauge.SetMode(TGaugeMode(value)); break;
     case Zoom: gauge.SetZoom(float(value)); break;
     case FullScale: gauge.SetFullScale(float(value)); break;
     case VCenter: gauge.SetVCenter(int(value)); break;
@@ -403,7 +403,7 @@ void TestGauge::dualChannel()
     QFETCH(QString, first);
     QFETCH(QString, last);
     TMainGauge main(32);
-    main.gauge.SetMode(7);
+    main.gauge.SetMode(TGaugeMode::DualChannel);
     QList<int> words;
     for (int i = 0; i < count; ++i)
         words << (i % 2 ? 360 : 0); // channel 0 on B', channel 1 on T'
@@ -450,7 +450,7 @@ void TestGauge::flatAxisDrawsNoTrace()
     main.gauge.SetVRange(0);
     main.trend = Samples(QList<float>(100, 180.0f));
     for (int mode : {8, 7}) {
-        main.gauge.SetMode(mode);
+        main.gauge.SetMode(TGaugeMode(mode));
         main.gauge.UpdateDisplay();
         const QImage &p = main.gauge.Picture();
         QCOMPARE(Count(p, clRed) + Count(p, clBlue), 0);

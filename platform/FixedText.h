@@ -1,0 +1,12 @@
+#pragma once
+// Numbers as the program shows and logs them: fixed-point decimal text.
+
+#include <QByteArray>
+
+namespace Platform {
+
+// Fixed-point text with the given number of decimals. An exact tie rounds away from zero, and a
+// value that rounds to zero shows no sign.
+QByteArray Fixed(double value, int decimals);
+
+} // namespace Platform
