@@ -1,5 +1,5 @@
-// TGauge: construction, setters and redraws, update of the values, and the strip charts'
-// pixels on the main window's 817 x 369 gauge.
+// TGauge: construction, setters and redraws, update of the values, and the pixels of every
+// mode on the main window's 817 x 369 gauge.
 
 #include "display/Cgauge.h"
 
@@ -67,20 +67,65 @@ struct TMainGauge {
     }
 };
 
-// Cyan bold size-8 text as the strip charts draw it, alone on black.
-QImage LabelImage(const QString &text, QSize &size)
+// Bold text as the gauge draws it, alone on black; by default the strip charts' labels.
+QImage LabelImage(const QString &text, QSize &size, int points = 8, QRgb colour = clCyan)
 {
-    QImage image(60, 20, QImage::Format_RGB32);
+    QImage image(1000, 200, QImage::Format_RGB32);
     image.fill(clBlack);
     TCanvas canvas(&image);
-    canvas.Font.Size = 8;
+    canvas.Font.Size = points;
     canvas.Font.Bold = true;
-    canvas.Font.Color = clCyan;
+    canvas.Font.Color = colour;
     canvas.Brush.Color = clBlack;
     size = QSize(canvas.TextWidth(text), canvas.TextHeight(text));
     canvas.TextOut(0, 0, text);
     canvas.End();
     return image.copy(QRect(QPoint(0, 0), size));
+}
+
+// A gauge in one mode with its own value and angle buffers (FValues2 is FValues).
+struct TModeGauge {
+    TCircularBuffer<float> values{32}, angles{32};
+    TGauge gauge;
+    explicit TModeGauge(TGaugeMode mode, const QString &unit = QString(), QSize size = {W, H})
+        : gauge(nullptr, size.width(), size.height(), 5)
+    {
+        gauge.FValues = gauge.FValues2 = &values;
+        gauge.FAngles = &angles;
+        if (!unit.isEmpty())
+            gauge.SetUnit(unit);
+        gauge.SetMode(mode);
+    }
+    // The value as the newest of both buffers, then an update.
+    void Show(float value)
+    {
+        values.Push(value);
+        angles.Push(value);
+        gauge.UpdateDisplay();
+    }
+};
+
+bool Near(const QImage &image, QPoint p, QRgb colour)
+{
+    return Count(image, colour, QRect(p - QPoint(1, 1), QSize(3, 3))) > 0;
+}
+
+// Where text of the given size lands when drawn on a copy of the picture at (x, y); the
+// position may depend on the text's size, which place() gets.
+template <typename TPlace>
+QImage WithText(const QImage &picture, const QString &text, int points, QRgb colour,
+                TPlace place)
+{
+    QImage want = picture.copy();
+    TCanvas canvas(&want);
+    canvas.Font.Size = points;
+    canvas.Font.Bold = true;
+    canvas.Font.Color = colour;
+    canvas.Brush.Color = clBlack;
+    const QPoint at = place(QSize(canvas.TextWidth(text), canvas.TextHeight(text)));
+    canvas.TextOut(at.x(), at.y(), text);
+    canvas.End();
+    return want;
 }
 
 } // namespace
@@ -108,6 +153,32 @@ private slots:
     void changeSize();
     void flatAxisDrawsNoTrace();
     void noSamplesLeavesPicture();
+    void trendScale_data();
+    void trendScale();
+    void trendMagnitudes_data();
+    void trendMagnitudes();
+    void trendScrolls();
+    void trendWithoutTrace_data();
+    void trendWithoutTrace();
+    void dualTrend();
+    void indicator_data();
+    void indicator();
+    void smallestFontSize_data();
+    void smallestFontSize();
+    void meterPointer_data();
+    void meterPointer();
+    void valueCircle_data();
+    void valueCircle();
+    void angleVariation_data();
+    void angleVariation();
+    void dialPoints_data();
+    void dialPoints();
+    void updateErasesPointer_data();
+    void updateErasesPointer();
+    void nonFiniteDrawsNoPointer_data();
+    void nonFiniteDrawsNoPointer();
+    void everyModeAnySize_data();
+    void everyModeAnySize();
 };
 
 void TestGauge::construction()
@@ -115,7 +186,7 @@ void TestGauge::construction()
     TGauge gauge(nullptr, W, H, 5);
     QCOMPARE(QPoint(gauge.CenterX(), gauge.CenterY()), QPoint(408, 184));
     QCOMPARE(gauge.Picture().size(), QSize(W, H));
-    QCOMPARE(Count(gauge.Picture(), clBlack), W * H); // the dial is not drawn yet
+    QVERIFY(Count(gauge.Picture(), clYellow) > 0); // the direction dial's ring
     QCOMPARE(gauge.XSpan(), 400);
     QCOMPARE(gauge.Unit(), QStringLiteral("m/s"));
     QCOMPARE(gauge.FullScale(), 40.0f);
@@ -471,6 +542,427 @@ void TestGauge::noSamplesLeavesPicture()
     main.gauge.FSamples = nullptr;
     main.gauge.UpdateDisplay();
     QCOMPARE(main.gauge.Picture(), before);
+}
+
+// Trends on 817 x 369: frame (55, 20)-(791, 348), inner edges 56, 790, 21, 347, grid step 40.
+void TestGauge::trendScale_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QStringList>("labels");
+    // Full scale 40 / factor 1 / zoom 8.
+    QTest::newRow("mode 5, defaults: span 5")
+        << 5 << QString() << QStringList{"0.0", "0.6", "1.3", "1.9", "2.5", "3.1", "3.8", "4.4", "5.0"};
+    QTest::newRow("mode 6 in degrees: span 360")
+        << 6 << "degree" << QStringList{"0.0", "45.0", "90.0", "135", "180", "225", "270", "315", "360"};
+}
+
+void TestGauge::trendScale()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, unit);
+    QFETCH(QStringList, labels);
+    TModeGauge m(TGaugeMode(mode), unit);
+    const QImage &p = m.gauge.Picture();
+    for (QPoint q : {QPoint(55, 20), QPoint(56, 21), QPoint(790, 347), QPoint(789, 346),
+                     QPoint(400, 20), QPoint(55, 200), QPoint(790, 200)})
+        QCOMPARE(p.pixel(q), clYellow);
+    for (QPoint q : {QPoint(54, 200), QPoint(791, 200), QPoint(400, 19), QPoint(400, 348)})
+        QCOMPARE(p.pixel(q), clBlack);
+    QList<int> grid;
+    for (int y = 22; y < 346; ++y)
+        if (p.pixel(400, y) == clGray)
+            grid << y;
+    QCOMPARE(grid, (QList<int>{27, 67, 107, 147, 187, 227, 267, 307}));
+    // Size 164 / 12 = 13, right-aligned 4 pixels left of the inner edge, centred on the rows.
+    for (int k = 0; k <= 8; ++k) {
+        QSize size;
+        const QImage label = LabelImage(labels[k], size, 13, clYellow);
+        QCOMPARE(p.copy(56 - 4 - size.width(), 347 - 40 * k - size.height() / 2, size.width(),
+                        size.height()),
+                 label);
+    }
+}
+
+void TestGauge::trendMagnitudes_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<float>("same"); // draws the same picture
+    const float inf = std::numeric_limits<float>::infinity();
+    QTest::newRow("-2.5 at the height of 2.5") << -2.5f << 2.5f;
+    QTest::newRow("beyond the span on the top edge") << 7.0f << 5.0f;
+    QTest::newRow("infinity on the top edge") << inf << 5.0f;
+    QTest::newRow("minus infinity on the top edge") << -inf << 5.0f;
+    QTest::newRow("not a number on the bottom edge") << std::numeric_limits<float>::quiet_NaN() << 0.0f;
+}
+
+void TestGauge::trendMagnitudes()
+{
+    QFETCH(float, value);
+    QFETCH(float, same);
+    const auto draw = [](float v) {
+        TModeGauge m(TGaugeMode::ValueTrend);
+        for (int i = 0; i < 16; ++i)
+            m.Show(v);
+        return m.gauge.Picture().copy();
+    };
+    QCOMPARE(draw(value), draw(same));
+}
+
+void TestGauge::trendScrolls()
+{
+    // Span 5 on 326 rows: 2.5 at 184, 1.25 at 265, 3.75 at 102; x-step 734 / 32.
+    TModeGauge m(TGaugeMode::ValueTrend);
+    for (int i = 0; i < 16; ++i)
+        m.Show(2.5f);
+    const QImage &p = m.gauge.Picture();
+    QVERIFY(Near(p, {67, 184}, clYellow));
+    QVERIFY(Near(p, {400, 184}, clYellow)); // the 16th of 32 values, half-way across
+    QVERIFY(!Near(p, {440, 184}, clYellow));
+
+    m.values.Reset();
+    m.Show(1.25f);
+    for (int i = 0; i < 31; ++i)
+        m.Show(2.5f);
+    QVERIFY(Near(m.gauge.Picture(), {67, 265}, clYellow)); // the oldest at the left
+    QVERIFY(Near(m.gauge.Picture(), {778, 184}, clYellow)); // the newest at the right
+    m.Show(3.75f); // the oldest drops out, the newest comes in at the right
+    QVERIFY(!Near(m.gauge.Picture(), {67, 265}, clYellow));
+    QVERIFY(Near(m.gauge.Picture(), {67, 184}, clYellow));
+    QVERIFY(Near(m.gauge.Picture(), {778, 102}, clYellow));
+}
+
+void TestGauge::trendWithoutTrace_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<float>("fullScale");
+    QTest::addColumn<float>("zoom");
+    QTest::addColumn<QList<float>>("values");
+    QTest::addColumn<bool>("grid");
+    QTest::newRow("empty buffer") << 5 << H << 40.0f << 8.0f << QList<float>{} << true;
+    QTest::newRow("full scale 0") << 6 << H << 0.0f << 8.0f << QList<float>{1, 2, 3} << true;
+    QTest::newRow("zoom 0: span infinite") << 5 << H << 40.0f << 0.0f << QList<float>{1, 2} << true;
+    QTest::newRow("inner height 5: step 0, no grid") << 6 << 47 << 40.0f << 8.0f << QList<float>{} << false;
+}
+
+void TestGauge::trendWithoutTrace()
+{
+    QFETCH(int, mode);
+    QFETCH(int, height);
+    QFETCH(float, fullScale);
+    QFETCH(float, zoom);
+    QFETCH(QList<float>, values);
+    QFETCH(bool, grid);
+    TModeGauge m(TGaugeMode(mode), QString(), {W, height});
+    m.gauge.SetFullScale(fullScale);
+    m.gauge.SetZoom(zoom);
+    const QImage reset = m.gauge.Picture().copy();
+    for (float v : values)
+        m.values.Push(v), m.angles.Push(v);
+    // Frame and grid as the reset drew them, no trace; nor of the two-trace trend.
+    m.gauge.UpdateDisplay();
+    QCOMPARE(m.gauge.Picture(), reset);
+    m.gauge.UpdateDualTrend();
+    QCOMPARE(m.gauge.Picture(), reset);
+    QCOMPARE(Count(reset, clGray) > 0, grid);
+}
+
+void TestGauge::dualTrend()
+{
+    // On the values' trend scale (span 5): FValues yellow at 184, FValues2 olive at 265.
+    TModeGauge m(TGaugeMode::DirectionDial);
+    TCircularBuffer<float> second(32);
+    m.gauge.FValues2 = &second;
+    for (int i = 0; i < 32; ++i) {
+        m.values.Push(-2.5f);
+        second.Push(1.25f);
+    }
+    m.gauge.UpdateDualTrend();
+    const QImage &p = m.gauge.Picture();
+    QVERIFY(Near(p, {400, 184}, clYellow));
+    QVERIFY(Near(p, {400, 265}, clOlive));
+    QCOMPARE(p.pixel(55, 20), clYellow);
+}
+
+void TestGauge::indicator_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QList<float>>("values");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("mode 4: -12.5 after a longer number") << 4 << "m/s" << QList<float>{1234.5f, -12.5f} << "-12.50";
+    QTest::newRow("mode 9: angles times the factor") << 9 << "km/hour" << QList<float>{1.0f} << "3.60";
+}
+
+void TestGauge::indicator()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, unit);
+    QFETCH(QList<float>, values);
+    QFETCH(QString, text);
+    TModeGauge m(TGaugeMode(mode), unit);
+    const QImage reset = m.gauge.Picture().copy();
+    // The reset's box: (99, 30)-(717, 338), a yellow outline one pixel wide.
+    for (QPoint q : {QPoint(99, 30), QPoint(716, 30), QPoint(99, 337), QPoint(716, 337)})
+        QCOMPARE(reset.pixel(q), clYellow);
+    QCOMPARE(Count(reset, clYellow), 2 * 618 + 2 * 306);
+    for (float v : values)
+        m.Show(v);
+
+    // Each update's black box (105, 33)-(711, 335) takes the number before and leaves the
+    // outline: what stands is the reset's picture with the number at 64 points, its middle
+    // tw/2 left of the centre, and the unit at 20 points after it.
+    QSize number;
+    LabelImage(text, number, 64, clYellow);
+    const int tw = number.width() / 2, th = number.height() / 2;
+    QVERIFY(tw <= 0.8 * 303 && th <= 0.8 * 303); // fits without shrinking
+    QImage want = WithText(reset, text, 64, clYellow,
+                           [&](QSize) { return QPoint(int(408 - 1.5 * tw), 184 - th); });
+    want = WithText(want, unit, 20, clYellow,
+                    [&](QSize) { return QPoint(408 + tw / 2, 184 + th / 2); });
+    QCOMPARE(m.gauge.Picture(), want);
+}
+
+void TestGauge::smallestFontSize_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRgb>("colour");
+    // The indicator's box is 20 pixels high; the value circle's radius 12 is below 16.
+    QTest::newRow("indicator on 100 x 20") << 4 << QSize(100, 20) << 1e9f << "1000000000.00" << clYellow;
+    QTest::newRow("value circle on 200 x 100") << 0 << QSize(200, 100) << 1.0f << "+1.00" << clRed;
+}
+
+void TestGauge::smallestFontSize()
+{
+    QFETCH(int, mode);
+    QFETCH(QSize, size);
+    QFETCH(float, value);
+    QFETCH(QString, text);
+    QFETCH(QRgb, colour);
+    TModeGauge m(TGaugeMode(mode), QString(), size);
+    m.gauge.SetUnit(QString()); // nothing drawn beside the number
+    m.Show(value);
+    QSize cell;
+    const QImage want = LabelImage(text, cell, 4, colour); // the smallest size, 4 points
+    const int cx = size.width() / 2, cy = size.height() / 2;
+    const QPoint at = mode == 4 ? QPoint(int(cx - 1.5 * (cell.width() / 2)), cy - cell.height() / 2)
+                                : QPoint(cx - cell.width() / 2, cy - cell.height() / 2);
+    QCOMPARE(m.gauge.Picture().copy(QRect(at, cell)), want);
+}
+
+void TestGauge::meterPointer_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QPoint>("tip");
+    QTest::addColumn<QPoint>("side1"); // half-way along each edge of the open V
+    QTest::addColumn<QPoint>("side2");
+    // Radius 204, pivot (408, 235); the tip at radius 199.
+    QTest::newRow("m/s: 2.0 straight up") << "m/s" << 2.0f << QPoint(408, 36) << QPoint(405, 114) << QPoint(411, 114);
+    QTest::newRow("km/hour: 1.0 m/s at 114 degrees") << "km/hour" << 1.0f << QPoint(227, 155) << QPoint(299, 183) << QPoint(297, 189);
+}
+
+void TestGauge::meterPointer()
+{
+    QFETCH(QString, unit);
+    QFETCH(float, value);
+    QFETCH(QPoint, tip);
+    QFETCH(QPoint, side1);
+    QFETCH(QPoint, side2);
+    TModeGauge m(TGaugeMode::VelocityMeter, unit);
+    m.Show(value);
+    const QImage &p = m.gauge.Picture();
+    for (QPoint q : {tip, side1, side2})
+        QVERIFY2(Near(p, q, clRed), qPrintable(QStringLiteral("%1, %2").arg(q.x()).arg(q.y())));
+}
+
+void TestGauge::valueCircle_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("pi") << 3.14159f << "+3.14";
+    QTest::newRow("zero") << 0.0f << "+0.00";
+    QTest::newRow("minus one") << -1.0f << "-1.00";
+    QTest::newRow("minus a rounding zero") << -0.001f << "+0.00";
+}
+
+void TestGauge::valueCircle()
+{
+    QFETCH(float, value);
+    QFETCH(QString, text);
+    TModeGauge m(TGaugeMode::DirectionDial);
+    m.Show(value);
+    // Radius 79: from 36 points down by 2 until half the width is at most 79 - 16.
+    int points = 36;
+    QSize cell;
+    while (LabelImage(text, cell, points, clRed), cell.width() / 2 > 63)
+        points -= 2;
+    const QImage want = LabelImage(text, cell, points, clRed);
+    const QImage &p = m.gauge.Picture();
+    QCOMPARE(p.copy(408 - cell.width() / 2, 184 - cell.height() / 2, cell.width(), cell.height()), want);
+    QVERIFY(Near(p, {329, 184}, clWhite)); // the circle's outline
+}
+
+void TestGauge::angleVariation_data()
+{
+    QTest::addColumn<float>("minimum");
+    QTest::addColumn<float>("maximum");
+    QTest::addColumn<bool>("arc");
+    QTest::addColumn<QPoint>("p1");
+    QTest::addColumn<QPoint>("p2");
+    // Radius 168 about (408, 184).
+    QTest::newRow("2 degrees: a line") << 10.0f << 12.0f << false << QPoint(437, 18) << QPoint(442, 19);
+    QTest::newRow("2.5 degrees: an arc") << 10.0f << 12.5f << true << QPoint(437, 18) << QPoint(444, 19);
+    QTest::newRow("180 degrees: clockwise by the right") << 10.0f << 190.0f << true << QPoint(437, 18) << QPoint(378, 349);
+}
+
+void TestGauge::angleVariation()
+{
+    QFETCH(float, minimum);
+    QFETCH(float, maximum);
+    QFETCH(bool, arc);
+    QFETCH(QPoint, p1);
+    QFETCH(QPoint, p2);
+    TModeGauge m(TGaugeMode::DirectionDial);
+    m.angles.Push(maximum);
+    m.angles.Push(minimum);
+    m.gauge.UpdateDisplay();
+
+    QImage want(W, H, QImage::Format_RGB32);
+    want.fill(clBlack);
+    TCanvas canvas(&want);
+    canvas.Pen.Width = 4;
+    canvas.Pen.Color = clRed;
+    canvas.ArcDirection = TArcDirection::Clockwise;
+    if (arc)
+        canvas.Arc(240, 16, 576, 352, p1.x(), p1.y(), p2.x(), p2.y());
+    else
+        canvas.MoveTo(p1.x(), p1.y()), canvas.LineTo(p2.x(), p2.y());
+    canvas.End();
+    // The red outside the value circle is the mark and only the mark.
+    const QImage &p = m.gauge.Picture();
+    int differ = 0, red = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            if ((x - 408) * (x - 408) + (y - 184) * (y - 184) > 90 * 90) {
+                differ += (p.pixel(x, y) == clRed) != (want.pixel(x, y) == clRed);
+                red += p.pixel(x, y) == clRed;
+            }
+    QVERIFY(red > 0);
+    QCOMPARE(differ, 0);
+}
+
+void TestGauge::dialPoints_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<float>("angle");
+    QTest::addColumn<QList<QPoint>>("points");
+    QTest::addColumn<QList<QRgb>>("colours");
+    QTest::newRow("ball at 0: centre (cx, cy + 126), mark (cx, cy + 142)")
+        << 3 << 0.0f << QList<QPoint>{{408, 310}, {408, 326}, {408, 288}, {408, 283}}
+        << QList<QRgb>{clYellow, clRed, clYellow, clBlue};
+    QTest::newRow("needle at 90: (cx - 20, cy) to (cx + 128, cy)")
+        << 2 << 90.0f << QList<QPoint>{{388, 184}, {535, 184}, {387, 184}, {536, 184}, {408, 184}}
+        << QList<QRgb>{clRed, clRed, clSilver, clSilver, clBlack};
+}
+
+void TestGauge::dialPoints()
+{
+    QFETCH(int, mode);
+    QFETCH(float, angle);
+    QFETCH(QList<QPoint>, points);
+    QFETCH(QList<QRgb>, colours);
+    TModeGauge m{TGaugeMode(mode)};
+    m.Show(angle);
+    for (int i = 0; i < points.size(); ++i)
+        QCOMPARE(m.gauge.Picture().pixel(points[i]), colours[i]);
+}
+
+void TestGauge::updateErasesPointer_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<float>("first");
+    QTest::addColumn<float>("second");
+    QTest::addColumn<QPoint>("before"); // on the first pointer
+    QTest::addColumn<QPoint>("after");  // on the second
+    QTest::addColumn<QRgb>("colour");
+    QTest::newRow("arrow 90 to 270") << 0 << "" << 90.0f << 270.0f << QPoint(520, 181) << QPoint(296, 181) << clWhite;
+    QTest::newRow("meter 2.0 to 1.0") << 1 << "m/s" << 2.0f << 1.0f << QPoint(411, 114) << QPoint(236, 136) << clRed;
+    QTest::newRow("needle 90 to 0") << 2 << "" << 90.0f << 0.0f << QPoint(500, 184) << QPoint(408, 100) << clRed;
+    QTest::newRow("ball 0 to 90") << 3 << "" << 0.0f << 90.0f << QPoint(408, 310) << QPoint(534, 184) << clYellow;
+}
+
+void TestGauge::updateErasesPointer()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, unit);
+    QFETCH(float, first);
+    QFETCH(float, second);
+    QFETCH(QPoint, before);
+    QFETCH(QPoint, after);
+    QFETCH(QRgb, colour);
+    TModeGauge m(TGaugeMode(mode), unit);
+    m.Show(first);
+    QVERIFY(Near(m.gauge.Picture(), before, colour));
+    QVERIFY(!Near(m.gauge.Picture(), after, colour));
+    m.Show(second);
+    QVERIFY(!Near(m.gauge.Picture(), before, colour));
+    QVERIFY(Near(m.gauge.Picture(), after, colour));
+}
+
+void TestGauge::nonFiniteDrawsNoPointer_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QRgb>("colour"); // of what the update would draw
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("direction dial, not a number") << 0 << nan << clRed;
+    QTest::newRow("meter, infinity") << 1 << inf << clRed;
+    QTest::newRow("needle, not a number") << 2 << nan << clRed;
+    QTest::newRow("ball, minus infinity") << 3 << -inf << clYellow;
+    QTest::newRow("indicator, not a number") << 4 << nan << clYellow;
+    QTest::newRow("angle indicator, infinity") << 9 << inf << clYellow;
+}
+
+void TestGauge::nonFiniteDrawsNoPointer()
+{
+    QFETCH(int, mode);
+    QFETCH(float, value);
+    QFETCH(QRgb, colour);
+    TModeGauge m(TGaugeMode(mode), QStringLiteral("m/s"));
+    const int reset = Count(m.gauge.Picture(), colour);
+    m.Show(value);
+    m.Show(value);
+    QCOMPARE(Count(m.gauge.Picture(), colour), reset);
+}
+
+void TestGauge::everyModeAnySize_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QSize>("size");
+    for (int mode = 0; mode <= 9; ++mode)
+        for (QSize size : {QSize(40, 30), QSize(2000, 1500)})
+            QTest::addRow("mode %d, %dx%d", mode, size.width(), size.height()) << mode << size;
+}
+
+void TestGauge::everyModeAnySize()
+{
+    QFETCH(int, mode);
+    QFETCH(QSize, size);
+    TModeGauge m(TGaugeMode(mode), QStringLiteral("degree"), size);
+    TSampleList samples = Samples({0.0f, 90.0f, 400.0f, -5.0f});
+    m.gauge.FSamples = &samples;
+    for (float v : {0.0f, 123.456f, -1e9f, 1e9f, 359.0f})
+        m.Show(v);
+    m.gauge.UpdateDualTrend();
+    QCOMPARE(m.gauge.Picture().size(), size);
+    QCOMPARE(m.gauge.grab().toImage().convertToFormat(QImage::Format_RGB32), m.gauge.Picture());
 }
 
 QTEST_MAIN(TestGauge)
