@@ -268,6 +268,22 @@ void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour
     FCanvas->TextOut(x - w / 2, y - h / 2, text);
 }
 
+TGauge::TPlotFrame TGauge::PlotFrame(int32_t leftInset) const
+{
+    TPlotFrame f;
+    f.hw = width() / 2 - 40;
+    f.hh = height() / 2 - 20;
+    f.L = FCenterX - f.hw + 15 + leftInset;
+    f.R = FCenterX + f.hw + 15;
+    f.T = FCenterY - f.hh;
+    f.B = FCenterY + f.hh;
+    f.L1 = f.L + 1;
+    f.R1 = f.R - 1;
+    f.T1 = f.T + 1;
+    f.B1 = f.B - 1;
+    return f;
+}
+
 void TGauge::ShrinkFont(const QString &text, double limit, bool byHeight)
 {
     // Without the floor a control too small for the text would shrink it for ever.

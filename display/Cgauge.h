@@ -101,9 +101,16 @@ private:
     // Text centred on (x, y), bold, in the given size (points) and colour, on black.
     void DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour, const QString &text);
 
-    // Strip charts (modes 7 and 8), CgaugeStrip.cpp.
-    struct TStripGeometry {
+    // The frame of a strip chart or a trend: half width W/2 - 40 and half height H/2 - 20
+    // about the centre, moved 15 pixels right, its left edge a further leftInset pixels in
+    // (room for the axis labels); L1, R1, T1, B1 are the inner edges.
+    struct TPlotFrame {
         int32_t hw, hh, L, R, T, B, L1, R1, T1, B1;
+    };
+    TPlotFrame PlotFrame(int32_t leftInset) const;
+
+    // Strip charts (modes 7 and 8), CgaugeStrip.cpp.
+    struct TStripGeometry : TPlotFrame {
         int64_t lo, hi;
     };
     TStripGeometry StripGeometry() const;
@@ -116,8 +123,8 @@ private:
     void UpdateDualChannel();
 
     // Numeric indicator (modes 4 and 9) and trends (modes 5 and 6), CgaugeIndicator.cpp.
-    struct TTrendGeometry {
-        int32_t hw, hh, L, R, T, B, L1, R1, T1, B1, g;
+    struct TTrendGeometry : TPlotFrame {
+        int32_t g; // grid step
     };
     TTrendGeometry TrendGeometry() const;
     // Yellow frame filled black, and the grey grid lines inside it.

@@ -31,19 +31,8 @@ bool HasExtent(float span)
 
 TGauge::TTrendGeometry TGauge::TrendGeometry() const
 {
-    TTrendGeometry t;
-    t.hw = width() / 2 - 40;
-    t.hh = height() / 2 - 20;
-    t.L = FCenterX - t.hw + 15;
-    t.R = FCenterX + t.hw + 15;
-    t.T = FCenterY - t.hh;
-    t.B = FCenterY + t.hh;
-    t.L1 = t.L + 1;
-    t.R1 = t.R - 1;
-    t.T1 = t.T + 1;
-    t.B1 = t.B - 1;
-    t.g = (t.B1 - t.T1 + 1) / TrendDivisions;
-    return t;
+    const TPlotFrame f = PlotFrame(0);
+    return {f, (f.B1 - f.T1 + 1) / TrendDivisions};
 }
 
 void TGauge::DrawTrendFrame(const TTrendGeometry &t)

@@ -23,21 +23,8 @@ int32_t SampleRow(float v, int64_t lo, float yScale, int32_t top, int32_t bottom
 
 TGauge::TStripGeometry TGauge::StripGeometry() const
 {
-    TStripGeometry g;
-    g.hw = width() / 2 - 40;
-    g.hh = height() / 2 - 20;
-    g.L = FCenterX - g.hw + 25;
-    g.R = FCenterX + g.hw + 15;
-    g.T = FCenterY - g.hh;
-    g.B = FCenterY + g.hh;
-    g.L1 = g.L + 1;
-    g.R1 = g.R - 1;
-    g.T1 = g.T + 1;
-    g.B1 = g.B - 1;
     // 64-bit, so that no centre and range overflow the sum.
-    g.lo = int64_t(FVCenter) - FVRange;
-    g.hi = int64_t(FVCenter) + FVRange;
-    return g;
+    return {PlotFrame(10), int64_t(FVCenter) - FVRange, int64_t(FVCenter) + FVRange};
 }
 
 int64_t TGauge::SampleCount() const
