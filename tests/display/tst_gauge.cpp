@@ -2,6 +2,7 @@
 // mode on the main window's 817 x 369 gauge.
 
 #include "display/Cgauge.h"
+#include "tests/common/Pixels.h"
 
 #include <QtTest>
 
@@ -37,6 +38,7 @@ TSampleList Words(const QList<int> &values)
     return list;
 }
 
+// How many pixels in the area have the colour.
 int Count(const QImage &image, QRgb colour, const QRect &area)
 {
     int n = 0;
@@ -44,11 +46,6 @@ int Count(const QImage &image, QRgb colour, const QRect &area)
         for (int x = area.left(); x <= area.right(); ++x)
             n += image.pixel(x, y) == colour;
     return n;
-}
-
-int Count(const QImage &image, QRgb colour)
-{
-    return Count(image, colour, image.rect());
 }
 
 // The main window's set-up.
