@@ -100,9 +100,12 @@ void TGauge::UpdateIndicator(float value)
     FCanvas->Font.Charset = Big5Charset;
     FCanvas->Font.Bold = true;
     FCanvas->Font.Size = NumberFontSize;
-    ShrinkFont(text, IndicatorFill * s, false);
+    // Beyond 0.8 of the box, the number also shrinks where it would stick out of the box (its
+    // left end is 1.5 tw left of the centre): what stuck out would stay on the picture, as no
+    // later update erases it.
+    ShrinkFont(text, std::min(IndicatorFill * s, s / 1.5), false);
     const int32_t tw = FCanvas->TextWidth(text) / 2;
-    ShrinkFont(text, IndicatorFill * s, true);
+    ShrinkFont(text, std::min(IndicatorFill * s, s / 2.0), true);
     const int32_t th = FCanvas->TextHeight(text) / 2;
     // The number stands left of the centre and the unit follows it, a little lower.
     FCanvas->TextOut(int32_t(FCenterX - 1.5 * tw), FCenterY - th, text);

@@ -160,6 +160,8 @@ private slots:
     void dualTrend();
     void indicator_data();
     void indicator();
+    void indicatorStaysInItsBox_data();
+    void indicatorStaysInItsBox();
     void smallestFontSize_data();
     void smallestFontSize();
     void meterPointer_data();
@@ -719,6 +721,34 @@ void TestGauge::indicator()
     want = WithText(want, unit, 20, clYellow,
                     [&](QSize) { return QPoint(408 + tw / 2, 184 + th / 2); });
     QCOMPARE(m.gauge.Picture(), want);
+}
+
+void TestGauge::indicatorStaysInItsBox_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QRect>("box"); // the update's
+    // Wide numbers would reach left of the box; on a low control tall ones above and below it.
+    QTest::newRow("817 x 369") << H << QRect(QPoint(105, 33), QPoint(710, 334));
+    QTest::newRow("817 x 100") << 100 << QRect(QPoint(326, 9), QPoint(489, 90));
+}
+
+void TestGauge::indicatorStaysInItsBox()
+{
+    QFETCH(int, height);
+    QFETCH(QRect, box);
+    TModeGauge m(TGaugeMode::ValueIndicator, QStringLiteral("m/s"), {W, height});
+    m.gauge.SetUnit(QString()); // the number alone
+    const QImage reset = m.gauge.Picture().copy();
+    for (float v : {-12345.67f, 1.0f}) {
+        m.Show(v);
+        const QImage &p = m.gauge.Picture();
+        int outside = 0;
+        for (int y = 0; y < p.height(); ++y)
+            for (int x = 0; x < W; ++x)
+                outside += !box.contains(x, y) && p.pixel(x, y) != reset.pixel(x, y);
+        QCOMPARE(outside, 0);
+        QVERIFY(Count(p, clYellow, box) > 0);
+    }
 }
 
 void TestGauge::smallestFontSize_data()
