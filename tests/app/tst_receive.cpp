@@ -2,7 +2,6 @@
 // limit and the communication log, fed through an in-memory serial device one chunk at a time.
 
 #include "app/Unitmain.h"
-#include "app/WaveBlock.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
@@ -63,9 +62,6 @@ private slots:
     void chunkWithoutMarkerEndsExchange();
     void secondCommandWins();
     void waveformPathAfterReplyDone();
-    void waveBlockInChunks_data();
-    void waveBlockInChunks();
-    void waveBlockWithoutHeader();
     void sampleListEmptiedWhenFull_data();
     void sampleListEmptiedWhenFull();
     void stateZeroDropsText();
@@ -215,58 +211,6 @@ void TestReceive::waveformPathAfterReplyDone()
     Receive("2049,2047\r\n");
     QCOMPARE(FForm->FWaveBuffer, QByteArray("2048,2048\r\n"));
     QVERIFY(FForm->FLineBuffer.isEmpty());
-}
-
-void TestReceive::waveBlockInChunks_data()
-{
-    QTest::addColumn<int>("chunkSize");
-    QTest::newRow("1 character") << 1;
-    QTest::newRow("7 characters") << 7;
-    QTest::newRow("a line") << 11;
-    QTest::newRow("whole block") << 100000;
-}
-
-void TestReceive::waveBlockInChunks()
-{
-    QFETCH(int, chunkSize);
-    // The state an acquisition starts in: "s" sent, header awaited, the reply still open.
-    FForm->mmCommandClick(FForm->mmSendData);
-    FForm->FWaveCount = -1;
-    FForm->FReplyDone = false;
-    QByteArray block = "\r\n>T=-1.25 C\r\n";
-    for (int i = 0; i < 1100; ++i)
-        block += QByteArray::number(i).rightJustified(4, ' ') + ',' + QByteArray::number(4000 - i) + "\r\n";
-    for (int at = 0; at < block.size(); at += chunkSize)
-        Receive(block.mid(at, chunkSize));
-    QCOMPARE(FForm->FReceiveState, uint8_t(2));
-    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.=-1.25"));
-    QCOMPARE(FForm->FTemperature, -1.25f);
-    FForm->ParseWaveBlock();
-    QCOMPARE(FForm->FWaveCount, 1080);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        QCOMPARE(FForm->FChannel1[i], int16_t(i < 1080 ? i : 2048));
-        QCOMPARE(FForm->FChannel2[i], int16_t(i < 1080 ? 4000 - i : 2048));
-    }
-    QCOMPARE(FForm->MemoData->blockCount(), 1080);
-    QCOMPARE(FForm->MemoData->document()->firstBlock().text(), QStringLiteral("   0,4000"));
-    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("1079,2921"));
-}
-
-void TestReceive::waveBlockWithoutHeader()
-{
-    FForm->mmCommandClick(FForm->mmSendData);
-    FForm->FWaveCount = -1;
-    FForm->FReplyDone = false;
-    FForm->SetPanelText(5, "Temp.= 20.00 C");
-    Receive(QByteArray("T").repeated(20) + "\r\n1000,1000\r\n");
-    Receive(QByteArray("1000,1000\r\n").repeated(50) + QByteArray("\x01\r\n,", 4));
-    QVERIFY(FForm->FWaveBuffer.size() <= WaveBlock::HeaderLength); // text without a header is not kept
-    FForm->ParseWaveBlock();
-    QCOMPARE(FForm->FWaveCount, -1);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i)
-        QVERIFY(FForm->FChannel1[i] == 2048 && FForm->FChannel2[i] == 2048);
-    QCOMPARE(FForm->MemoData->toPlainText(), QString());
-    QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.= 20.00 C"));
 }
 
 void TestReceive::sampleListEmptiedWhenFull_data()
