@@ -62,11 +62,12 @@ void TGauge::DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buf
     const auto row = [&](float v) {
         return PlotRow(double(t.B1) - double(std::fabs(v) * yScale), t.T1, t.B1);
     };
-    FCanvas->MoveTo(int32_t(x), row(buffer->SeekOldest()));
+    TColumnTrace trace(*FCanvas);
+    trace.Add(int32_t(x), row(buffer->SeekOldest()));
     for (int32_t i = 1; i < buffer->Count(); ++i) {
         const float v = buffer->Next();
         x += xStep;
-        FCanvas->LineTo(int32_t(x), row(v));
+        trace.Add(int32_t(x), row(v));
     }
 }
 

@@ -93,14 +93,13 @@ void TGauge::UpdateSingleChannel()
     FCanvas->Pen.Width = 2;
     FCanvas->Pen.Color = clRed;
     float x = float(g.L1) + xStep * 0.5f;
-    for (int64_t i = first; i <= last; ++i) {
-        const float *cell = (*FSamples)[size_t(i)].get();
-        const int32_t y = SampleRow(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1);
-        if (i == first)
-            FCanvas->MoveTo(int32_t(x), y);
-        else
-            FCanvas->LineTo(int32_t(x), y);
-        x += xStep;
+    {
+        TColumnTrace trace(*FCanvas);
+        for (int64_t i = first; i <= last; ++i) {
+            const float *cell = (*FSamples)[size_t(i)].get();
+            trace.Add(int32_t(x), SampleRow(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1));
+            x += xStep;
+        }
     }
     FCanvas->Pen.Width = 1;
 }

@@ -155,6 +155,7 @@ private slots:
     void trendMagnitudes_data();
     void trendMagnitudes();
     void trendScrolls();
+    void longTraceAsDrawn();
     void trendWithoutTrace_data();
     void trendWithoutTrace();
     void dualTrend();
@@ -629,6 +630,29 @@ void TestGauge::trendScrolls()
     QVERIFY(!Near(m.gauge.Picture(), {67, 265}, clYellow));
     QVERIFY(Near(m.gauge.Picture(), {67, 184}, clYellow));
     QVERIFY(Near(m.gauge.Picture(), {778, 102}, clYellow));
+}
+
+void TestGauge::longTraceAsDrawn()
+{
+    // 10000 values over 734 columns: the picture is that of every segment drawn one by one.
+    TModeGauge m(TGaugeMode::ValueTrend);
+    TCircularBuffer<float> values(10000);
+    m.gauge.FValues = &values;
+    QImage want = m.gauge.Picture().copy();
+    TCanvas canvas(&want);
+    canvas.Pen.Width = 3;
+    canvas.Pen.Color = clYellow;
+    const float xStep = 734.0f / 10000, yScale = 326.0f / 5;
+    float x = 56 + xStep * 0.5f, v = 2.5f;
+    for (int i = 0; i < 10000; ++i, x += xStep) {
+        v += float((i * 7919) % 101 - 50) * 0.004f; // a random walk, also below 0 and above 5
+        values.Push(v);
+        const int y = int(qBound(21.0f, float(347.0 - double(std::fabs(v) * yScale)), 347.0f));
+        i == 0 ? canvas.MoveTo(int(x), y) : canvas.LineTo(int(x), y);
+    }
+    canvas.End();
+    m.gauge.UpdateDisplay();
+    QCOMPARE(m.gauge.Picture(), want);
 }
 
 void TestGauge::trendWithoutTrace_data()
