@@ -7,6 +7,7 @@
 #include "display/Cgauge.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
+#include "guide/Unitmanual.h"
 #include "logger/Cdatalogger.h"
 
 #include <QApplication>
@@ -201,6 +202,18 @@ void TFormMain::mmWaveformClick()
 void TFormMain::mmCommunicationClick()
 {
     PageControl1->setCurrentWidget(TS_Log);
+}
+
+void TFormMain::mmUsersGuideClick()
+{
+    TFormManual form(nullptr, QStringLiteral("User's Guide..."), TFormManual::GuidePage);
+    form.exec();
+}
+
+void TFormMain::mmAboutClick()
+{
+    TFormManual form(nullptr, QStringLiteral("About ZarnMonitor..."), TFormManual::AboutPage);
+    form.exec();
 }
 
 void TFormMain::mmApplyFilterClick()

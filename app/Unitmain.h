@@ -62,6 +62,8 @@ public:
     void mmTimeOfFlightClick();
     void mmWaveformClick();
     void mmCommunicationClick();
+    void mmUsersGuideClick();
+    void mmAboutClick();
     void mmApplyFilterClick();
     void mmSavePhaseDataClick();
     void mmSaveTOFDataClick();

@@ -89,6 +89,7 @@ void TFormMain::CreateToolBar()
     connect(TB_TimeOfFlight, &QToolButton::clicked, this, [this] { mmTimeOfFlightClick(); });
     connect(TB_Waveform, &QToolButton::clicked, this, [this] { mmWaveformClick(); });
     connect(TB_Communcation, &QToolButton::clicked, this, [this] { mmCommunicationClick(); });
+    connect(TB_UsersGuide, &QToolButton::clicked, this, [this] { mmUsersGuideClick(); });
 }
 
 QAction *TFormMain::AddCommandItem(const QString &name, const QString &caption, int tag, bool shown)
@@ -188,6 +189,8 @@ void TFormMain::CreateMenus()
     mmUsersGuide->setObjectName("mmUsersGuide");
     mmAbout = mmHelp->addAction("&About ...");
     mmAbout->setObjectName("mmAbout");
+    connect(mmUsersGuide, &QAction::triggered, this, [this] { mmUsersGuideClick(); });
+    connect(mmAbout, &QAction::triggered, this, [this] { mmAboutClick(); });
 }
 
 void TFormMain::CreatePages()

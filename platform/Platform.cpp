@@ -92,7 +92,7 @@ TFileDialogSink SetFileDialogSink(TFileDialogSink sink)
 bool PrintDialog(QPrinter *printer)
 {
     if (PrintSink())
-        return PrintSink()();
+        return PrintSink()(printer);
     QPrintDialog dialog(printer);
     return dialog.exec() == QDialog::Accepted;
 }

@@ -47,8 +47,9 @@ using TFileDialogSink = std::function<QString(const TFileDialogRequest &)>;
 QString FileDialog(const TFileDialogRequest &request);
 TFileDialogSink SetFileDialogSink(TFileDialogSink sink);
 
-// Print dialog: returns true when the operator confirmed printing.
-using TPrintDialogSink = std::function<bool()>;
+// Print dialog: returns true when the operator confirmed printing on the printer as set up
+// there. A sink stands in for the operator: it may set up the printer (a PDF file, say).
+using TPrintDialogSink = std::function<bool(QPrinter *)>;
 bool PrintDialog(QPrinter *printer);
 TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink);
 

@@ -1,0 +1,73 @@
+#pragma once
+// TFormManual: the modal window with the user's guide (page 1: an expandable tree, printable)
+// and the About page (page 2, which closes itself after a while). The opener creates it for
+// one page, shows it modally and destroys it when it returns.
+
+#include <QDialog>
+#include <QIcon>
+#include <QVector>
+#include <cstdint>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+struct TGuideTree;
+
+class TFormManual : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int GuidePage = 1;
+    static constexpr int AboutPage = 2;
+    // Node images: a collapsed parent, an expanded parent, a node without children.
+    static constexpr int ImageCollapsed = 0;
+    static constexpr int ImageExpanded = 1;
+    static constexpr int ImageLeaf = 2;
+
+    // AOwner: none for a window owned by the application. page: GuidePage or AboutPage.
+    TFormManual(QWidget *AOwner, const QString &caption, int page);
+
+    void FormCreate();
+    void FormResize();
+    void FormShow();
+    void BtnCloseClick();
+    void BtnManualPrintClick();
+    void TreeView1Expanded(QTreeWidgetItem *Node);
+    void TreeView1Collapsed(QTreeWidgetItem *Node);
+    void BtnFullExpandClick();
+    void BtnFullCollapseClick();
+    void TimerAutoCloseTimer();
+
+    // The image a node shows (the same when selected); -1 when none was assigned.
+    static int ImageIndex(const QTreeWidgetItem *Node);
+    void SetImageIndex(QTreeWidgetItem *Node, int index);
+
+    QString FGuideFileName; // the guide file once page 1 is set up; empty otherwise
+    int32_t FPage = 0;
+
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TSManual = nullptr, *TSAbout = nullptr;
+    QTreeWidget *TreeView1 = nullptr;
+    QFrame *Panel1 = nullptr, *Panel2 = nullptr;
+    QPushButton *BtnFullExpand = nullptr, *BtnFullCollapse = nullptr, *BtnManualPrint = nullptr,
+                *BtnManualClose = nullptr, *BtnAboutClose = nullptr;
+    QLabel *ImageLogo = nullptr, *LabelTitleOne = nullptr, *LabelVersion = nullptr, *LabelYear = nullptr,
+           *LabelECompany = nullptr;
+    QTimer *TimerAutoClose = nullptr;
+    QVector<QIcon> ImageList1;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void CreateManualPage();
+    void CreateAboutPage();
+    void ShowTree(const TGuideTree &tree);
+    void AssignImages();
+    void SetAllExpanded(bool expanded);
+};

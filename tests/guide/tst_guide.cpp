@@ -1,0 +1,410 @@
+// The user's guide and About window: the built-in guide, guide files, the tree's images and
+// buttons, printing to a PDF file, the About page's auto-close, and the main window's openers.
+
+#include "app/Unitmain.h"
+#include "guide/GuideFile.h"
+#include "guide/Unitmanual.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QtTest>
+
+namespace {
+
+const QString GuideCaption = QStringLiteral("User's Guide...");
+
+bool WriteFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The tree as "text" lines joined by '|', each with a '.' per level.
+QString Shape(QTreeWidget *tree)
+{
+    QStringList lines;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        int depth = 0;
+        for (const QTreeWidgetItem *p = (*it)->parent(); p; p = p->parent())
+            ++depth;
+        lines << QString(depth, u'.') + (*it)->text(0);
+    }
+    return lines.join(u'|');
+}
+
+QList<QTreeWidgetItem *> Nodes(QTreeWidget *tree)
+{
+    QList<QTreeWidgetItem *> nodes;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        nodes << *it;
+    return nodes;
+}
+
+// Every parent shows the image given, every leaf image 2 (or every node none at all).
+bool ImagesAre(QTreeWidget *tree, int parentImage, int leafImage)
+{
+    for (QTreeWidgetItem *node : Nodes(tree))
+        if (TFormManual::ImageIndex(node) != (node->childCount() > 0 ? parentImage : leafImage))
+            return false;
+    return true;
+}
+
+QString Run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000))
+        return QStringLiteral("(%1 did not run: %2)").arg(program, process.errorString());
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestGuide : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void builtInGuide();
+    void guideFileLoads_data();
+    void guideFileLoads();
+    void hugeFilesAreCut_data();
+    void hugeFilesAreCut();
+    void binaryFileOpens();
+    void expandAndCollapse();
+    void buttonsFollowWidth_data();
+    void buttonsFollowWidth();
+    void printing_data();
+    void printing();
+    void aboutClosesItself();
+    void aboutClosedByHand_data();
+    void aboutClosedByHand();
+    void openersShowOnePage_data();
+    void openersShowOnePage();
+
+private:
+    std::unique_ptr<TWorkingFolder> FFolder;
+};
+
+void TestGuide::init()
+{
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
+}
+
+void TestGuide::cleanup()
+{
+    FFolder.reset();
+}
+
+void TestGuide::builtInGuide()
+{
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    QCOMPARE(form.TreeView1->topLevelItemCount(), 4);
+    QCOMPARE(Nodes(form.TreeView1).size(), 95);
+    QCOMPARE(form.TreeView1->topLevelItem(3)->text(0), QStringLiteral("Status Bar"));
+    for (QTreeWidgetItem *node : Nodes(form.TreeView1))
+        QVERIFY(!node->isExpanded());
+    QVERIFY(ImagesAre(form.TreeView1, TFormManual::ImageCollapsed, TFormManual::ImageLeaf));
+    QCOMPARE(form.PageControl1->currentWidget(), form.TSManual);
+    QCOMPARE(form.size(), QSize(800, 600));
+    QVERIFY(messages.Messages.isEmpty());
+}
+
+void TestGuide::guideFileLoads_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("tabs 0 1 2 1 0") << QByteArray("A\n\tB\n\t\tC\n\tD\nE\n") << "A|.B|..C|.D|E" << "";
+    QTest::newRow("spaces like tabs") << QByteArray("A\n B\n\t C\n") << "A|.B|..C" << "";
+    QTest::newRow("first line two spaces in") << QByteArray("  A\nB\n\tC\n") << "A|B|.C" << "";
+    QTest::newRow("two levels too deep") << QByteArray("A\n\tB\n\t\t\tC\nD\n") << "A|.B"
+                                         << "Invalid level (3) for item \"C\"";
+    QTest::newRow("CR") << QByteArray("A\r\tB\rC") << "A|.B|C" << "";
+    QTest::newRow("LF") << QByteArray("A\n\tB\nC\n") << "A|.B|C" << "";
+    QTest::newRow("CR LF") << QByteArray("A\r\n\tB\r\nC\r\n") << "A|.B|C" << "";
+    QTest::newRow("mixed line ends") << QByteArray("A\r\n\tB\n\tC\rD") << "A|.B|.C|D" << "";
+    QTest::newRow("zero byte in the middle") << QByteArray("A\n\tB\0\n\tC\n", 10) << "A|.B" << "";
+    QTest::newRow("empty line in the middle") << QByteArray("A\n\tB\n\n\tC\n") << "A|.B||.C" << "";
+    QTest::newRow("empty line at the end") << QByteArray("A\n\n") << "A|" << "";
+    QTest::newRow("empty file") << QByteArray() << "" << "";
+    QTest::newRow("UTF-8") << QByteArray("Gr\xc3\xbc\xc3\x9f""e\n\t25 \xe2\x84\x83\n") << "Grüße|.25 ℃" << "";
+    QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf""A\n\tB\n") << "A|.B" << "";
+    QTest::newRow("Latin-1") << QByteArray("Gr\xfc\xdf""e\n\t25 \xb0""C\n") << "Grüße|.25 °C" << "";
+}
+
+void TestGuide::guideFileLoads()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, shape);
+    QFETCH(QString, message);
+    QVERIFY(WriteFile(GuideFileName, file));
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    QCOMPARE(Shape(form.TreeView1), shape);
+    QCOMPARE(messages.Texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    if (message.isEmpty()) {
+        QVERIFY(ImagesAre(form.TreeView1, TFormManual::ImageCollapsed, TFormManual::ImageLeaf));
+    } else {
+        QCOMPARE(messages.Messages[0].Caption, QStringLiteral("ERROR"));
+        QVERIFY(ImagesAre(form.TreeView1, -1, -1));
+    }
+    QCOMPARE(form.PageControl1->currentWidget(), form.TSManual);
+}
+
+void TestGuide::hugeFilesAreCut_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("nodes");
+    QTest::addColumn<int>("lastLength");
+
+    QTest::newRow("20000 lines") << QByteArray("line\n").repeated(20000) << GuideMaxNodes << 4;
+    QTest::newRow("2 MiB in lines of 1 KiB") << (QByteArray(1023, 'x') + '\n').repeated(2048) << 1024 << 1023;
+    QTest::newRow("3 MiB in one line") << QByteArray(3 * 1024 * 1024, 'x') << 1 << GuideMaxText;
+    QByteArray deep;
+    for (int i = 0; i < 2000; ++i)
+        deep += QByteArray(i, '\t') + "x\n";
+    QTest::newRow("each line one deeper") << deep << 1446 << 1;
+}
+
+void TestGuide::hugeFilesAreCut()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, nodes);
+    QFETCH(int, lastLength);
+    QVERIFY(WriteFile(GuideFileName, file));
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    const QList<QTreeWidgetItem *> all = Nodes(form.TreeView1);
+    QCOMPARE(all.size(), nodes);
+    QCOMPARE(all.last()->text(0).size(), lastLength);
+    QCOMPARE(messages.Texts(),
+             QStringList{QStringLiteral("The guide file \"ZarnMonitor.txt\" is too large: only its first %1 %2 "
+                                        "shown, at most 1024 characters of each.")
+                             .arg(nodes)
+                             .arg(nodes == 1 ? "line is" : "lines are")});
+    form.show();
+    form.BtnFullExpand->click();
+    QVERIFY(all.last()->parent() == nullptr || all.last()->parent()->isExpanded());
+}
+
+void TestGuide::binaryFileOpens()
+{
+    QByteArray noise(2 * 1024 * 1024, '\0');
+    QRandomGenerator random(14);
+    for (char &c : noise)
+        c = static_cast<char>(1 + random.bounded(255)); // no zero byte to end the text early
+    QVERIFY(WriteFile(GuideFileName, noise));
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    QVERIFY(Nodes(form.TreeView1).size() <= GuideMaxNodes);
+    QVERIFY(!messages.Messages.isEmpty());
+    form.show();
+    form.BtnFullExpand->click();
+}
+
+void TestGuide::expandAndCollapse()
+{
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    form.show();
+    QTreeWidgetItem *parent = form.TreeView1->topLevelItem(0);
+    QTreeWidgetItem *leaf = parent->child(0)->child(0);
+    QCOMPARE(leaf->childCount(), 0);
+    parent->setExpanded(true);
+    QCOMPARE(TFormManual::ImageIndex(parent), TFormManual::ImageExpanded);
+    parent->setExpanded(false);
+    QCOMPARE(TFormManual::ImageIndex(parent), TFormManual::ImageCollapsed);
+    leaf->setExpanded(true);
+    leaf->setExpanded(false);
+    QCOMPARE(TFormManual::ImageIndex(leaf), TFormManual::ImageLeaf);
+
+    form.BtnFullExpand->click();
+    for (QTreeWidgetItem *node : Nodes(form.TreeView1))
+        QVERIFY(node->isExpanded() || node->childCount() == 0);
+    QVERIFY(ImagesAre(form.TreeView1, TFormManual::ImageExpanded, TFormManual::ImageLeaf));
+    form.BtnFullCollapse->click();
+    for (QTreeWidgetItem *node : Nodes(form.TreeView1))
+        QVERIFY(!node->isExpanded());
+    QVERIFY(ImagesAre(form.TreeView1, TFormManual::ImageCollapsed, TFormManual::ImageLeaf));
+}
+
+void TestGuide::buttonsFollowWidth_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QList<int>>("lefts");
+    QTest::newRow("800") << 800 << QList<int>{60, 240, 420, 600};
+    QTest::newRow("1100") << 1100 << QList<int>{120, 360, 600, 840};
+    QTest::newRow("500") << 500 << QList<int>{0, 120, 240, 360};
+}
+
+void TestGuide::buttonsFollowWidth()
+{
+    QFETCH(int, width);
+    QFETCH(QList<int>, lefts);
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    form.show();
+    form.resize(width, 600);
+    const QList<int> shown{form.BtnFullExpand->x(), form.BtnFullCollapse->x(), form.BtnManualPrint->x(),
+                           form.BtnManualClose->x()};
+    QCOMPARE(shown, lefts);
+}
+
+void TestGuide::printing_data()
+{
+    QTest::addColumn<bool>("fileThere");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<QString>("pdf");
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("file to PDF") << true << true << "guide.pdf" << QStringList();
+    QTest::newRow("no file") << false << true << "guide.pdf"
+                             << QStringList{QStringLiteral("Cannot find ZarnMonitor.txt \uFF01\n\n")};
+    QTest::newRow("dialog cancelled") << true << false << "guide.pdf" << QStringList();
+    QTest::newRow("PDF cannot be written")
+        << true << true << "no-such-folder/guide.pdf"
+        << QStringList{QStringLiteral("Cannot print \"ZarnMonitor.txt\" on the chosen printer.")};
+}
+
+void TestGuide::printing()
+{
+    QFETCH(bool, fileThere);
+    QFETCH(bool, confirmed);
+    QFETCH(QString, pdf);
+    QFETCH(QStringList, messages);
+    const QByteArray guide("Functions\n\tStep 1: Connect\n\t\tGr\xc3\xbc\xc3\x9f""e\nMenu\n");
+    if (fileThere)
+        QVERIFY(WriteFile(GuideFileName, guide));
+    int dialogs = 0;
+    const Platform::TPrintDialogSink previous = Platform::SetPrintDialogSink([&](QPrinter *printer) {
+        ++dialogs;
+        printer->setOutputFormat(QPrinter::PdfFormat); // as the operator picking a PDF printer
+        printer->setOutputFileName(FFolder->Path(pdf));
+        return confirmed;
+    });
+    TMessageCapture shown;
+    {
+        TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+        form.BtnManualPrint->click();
+    }
+    Platform::SetPrintDialogSink(previous);
+
+    QCOMPARE(shown.Texts(), messages);
+    QCOMPARE(dialogs, fileThere ? 1 : 0);
+    if (!fileThere) {
+        QCOMPARE(shown.Messages[0].Caption, QStringLiteral("System Information"));
+        QCOMPARE(shown.Messages[0].Icon, Platform::TMsgIcon::Warning);
+    }
+    const bool printed = fileThere && confirmed && messages.isEmpty();
+    QCOMPARE(QFile::exists(FFolder->Path(pdf)), printed);
+    if (printed) {
+        const QString text = Run("pdftotext", {"-layout", FFolder->Path(pdf), "-"});
+        for (const char *line : {"Functions", "Step 1: Connect", "Grüße", "Menu"})
+            QVERIFY2(text.contains(QString::fromUtf8(line)), qPrintable(text));
+        QVERIFY(Run("pdfinfo", {FFolder->Path(pdf)}).contains(QRegularExpression("Title: +User's Guide\n")));
+    }
+}
+
+void TestGuide::aboutClosesItself()
+{
+    TFormManual form(nullptr, QStringLiteral("About ZarnMonitor..."), TFormManual::AboutPage);
+    QCOMPARE(form.PageControl1->currentWidget(), form.TSAbout);
+    QCOMPARE(form.size(), QSize(380, 360));
+    QCOMPARE(form.TimerAutoClose->interval(), 10000);
+    QVERIFY(!form.TimerAutoClose->isActive());
+    form.TimerAutoClose->setInterval(50); // the same path, without a 10-second wait
+    form.show();
+    QVERIFY(form.TimerAutoClose->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 10000);
+}
+
+void TestGuide::aboutClosedByHand_data()
+{
+    QTest::addColumn<bool>("button");
+    QTest::newRow("Close button") << true;
+    QTest::newRow("title bar") << false;
+}
+
+void TestGuide::aboutClosedByHand()
+{
+    QFETCH(bool, button);
+    TFormManual form(nullptr, QStringLiteral("About ZarnMonitor..."), TFormManual::AboutPage);
+    form.show();
+    QVERIFY(form.TimerAutoClose->isActive());
+    if (button)
+        form.BtnAboutClose->click();
+    else
+        form.close();
+    QVERIFY(!form.isVisible());
+    QVERIFY(!form.TimerAutoClose->isActive());
+}
+
+void TestGuide::openersShowOnePage_data()
+{
+    QTest::addColumn<QString>("opener");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("page");
+    QTest::newRow("guide menu item") << "mmUsersGuide" << GuideCaption << 1;
+    QTest::newRow("guide tool button") << "TB_UsersGuide" << GuideCaption << 1;
+    QTest::newRow("about menu item") << "mmAbout" << "About ZarnMonitor..." << 2;
+}
+
+void TestGuide::openersShowOnePage()
+{
+    QFETCH(QString, opener);
+    QFETCH(QString, caption);
+    QFETCH(int, page);
+    qputenv("ZARN_COM1", "/nonexistent/zarn-no-such-port");
+    TMessageCapture messages;
+    TFormMain main;
+    main.show();
+    main.mmCommunicationClick();
+    QWidget *mainPage = main.PageControl1->currentWidget();
+
+    // Runs inside the modal loop: notes what is shown and closes it as the operator would.
+    QString shownCaption;
+    int shownPage = 0;
+    bool modal = false;
+    QTimer closer;
+    closer.setInterval(10);
+    connect(&closer, &QTimer::timeout, [&] {
+        auto *form = qobject_cast<TFormManual *>(QApplication::activeModalWidget());
+        if (!form)
+            return;
+        closer.stop();
+        shownCaption = form->windowTitle();
+        shownPage = form->PageControl1->currentWidget() == form->TSManual ? 1 : 2;
+        modal = form->isModal();
+        (shownPage == 1 ? form->BtnManualClose : form->BtnAboutClose)->click();
+    });
+    closer.start();
+    if (opener == "TB_UsersGuide")
+        main.TB_UsersGuide->click();
+    else
+        main.findChild<QAction *>(opener)->trigger();
+
+    QCOMPARE(shownCaption, caption);
+    QCOMPARE(shownPage, page);
+    QVERIFY(modal);
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY(!qobject_cast<TFormManual *>(w));
+    QCOMPARE(main.PageControl1->currentWidget(), mainPage);
+}
+
+QTEST_MAIN(TestGuide)
+#include "tst_guide.moc"
