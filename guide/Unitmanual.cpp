@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPrinter>
 #include <QPushButton>
@@ -97,6 +98,9 @@ void TFormManual::CreateManualPage()
     TreeView1->setFont(PixelFont(TreeView1->font(), 16));
     TreeView1->setIndentation(19);
     TreeView1->setUniformRowHeights(true);
+    // Long lines scroll sideways rather than end in an ellipsis.
+    TreeView1->header()->setStretchLastSection(false);
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // The selection stays visible when the tree loses the focus.
     QPalette palette = TreeView1->palette();
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -210,7 +214,9 @@ void TFormManual::FormCreate()
         PageControl1->setCurrentWidget(TSManual);
     } else if (FPage == AboutPage) {
         setFixedSize(380, 360);
-        setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+        // Customised: otherwise the window system adds its default buttons back.
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                       Qt::WindowCloseButtonHint);
         PageControl1->setCurrentWidget(TSAbout);
     }
     // Centred on the screen, not over the opener.
