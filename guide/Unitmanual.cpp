@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
@@ -98,9 +99,10 @@ void TFormManual::CreateManualPage()
     TreeView1->setFont(PixelFont(TreeView1->font(), 16));
     TreeView1->setIndentation(19);
     TreeView1->setUniformRowHeights(true);
-    // Long lines scroll sideways rather than end in an ellipsis.
+    // Long lines scroll sideways rather than end in an ellipsis: the column is as wide as the
+    // rows shown, measured when they change (the header's own automatic mode costs seconds for
+    // a large tree).
     TreeView1->header()->setStretchLastSection(false);
-    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // The selection stays visible when the tree loses the focus.
     QPalette palette = TreeView1->palette();
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -108,9 +110,16 @@ void TFormManual::CreateManualPage()
     TreeView1->setPalette(palette);
     ImageList1 = {style()->standardIcon(QStyle::SP_DirClosedIcon), style()->standardIcon(QStyle::SP_DirOpenIcon),
                   style()->standardIcon(QStyle::SP_FileIcon)};
-    connect(TreeView1, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem *node) { TreeView1Expanded(node); });
-    connect(TreeView1, &QTreeWidget::itemCollapsed, this,
-            [this](QTreeWidgetItem *node) { TreeView1Collapsed(node); });
+    connect(TreeView1, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem *node) {
+        TreeView1Expanded(node);
+        if (!FExpandingAll)
+            TreeView1->resizeColumnToContents(0);
+    });
+    connect(TreeView1, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem *node) {
+        TreeView1Collapsed(node);
+        if (!FExpandingAll)
+            TreeView1->resizeColumnToContents(0);
+    });
 
     Panel1 = new QFrame(TSManual);
     Panel1->setObjectName("Panel1");
@@ -239,6 +248,7 @@ void TFormManual::ShowTree(const TGuideTree &tree)
         items.push_back(item);
     }
     TreeView1->addTopLevelItems(topLevel);
+    TreeView1->resizeColumnToContents(0);
 }
 
 void TFormManual::AssignImages()
@@ -298,15 +308,19 @@ void TFormManual::TreeView1Collapsed(QTreeWidgetItem *Node)
 
 void TFormManual::SetAllExpanded(bool expanded)
 {
-    // One pass of the view over the whole tree instead of one layout per node; the view
-    // reports no single expansions for it, so the images follow here.
-    if (expanded)
-        TreeView1->expandAll();
-    else
-        TreeView1->collapseAll();
+    // One pass of the view over the whole tree instead of one layout per node. The view may
+    // report each node on the way; the column is measured once at the end, not for each of them.
+    {
+        const QScopedValueRollback<bool> bulk(FExpandingAll, true);
+        if (expanded)
+            TreeView1->expandAll();
+        else
+            TreeView1->collapseAll();
+    }
     for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
         if ((*it)->childCount() > 0)
             SetImageIndex(*it, expanded ? ImageExpanded : ImageCollapsed);
+    TreeView1->resizeColumnToContents(0);
 }
 
 void TFormManual::BtnFullExpandClick()

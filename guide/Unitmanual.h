@@ -70,4 +70,6 @@ private:
     void ShowTree(const TGuideTree &tree);
     void AssignImages();
     void SetAllExpanded(bool expanded);
+
+    bool FExpandingAll = false;
 };
