@@ -1,0 +1,223 @@
+// The whole receive path of a window, through the in-memory device: command clicks, the filter
+// switch and received chunks (raw bytes, or reports with fuzzed fields) in any order. After every
+// step the window must agree with the dispatcher's rules, kept here in a few lines of their own,
+// and the line buffer, the communication log and the bytes sent must be what they may be.
+
+#include "app/Reports.h"
+#include "app/Unitmain.h"
+#include "fuzz/FuzzCheck.h"
+#include "ringbuffer/CircularBuffer.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr int LineBufferLimit = 256;
+
+struct TFixture {
+    TMemoryLine Line;
+    TMessageCapture Messages;
+    std::unique_ptr<TFormMain> Form;
+    QObject NoCommand; // a sender whose tag is no command: the last letter is sent again
+};
+TFixture *Fixture = nullptr;
+
+// What the dispatcher's rules make of the same steps.
+struct TModel {
+    uint8_t State = 0;
+    bool ReplyDone = false;
+    char Letter = 0;
+    QByteArray Buffer;
+    int Computed = 0;
+    Reports::TReportValues Last;
+    QByteArray Written;
+    QByteArray Received;
+
+    void Click(int tag)
+    {
+        static const struct { int Tag; char Letter; uint8_t State; } table[] = {
+            {13, '?', 0}, {1, 'a', 0}, {3, 'c', 0}, {4, 'd', 0}, {6, 'f', 0}, {11, 'k', 0},
+            {16, 'p', 0}, {19, 's', 2}, {20, 't', 0}, {22, 'v', 0}, {24, 'x', 1}, {26, 'z', 3}};
+        for (const auto &entry : table)
+            if (entry.Tag == tag) {
+                Letter = entry.Letter;
+                State = entry.State;
+            }
+        Written += Letter;
+    }
+
+    void Receive(const QByteArray &chunk)
+    {
+        Received += chunk;
+        Buffer += chunk;
+        Reports::TReportValues values;
+        switch (State) {
+        case 1:
+            ReplyDone = Buffer.size() > Reports::DifferenceCheckLimit;
+            if (ReplyDone && Reports::TakeDifferenceReport(Buffer, values)) {
+                Last = values;
+                ++Computed;
+            }
+            break;
+        case 3:
+            ReplyDone = Buffer.size() > Reports::MeanCheckLimit;
+            if (ReplyDone && Reports::TakeMeanReport(Buffer, values)) {
+                values.Temperature = Last.Temperature;
+                Last = values;
+                ++Computed;
+            }
+            break;
+        default:
+            Buffer.clear();
+            break;
+        }
+        if (ReplyDone)
+            State = 0;
+        if (Buffer.size() > LineBufferLimit)
+            Buffer.clear();
+    }
+};
+
+// Each computation writes the raw first correlation value to status panel 3.
+constexpr int ComputedPanel = 3;
+
+// The log's text with its line breaks left out (raw: plain text would turn a no-break space into
+// a space), and the received bytes as the log shows them.
+QString LoggedText(const TFormMain &form)
+{
+    QString text = form.MemoComLog->document()->toRawText();
+    text.remove(QChar::ParagraphSeparator).remove(QChar::LineSeparator).remove(QLatin1Char('\n'));
+    return text;
+}
+
+QString Visible(const QByteArray &bytes)
+{
+    QString text;
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == '\t' || (c >= 0x20 && c != 0x7F))
+            text += QChar(char16_t(c));
+        else
+            text += QChar(char16_t(c == 0x7F ? 0x2421 : 0x2400 + c));
+    }
+    return text;
+}
+
+QByteArray Report(FuzzedDataProvider &input, int length, const char *marker)
+{
+    QByteArray record = QByteArray::fromStdString(input.ConsumeBytesAsString(size_t(length)));
+    record = record.leftJustified(length, ' ');
+    record.replace(0, qsizetype(strlen(marker)), marker);
+    return record;
+}
+
+void Check(const TFormMain &form, const TModel &model, int computed)
+{
+    FUZZ_CHECK(form.FLineBuffer.size() <= LineBufferLimit);
+    FUZZ_CHECK(form.FLineBuffer == model.Buffer);
+    FUZZ_CHECK(form.FReceiveState == model.State);
+    FUZZ_CHECK(form.FReplyDone == model.ReplyDone);
+    FUZZ_CHECK(computed == model.Computed);
+    if (model.Computed > 0) {
+        FUZZ_CHECK(form.FBigCount == model.Last.BigCount);
+        FUZZ_CHECK(form.FM1 == model.Last.M1);
+        FUZZ_CHECK(form.FM2 == model.Last.M2);
+        FUZZ_CHECK(form.FTemperature == model.Last.Temperature);
+    }
+    FUZZ_CHECK(Fixture->Line.Written == model.Written);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QApplication app(*argc, *argv);
+    // Log files, if any, go to a folder of their own.
+    static QTemporaryDir folder;
+    QDir::setCurrent(folder.path());
+    Fixture = new TFixture;
+    Fixture->Form = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(Fixture->Line));
+    FUZZ_CHECK(Fixture->Form->FComm != nullptr);
+    Fixture->NoCommand.setProperty("Tag", 2);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    TFormMain &form = *Fixture->Form;
+    // Every input starts from a quiet window.
+    form.FReceiveState = 0;
+    form.FReplyDone = false;
+    form.FCommandLetter = 0;
+    form.FLineBuffer.clear();
+    form.FWaveBuffer.clear();
+    form.MemoDblClick(form.MemoComLog);
+    Fixture->Line.Incoming.clear();
+    Fixture->Line.Written.clear();
+    if (form.FApplyFilter)
+        form.mmApplyFilterClick();
+    TModel model;
+    model.Last.Temperature = form.FTemperature;
+    int computed = 0;
+
+    QAction *const commands[] = {form.mmMenu, form.mmAcquire, form.mmTransmit, form.mmParameters,
+                                 form.mmProgram, form.mmKeypad, form.mmNewPars, form.mmSendData,
+                                 form.mmTemperature, form.mmAveragedData, form.mmAnalyzeData,
+                                 form.mmAnalyzeAcquired};
+    FuzzedDataProvider input(data, size);
+    while (input.remaining_bytes() > 0) {
+        QByteArray chunk;
+        switch (input.ConsumeIntegralInRange(0, 5)) {
+        case 0: {
+            const size_t which = input.ConsumeIntegralInRange<size_t>(0, std::size(commands));
+            QObject *sender = which < std::size(commands) ? static_cast<QObject *>(commands[which])
+                                                          : &Fixture->NoCommand;
+            form.mmCommandClick(sender);
+            model.Click(TFormMain::Tag(sender));
+            Check(form, model, computed);
+            continue;
+        }
+        case 1:
+            form.mmApplyFilterClick();
+            continue;
+        case 2:
+            chunk = Report(input, Reports::MeanLength, Reports::MeanMarker);
+            break;
+        case 3:
+            chunk = Report(input, Reports::DifferenceLength, Reports::DifferenceMarker);
+            break;
+        default:
+            chunk = QByteArray::fromStdString(input.ConsumeBytesAsString(input.ConsumeIntegralInRange<size_t>(0, 300)));
+            break;
+        }
+        if (chunk.isEmpty())
+            continue; // nothing waiting: no receive event
+        Fixture->Line.Incoming += chunk;
+        form.SetPanelText(ComputedPanel, QString());
+        form.FComm->ProcTimer(nullptr);
+        FUZZ_CHECK(Fixture->Line.Incoming.isEmpty());
+        if (!form.PanelText(ComputedPanel).isEmpty())
+            ++computed;
+        model.Receive(chunk);
+        Check(form, model, computed);
+    }
+    // Once per input: reading the whole log after every chunk would make a long input slow.
+    FUZZ_CHECK(LoggedText(form) == Visible(model.Received));
+    return 0;
+}
