@@ -92,6 +92,9 @@ void TFormMain::AppendDataLines(const QByteArrayList &lines)
 
 void TFormMain::RebuildChartBitmap()
 {
+    // Once closed the window keeps no bitmap: one made by a late resize would never be freed.
+    if (FClosed)
+        return;
     delete FChartBitmap;
     FChartBitmap = nullptr;
     // A palette bitmap holding the colours of the display; a new one is black.

@@ -42,6 +42,10 @@ public:
         if (comma < 0 || comma - FFront < FieldLength)
             return Skip();
         const qsizetype start = comma - FieldLength;
+        // A field that would begin with the LF of a line end spans two lines: the line after
+        // that end is too short, not a sample.
+        if (start > FFront && FText[start - 1] == '\r' && FText[start] == '\n')
+            return Skip();
         const QByteArrayView w = FText.sliced(start, qMin<qsizetype>(SampleLineLength, FText.size() - start));
         // Well formed only when the first CR LF in the 11 characters is the line's own end.
         const qsizetype end = w.indexOf(LineEnd);

@@ -83,6 +83,9 @@ void TestWaveBlock::sampleLines_data()
                                              << QByteArrayList{"2048,2047"} << QByteArray();
     QTest::newRow("3-character second field") << QByteArray("2048,409\r\n1,2\r\n   1,   2\r\n") << QList<int>{1, 2}
                                               << QByteArrayList{"   1,   2"} << QByteArray();
+    QTest::newRow("3-character first field after an empty line")
+        << QByteArray("\r\n123,4095\r\n2048,2047\r\n") << QList<int>{2048, 2047} << QByteArrayList{"2048,2047"}
+        << QByteArray();
     QTest::newRow("letters before the first field") << QByteArray("ab2048,2047\r\n") << QList<int>{2048, 2047}
                                                     << QByteArrayList{"2048,2047"} << QByteArray();
     QTest::newRow("garbled fields read 0") << QByteArray("2x48,2047\r\n2048,,,,,\r\n")

@@ -86,6 +86,7 @@ void TestWaveView::pictureFollowsPanel()
     FForm->FormClose();
     QVERIFY(!FForm->FChart && !FForm->FChartBitmap);
     ResizePanel(panel.width() + 10, panel.height());
+    QVERIFY(!FForm->FChartBitmap);
 }
 
 void TestWaveView::coincidentLinesYellowOnTop()
