@@ -166,4 +166,30 @@ bool TakeMeanReport(QByteArray &buffer, TReportValues &values)
     return TakeRecord(buffer, MeanMarker, MeanLength, MeanFields, values);
 }
 
+namespace {
+
+bool RecordPending(const QByteArray &buffer, const char *marker, int length)
+{
+    const qsizetype p = buffer.indexOf(marker);
+    if (p >= 0)
+        return buffer.size() - p < length + 1;
+    const QByteArray start(marker);
+    for (qsizetype n = qMin(start.size() - 1, buffer.size()); n > 0; --n)
+        if (buffer.endsWith(start.left(n)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool DifferenceReportPending(const QByteArray &buffer)
+{
+    return RecordPending(buffer, DifferenceMarker, DifferenceLength);
+}
+
+bool MeanReportPending(const QByteArray &buffer)
+{
+    return RecordPending(buffer, MeanMarker, MeanLength);
+}
+
 } // namespace Reports

@@ -46,4 +46,9 @@ TReportValues MeanFields(const QByteArray &record);
 bool TakeDifferenceReport(QByteArray &buffer, TReportValues &values);
 bool TakeMeanReport(QByteArray &buffer, TReportValues &values);
 
+// True while a record may still be arriving in `buffer`: its marker stands there without the
+// record and the one character after it, or the text ends in the marker's first characters.
+bool DifferenceReportPending(const QByteArray &buffer);
+bool MeanReportPending(const QByteArray &buffer);
+
 } // namespace Reports

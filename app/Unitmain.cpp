@@ -135,7 +135,10 @@ void TFormMain::FormClose()
     FChartBitmap = nullptr;
     // 6. The port.
     ClosePort();
-    // The time-of-flight logger goes with the window that owns it.
+    // The time-of-flight logger goes with the window that owns it; what it holds is written now,
+    // so a window closed during a Run leaves both files complete.
+    if (FTOFLogger)
+        FTOFLogger->FlushData();
 }
 
 void TFormMain::showEvent(QShowEvent *event)

@@ -24,6 +24,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QShortcut;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -91,6 +92,10 @@ public:
     void AppendDataLines(const QByteArrayList &lines);
     void MemoDblClick(QObject *Sender);
     void CommReceiveError(QObject *Sender, uint32_t EventMask);
+
+    // Run and Acquire control, and the arctangent timing test (reached by ScTestATan only)
+    void TB_RunClick(QObject *Sender);
+    void mmTestATanClick(QObject *Sender);
 
     // Time-of-flight computation, its batches, the trend and the logs
     static double PhaseAngle(int32_t a, int32_t b);
@@ -181,6 +186,7 @@ public:
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
     QMenu *mmRun = nullptr;
     QAction *mmTestATan = nullptr;
+    QShortcut *ScTestATan = nullptr; // Ctrl+Alt+Shift+A: the test's only way in
     QMenu *mmCommand = nullptr;
     QAction *mmMenu = nullptr, *mmAcquire = nullptr, *mmTransmit = nullptr, *mmParameters = nullptr,
             *mmProgram = nullptr, *mmKeypad = nullptr, *mmNewPars = nullptr, *mmSendData = nullptr,
@@ -203,6 +209,17 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    class TClickLoop;
+
+    void RunStart();
+    void RunStop();
+    // Runs cycles until the Run ends; false when the window was destroyed meanwhile.
+    bool RunCycles();
+    // The Run cycles, and those of a Run started while the last cycle of a stopped one finished.
+    void RunLoop();
+    void FlushLoggers();
+    void SetLoopControlsEnabled(bool enabled);
+
     void CreateToolBar();
     void CreateMenus();
     void CreatePages();
@@ -221,4 +238,7 @@ private:
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FShown = false;
     bool FClosed = false;
+    uint32_t FRunStarts = 0;     // Runs and tests started; a loop ends when a newer one starts
+    int FLoopDepth = 0;          // loops of click handlers on the stack
+    QString FPortLossMessage;    // told once the loop that was using the port has ended
 };

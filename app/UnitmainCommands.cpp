@@ -25,7 +25,7 @@ void TFormMain::mmCommandClick(QObject *Sender)
 void TFormMain::SendCommand(char letter)
 {
     if (!FComm) {
-        Platform::ShowMessage("COM Port is not opened yet !");
+        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
         return;
     }
     FComm->OutputString(QByteArray(1, letter));

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -90,6 +91,7 @@ void TFormMain::CreateToolBar()
     connect(TB_Waveform, &QToolButton::clicked, this, [this] { mmWaveformClick(); });
     connect(TB_Communcation, &QToolButton::clicked, this, [this] { mmCommunicationClick(); });
     connect(TB_UsersGuide, &QToolButton::clicked, this, [this] { mmUsersGuideClick(); });
+    connect(TB_Run, &QToolButton::clicked, this, [this] { TB_RunClick(TB_Run); });
 }
 
 QAction *TFormMain::AddCommandItem(const QString &name, const QString &caption, int tag, bool shown)
@@ -167,6 +169,10 @@ void TFormMain::CreateMenus()
     mmTestATan = mmRun->addAction("Test ATan");
     mmTestATan->setObjectName("mmTestATan");
     mmTestATan->setVisible(false);
+    // The timing test is for the developer: a key combination an operator will not press by chance.
+    ScTestATan = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_A), this);
+    ScTestATan->setObjectName("ScTestATan");
+    connect(ScTestATan, &QShortcut::activated, this, [this] { mmTestATanClick(mmTestATan); });
 
     mmCommand = MainMenu1->addMenu("&Commands");
     mmCommand->setObjectName("mmCommand");

@@ -11,22 +11,30 @@
 
 using Measurement::Fixed;
 
+// Once enough text is there, the exchange ends: with a computation when a record was read, and
+// without one only when no record can be in the text. A record whose marker has come but whose
+// last characters have not (its reply split into small chunks, with a line end of the last
+// exchange still in front of it) is waited for.
 bool TFormMain::CheckDifferenceReport()
 {
     if (FLineBuffer.size() <= Reports::DifferenceCheckLimit)
         return false;
-    if (ParseDifferenceReport())
+    if (ParseDifferenceReport()) {
         ComputeMeasurement();
-    return true;
+        return true;
+    }
+    return !Reports::DifferenceReportPending(FLineBuffer);
 }
 
 bool TFormMain::CheckMeanReport()
 {
     if (FLineBuffer.size() <= Reports::MeanCheckLimit)
         return false;
-    if (ParseMeanReport())
+    if (ParseMeanReport()) {
         ComputeMeasurement();
-    return true;
+        return true;
+    }
+    return !Reports::MeanReportPending(FLineBuffer);
 }
 
 bool TFormMain::ParseDifferenceReport()

@@ -68,13 +68,16 @@ void TFormMain::CommReceiveError(QObject *Sender, uint32_t EventMask)
 {
     if (!(EventMask & CE_DEVICEGONE) || Sender != FComm)
         return;
-    const QString name = PortName(FPortIndex);
+    const QString text =
+        PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
     ClosePort();
+    // A loop that was using the port tells it once it has ended and the window is idle again.
+    if (FLoopDepth > 0) {
+        FPortLossMessage = text;
+        return;
+    }
     // Shown after the component's poll step has returned, so no box runs inside it.
-    QTimer::singleShot(0, this, [name] {
-        Platform::MessageBox(name + " has been disconnected !\n\n Please check the line and open the port again.",
-                             "Information");
-    });
+    QTimer::singleShot(0, this, [text] { Platform::MessageBox(text, "Information"); });
 }
 
 void TFormMain::mmComPortClick()

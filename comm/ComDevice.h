@@ -82,6 +82,10 @@ public:
     // pseudo-terminal closed. Called from the device's own event handling; the receiver must not
     // close the device from inside the call.
     std::function<void()> OnGone;
+    // Raised when bytes have arrived, from the device's own event handling (and again from inside
+    // its reads). The receiver must not read, close the device or process events inside the call:
+    // it schedules its read.
+    std::function<void()> OnDataWaiting;
 };
 
 using TComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;

@@ -14,7 +14,7 @@ namespace {
 const char MsgOpenError[] = "Error opening serial port !";
 const char MsgSetupError[] = "Cannot setup comm buffer !";
 const char MsgAlreadyOpen[] = "COM Port has been opened !";
-const char MsgNotOpen[] = "COM Port is not opened yet !";
+constexpr const char *MsgNotOpen = TComm::NotOpenMessage;
 const char MsgNotOpenBuffer[] = "COM Port is not opened yet!";
 constexpr int QueueSize = 4096;
 } // namespace
@@ -151,6 +151,7 @@ bool TComm::OpenComm()
     FGone = false;
     ++FOpenCount;
     FDevice->OnGone = [this] { DeviceGone(); };
+    FDevice->OnDataWaiting = [this] { DataWaiting(); };
     FDevice->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     _SetCommState();
     SetDTRStatus(true); // every open raises DTR, whatever was asked before
@@ -167,6 +168,7 @@ void TComm::CloseComm()
         return;
     FTimer->stop();
     FDevice->OnGone = nullptr;
+    FDevice->OnDataWaiting = nullptr;
     FDevice->Close();
     FDevice.reset();
     FPortOpen = false;
@@ -360,6 +362,48 @@ void TComm::ModemStateChange(uint32_t mask)
     OnModemStateChange(this, mask);
 }
 
+// The device signals from inside its own reads, where the owner's handler must not run: the
+// receive step is queued, once, and runs as soon as the event loop gets control.
+void TComm::DataWaiting()
+{
+    if (FReceiveQueued || FReceiving || !Polling())
+        return;
+    FReceiveQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FReceiveQueued = false;
+            ReceiveStep();
+        },
+        Qt::QueuedConnection);
+}
+
+bool TComm::PollReceive()
+{
+    QPointer<TComm> self(this);
+    uint32_t error = 0;
+    int64_t waiting = 0;
+    FReceiving = true;
+    const bool queried = FDevice->ClearError(error, waiting);
+    if (self && queried)
+        FCommError = error;
+    if (self && Polling() && FRThreshold > 0 && waiting >= FRThreshold)
+        ReceiveData();
+    if (!self)
+        return false;
+    FReceiving = false;
+    return Polling();
+}
+
+void TComm::ReceiveStep()
+{
+    if (!Polling() || !PollReceive())
+        return;
+    // An error word this query took would be gone by the next tick's query.
+    if (FCommError != 0)
+        ReceiveError(FCommError);
+}
+
 // Handlers and the nested event processing may close the port or destroy the component; the step
 // ends as soon as either has happened, so it neither touches a freed component nor reports on a
 // port its owner has closed.
@@ -371,17 +415,8 @@ void TComm::ProcTimer(QObject *Sender)
     QPointer<TComm> self(this);
     const auto goOn = [&self] { return self && self->Polling(); };
 
-    uint32_t error = 0;
-    int64_t waiting = 0;
-    if (FDevice->ClearError(error, waiting))
-        FCommError = error;
-    if (!goOn())
+    if (!PollReceive())
         return;
-    if (FRThreshold > 0 && waiting >= FRThreshold) {
-        ReceiveData();
-        if (!goOn())
-            return;
-    }
     GetModemState();
     Platform::ProcessMessages();
     if (!goOn())

@@ -3,8 +3,10 @@
 #include <QDeadlineTimer>
 
 #include <algorithm>
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +111,10 @@ bool TSerialDevice::Open(const QString &systemName)
     LineErrorsFromCounters(); // baseline: errors from before the open are not ours
     FErrorConnection = QObject::connect(&FPort, &QSerialPort::errorOccurred, &FPort,
                                         [this](QSerialPort::SerialPortError e) { ErrorOccurred(e); });
+    FReadyConnection = QObject::connect(&FPort, &QSerialPort::readyRead, &FPort, [this] {
+        if (OnDataWaiting && !FGone)
+            OnDataWaiting();
+    });
     return true;
 }
 
@@ -325,16 +331,37 @@ bool TSerialDevice::Write(const char *data, int64_t count)
 void TSerialDevice::Close()
 {
     QObject::disconnect(FErrorConnection);
+    QObject::disconnect(FReadyConnection);
     if (FPort.isOpen())
         FPort.close();
     FPort.clearError();
     FGone = false;
 }
 
+bool TSerialDevice::HungUp()
+{
+#ifdef Q_OS_UNIX
+    pollfd probe{static_cast<int>(FPort.handle()), POLLIN, 0};
+    if (::poll(&probe, 1, 0) < 0)
+        return errno != EINTR;
+    return probe.revents & (POLLHUP | POLLERR | POLLNVAL);
+#else
+    return true;
+#endif
+}
+
 void TSerialDevice::ErrorOccurred(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::ReadError:
+        // Qt also reports a read that finds nothing: its notifier can fire for bytes one of our own
+        // reads took meanwhile (a terminal in raw mode then reads 0 bytes). Only a line that has
+        // hung up is gone.
+        if (!FGone && !HungUp()) {
+            FPort.clearError();
+            return;
+        }
+        [[fallthrough]];
     case QSerialPort::WriteError:
     case QSerialPort::ResourceError:
         // The first of these means the device went away; Qt 6.4 then repeats ReadError endlessly while

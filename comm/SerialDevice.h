@@ -38,12 +38,14 @@ public:
 
 private:
     void ErrorOccurred(QSerialPort::SerialPortError error);
+    bool HungUp();
     void PullKernelInput();
     uint32_t LineErrorsFromCounters();
     bool Usable() const { return FPort.isOpen() && !FGone; }
 
     QSerialPort FPort;
     QMetaObject::Connection FErrorConnection;
+    QMetaObject::Connection FReadyConnection;
     TDeviceSettings FRecord;      // the fields QSerialPort keeps no state for
     bool FRecordApplied = false;  // RTS mode applied since the open
     bool FGone = false;

@@ -7,6 +7,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QThread>
+#include <QTimer>
+#include <QDeadlineTimer>
 
 namespace Platform {
 
@@ -29,6 +31,11 @@ TPrintDialogSink &PrintSink()
 TProcessMessagesHook &ProcessHook()
 {
     static TProcessMessagesHook hook;
+    return hook;
+}
+TTickCountHook &TickHook()
+{
+    static TTickCountHook hook;
     return hook;
 }
 } // namespace
@@ -106,12 +113,21 @@ TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink)
 
 uint32_t TickCount()
 {
+    if (TickHook())
+        return TickHook()();
     static QElapsedTimer clock = [] {
         QElapsedTimer t;
         t.start();
         return t;
     }();
     return static_cast<uint32_t>(clock.elapsed());
+}
+
+TTickCountHook SetTickCountHook(TTickCountHook hook)
+{
+    TTickCountHook old = std::move(TickHook());
+    TickHook() = std::move(hook);
+    return old;
 }
 
 void Sleep(int milliseconds)
@@ -127,6 +143,23 @@ void ProcessMessages()
         return;
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // What those events posted in turn (a read the device signalled, say) is pending too; one pass
+    // of the event loop leaves it for the next call.
+    QCoreApplication::sendPostedEvents();
+}
+
+void SleepProcessing(int milliseconds, const std::function<bool()> &done)
+{
+    const QDeadlineTimer deadline(milliseconds, Qt::PreciseTimer);
+    // Wakes the wait at the end when no event comes sooner.
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.setSingleShot(true);
+    wake.start(milliseconds);
+    while (!deadline.hasExpired() && !done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents();
+    }
 }
 
 TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook)

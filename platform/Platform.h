@@ -55,10 +55,17 @@ TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink);
 
 // Milliseconds since an arbitrary start; wraps like a 32-bit tick counter.
 uint32_t TickCount();
+// A test's clock in place of the real one; an empty hook restores it. Returns the one before.
+using TTickCountHook = std::function<uint32_t()>;
+TTickCountHook SetTickCountHook(TTickCountHook hook);
 // Blocks the calling thread; the user interface is not serviced meanwhile.
 void Sleep(int milliseconds);
-// Lets the event loop process what is pending, then returns.
+// Lets the event loop process what is pending, including what those events post in turn, then
+// returns.
 void ProcessMessages();
+// Waits up to `milliseconds` like Sleep, but lets events run as they arrive and returns as soon as
+// `done` holds after one of them: a reply is handled the moment it comes.
+void SleepProcessing(int milliseconds, const std::function<bool()> &done);
 using TProcessMessagesHook = std::function<void()>;
 TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook);
 

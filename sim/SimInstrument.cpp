@@ -26,15 +26,22 @@ constexpr auto VanishLinger = std::chrono::milliseconds(200);
 constexpr auto CatchUpLimit = std::chrono::milliseconds(5);
 constexpr int BitsPerByte = 10;   // start bit, 8 data bits, stop bit
 
-int MillisecondsUntil(Clock::time_point when, Clock::time_point now)
+// A chunk on its way, and when its reply may start at the earliest (the instrument's own delay).
+struct TQueuedChunk {
+    TSimChunk Chunk;
+    Clock::time_point NotBefore{};
+};
+
+// Waits are to the microsecond: a late write would hold the reader back more than the line does.
+long long MicrosecondsUntil(Clock::time_point when, Clock::time_point now)
 {
     if (when <= now)
         return 0;
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count() + 1;
-    return static_cast<int>(std::min<long long>(ms, 60000));
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(when - now).count() + 1;
+    return std::min<long long>(us, 60LL * 1000 * 1000);
 }
 
-int EarlierTimeout(int a, int b)
+long long EarlierTimeout(long long a, long long b)
 {
     if (a < 0)
         return b;
@@ -54,6 +61,12 @@ TSimReading TSimInstrument::Reading() const
 {
     std::lock_guard<std::mutex> lock(FReadingLock);
     return FReading;
+}
+
+QByteArray TSimInstrument::Commands() const
+{
+    std::lock_guard<std::mutex> lock(FReadingLock);
+    return FCommandBytes;
 }
 
 TSimInstrument::~TSimInstrument()
@@ -129,9 +142,9 @@ void TSimInstrument::Stop()
 
 void TSimInstrument::Serve()
 {
-    std::deque<TSimChunk> queue;
+    std::deque<TQueuedChunk> queue;
     qint64 queued = 0;
-    Clock::time_point nextDue = Clock::now();   // when the front chunk may go, before its gap
+    Clock::time_point nextDue = Clock::now();   // when the line is free for the front chunk, before its gap
     bool hungUp = false;
     bool wantWrite = false;                     // the terminal was full: wait for POLLOUT
     bool vanishing = false;
@@ -140,7 +153,19 @@ void TSimInstrument::Serve()
     const std::chrono::duration<double, std::micro> perByte(
         FOptions.BaudRate > 0 ? 1e6 * BitsPerByte / FOptions.BaudRate : 0.0);
 
-    auto dueOf = [&](const TSimChunk &chunk) { return nextDue + std::chrono::microseconds(chunk.GapUs); };
+    const auto replyDelay = std::chrono::microseconds(FOptions.ReplyDelayUs);
+    auto lineTime = [&](qsizetype bytes) {
+        return std::chrono::duration_cast<Clock::duration>(perByte * static_cast<double>(bytes));
+    };
+    // When the chunk's first byte goes on the line.
+    auto startOf = [&](const TQueuedChunk &queuedChunk) {
+        return std::max(nextDue + std::chrono::microseconds(queuedChunk.Chunk.GapUs), queuedChunk.NotBefore);
+    };
+    // A chunk is written when its last byte would have arrived over a real line, so a reader
+    // answering it cannot get ahead of the line.
+    auto dueOf = [&](const TQueuedChunk &queuedChunk) {
+        return startOf(queuedChunk) + lineTime(queuedChunk.Chunk.Bytes.size());
+    };
     auto hangUp = [&] {
         // Nobody listens: what was on its way is lost, as on a real line with no receiver.
         if (!hungUp)
@@ -154,14 +179,18 @@ void TSimInstrument::Serve()
     auto take = [&](char byte) {
         if (vanishing || queued > BusyLimitBytes)
             return;
+        const int before = FProtocol.CommandCount();
         const QList<TSimChunk> chunks = FProtocol.Answer(byte);
         {
             std::lock_guard<std::mutex> lock(FReadingLock);
             FReading = FProtocol.Model().Reading();
+            if (FProtocol.CommandCount() > before && FCommandBytes.size() < CommandRecordLimit)
+                FCommandBytes += byte;
         }
         FCommands = FProtocol.CommandCount();
+        const Clock::time_point replyStart = Clock::now() + replyDelay;
         for (const TSimChunk &chunk : chunks) {
-            queue.push_back(chunk);
+            queue.push_back(TQueuedChunk{chunk, replyStart});
             queued += chunk.Bytes.size();
         }
         if (FOptions.VanishAfter > 0 && FProtocol.CommandCount() >= FOptions.VanishAfter)
@@ -171,11 +200,11 @@ void TSimInstrument::Serve()
     while (!FStop.load()) {
         ++FLoops;
         Clock::time_point now = Clock::now();
-        int timeout = -1;
+        long long timeout = -1;   // microseconds; -1 waits for the terminal or a wake-up only
         if (hungUp)
-            timeout = HangupRetryMs;
+            timeout = HangupRetryMs * 1000LL;
         else if (!queue.empty() && !wantWrite)
-            timeout = MillisecondsUntil(dueOf(queue.front()), now);
+            timeout = MicrosecondsUntil(dueOf(queue.front()), now);
         if (vanishing && queue.empty()) {
             if (!vanishArmed) {
                 vanishAt = std::max(now, nextDue) + VanishLinger;
@@ -183,12 +212,13 @@ void TSimInstrument::Serve()
             }
             if (now >= vanishAt)
                 break;
-            timeout = EarlierTimeout(timeout, MillisecondsUntil(vanishAt, now));
+            timeout = EarlierTimeout(timeout, MicrosecondsUntil(vanishAt, now));
         }
 
         pollfd fds[2] = {{FWake[0], POLLIN, 0},
                          {hungUp ? -1 : FMaster, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+        const timespec wait{static_cast<time_t>(timeout / 1000000), static_cast<long>(timeout % 1000000) * 1000};
+        if (::ppoll(fds, 2, timeout < 0 ? nullptr : &wait, nullptr) < 0 && errno != EINTR)
             break;
         if (FStop.load())
             break;
@@ -233,9 +263,10 @@ void TSimInstrument::Serve()
         }
 
         while (!hungUp && !wantWrite && !queue.empty()) {
-            TSimChunk &front = queue.front();
-            Clock::time_point due = dueOf(front);
-            if (now < due)
+            TQueuedChunk &queuedFront = queue.front();
+            TSimChunk &front = queuedFront.Chunk;
+            const Clock::time_point start = startOf(queuedFront);
+            if (now < start + lineTime(front.Bytes.size()))
                 break;
             ssize_t n = ::write(FMaster, front.Bytes.constData(), static_cast<size_t>(front.Bytes.size()));
             if (n < 0) {
@@ -251,13 +282,13 @@ void TSimInstrument::Serve()
             queued -= n;
             // Pace from when this chunk was due, so wake-up latency does not slow the line down,
             // but never bank more than a few milliseconds of idle time as a burst.
-            Clock::time_point base = std::max(due, now - std::chrono::duration_cast<Clock::duration>(CatchUpLimit));
-            nextDue = base + std::chrono::duration_cast<Clock::duration>(perByte * static_cast<double>(n));
+            nextDue = std::max(start + lineTime(n), now - std::chrono::duration_cast<Clock::duration>(CatchUpLimit));
             if (n == front.Bytes.size()) {
                 queue.pop_front();
             } else {
                 front.Bytes.remove(0, static_cast<int>(n));
                 front.GapUs = 0;
+                queuedFront.NotBefore = {};
             }
             now = Clock::now();
         }

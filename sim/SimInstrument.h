@@ -1,12 +1,13 @@
 #pragma once
 // The simulated instrument on a pseudo-terminal. Start() opens the terminal and serves it from a
 // worker thread: commands are read from the master side, answers are queued and written paced
-// like a 115200 baud line, and a reader that closes and reopens the slave finds the instrument
-// still there. The worker never blocks on a full terminal, so a single-threaded reader in the
+// like a 115200 baud line (each piece when its last byte would have arrived), and a reader that
+// closes and reopens the slave finds the instrument still there. The worker never blocks on a full terminal, so a single-threaded reader in the
 // same process cannot deadlock against it.
 
 #include "sim/SimProtocol.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -30,6 +31,9 @@ public:
     bool HasVanished() const { return FVanished.load(); }
     bool IsServing() const { return FServing.load(); }
     int CommandCount() const { return FCommands.load(); }
+    // The command bytes taken so far, in order (the first CommandRecordLimit of them).
+    QByteArray Commands() const;
+    static constexpr int CommandRecordLimit = 1 << 20;
     qint64 BytesSent() const { return FBytesSent.load(); }
     // Turns of the worker's loop, so a test can see that an idle or hung-up line does not spin.
     qint64 LoopCount() const { return FLoops.load(); }
@@ -57,4 +61,5 @@ private:
     std::atomic<int> FHangups{0};
     mutable std::mutex FReadingLock;
     TSimReading FReading;       // copy of the worker's model reading, for other threads
+    QByteArray FCommandBytes;   // guarded by FReadingLock too
 };

@@ -19,6 +19,7 @@ struct TSimOptions {
     int VanishAfter = 0;      // close the line after this many commands; 0 = never
     int BaudRate = 115200;    // pacing, 8N1 (10 bits a byte); 0 = as fast as the terminal takes it
     int Samples = 1568;       // sample lines in a waveform block
+    int ReplyDelayUs = 0;     // the instrument's own time before a reply starts, from its command
 };
 
 // A piece of output: written in one go, GapUs after the previous piece was due.

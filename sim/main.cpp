@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int UsageError = 2;
+constexpr int MaxReplyDelayMs = 60000;
 constexpr long WatchIntervalNs = 100 * 1000 * 1000;
 
 bool ReadProbability(const QCommandLineParser &parser, const QString &name, double &value)
@@ -66,7 +67,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption samples(QStringLiteral("samples"),
                                      QStringLiteral("Sample lines in a waveform block (default 1568)."),
                                      QStringLiteral("N"));
-    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples});
+    const QCommandLineOption replyDelay(QStringLiteral("reply-delay"),
+                                        QStringLiteral("The instrument's own time before each reply, in milliseconds "
+                                                       "(default 0)."),
+                                        QStringLiteral("MS"));
+    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay});
     parser.process(app);
 
     TSimOptions options;
@@ -89,6 +94,15 @@ int main(int argc, char *argv[])
         || !ReadCount(parser, samples.names().first(), 1, 1000000, options.Samples)) {
         std::fprintf(stderr, "zarnsim: --vanish-after, --baud and --samples want a whole number in range\n");
         return UsageError;
+    }
+    if (parser.isSet(replyDelay)) {
+        bool ok = false;
+        const double ms = parser.value(replyDelay).toDouble(&ok);
+        if (!ok || !(ms >= 0.0 && ms <= MaxReplyDelayMs)) {
+            std::fprintf(stderr, "zarnsim: --reply-delay wants milliseconds from 0 to %d\n", MaxReplyDelayMs);
+            return UsageError;
+        }
+        options.ReplyDelayUs = static_cast<int>(ms * 1000.0 + 0.5);
     }
     options.Split = parser.isSet(split);
 

@@ -2,6 +2,7 @@
 // limit and the communication log, fed through an in-memory serial device one chunk at a time.
 
 #include "app/Unitmain.h"
+#include "tests/app/ReportTexts.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
@@ -17,19 +18,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray Record(int length, const QList<QPair<int, QByteArray>> &fields)
-{
-    QByteArray record(length, ' ');
-    for (const auto &f : fields)
-        record.replace(f.first, f.second.size(), f.second);
-    return record;
-}
-
-// Count 290, M1 1, M2 0x7FFFFFFF: 90 degrees to float precision.
-const QByteArray MeanReport = Record(79, {{0, "TMEAN"}, {6, "  64"}, {49, "290"}, {57, "00000001"}, {69, "7FFFFFFF"}});
-const QByteArray DifferenceReport =
-    Record(44, {{0, "TRFDIF"}, {7, "288"}, {14, "00001000"}, {26, "00001000"}, {37, "25.31"}});
 
 // What the log should read for bytes that hold no line breaks.
 QString Visible(const QByteArray &bytes)
@@ -58,8 +46,10 @@ private slots:
     void meanReportInThreePieces();
     void differenceReportWaitsForOneMore();
     void differenceReportReadOnce();
-    void chunkWithoutMarkerEndsExchange_data();
-    void chunkWithoutMarkerEndsExchange();
+    void exchangeEndsWithoutRecord_data();
+    void exchangeEndsWithoutRecord();
+    void reportSplitAnywhereComputedOnce_data();
+    void reportSplitAnywhereComputedOnce();
     void secondCommandWins();
     void waveformPathAfterReplyDone();
     void sampleListEmptiedWhenFull_data();
@@ -161,28 +151,64 @@ void TestReceive::differenceReportReadOnce()
     QVERIFY(FForm->FLineBuffer.size() <= 256);
 }
 
-void TestReceive::chunkWithoutMarkerEndsExchange_data()
+void TestReceive::exchangeEndsWithoutRecord_data()
 {
     QTest::addColumn<QString>("item");
     QTest::addColumn<QByteArray>("chunk");
-    QTest::newRow("300 characters in state 1") << "mmAnalyzeData" << QByteArray(300, 'x');
-    QTest::newRow("90 characters in state 3") << "mmAnalyzeAcquired" << QByteArray(90, 'y');
-    QTest::newRow("cut record in state 3") << "mmAnalyzeAcquired" << QByteArray(20, '-') + MeanReport.left(70);
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("300 characters in state 1") << "mmAnalyzeData" << QByteArray(300, 'x') << true;
+    QTest::newRow("90 characters in state 3") << "mmAnalyzeAcquired" << QByteArray(90, 'y') << true;
+    // A record that has begun may still be arriving: the exchange stays open.
+    QTest::newRow("cut record in state 3") << "mmAnalyzeAcquired" << QByteArray(20, '-') + MeanReport.left(70) << false;
+    QTest::newRow("marker begins at the end, state 1") << "mmAnalyzeData" << QByteArray(60, '-') + "TRFD" << false;
 }
 
-void TestReceive::chunkWithoutMarkerEndsExchange()
+void TestReceive::exchangeEndsWithoutRecord()
 {
     QFETCH(QString, item);
     QFETCH(QByteArray, chunk);
+    QFETCH(bool, ends);
     FForm->mmCommandClick(FForm->findChild<QAction *>(item));
+    const uint8_t state = FForm->FReceiveState;
     FForm->FReplyDone = false;
     Receive(chunk);
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FReplyDone, ends);
+    QCOMPARE(FForm->FReceiveState, ends ? uint8_t(0) : state);
     QCOMPARE(FForm->FPhaseRing->Count(), 0);
     QCOMPARE(FForm->PanelText(2), QString());
     QVERIFY(FForm->FLineBuffer.size() <= 256);
     QCOMPARE(FForm->MemoComLog->toPlainText(), QString::fromLatin1(chunk));
+}
+
+void TestReceive::reportSplitAnywhereComputedOnce_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<QByteArray>("left");
+    QTest::newRow("mean") << "mmAnalyzeAcquired" << MeanReport << QByteArray();
+    QTest::newRow("mean after a line end") << "mmAnalyzeAcquired" << MeanReport << QByteArray("\r\n");
+    QTest::newRow("difference") << "mmAnalyzeData" << DifferenceReport << QByteArray();
+    QTest::newRow("difference after a line end") << "mmAnalyzeData" << DifferenceReport << QByteArray("\r\n");
+}
+
+void TestReceive::reportSplitAnywhereComputedOnce()
+{
+    QFETCH(QString, item);
+    QFETCH(QByteArray, report);
+    QFETCH(QByteArray, left);
+    const QByteArray reply = report + "\r\n";
+    for (int at = 1; at < reply.size(); ++at) {
+        const QString where = QString("split at %1").arg(at);
+        FForm->FPhaseRing->Reset();
+        FForm->mmCommandClick(FForm->findChild<QAction *>(item));
+        FForm->FReplyDone = false;
+        // The line end of the last report stays when nothing arrived in between ("a" has no answer).
+        FForm->FLineBuffer = left;
+        Receive(reply.left(at));
+        Receive(reply.mid(at));
+        QVERIFY2(FForm->FReplyDone, qPrintable(where));
+        QVERIFY2(FForm->FPhaseRing->Count() == 1, qPrintable(where));
+    }
 }
 
 void TestReceive::secondCommandWins()

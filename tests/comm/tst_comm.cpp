@@ -2,6 +2,7 @@
 // the instrument on the master side.
 
 #include "comm/Comm.h"
+#include "comm/SerialDevice.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/PollSteps.h"
@@ -301,6 +302,21 @@ private slots:
         QCOMPARE(comm->ReadInputData(), QByteArray("last"));
         QVERIFY(!comm->OutputString("x"));
         QCOMPARE(FMessages->Texts().size(), 2);
+    }
+
+    void deviceSignalsWaitingData()
+    {
+        TSerialDevice device;
+        QVERIFY(device.Open(FPty->SlavePath()));
+        int raised = 0;
+        device.OnDataWaiting = [&] { ++raised; };
+        QVERIFY(FPty->Write("ab"));
+        QTRY_VERIFY_WITH_TIMEOUT(raised > 0, 10000);
+        char buffer[4] = {};
+        int64_t got = 0;
+        QVERIFY(device.Read(buffer, sizeof buffer, got));
+        QCOMPARE(QByteArray(buffer, int(got)), QByteArray("ab"));
+        device.Close();
     }
 
     void deviceNameFor_data()

@@ -1,11 +1,13 @@
 #pragma once
 // An in-memory serial device for window tests: the test puts the instrument's bytes into
 // Incoming and reads what the program wrote from Written. Every open of the factory's devices
-// shares one line, which outlives them.
+// shares one line, which outlives them. Replies plays a quick instrument: the answer to a command
+// byte arrives the moment the byte is written, and the device signals it.
 
 #include "comm/ComDevice.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <cstring>
 #include <memory>
 
@@ -13,6 +15,7 @@ struct TMemoryLine {
     QByteArray Incoming;
     QByteArray Written;
     int Opens = 0;
+    QHash<char, QByteArray> Replies;
 };
 
 class TMemoryDevice : public TComDevice {
@@ -64,6 +67,15 @@ public:
     bool Write(const char *data, int64_t count) override
     {
         L.Written.append(data, qsizetype(count));
+        bool answered = false;
+        for (int64_t i = 0; i < count; ++i) {
+            if (L.Replies.contains(data[i])) {
+                L.Incoming += L.Replies.value(data[i]);
+                answered = true;
+            }
+        }
+        if (answered && OnDataWaiting)
+            OnDataWaiting();
         return true;
     }
     void Close() override { FOpen = false; }

@@ -4,6 +4,7 @@
 // and the folder is removed at the end.
 
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -17,6 +18,12 @@ public:
     bool IsValid() const { return FEntered; }
     QString Folder() const { return FDir.path(); }
     QString Path(const QString &name) const { return FDir.filePath(name); }
+    // Lines (line ends) in a file, or -1 when it cannot be read.
+    static int LineCount(const QString &name)
+    {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : -1;
+    }
 
 private:
     QTemporaryDir FDir;

@@ -201,6 +201,7 @@ private slots:
     void ptyRoundTripAndReopen();
     void ptyWaveBlockPaced();
     void ptyVanishAfter();
+    void ptyReplyDelayAndCommands();
     void executableServesAndStops();
     void executableVanishesAndOptions();
 };
@@ -531,6 +532,28 @@ void TestSim::ptyVanishAfter()
     QTRY_VERIFY_WITH_TIMEOUT(!instrument.IsServing(), WaitMs);
 }
 
+void TestSim::ptyReplyDelayAndCommands()
+{
+    constexpr int DelayMs = 150;
+    TSimOptions options = Options(6);
+    options.ReplyDelayUs = DelayMs * 1000;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    TSlave slave(instrument.SlavePath());
+    QVERIFY(slave.IsOpen());
+    TSimProtocol reference(Options(6));
+    reference.Answer('a');
+    const QByteArray expected = TSimProtocol::Join(reference.Answer('z'));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(slave.Write("a\r\nz"));
+    QCOMPARE(slave.ReadAtLeast(expected.size()), expected);
+    // The delay can only make the reply later: it cannot have come sooner than this.
+    QVERIFY2(clock.elapsed() >= DelayMs, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(instrument.Commands(), QByteArray("az"), WaitMs); // line ends are no commands
+}
+
 void TestSim::executableServesAndStops()
 {
     QProcess sim;
@@ -585,7 +608,7 @@ void TestSim::executableVanishesAndOptions()
     QCOMPARE(help.exitCode(), 0);
     const QByteArray usage = help.readAllStandardOutput();
     for (const char *option : {"--seed", "--garble", "--split", "--drop", "--noise", "--vanish-after", "--baud",
-                               "--samples", "--help"})
+                               "--samples", "--reply-delay", "--help"})
         QVERIFY2(usage.contains(option), option);
 
     QProcess wrong;

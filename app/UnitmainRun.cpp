@@ -1,0 +1,238 @@
+// TFormMain: the Run cycle, the Acquire button and the arctangent timing test. All three are
+// loops inside a click handler that let pending events run between their steps; the receive
+// handler, the stop click, a close of the window or the loss of the port may run inside them.
+
+#include "app/Unitmain.h"
+
+#include "app/ToolBarImages.h"
+#include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
+#include "ringbuffer/CircularBuffer.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolButton>
+
+#include <functional>
+#include <utility>
+
+using Measurement::Fixed;
+
+namespace {
+constexpr int32_t RunBatch = 100;          // cycles per rate figure
+constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a difference report
+constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
+constexpr int ReplyPollMs = 1;             // one poll of the reply wait
+constexpr float RateScale = 100000.0f;     // 100 cycles in dt milliseconds, in cycles a second
+constexpr int32_t TestATanM1 = -3568444;   // fixed inputs of the arctangent test
+constexpr int32_t TestATanM2 = 13569394;
+constexpr int32_t TestATanBatch = 1000000; // evaluations between two reports (and one more)
+} // namespace
+
+// One loop of a click handler. While it lives the window knows a loop is on its stack; when the
+// last one ends, a port loss that happened meanwhile is told.
+class TFormMain::TClickLoop {
+public:
+    // usesPort: the loop talks through the port open at its start and ends when it is lost.
+    // endsOnStop: the loop belongs to the Run (or test) started last and ends when that stops.
+    TClickLoop(TFormMain *form, bool usesPort, bool endsOnStop)
+        : FForm(form), FComm(usesPort ? form->FComm : nullptr), FUsesPort(usesPort), FEndsOnStop(endsOnStop),
+          FRun(form->FRunStarts)
+    {
+        ++form->FLoopDepth;
+    }
+
+    ~TClickLoop()
+    {
+        if (!FForm || --FForm->FLoopDepth > 0 || FForm->FPortLossMessage.isEmpty())
+            return;
+        const QString text = std::exchange(FForm->FPortLossMessage, QString());
+        if (!FForm->FClosed)
+            Platform::MessageBox(text, "Information");
+    }
+
+    TClickLoop(const TClickLoop &) = delete;
+    TClickLoop &operator=(const TClickLoop &) = delete;
+
+    // Lets pending events run, then says whether the loop may go on. With a wait, events run as
+    // they come for that many milliseconds, or until the loop may not go on or `done` holds.
+    bool ProcessMessages(int waitMs = 0, const std::function<bool()> &done = {})
+    {
+        if (waitMs > 0)
+            Platform::SleepProcessing(waitMs, [&] { return !GoesOn() || (done && done()); });
+        else
+            Platform::ProcessMessages();
+        return GoesOn();
+    }
+
+    // Not once the window is destroyed or closing, the port was lost, or the loop was stopped.
+    bool GoesOn() const
+    {
+        if (!FForm || FForm->FClosed)
+            return false;
+        if (FUsesPort && (!FComm || FForm->FComm != FComm))
+            return false;
+        return !FEndsOnStop || (FForm->FRunning && FForm->FRunStarts == FRun);
+    }
+
+    // When this is false nothing of the window may be touched any more.
+    bool WindowAlive() const { return !FForm.isNull(); }
+    bool PortLost() const { return FUsesPort && (!FComm || FForm->FComm != FComm); }
+    uint32_t Run() const { return FRun; }
+
+private:
+    QPointer<TFormMain> FForm;
+    QPointer<TComm> FComm;
+    bool FUsesPort;
+    bool FEndsOnStop;
+    uint32_t FRun;
+};
+
+void TFormMain::TB_RunClick(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    if (FRunning) {
+        RunStop();
+        return;
+    }
+    // Every command of the cycle would show this; once is enough, and nothing starts.
+    if (!FComm) {
+        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        return;
+    }
+    RunStart();
+    // A loop still finishing (the last cycle of a stopped Run, the last batch of the test) goes on
+    // with this Run when it returns; a second loop inside its event processing would hold it up.
+    if (FLoopDepth > 0)
+        return;
+    RunLoop();
+}
+
+void TFormMain::RunStart()
+{
+    FRunning = true;
+    ++FRunStarts;
+    SetImageIndex(TB_Run, ToolBarImage::Stop);
+    TB_Run->setText("Stop");
+    TB_Acquire->setEnabled(false);
+    SetLoopControlsEnabled(false);
+    FTOFRing->Reset();
+    FPhaseRing->Reset();
+    FM1Ring->Reset();
+    FM2Ring->Reset();
+    for (int panel = 0; panel <= 4; ++panel)
+        SetPanelText(panel, QString());
+}
+
+void TFormMain::RunStop()
+{
+    FRunning = false;
+    SetImageIndex(TB_Run, ToolBarImage::Run);
+    TB_Run->setText("Run");
+    TB_Acquire->setEnabled(true);
+    SetLoopControlsEnabled(true);
+}
+
+void TFormMain::SetLoopControlsEnabled(bool enabled)
+{
+    // A disabled menu takes its title in the menu bar and its items' shortcuts with it.
+    mmCommand->setEnabled(enabled);
+    mmComPort->setEnabled(enabled);
+}
+
+void TFormMain::RunLoop()
+{
+    QPointer<TFormMain> self(this);
+    while (RunCycles() && self && !FClosed && FRunning) {
+    }
+}
+
+bool TFormMain::RunCycles()
+{
+    TClickLoop loop(this, true, true);
+    uint32_t t0 = Platform::TickCount();
+    int32_t n = 0;
+    while (loop.GoesOn()) {
+        mmCommandClick(mmAcquire);
+        if (!loop.ProcessMessages())
+            break;
+        n += 1;
+        mmCommandClick(n % DifferenceEvery == 0 ? mmAnalyzeData : mmAnalyzeAcquired);
+
+        FReplyDone = false;
+        int32_t m = 0;
+        bool goesOn = loop.ProcessMessages();
+        while (goesOn && !FReplyDone) {
+            // One poll of 1 ms; a report that comes meanwhile is handled at once and ends it.
+            if (!(goesOn = loop.ProcessMessages(ReplyPollMs, [this] { return FReplyDone; })))
+                break;
+            if (++m > ReplyPolls)
+                FReplyDone = true; // the receive state stays: a late report is still taken
+        }
+        if (!loop.WindowAlive())
+            return false;
+        SetPanelText(6, QString::number(n));
+        SetPanelText(7, QString::number(m));
+        if (!goesOn)
+            break;
+
+        if (n >= RunBatch) {
+            const uint32_t dt = Platform::TickCount() - t0;
+            n = 0;
+            t0 = Platform::TickCount();
+            // 100 cycles within one tick of the clock give no rate; the last one stays.
+            if (dt > 0)
+                SetPanelText(8, QString::fromLatin1(Fixed(RateScale / static_cast<float>(dt), 4)) + "Hz");
+            if (!loop.ProcessMessages())
+                break;
+        }
+    }
+    if (!loop.WindowAlive())
+        return false;
+    if (FClosed)
+        return true;
+    // A lost port ends the Run as the stop click would; a newer Run is left alone.
+    if (loop.PortLost() && FRunning && FRunStarts == loop.Run())
+        RunStop();
+    // Every complete batch is in the files once the Run has ended, whatever ended it.
+    FlushLoggers();
+    return true;
+}
+
+void TFormMain::FlushLoggers()
+{
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
+        if (logger)
+            logger->FlushData();
+}
+
+void TFormMain::mmTestATanClick(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    // One loop at a time: the test starts from the idle window only.
+    if (FRunning || FLoopDepth > 0)
+        return;
+    FRunning = true;
+    ++FRunStarts;
+    QPointer<TFormMain> self(this);
+    {
+        TClickLoop loop(this, false, true);
+        int32_t k = 0;
+        uint32_t t0 = Platform::TickCount();
+        while (loop.GoesOn()) {
+            const double r = PhaseAngle(TestATanM1, TestATanM2);
+            if (++k > TestATanBatch) {
+                const uint32_t elapsed = Platform::TickCount() - t0;
+                k = 0;
+                t0 = Platform::TickCount();
+                SetPanelText(6, QString::number(elapsed));
+                SetPanelText(7, QString::fromLatin1(Fixed(r, 4)));
+                if (!loop.ProcessMessages())
+                    break;
+            }
+        }
+    }
+    // A Run started while the last batch was finishing goes on from here.
+    if (self && !FClosed && FRunning)
+        RunLoop();
+}

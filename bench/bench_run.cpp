@@ -1,0 +1,96 @@
+// The Run cycle of the main window against the simulated instrument paced at 115200 baud, with
+// the window shown on its Main page: a Run of at least 1000 cycles, then
+// - the cycles per second it achieved,
+// - the limit the line allows for the bytes actually exchanged (commands out, reports in, 10 bits
+//   a byte) plus the instrument's own reply delay per report, and the ratio of the two
+//   (target at least 0.9),
+// - the CPU time of the program's thread per second of Run (target below 0.15 s).
+// Once with no reply delay (the line sets the limit) and once with 3 ms (the instrument does).
+
+#include "app/Unitmain.h"
+#include "sim/SimInstrument.h"
+#include "tests/common/InLoop.h"
+#include "tests/common/MessageCapture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr int Cycles = 1000;
+constexpr double BitsPerByte = 10.0;
+constexpr double BaudRate = 115200.0;
+
+double ThreadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void MeasureRun(int replyDelayUs)
+{
+    TSimOptions options;
+    options.ReplyDelayUs = replyDelayUs;
+    TSimInstrument instrument(options);
+    QString error;
+    if (!instrument.Start(&error)) {
+        std::printf("cannot start the simulator: %s\n", qPrintable(error));
+        return;
+    }
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QApplication::processEvents();
+
+    QElapsedTimer wall;
+    double cpuStart = 0, seconds = 0, cpu = 0;
+    int commands = 0;
+    qint64 bytesIn = 0;
+    TInLoop inLoop([&] {
+        if (instrument.CommandCount() < 2 * Cycles)
+            return false;
+        seconds = wall.nsecsElapsed() / 1e9;
+        cpu = ThreadCpuSeconds() - cpuStart;
+        commands = instrument.CommandCount();
+        bytesIn = instrument.BytesSent();
+        form.TB_RunClick(form.TB_Run);
+        return true;
+    });
+    wall.start();
+    cpuStart = ThreadCpuSeconds();
+    form.TB_RunClick(form.TB_Run);
+
+    const int cycles = commands / 2;
+    const double lineSeconds = double(bytesIn + commands) * BitsPerByte / BaudRate;
+    const double limit = cycles / (lineSeconds + cycles * replyDelayUs / 1e6);
+    const double rate = cycles / seconds;
+    std::printf(" reply delay %.1f ms: %d cycles in %.3f s, %lld bytes in and %d out\n", replyDelayUs / 1000.0,
+                cycles, seconds, static_cast<long long>(bytesIn), commands);
+    std::printf("  rate:   %.1f cycles/s (panel 8 last showed %s)\n", rate, qPrintable(form.PanelText(8)));
+    std::printf("  limit:  %.1f cycles/s (line time of those bytes plus the reply delays)\n", limit);
+    std::printf("  ratio:  %.3f (target at least 0.9)\n", rate / limit);
+    std::printf("  CPU:    %.3f s per second of Run (target below 0.15)\n", cpu / seconds);
+    if (!messages.Texts().isEmpty())
+        std::printf("  messages: %s\n", qPrintable(messages.Texts().join(" | ")));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path()); // the measurement logs land here
+    std::printf("Run against the simulator at 115200 baud, window shown on the Main page:\n");
+    MeasureRun(0);
+    MeasureRun(3000);
+    return 0;
+}

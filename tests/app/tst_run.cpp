@@ -1,0 +1,217 @@
+// The Run cycle and the arctangent test of the main window against an in-memory instrument that
+// answers at once: what the buttons, menus and status panels show while the loops run and after
+// them, and what a stop click, a closed port or a closed window does to them.
+
+#include "app/Unitmain.h"
+#include "tests/app/ReportTexts.h"
+#include "tests/common/InLoop.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QToolButton>
+#include <QtTest>
+
+class TestRun : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void stopDuringWaitRestoresAtOnce();
+    void replyInStepFourShowsNoPolls();
+    void rateEveryHundredCycles();
+    void closedPortShowsOneMessage();
+    void windowClosedDuringLoop_data();
+    void windowClosedDuringLoop();
+    void arctangentTestStopsAtRunClick();
+
+private:
+    // Whether the window shows the idle state.
+    bool Idle() const;
+
+    TMemoryLine FLine;
+    std::unique_ptr<TWorkingFolder> FFolder;
+    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TFormMain> FForm;
+};
+
+void TestRun::init()
+{
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
+    FLine = TMemoryLine();
+    FMessages = std::make_unique<TMessageCapture>();
+    FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
+    QVERIFY(FForm->FComm != nullptr);
+    FMessages->Clear();
+}
+
+void TestRun::cleanup()
+{
+    FForm.reset();
+    FMessages.reset();
+    FFolder.reset();
+}
+
+bool TestRun::Idle() const
+{
+    return !FForm->FRunning && FForm->TB_Run->text() == "Run" && TFormMain::ImageIndex(FForm->TB_Run) == 11
+           && FForm->TB_Run->isEnabled() && FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled()
+           && FForm->mmComPort->isEnabled();
+}
+
+void TestRun::stopDuringWaitRestoresAtOnce()
+{
+    // No replies: every cycle waits its 41 polls.
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    bool running = false, idleAtOnce = false;
+    QByteArray sentAtStop;
+    TInLoop inLoop([&] {
+        if (!FLine.Written.endsWith('z') || FForm->FReceiveState != 3)
+            return false;
+        running = FForm->TB_Run->text() == "Stop" && TFormMain::ImageIndex(FForm->TB_Run) == 21
+                  && !FForm->TB_Acquire->isEnabled() && !FForm->mmCommand->isEnabled()
+                  && !FForm->mmComPort->isEnabled();
+        // The commands' shortcuts are off too.
+        QTest::keyClick(FForm.get(), Qt::Key_M, Qt::ControlModifier);
+        sentAtStop = FLine.Written;
+        FForm->TB_Run->click();
+        idleAtOnce = Idle();
+        return true;
+    });
+    FForm->TB_Run->click();
+    QVERIFY(inLoop.Finished());
+    QVERIFY(running);
+    QVERIFY(idleAtOnce);
+    QCOMPARE(sentAtStop, QByteArray("az"));
+    QCOMPARE(FLine.Written, QByteArray("az")); // the loop ended with that cycle
+    QVERIFY(Idle());
+    QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestRun::replyInStepFourShowsNoPolls()
+{
+    FLine.Replies['z'] = MeanReport + "\r\n";
+    TInLoop inLoop([&] {
+        if (FForm->PanelText(6).isEmpty())
+            return false;
+        FForm->TB_RunClick(FForm->TB_Run);
+        return true;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(FForm->PanelText(6).toInt() >= 1);
+    QCOMPARE(FForm->PanelText(7), QStringLiteral("0"));
+    QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("90.000"));
+}
+
+void TestRun::rateEveryHundredCycles()
+{
+    FLine.Replies['z'] = MeanReport + "\r\n";
+    FLine.Replies['x'] = DifferenceReport + "\r\n";
+    // The clock: 8.1 s for the first 100 cycles, none at all for the next 100.
+    QList<uint32_t> ticks{1000, 9100, 9100, 9100, 9100};
+    const Platform::TTickCountHook previous = Platform::SetTickCountHook([&] {
+        return ticks.size() > 1 ? ticks.takeFirst() : ticks.first();
+    });
+    QStringList rates;
+    int highestCycle = 0;
+    TInLoop inLoop([&] {
+        // Sampled now and then: the count never passes 100.
+        highestCycle = qMax(highestCycle, FForm->PanelText(6).toInt());
+        if (!rates.contains(FForm->PanelText(8)))
+            rates << FForm->PanelText(8);
+        if (FLine.Written.count('a') <= 200)
+            return false;
+        FForm->TB_RunClick(FForm->TB_Run);
+        return true;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+    Platform::SetTickCountHook(previous);
+    QVERIFY(highestCycle >= 1 && highestCycle <= 100);
+    // 100 cycles in 0 ms give no rate: the last one stays.
+    QCOMPARE(rates, QStringList({"", "12.3457Hz"}));
+    QCOMPARE(FForm->PanelText(8), QStringLiteral("12.3457Hz"));
+}
+
+void TestRun::closedPortShowsOneMessage()
+{
+    FForm->ClosePort();
+    FForm->TB_RunClick(FForm->TB_Run);
+    QCOMPARE(FMessages->Texts(), QStringList({"COM Port is not opened yet !"}));
+    QVERIFY(Idle());
+    QCOMPARE(FLine.Written, QByteArray());
+}
+
+void TestRun::windowClosedDuringLoop_data()
+{
+    QTest::addColumn<bool>("test");
+    QTest::newRow("Run") << false;
+    QTest::newRow("arctangent test") << true;
+}
+
+void TestRun::windowClosedDuringLoop()
+{
+    QFETCH(bool, test);
+    FLine.Replies['z'] = MeanReport + "\r\n";
+    FLine.Replies['x'] = DifferenceReport + "\r\n";
+    FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
+    FForm->show();
+    TInLoop inLoop([&] {
+        if (test ? FForm->PanelText(7).isEmpty() : FForm->PanelText(6).toInt() < 40)
+            return false;
+        FForm->close();
+        return true;
+    });
+    if (test)
+        FForm->mmTestATanClick(FForm->mmTestATan);
+    else
+        FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(inLoop.Finished());
+    QVERIFY(!FForm->isVisible());
+    QVERIFY(!FForm->FRunning);
+    // One batch of 32 in each log, written when the window closed.
+    const int lines = test ? -1 : 1;
+    QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), lines);
+    QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), lines);
+}
+
+void TestRun::arctangentTestStopsAtRunClick()
+{
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QString elapsed, runCaption;
+    bool stopped = false;
+    int stage = 0;
+    TInLoop inLoop([&] {
+        if (stage == 0 && FForm->PanelText(7) == "1.8280") {
+            elapsed = FForm->PanelText(6);
+            runCaption = FForm->TB_Run->text();
+            FForm->TB_Run->click();
+            stopped = Idle();
+            FForm->TB_Run->click(); // starts a Run once the test has returned
+            stage = 1;
+        } else if (stage == 1 && FLine.Written == "az") {
+            FForm->TB_Run->click();
+            return true;
+        }
+        return false;
+    });
+    // The test's only way in: a key combination of the window.
+    QTest::keyClick(FForm.get(), Qt::Key_A, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    QVERIFY(inLoop.Finished());
+    QCOMPARE(runCaption, QStringLiteral("Run"));
+    bool isNumber = false;
+    elapsed.toUInt(&isNumber);
+    QVERIFY2(isNumber, qPrintable(elapsed));
+    QVERIFY(stopped);
+    QCOMPARE(FLine.Written, QByteArray("az"));
+    QVERIFY(Idle());
+}
+
+QTEST_MAIN(TestRun)
+#include "tst_run.moc"

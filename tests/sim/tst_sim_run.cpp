@@ -1,0 +1,116 @@
+// The main window's Run and Acquire loops on the simulated instrument's line: the commands the
+// instrument receives, and what the window and its files hold when the line goes away.
+
+#include "app/Unitmain.h"
+#include "sim/SimInstrument.h"
+#include "tests/common/InLoop.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+constexpr int WaitMs = 30000;
+
+// The commands of the Run cycle: "a", then "x" on cycles 30, 60 and 90 of each 100, else "z".
+QByteArray RunPattern(int cycles)
+{
+    QByteArray pattern;
+    for (int cycle = 0; cycle < cycles; ++cycle)
+        pattern += QByteArray("a") + ((cycle % 100 + 1) % 30 == 0 ? 'x' : 'z');
+    return pattern;
+}
+
+
+} // namespace
+
+class TestSimRun : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void runSendsThePattern();
+    void lineGoesAwayDuringRun();
+
+private:
+    // Starts the instrument and a window on its line.
+    void Start(const TSimOptions &options);
+
+    std::unique_ptr<TWorkingFolder> FFolder;
+    std::unique_ptr<TSimInstrument> FInstrument;
+    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TFormMain> FForm;
+};
+
+void TestSimRun::init()
+{
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
+    FMessages = std::make_unique<TMessageCapture>();
+}
+
+void TestSimRun::cleanup()
+{
+    FForm.reset();
+    FInstrument.reset();
+    FMessages.reset();
+    FFolder.reset();
+    qunsetenv("ZARN_COM1");
+}
+
+void TestSimRun::Start(const TSimOptions &options)
+{
+    FInstrument = std::make_unique<TSimInstrument>(options);
+    QString error;
+    QVERIFY2(FInstrument->Start(&error), qPrintable(error));
+    qputenv("ZARN_COM1", FInstrument->SlavePath().toLocal8Bit());
+    FForm = std::make_unique<TFormMain>();
+    QVERIFY(FForm->FComm != nullptr);
+    FMessages->Clear();
+}
+
+void TestSimRun::runSendsThePattern()
+{
+    Start(TSimOptions());
+    TInLoop inLoop([&] {
+        if (FInstrument->CommandCount() < 400)
+            return false;
+        FForm->TB_RunClick(FForm->TB_Run);
+        return true;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+    // The stop came during cycle 200 or just after it; the loop ended with that cycle.
+    QTRY_VERIFY_WITH_TIMEOUT(FInstrument->Commands().size() == FInstrument->CommandCount(), WaitMs);
+    const QByteArray received = FInstrument->Commands();
+    QVERIFY2(received.size() >= 400 && received.size() <= 402, qPrintable(QString::number(received.size())));
+    QCOMPARE(received, RunPattern(201).left(received.size()));
+    QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestSimRun::lineGoesAwayDuringRun()
+{
+    TSimOptions options;
+    options.VanishAfter = 200; // the line goes once cycle 100 has been answered
+    Start(options);
+    FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(FInstrument->HasVanished());
+    QCOMPARE(FMessages->Messages.size(), 1);
+    QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
+    QVERIFY(FForm->FComm == nullptr);
+    QVERIFY(!FForm->FRunning);
+    QCOMPARE(FForm->TB_Run->text(), QStringLiteral("Run"));
+    QCOMPARE(TFormMain::ImageIndex(FForm->TB_Run), 11);
+    QVERIFY(FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());
+    // 100 reports: three batches of 32, each a line of both logs, written when the Run ended.
+    QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), 3);
+    QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), 3);
+}
+
+QTEST_MAIN(TestSimRun)
+#include "tst_sim_run.moc"
