@@ -49,6 +49,11 @@ public:
     static constexpr int RingCapacity = 32;
     static constexpr int TrendCapacity = 10000;
     static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
+    // Captions of the Run and Acquire buttons in their states.
+    static constexpr char RunCaption[] = "Run";
+    static constexpr char StopCaption[] = "Stop";
+    static constexpr char AcquireCaption[] = "Acquire";
+    static constexpr char AcquireWaitCaption[] = "Wait ...";
     // The stretch of each channel the Waveform page shows.
     static constexpr int WaveViewFirst = 540;
     static constexpr int WaveViewCount = 512;
@@ -95,6 +100,7 @@ public:
 
     // Run and Acquire control, and the arctangent timing test (reached by ScTestATan only)
     void TB_RunClick(QObject *Sender);
+    void TB_AcquireClick(QObject *Sender);
     void mmTestATanClick(QObject *Sender);
 
     // Time-of-flight computation, its batches, the trend and the logs
@@ -240,5 +246,6 @@ private:
     bool FClosed = false;
     uint32_t FRunStarts = 0;     // Runs and tests started; a loop ends when a newer one starts
     int FLoopDepth = 0;          // loops of click handlers on the stack
+    uint64_t FReceivedCount = 0; // bytes received since the window opened
     QString FPortLossMessage;    // told once the loop that was using the port has ended
 };

@@ -37,6 +37,7 @@ void TFormMain::CommReceiveData(QObject *Sender)
         return;
     const QByteArray received = FComm->ReadInputData();
     FLineBuffer += received;
+    FReceivedCount += uint64_t(received.size());
     switch (FReceiveState) {
     case rsNone:
         FLineBuffer.clear();

@@ -80,8 +80,8 @@ void TFormMain::CreateToolBar()
     TB_Waveform = button("TB_Waveform", "Waveform", ToolBarImage::Waveform);
     TB_Communcation = button("TB_Communcation", "Communication", ToolBarImage::Communication);
     ToolBar1->addSeparator();
-    TB_Acquire = button("TB_Acquire", "Acquire", ToolBarImage::Acquire);
-    TB_Run = button("TB_Run", "Run", ToolBarImage::Run);
+    TB_Acquire = button("TB_Acquire", AcquireCaption, ToolBarImage::Acquire);
+    TB_Run = button("TB_Run", RunCaption, ToolBarImage::Run);
     TB_Run->setProperty("Tag", 1);
     ToolBar1->addSeparator();
     TB_UsersGuide = button("TB_UsersGuide", "User's Guide", ToolBarImage::UsersGuide);
@@ -92,6 +92,7 @@ void TFormMain::CreateToolBar()
     connect(TB_Communcation, &QToolButton::clicked, this, [this] { mmCommunicationClick(); });
     connect(TB_UsersGuide, &QToolButton::clicked, this, [this] { mmUsersGuideClick(); });
     connect(TB_Run, &QToolButton::clicked, this, [this] { TB_RunClick(TB_Run); });
+    connect(TB_Acquire, &QToolButton::clicked, this, [this] { TB_AcquireClick(TB_Acquire); });
 }
 
 QAction *TFormMain::AddCommandItem(const QString &name, const QString &caption, int tag, bool shown)

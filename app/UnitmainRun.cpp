@@ -24,6 +24,11 @@ constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a dif
 constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
 constexpr int ReplyPollMs = 1;             // one poll of the reply wait
 constexpr float RateScale = 100000.0f;     // 100 cycles in dt milliseconds, in cycles a second
+constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
+constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
+constexpr int32_t AcquireQuietPolls = 5;   // a block has ended when the line was quiet this long
+constexpr int32_t AcquireCapPolls = 600;   // and a block that never ends is cut off after about 3 s
+constexpr int AcquireSettleMs = 100;       // between parsing and drawing
 constexpr int32_t TestATanM1 = -3568444;   // fixed inputs of the arctangent test
 constexpr int32_t TestATanM2 = 13569394;
 constexpr int32_t TestATanBatch = 1000000; // evaluations between two reports (and one more)
@@ -113,7 +118,7 @@ void TFormMain::RunStart()
     FRunning = true;
     ++FRunStarts;
     SetImageIndex(TB_Run, ToolBarImage::Stop);
-    TB_Run->setText("Stop");
+    TB_Run->setText(StopCaption);
     TB_Acquire->setEnabled(false);
     SetLoopControlsEnabled(false);
     FTOFRing->Reset();
@@ -128,7 +133,7 @@ void TFormMain::RunStop()
 {
     FRunning = false;
     SetImageIndex(TB_Run, ToolBarImage::Run);
-    TB_Run->setText("Run");
+    TB_Run->setText(RunCaption);
     TB_Acquire->setEnabled(true);
     SetLoopControlsEnabled(true);
 }
@@ -204,6 +209,62 @@ void TFormMain::FlushLoggers()
     for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
         if (logger)
             logger->FlushData();
+}
+
+void TFormMain::TB_AcquireClick(QObject *Sender)
+{
+    Q_UNUSED(Sender);
+    if (TB_Acquire->text() != QLatin1String(AcquireCaption))
+        return; // a click while it waits
+    if (!FComm) {
+        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        return;
+    }
+    mmCommandClick(mmSendData);
+    TB_Acquire->setText(AcquireWaitCaption);
+    TB_Run->setEnabled(false);
+    SetLoopControlsEnabled(false);
+    FLineBuffer.clear();
+    FWaveBuffer.clear();
+    FWaveCount = -1;
+    FReplyDone = false;
+    for (int panel = 0; panel <= 2; ++panel)
+        SetPanelText(panel, QString());
+
+    // The wait: 101 polls of 5 ms when nothing comes. Once text comes, until the line has been
+    // quiet for a moment after it, so that the whole block is taken (1568 lines need 1.5 s at
+    // 115200 baud) and none of it is left to hold up the next exchanges.
+    TClickLoop loop(this, true, false);
+    int32_t m = 0, quiet = 0;
+    bool arriving = false;
+    uint64_t received = FReceivedCount;
+    while (!FReplyDone) {
+        if (!loop.ProcessMessages(AcquirePollMs, [] { return false; }))
+            break;
+        m += 1;
+        if (FReceivedCount != received) {
+            received = FReceivedCount;
+            arriving = true;
+            quiet = 0;
+        } else {
+            quiet += 1;
+        }
+        if ((arriving ? quiet >= AcquireQuietPolls : m > AcquirePolls) || m >= AcquireCapPolls) {
+            FReplyDone = true;
+            FReceiveState = 0;
+        }
+    }
+    if (!loop.WindowAlive() || FClosed)
+        return; // nothing of a closed window is drawn
+    FReceiveState = 0;
+    SetPanelText(7, QString::number(m));
+    ParseWaveBlock();
+    Platform::Sleep(AcquireSettleMs);
+    RedrawWaveforms();
+    FWaveBuffer.clear();
+    TB_Acquire->setText(AcquireCaption);
+    TB_Run->setEnabled(true);
+    SetLoopControlsEnabled(true);
 }
 
 void TFormMain::mmTestATanClick(QObject *Sender)

@@ -24,6 +24,8 @@ private slots:
     void stopDuringWaitRestoresAtOnce();
     void replyInStepFourShowsNoPolls();
     void rateEveryHundredCycles();
+    void acquireWithoutReply();
+    void closedPortShowsOneMessage_data();
     void closedPortShowsOneMessage();
     void windowClosedDuringLoop_data();
     void windowClosedDuringLoop();
@@ -138,44 +140,85 @@ void TestRun::rateEveryHundredCycles()
     QCOMPARE(FForm->PanelText(8), QStringLiteral("12.3457Hz"));
 }
 
+void TestRun::acquireWithoutReply()
+{
+    FForm->FChannel1[7] = 123;
+    FForm->FChannel2[1079] = -5;
+    bool waiting = false;
+    TInLoop inLoop([&] {
+        waiting = FForm->TB_Acquire->text() == "Wait ..." && !FForm->TB_Run->isEnabled()
+                  && !FForm->mmCommand->isEnabled() && !FForm->mmComPort->isEnabled();
+        FForm->TB_Acquire->click(); // ignored while it waits
+        return true;
+    });
+    FForm->TB_Acquire->click();
+    QVERIFY(waiting);
+    QCOMPARE(FLine.Written, QByteArray("s"));
+    QCOMPARE(FForm->PanelText(7), QStringLiteral("101"));
+    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FChannel1[7], int16_t(123));
+    QCOMPARE(FForm->FChannel2[1079], int16_t(-5));
+    QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
+    QVERIFY(Idle());
+}
+
+void TestRun::closedPortShowsOneMessage_data()
+{
+    QTest::addColumn<bool>("acquire");
+    QTest::newRow("Run") << false;
+    QTest::newRow("Acquire") << true;
+}
+
 void TestRun::closedPortShowsOneMessage()
 {
+    QFETCH(bool, acquire);
     FForm->ClosePort();
-    FForm->TB_RunClick(FForm->TB_Run);
+    if (acquire)
+        FForm->TB_AcquireClick(FForm->TB_Acquire);
+    else
+        FForm->TB_RunClick(FForm->TB_Run);
     QCOMPARE(FMessages->Texts(), QStringList({"COM Port is not opened yet !"}));
     QVERIFY(Idle());
+    QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QCOMPARE(FLine.Written, QByteArray());
 }
 
 void TestRun::windowClosedDuringLoop_data()
 {
-    QTest::addColumn<bool>("test");
-    QTest::newRow("Run") << false;
-    QTest::newRow("arctangent test") << true;
+    QTest::addColumn<QString>("loop");
+    QTest::newRow("Run") << "Run";
+    QTest::newRow("Acquire") << "Acquire";
+    QTest::newRow("arctangent test") << "test";
 }
 
 void TestRun::windowClosedDuringLoop()
 {
-    QFETCH(bool, test);
+    QFETCH(QString, loop);
     FLine.Replies['z'] = MeanReport + "\r\n";
     FLine.Replies['x'] = DifferenceReport + "\r\n";
+    FLine.Replies['s'] = "T=25.31 C\r\n2048,2047\r\n";
     FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
     FForm->show();
     TInLoop inLoop([&] {
-        if (test ? FForm->PanelText(7).isEmpty() : FForm->PanelText(6).toInt() < 40)
+        const bool far = loop == "Run"       ? FForm->PanelText(6).toInt() >= 40
+                         : loop == "Acquire" ? FForm->FWaveCount >= 0
+                                             : !FForm->PanelText(7).isEmpty();
+        if (!far)
             return false;
         FForm->close();
         return true;
     });
-    if (test)
-        FForm->mmTestATanClick(FForm->mmTestATan);
-    else
+    if (loop == "Run")
         FForm->TB_RunClick(FForm->TB_Run);
+    else if (loop == "Acquire")
+        FForm->TB_AcquireClick(FForm->TB_Acquire);
+    else
+        FForm->mmTestATanClick(FForm->mmTestATan);
     QVERIFY(inLoop.Finished());
     QVERIFY(!FForm->isVisible());
     QVERIFY(!FForm->FRunning);
     // One batch of 32 in each log, written when the window closed.
-    const int lines = test ? -1 : 1;
+    const int lines = loop == "Run" ? 1 : -1;
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), lines);
     QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), lines);
 }

@@ -3,6 +3,7 @@
 
 #include "app/Unitmain.h"
 #include "sim/SimInstrument.h"
+#include "sim/SimRecords.h"
 #include "tests/common/InLoop.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
@@ -36,6 +37,8 @@ private slots:
 
     void runSendsThePattern();
     void lineGoesAwayDuringRun();
+    void acquireTakesTheWholeBlock();
+    void lineGoesAwayDuringAcquire();
 
 private:
     // Starts the instrument and a window on its line.
@@ -110,6 +113,44 @@ void TestSimRun::lineGoesAwayDuringRun()
     // 100 reports: three batches of 32, each a line of both logs, written when the Run ended.
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), 3);
     QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), 3);
+}
+
+void TestSimRun::acquireTakesTheWholeBlock()
+{
+    Start(TSimOptions());
+    const TSimWaveform sent = TSimProtocol(TSimOptions()).Model().Waveform(TSimOptions().Samples);
+    const qint64 blockBytes = SimRecords::WaveHeaderLength + qint64(sent.Transmit.size()) * SimRecords::SampleLineLength;
+    FForm->TB_AcquireClick(FForm->TB_Acquire);
+    // The wait lasted until the block's last line had come, not a fixed half second.
+    QCOMPARE(FInstrument->BytesSent(), blockBytes);
+    const int polls = FForm->PanelText(7).toInt();
+    QVERIFY2(polls > 101 && polls < 600, qPrintable(FForm->PanelText(7)));
+    QCOMPARE(FForm->FWaveCount, 1080);
+    for (int i = 0; i < 1080; ++i) {
+        QCOMPARE(FForm->FChannel1[i], int16_t(sent.Transmit[i]));
+        QCOMPARE(FForm->FChannel2[i], int16_t(sent.Receive[i]));
+    }
+    QCOMPARE(FForm->FChannel1[1080], int16_t(2048)); // beyond what one block fills
+    QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
+    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestSimRun::lineGoesAwayDuringAcquire()
+{
+    Start(TSimOptions());
+    TInLoop inLoop([&] {
+        if (FForm->FWaveCount < 0)
+            return false;
+        FInstrument->Stop(); // the line goes while the block is coming
+        return true;
+    });
+    FForm->TB_AcquireClick(FForm->TB_Acquire);
+    QCOMPARE(FMessages->Messages.size(), 1);
+    QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
+    QVERIFY(FForm->FComm == nullptr);
+    QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
+    QVERIFY(FForm->TB_Run->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());
 }
 
 QTEST_MAIN(TestSimRun)
