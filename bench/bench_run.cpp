@@ -37,17 +37,25 @@ double ThreadCpuSeconds()
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
+// Starts the instrument; COM1 of the windows made afterwards is its line.
+bool StartInstrument(TSimInstrument &instrument)
+{
+    QString error;
+    if (!instrument.Start(&error)) {
+        std::printf("cannot start the simulator: %s\n", qPrintable(error));
+        return false;
+    }
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    return true;
+}
+
 void MeasureRun(int replyDelayUs)
 {
     TSimOptions options;
     options.ReplyDelayUs = replyDelayUs;
     TSimInstrument instrument(options);
-    QString error;
-    if (!instrument.Start(&error)) {
-        std::printf("cannot start the simulator: %s\n", qPrintable(error));
+    if (!StartInstrument(instrument))
         return;
-    }
-    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
     TMessageCapture messages;
     TFormMain form;
     form.show();
@@ -88,12 +96,8 @@ void MeasureRun(int replyDelayUs)
 void MeasureAcquire()
 {
     TSimInstrument instrument{TSimOptions()};
-    QString error;
-    if (!instrument.Start(&error)) {
-        std::printf("cannot start the simulator: %s\n", qPrintable(error));
+    if (!StartInstrument(instrument))
         return;
-    }
-    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
     TMessageCapture messages;
     TFormMain form;
     form.show();

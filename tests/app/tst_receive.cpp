@@ -3,9 +3,7 @@
 
 #include "app/Unitmain.h"
 #include "tests/app/ReportTexts.h"
-#include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
-#include "tests/common/WorkingFolder.h"
+#include "tests/common/MemoryWindow.h"
 
 #include <QAction>
 #include <QDir>
@@ -67,41 +65,39 @@ private:
     // Hands one chunk to the window through the port's poll step.
     void Receive(const QByteArray &chunk);
 
-    TMemoryLine FLine;
-    std::unique_ptr<TFormMain> FForm;
-    std::unique_ptr<TMessageCapture> FMessages;
-    std::unique_ptr<TWorkingFolder> FFolder;
+    std::unique_ptr<TMemoryWindow> FWindow;
+    TFormMain *FForm = nullptr;
+    TMemoryLine *FLine = nullptr;
+    TMessageCapture *FMessages = nullptr;
 };
 
 void TestReceive::init()
 {
-    FFolder = std::make_unique<TWorkingFolder>();
-    QVERIFY(FFolder->IsValid());
-    FLine = TMemoryLine();
-    FMessages = std::make_unique<TMessageCapture>();
-    FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
+    FWindow = std::make_unique<TMemoryWindow>();
+    QVERIFY(FWindow->Folder.IsValid());
+    FForm = FWindow->Form.get();
+    FLine = &FWindow->Line;
+    FMessages = &FWindow->Messages;
     QVERIFY(FForm->FComm != nullptr);
     QCOMPARE(FMessages->Texts(), QStringList({"Open COM1 !"}));
 }
 
 void TestReceive::cleanup()
 {
-    FForm.reset();
-    FMessages.reset();
-    FFolder.reset();
+    FWindow.reset();
 }
 
 void TestReceive::Receive(const QByteArray &chunk)
 {
-    FLine.Incoming += chunk;
-    while (!FLine.Incoming.isEmpty())
+    FLine->Incoming += chunk;
+    while (!FLine->Incoming.isEmpty())
         FForm->FComm->ProcTimer(nullptr);
 }
 
 void TestReceive::meanReportInThreePieces()
 {
     FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
-    QCOMPARE(FLine.Written, QByteArray("z"));
+    QCOMPARE(FLine->Written, QByteArray("z"));
     FForm->FReplyDone = false;
     Receive("\r\n" + MeanReport.left(30));
     Receive(MeanReport.mid(30, 30));
@@ -215,7 +211,7 @@ void TestReceive::secondCommandWins()
 {
     FForm->mmCommandClick(FForm->mmAnalyzeData);
     FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
-    QCOMPARE(FLine.Written, QByteArray("xz"));
+    QCOMPARE(FLine->Written, QByteArray("xz"));
     FForm->FReplyDone = false;
     // The difference report of the first command arrives in the mean state: not taken.
     Receive(DifferenceReport + "\r\n" + DifferenceReport + "\r\n");
@@ -325,7 +321,7 @@ void TestReceive::logKeepsItsColumn()
 {
     // Chunks arrive while the operator watches the Main page, then he opens the log.
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
     for (int i = 0; i < 50; ++i) {
         Receive(MeanReport.left(40));
         Receive(MeanReport.mid(40) + MeanReport + "\r\n");
@@ -362,8 +358,8 @@ void TestReceive::randomChunksInEveryState()
         FForm->mmCommandClick(command);
         FForm->FReplyDone = false;
         FForm->MemoComLog->clear();
-        FLine.Incoming = chunk;
-        while (!FLine.Incoming.isEmpty()) {
+        FLine->Incoming = chunk;
+        while (!FLine->Incoming.isEmpty()) {
             FForm->FComm->ProcTimer(nullptr);
             QVERIFY2(FForm->FLineBuffer.size() <= 256, qPrintable(QString::number(size)));
         }
@@ -377,14 +373,14 @@ void TestReceive::randomChunksInEveryState()
 void TestReceive::visibleShortcutActsHiddenDoesNot()
 {
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
-    QTest::keyClick(FForm.get(), Qt::Key_M, Qt::ControlModifier);
-    QTRY_COMPARE(FLine.Written, QByteArray("?"));
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
+    QTest::keyClick(FForm, Qt::Key_M, Qt::ControlModifier);
+    QTRY_COMPARE(FLine->Written, QByteArray("?"));
     // Hidden items (writing the flash among them) do not act on their shortcuts.
-    QTest::keyClick(FForm.get(), Qt::Key_F, Qt::ControlModifier);
-    QTest::keyClick(FForm.get(), Qt::Key_K, Qt::ControlModifier);
-    QTest::keyClick(FForm.get(), Qt::Key_T, Qt::ControlModifier);
-    QTRY_COMPARE(FLine.Written, QByteArray("?t"));
+    QTest::keyClick(FForm, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(FForm, Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(FForm, Qt::Key_T, Qt::ControlModifier);
+    QTRY_COMPARE(FLine->Written, QByteArray("?t"));
 }
 
 QTEST_MAIN(TestReceive)

@@ -5,9 +5,7 @@
 #include "app/Unitmain.h"
 #include "tests/app/ReportTexts.h"
 #include "tests/common/InLoop.h"
-#include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
-#include "tests/common/WorkingFolder.h"
+#include "tests/common/MemoryWindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -35,28 +33,26 @@ private:
     // Whether the window shows the idle state.
     bool Idle() const;
 
-    TMemoryLine FLine;
-    std::unique_ptr<TWorkingFolder> FFolder;
-    std::unique_ptr<TMessageCapture> FMessages;
-    std::unique_ptr<TFormMain> FForm;
+    std::unique_ptr<TMemoryWindow> FWindow;
+    TFormMain *FForm = nullptr;
+    TMemoryLine *FLine = nullptr;
+    TMessageCapture *FMessages = nullptr;
 };
 
 void TestRun::init()
 {
-    FFolder = std::make_unique<TWorkingFolder>();
-    QVERIFY(FFolder->IsValid());
-    FLine = TMemoryLine();
-    FMessages = std::make_unique<TMessageCapture>();
-    FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
+    FWindow = std::make_unique<TMemoryWindow>();
+    QVERIFY(FWindow->Folder.IsValid());
+    FForm = FWindow->Form.get();
+    FLine = &FWindow->Line;
+    FMessages = &FWindow->Messages;
     QVERIFY(FForm->FComm != nullptr);
     FMessages->Clear();
 }
 
 void TestRun::cleanup()
 {
-    FForm.reset();
-    FMessages.reset();
-    FFolder.reset();
+    FWindow.reset();
 }
 
 bool TestRun::Idle() const
@@ -70,18 +66,18 @@ void TestRun::stopDuringWaitRestoresAtOnce()
 {
     // No replies: every cycle waits its 41 polls.
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
     bool running = false, idleAtOnce = false;
     QByteArray sentAtStop;
     TInLoop inLoop([&] {
-        if (!FLine.Written.endsWith('z') || FForm->FReceiveState != 3)
+        if (!FLine->Written.endsWith('z') || FForm->FReceiveState != 3)
             return false;
         running = FForm->TB_Run->text() == "Stop" && TFormMain::ImageIndex(FForm->TB_Run) == 21
                   && !FForm->TB_Acquire->isEnabled() && !FForm->mmCommand->isEnabled()
                   && !FForm->mmComPort->isEnabled();
         // The commands' shortcuts are off too.
-        QTest::keyClick(FForm.get(), Qt::Key_M, Qt::ControlModifier);
-        sentAtStop = FLine.Written;
+        QTest::keyClick(FForm, Qt::Key_M, Qt::ControlModifier);
+        sentAtStop = FLine->Written;
         FForm->TB_Run->click();
         idleAtOnce = Idle();
         return true;
@@ -91,14 +87,14 @@ void TestRun::stopDuringWaitRestoresAtOnce()
     QVERIFY(running);
     QVERIFY(idleAtOnce);
     QCOMPARE(sentAtStop, QByteArray("az"));
-    QCOMPARE(FLine.Written, QByteArray("az")); // the loop ended with that cycle
+    QCOMPARE(FLine->Written, QByteArray("az")); // the loop ended with that cycle
     QVERIFY(Idle());
     QCOMPARE(FMessages->Texts(), QStringList());
 }
 
 void TestRun::replyInStepFourShowsNoPolls()
 {
-    FLine.Replies['z'] = MeanReport + "\r\n";
+    FLine->Replies['z'] = MeanReport + "\r\n";
     TInLoop inLoop([&] {
         if (FForm->PanelText(6).isEmpty())
             return false;
@@ -113,8 +109,8 @@ void TestRun::replyInStepFourShowsNoPolls()
 
 void TestRun::rateEveryHundredCycles()
 {
-    FLine.Replies['z'] = MeanReport + "\r\n";
-    FLine.Replies['x'] = DifferenceReport + "\r\n";
+    FLine->Replies['z'] = MeanReport + "\r\n";
+    FLine->Replies['x'] = DifferenceReport + "\r\n";
     // The clock: 8.1 s for the first 100 cycles, none at all for the next 100.
     QList<uint32_t> ticks{1000, 9100, 9100, 9100, 9100};
     const Platform::TTickCountHook previous = Platform::SetTickCountHook([&] {
@@ -127,7 +123,7 @@ void TestRun::rateEveryHundredCycles()
         highestCycle = qMax(highestCycle, FForm->PanelText(6).toInt());
         if (!rates.contains(FForm->PanelText(8)))
             rates << FForm->PanelText(8);
-        if (FLine.Written.count('a') <= 200)
+        if (FLine->Written.count('a') <= 200)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
@@ -153,7 +149,7 @@ void TestRun::acquireWithoutReply()
     });
     FForm->TB_Acquire->click();
     QVERIFY(waiting);
-    QCOMPARE(FLine.Written, QByteArray("s"));
+    QCOMPARE(FLine->Written, QByteArray("s"));
     QCOMPARE(FForm->PanelText(7), QStringLiteral("101"));
     QCOMPARE(FForm->FReceiveState, uint8_t(0));
     QCOMPARE(FForm->FChannel1[7], int16_t(123));
@@ -180,23 +176,26 @@ void TestRun::closedPortShowsOneMessage()
     QCOMPARE(FMessages->Texts(), QStringList({"COM Port is not opened yet !"}));
     QVERIFY(Idle());
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
-    QCOMPARE(FLine.Written, QByteArray());
+    QCOMPARE(FLine->Written, QByteArray());
 }
 
 void TestRun::windowClosedDuringLoop_data()
 {
     QTest::addColumn<QString>("loop");
-    QTest::newRow("Run") << "Run";
-    QTest::newRow("Acquire") << "Acquire";
-    QTest::newRow("arctangent test") << "test";
+    QTest::addColumn<bool>("destroy");
+    for (const char *loop : {"Run", "Acquire", "test"}) {
+        QTest::addRow("%s, closed", loop) << loop << false;
+        QTest::addRow("%s, destroyed", loop) << loop << true;
+    }
 }
 
 void TestRun::windowClosedDuringLoop()
 {
     QFETCH(QString, loop);
-    FLine.Replies['z'] = MeanReport + "\r\n";
-    FLine.Replies['x'] = DifferenceReport + "\r\n";
-    FLine.Replies['s'] = "T=25.31 C\r\n2048,2047\r\n";
+    QFETCH(bool, destroy);
+    FLine->Replies['z'] = MeanReport + "\r\n";
+    FLine->Replies['x'] = DifferenceReport + "\r\n";
+    FLine->Replies['s'] = "T=25.31 C\r\n2048,2047\r\n";
     FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
     FForm->show();
     TInLoop inLoop([&] {
@@ -205,18 +204,24 @@ void TestRun::windowClosedDuringLoop()
                                              : !FForm->PanelText(7).isEmpty();
         if (!far)
             return false;
-        FForm->close();
+        if (destroy)
+            FWindow->Form.reset();
+        else
+            FForm->close();
         return true;
     });
+    TFormMain *form = FForm;
     if (loop == "Run")
-        FForm->TB_RunClick(FForm->TB_Run);
+        form->TB_RunClick(form->TB_Run);
     else if (loop == "Acquire")
-        FForm->TB_AcquireClick(FForm->TB_Acquire);
+        form->TB_AcquireClick(form->TB_Acquire);
     else
-        FForm->mmTestATanClick(FForm->mmTestATan);
+        form->mmTestATanClick(form->mmTestATan);
     QVERIFY(inLoop.Finished());
-    QVERIFY(!FForm->isVisible());
-    QVERIFY(!FForm->FRunning);
+    if (!destroy) { // else nothing of the window is left to look at
+        QVERIFY(!FForm->isVisible());
+        QVERIFY(!FForm->FRunning);
+    }
     // One batch of 32 in each log, written when the window closed.
     const int lines = loop == "Run" ? 1 : -1;
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), lines);
@@ -226,7 +231,7 @@ void TestRun::windowClosedDuringLoop()
 void TestRun::arctangentTestStopsAtRunClick()
 {
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
     QString elapsed, runCaption;
     bool stopped = false;
     int stage = 0;
@@ -238,21 +243,21 @@ void TestRun::arctangentTestStopsAtRunClick()
             stopped = Idle();
             FForm->TB_Run->click(); // starts a Run once the test has returned
             stage = 1;
-        } else if (stage == 1 && FLine.Written == "az") {
+        } else if (stage == 1 && FLine->Written == "az") {
             FForm->TB_Run->click();
             return true;
         }
         return false;
     });
     // The test's only way in: a key combination of the window.
-    QTest::keyClick(FForm.get(), Qt::Key_A, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    QTest::keyClick(FForm, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
     QVERIFY(inLoop.Finished());
     QCOMPARE(runCaption, QStringLiteral("Run"));
     bool isNumber = false;
     elapsed.toUInt(&isNumber);
     QVERIFY2(isNumber, qPrintable(elapsed));
     QVERIFY(stopped);
-    QCOMPARE(FLine.Written, QByteArray("az"));
+    QCOMPARE(FLine->Written, QByteArray("az"));
     QVERIFY(Idle());
 }
 
