@@ -20,6 +20,7 @@ private slots:
     void cleanup();
 
     void stopDuringWaitRestoresAtOnce();
+    void startWhileLastCycleEndsTakesOver();
     void replyInStepFourShowsNoPolls();
     void rateEveryHundredCycles();
     void acquireWithoutReply();
@@ -90,6 +91,31 @@ void TestRun::stopDuringWaitRestoresAtOnce()
     QCOMPARE(FLine->Written, QByteArray("az")); // the loop ended with that cycle
     QVERIFY(Idle());
     QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestRun::startWhileLastCycleEndsTakesOver()
+{
+    // No replies: every cycle waits its 41 polls, so the timer sees each one.
+    QString countAfterRestart;
+    int stage = 0;
+    TInLoop inLoop([&] {
+        if (stage == 0 && FForm->PanelText(6) == "1") {
+            FForm->TB_RunClick(FForm->TB_Run); // stop, and start again before the loop has ended
+            FForm->TB_RunClick(FForm->TB_Run);
+            stage = 1;
+        } else if (stage == 1 && FLine->Written.count('z') == 4) {
+            countAfterRestart = FForm->PanelText(6);
+            FForm->TB_RunClick(FForm->TB_Run);
+            return true;
+        }
+        return false;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(inLoop.Finished());
+    // The new Run went on in the same loop, counting from its first cycle.
+    QCOMPARE(countAfterRestart, QStringLiteral("1"));
+    QCOMPARE(FLine->Written, QByteArray("azazazaz"));
+    QVERIFY(Idle());
 }
 
 void TestRun::replyInStepFourShowsNoPolls()
