@@ -135,7 +135,7 @@ QString HelpText()
                 "\n"
                 "Exit status: %1 the run completed (also when ended by Ctrl+C or SIGTERM); %2 the device does not\n"
                 "exist or cannot be opened; %3 the command line is wrong; %4 a file or folder cannot be written;\n"
-                "%5 the run did not complete.\n")
+                "%5 the run did not complete (the line went away, no report or no waveform arrived).\n")
                 .arg(ExitDone)
                 .arg(ExitNoPort)
                 .arg(ExitUsage)

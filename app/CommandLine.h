@@ -17,7 +17,7 @@ enum TExitStatus : int {
     ExitNoPort = 1,       // the device does not exist or could not be opened
     ExitUsage = 2,        // the command line is wrong
     ExitCannotWrite = 3,  // a folder or file named for output cannot be written
-    ExitIncomplete = 4,   // the run started but did not complete (the line went away, no waveform)
+    ExitIncomplete = 4,   // the run did not complete (the line went away, no report or no waveform arrived)
 };
 
 // Longest --duration accepted: a year of unattended logging.

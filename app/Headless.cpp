@@ -1,10 +1,29 @@
 #include "app/Headless.h"
 
-#include "comm/Comm.h"
+#include "app/Application.h"
+#include "app/Unitmain.h"
+#include "app/WaveFile.h"
+#include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPixmap>
+#include <QSaveFile>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QToolButton>
+#include <QTimer>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 namespace Headless {
 
@@ -12,18 +31,353 @@ using namespace CommandLine;
 
 namespace {
 
+constexpr int ProgressIntervalMs = 1000;
+constexpr qint64 LongestTimerMs = 3600 * 1000; // a duration beyond a QTimer's range is waited out in steps
+
 void PrintError(const QString &line)
 {
     std::fprintf(stderr, "%s: %s\n", ProgramName, line.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
+void PrintOut(const QString &line)
+{
+    std::fputs((line + '\n').toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// Message boxes become lines on standard error, each text once (a loop that meets the same
+// fault again must not flood the terminal). Held while the window is made, so that a port
+// that cannot be opened is told in one line of our own instead of the box's text.
+class TErrorMessages {
+public:
+    TErrorMessages()
+    {
+        FPrevious = Platform::SetMessageSink([this](const Platform::TMessage &message) { Show(message.Text); });
+    }
+    ~TErrorMessages() { Platform::SetMessageSink(FPrevious); }
+    TErrorMessages(const TErrorMessages &) = delete;
+    TErrorMessages &operator=(const TErrorMessages &) = delete;
+
+    void Hold() { FHolding = true; }
+    void Release(bool show)
+    {
+        FHolding = false;
+        if (show)
+            for (const QString &line : std::as_const(FHeld))
+                PrintError(line);
+        FHeld.clear();
+    }
+
+private:
+    void Show(const QString &text)
+    {
+        const QString line = text.simplified();
+        if (FShown.contains(line))
+            return;
+        FShown.insert(line);
+        if (FHolding)
+            FHeld << line;
+        else
+            PrintError(line);
+    }
+
+    Platform::TMessageSink FPrevious;
+    QSet<QString> FShown;
+    QStringList FHeld;
+    bool FHolding = false;
+};
+
+// Qt's own notes (no runtime folder, a window feature the offscreen platform lacks) are no
+// business of an operator reading standard error; its critical errors still show.
+void QtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        PrintError(text);
+}
+
+// SIGINT and SIGTERM through a self-pipe: the handler only writes the signal's number, the
+// event loop reads it and asks for the stop. No Qt call runs inside a signal handler.
+class TStopSignals {
+public:
+    explicit TStopSignals(std::function<void(int)> onSignal) : FOnSignal(std::move(onSignal))
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        FReadFd = fds[0];
+        WriteFd = fds[1];
+        struct sigaction action {};
+        action.sa_handler = &Handler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, &FOldInt);
+        sigaction(SIGTERM, &action, &FOldTerm);
+        FNotifier = std::make_unique<QSocketNotifier>(FReadFd, QSocketNotifier::Read);
+        QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] {
+            unsigned char signal = 0;
+            while (::read(FReadFd, &signal, 1) == 1)
+                FOnSignal(signal);
+        });
+    }
+    ~TStopSignals()
+    {
+        if (FReadFd < 0)
+            return;
+        sigaction(SIGINT, &FOldInt, nullptr);
+        sigaction(SIGTERM, &FOldTerm, nullptr);
+        FNotifier.reset();
+        ::close(WriteFd.exchange(-1));
+        ::close(FReadFd);
+    }
+    TStopSignals(const TStopSignals &) = delete;
+    TStopSignals &operator=(const TStopSignals &) = delete;
+
+    static QString Name(int signal) { return signal == SIGINT ? "SIGINT, Ctrl+C" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
+
+private:
+    static void Handler(int signal)
+    {
+        const int saved = errno;
+        const unsigned char byte = static_cast<unsigned char>(signal);
+        const int fd = WriteFd.load();
+        if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
+            // The pipe is full: a stop is already waiting to be read.
+        }
+        errno = saved;
+    }
+
+    static inline std::atomic<int> WriteFd{-1};
+    std::function<void(int)> FOnSignal;
+    int FReadFd = -1;
+    struct sigaction FOldInt {}, FOldTerm {};
+    std::unique_ptr<QSocketNotifier> FNotifier;
+};
+
+class TRunner {
+public:
+    TRunner(const TOptions &options, const QString &device) : FOptions(options), FDevice(device) {}
+    int Exec();
+
+private:
+    void RequestStop(const QString &why);
+    void ArmDuration();
+    QString Progress();
+    QString LogCount(TDataLogger *logger) const;
+    bool AcquireWaveform();
+    bool WritePictures();
+    void Fail(int status);
+
+    const TOptions &FOptions;
+    QString FDevice;
+    std::unique_ptr<TFormMain> FForm;
+    QString FStopWhy; // empty until a stop was asked for
+    QElapsedTimer FClock;
+    QDeadlineTimer FDeadline;
+    QTimer FDurationTimer;
+    QTimer FProgressTimer;
+    int64_t FLastCycles = 0;
+    qint64 FLastMs = 0;
+    int FStatus = ExitDone;
+};
+
+void TRunner::Fail(int status)
+{
+    if (FStatus == ExitDone)
+        FStatus = status;
+}
+
+void TRunner::RequestStop(const QString &why)
+{
+    if (!FStopWhy.isEmpty())
+        return;
+    FStopWhy = why;
+    // The stop click, as the operator gives it: the loop ends after the cycle in progress.
+    if (FForm && FForm->FRunning)
+        FForm->TB_RunClick(FForm->TB_Run);
+}
+
+void TRunner::ArmDuration()
+{
+    const qint64 remaining = FDeadline.remainingTime();
+    if (remaining == 0)
+        RequestStop("the duration was reached");
+    else
+        FDurationTimer.start(static_cast<int>(qMin(remaining, LongestTimerMs)));
+}
+
+QString TRunner::LogCount(TDataLogger *logger) const
+{
+    if (!logger)
+        return QString();
+    QString text = QStringLiteral("%1 %2 lines").arg(logger->FileName()).arg(logger->WrittenCount());
+    if (logger->WriteFailing())
+        text += QStringLiteral(" (cannot write, %1 waiting)").arg(logger->Count());
+    return text;
+}
+
+QString TRunner::Progress()
+{
+    const qint64 ms = FClock.elapsed();
+    const int64_t cycles = FForm->FRunCycleCount;
+    const double rate = ms > FLastMs ? (cycles - FLastCycles) * 1000.0 / double(ms - FLastMs) : 0.0;
+    FLastCycles = cycles;
+    FLastMs = ms;
+    return QStringLiteral("%1 s: %2 cycles, %3 Hz, %4 reports; %5, %6")
+        .arg(qRound64(ms / 1000.0))
+        .arg(cycles)
+        .arg(rate, 0, 'f', 1)
+        .arg(FForm->FReportCount)
+        .arg(LogCount(FForm->FPhaseLogger), LogCount(FForm->FTOFLogger));
+}
+
+bool TRunner::AcquireWaveform()
+{
+    FForm->TB_AcquireClick(FForm->TB_Acquire);
+    if (!FForm->FComm) {
+        Fail(ExitIncomplete);
+        return false;
+    }
+    if (FForm->FWaveCount <= 0) {
+        PrintError("no waveform block arrived; " + FOptions.WaveformFile + " is not written");
+        Fail(ExitIncomplete);
+        return false;
+    }
+    const WaveFile::TResult saved =
+        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FForm->FChannel1, FForm->FChannel2);
+    if (!saved.Ok) {
+        PrintError("cannot write " + FOptions.WaveformFile + ": " + saved.Message.simplified());
+        Fail(ExitCannotWrite);
+        return false;
+    }
+    return true;
+}
+
+bool TRunner::WritePictures()
+{
+    const QDir folder(FOptions.PictureFolder);
+    if (!QDir().mkpath(folder.absolutePath())) {
+        PrintError("cannot make the folder " + folder.absolutePath());
+        Fail(ExitCannotWrite);
+        return false;
+    }
+    struct TPage {
+        const char *Name;
+        QWidget *Page;
+        void (TFormMain::*Show)();
+    };
+    const TPage pages[] = {{"Main.png", FForm->TS_Main, &TFormMain::mmTimeOfFlightClick},
+                           {"Waveform.png", FForm->TS_Waveform, &TFormMain::mmWaveformClick},
+                           {"Log.png", FForm->TS_Log, &TFormMain::mmCommunicationClick}};
+    bool ok = true;
+    for (const TPage &page : pages) {
+        // Each page drawn as the operator would see it, made current with the View menu's own handler.
+        (FForm.get()->*page.Show)();
+        QCoreApplication::processEvents();
+        QSaveFile file(folder.absoluteFilePath(page.Name));
+        if (!file.open(QIODevice::WriteOnly) || !page.Page->grab().save(&file, "PNG") || !file.commit()) {
+            PrintError("cannot write " + file.fileName() + ": " + file.errorString());
+            Fail(ExitCannotWrite);
+            ok = false;
+        }
+    }
+    FForm->mmTimeOfFlightClick();
+    return ok;
+}
+
+int TRunner::Exec()
+{
+    TErrorMessages messages;
+    TStopSignals stopSignals([this](int signal) { RequestStop(TStopSignals::Name(signal)); });
+
+    messages.Hold();
+    FForm = std::make_unique<TFormMain>();
+    if (!FForm->FComm) {
+        messages.Release(false);
+        PrintError("cannot open " + FDevice + " as COM1: it is in use, or not a serial device we may open");
+        return ExitNoPort;
+    }
+    messages.Release(true);
+    FForm->show();
+    QCoreApplication::processEvents();
+    // Each log line goes to its file at once: an unattended run keeps nothing back that a
+    // power cut or a kill could lose.
+    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
+        logger->SetMaxCount(1);
+
+    const QString working = QDir::currentPath();
+    PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")
+                 .arg(ProgramName, FDevice,
+                      FOptions.DurationSeconds > 0 ? "for " + QString::number(FOptions.DurationSeconds) + " s"
+                                                   : "until Ctrl+C or SIGTERM",
+                      working));
+
+    QString waveform;
+    if (!FOptions.WaveformFile.isEmpty() && AcquireWaveform())
+        waveform = QFileInfo(FOptions.WaveformFile).absoluteFilePath();
+
+    FClock.start();
+    bool ran = false;
+    if (FStopWhy.isEmpty() && FForm->FComm) {
+        FDurationTimer.setSingleShot(true);
+        FDurationTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % late
+        QObject::connect(&FDurationTimer, &QTimer::timeout, [this] { ArmDuration(); });
+        if (FOptions.DurationSeconds > 0) {
+            FDeadline = QDeadlineTimer(static_cast<qint64>(FOptions.DurationSeconds * 1000.0));
+            ArmDuration();
+        }
+        QObject::connect(&FProgressTimer, &QTimer::timeout, [this] { PrintOut(Progress()); });
+        FProgressTimer.start(ProgressIntervalMs);
+        ran = true;
+        FForm->TB_RunClick(FForm->TB_Run);
+        FProgressTimer.stop();
+        FDurationTimer.stop();
+    }
+    const qint64 runMs = FClock.elapsed();
+    // What the loop left queued (a lost line's message) is shown before the summary.
+    QCoreApplication::processEvents();
+    if (FStopWhy.isEmpty()) {
+        FStopWhy = FForm->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
+        Fail(ExitIncomplete);
+    }
+    if (ran && FForm->FReportCount == 0) {
+        PrintError("no report arrived from the instrument on " + FDevice);
+        Fail(ExitIncomplete);
+    }
+
+    if (!FOptions.PictureFolder.isEmpty())
+        WritePictures();
+
+    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
+        logger->FlushData();
+        if (logger->WriteFailing())
+            Fail(ExitCannotWrite);
+    }
+    const int64_t cycles = FForm->FRunCycleCount;
+    QStringList summary;
+    summary << QStringLiteral("%1: stopped after %2 s (%3)").arg(ProgramName).arg(runMs / 1000.0, 0, 'f', 1).arg(FStopWhy);
+    summary << QStringLiteral("  %1 cycles (%2 per second), %3 reports")
+                   .arg(cycles)
+                   .arg(runMs > 0 ? cycles * 1000.0 / double(runMs) : 0.0, 0, 'f', 1)
+                   .arg(FForm->FReportCount);
+    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
+        summary << "  " + LogCount(logger) + " written, " + QDir(working).absoluteFilePath(logger->FileName());
+    if (!waveform.isEmpty())
+        summary << "  waveform: " + waveform;
+    if (!FOptions.PictureFolder.isEmpty())
+        summary << "  pictures: " + QDir(FOptions.PictureFolder).absolutePath() + "/{Main,Waveform,Log}.png";
+    PrintOut(summary.join('\n'));
+
+    FForm->close();
+    FForm.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return FStatus;
+}
+
 } // namespace
 
 int Run(int &argc, char **argv, const TOptions &options)
 {
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
     QString error;
     const QString device = TComm::DeviceNameFor(QStringLiteral("COM1"));
     if (!QFileInfo::exists(device)) {
@@ -34,8 +388,12 @@ int Run(int &argc, char **argv, const TOptions &options)
         PrintError(error);
         return ExitCannotWrite;
     }
-    PrintError("the headless measurement is not in this build yet");
-    return ExitIncomplete;
+    // The window's own code draws into memory: no display is needed or used.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QtMessages);
+    TApplication application(argc, argv);
+    TRunner runner(options, device);
+    return runner.Exec();
 }
 
 } // namespace Headless

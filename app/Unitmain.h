@@ -164,6 +164,9 @@ public:
     QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
     bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
     bool FRunning = false;
+    // Run cycles and computed reports since the window was made (the headless mode's progress).
+    int64_t FRunCycleCount = 0;
+    int64_t FReportCount = 0;
     TChannel FChannel1{};
     TChannel FChannel2{};
 

@@ -68,6 +68,7 @@ double TFormMain::PhaseAngle(int32_t a, int32_t b)
 
 void TFormMain::ComputeMeasurement()
 {
+    ++FReportCount;
     FPhaseRad = static_cast<float>(PhaseAngle(FM1, FM2));
     FPhaseDeg = Measurement::PhaseDegrees(FPhaseRad);
     FBigTime = Measurement::BigTime(FBigCount);

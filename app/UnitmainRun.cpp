@@ -162,6 +162,7 @@ bool TFormMain::RunCycles()
         if (!loop.ProcessMessages())
             break;
         n += 1;
+        ++FRunCycleCount;
         mmCommandClick(n % DifferenceEvery == 0 ? mmAnalyzeData : mmAnalyzeAcquired);
 
         FReplyDone = false;

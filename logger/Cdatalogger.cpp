@@ -111,6 +111,7 @@ void TDataLogger::FlushData()
     }
     QString error;
     const int32_t written = WriteLines(error);
+    FWrittenCount += written;
     if (written == FLines.size()) {
         FLines.clear();
         FKept = 0;

@@ -65,6 +65,8 @@ public:
     int32_t KeptCount() const { return FKept; }
     // True from a failed write until the next write that gets every line out.
     bool WriteFailing() const { return FWriteFailing; }
+    // Lines flushes have written to the file since the logger was made.
+    int64_t WrittenCount() const { return FWrittenCount; }
 
     TWriteErrorEvent OnWriteError;
     // Raised by the first write that gets every line out after a failure.
@@ -88,6 +90,7 @@ private:
     int32_t FAutoSaveTime = 0;
 
     int32_t FKept = 0;
+    int64_t FWrittenCount = 0;
     bool FWriteFailing = false;
     QByteArray FWriteBuffer;
 };

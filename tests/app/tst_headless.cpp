@@ -1,11 +1,24 @@
 // The program's command line and its headless mode, run as the zarnmonitor executable: help,
-// wrong input (one line on standard error, the exit status, nothing written).
+// wrong input (one line on standard error, the exit status, nothing written), runs on the
+// simulated instrument ended each way, their logs, waveform file and pictures.
 
 #include "app/CommandLine.h"
+#include "app/Unitmain.h"
+#include "app/WaveBlock.h"
+#include "app/WaveFile.h"
+#include "sim/SimInstrument.h"
+#include "sim/SimModel.h"
+#include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
 #include <QtTest>
+
+#include <cmath>
+#include <csignal>
 
 namespace {
 
@@ -16,11 +29,10 @@ struct TResult {
     QByteArray Out, Err;
 };
 
-// Runs the program in folder; "@" in an argument stands for the folder. Without a usable
-// platform plugin or display: whatever must work without a screen cannot lean on one.
-TResult Start(const QStringList &arguments, const QString &folder)
+// Starts the program in folder; "@" in an argument stands for the folder. Without a usable
+// platform plugin or display: nothing the program does may lean on a screen.
+void Launch(QProcess &program, const QStringList &arguments, const QString &folder)
 {
-    QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
@@ -31,13 +43,77 @@ TResult Start(const QStringList &arguments, const QString &folder)
     for (const QString &argument : arguments)
         expanded << QString(argument).replace('@', folder);
     program.start(QStringLiteral(ZARNMONITOR_PATH), expanded);
+}
+
+TResult Finish(QProcess &program)
+{
     TResult result;
     if (!program.waitForFinished(WaitMs))
         return result;
     result.ExitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    result.Out = program.readAllStandardOutput();
-    result.Err = program.readAllStandardError();
+    result.Out += program.readAllStandardOutput();
+    result.Err += program.readAllStandardError();
     return result;
+}
+
+TResult Start(const QStringList &arguments, const QString &folder)
+{
+    QProcess program;
+    Launch(program, arguments, folder);
+    return Finish(program);
+}
+
+// The lines of a log file; false when one of them is not a complete line of `fields` values.
+bool ReadLog(const QString &path, int fields, QList<QByteArrayList> &lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = file.readAll();
+    if (!text.endsWith("\r\n"))
+        return false;
+    for (const QByteArray &line : text.chopped(2).split('\n')) {
+        if (!line.endsWith('\r') && lines.size() + 1 < text.count('\n'))
+            return false;
+        lines << (line.endsWith('\r') ? line.chopped(1) : line).split(',');
+        if (lines.last().size() != fields)
+            return false;
+    }
+    return true;
+}
+
+// Checks that every logged value is one the simulator's readings imply, in their order: the
+// filter may leave values out, never add or change one. Phase and time of flight of one value
+// come from the same reading.
+QString MatchReadings(quint32 seed, const QList<QByteArrayList> &phaseLines, const QList<QByteArrayList> &tofLines)
+{
+    QList<double> phases, tofs;
+    for (const QByteArrayList &line : phaseLines)
+        for (const QByteArray &value : line)
+            phases << value.toDouble();
+    for (const QByteArrayList &line : tofLines)
+        for (qsizetype i = 1; i < line.size(); ++i)
+            tofs << line[i].toDouble();
+    if (phases.size() != tofs.size())
+        return "the logs hold different numbers of values";
+    TSimModel model(seed);
+    int reading = 0;
+    for (qsizetype i = 0; i < phases.size(); ++i) {
+        for (;; ++reading) {
+            if (reading > 1000000)
+                return QStringLiteral("value %1 (%2 degrees) is no reading's").arg(i).arg(phases[i]);
+            model.Acquire();
+            const TSimReading r = model.Reading();
+            double degrees = std::atan2(double(r.M2), double(r.M1)) * 180 / M_PI;
+            if (degrees < 0)
+                degrees += 360;
+            const double tof = (std::trunc(r.Count / 16.0) + degrees / 360) * 0.25;
+            if (std::abs(phases[i] - degrees) <= 0.0006 && std::abs(tofs[i] - tof) <= 0.0006)
+                break;
+        }
+        ++reading;
+    }
+    return QString();
 }
 
 } // namespace
@@ -48,6 +124,9 @@ private slots:
     void helpListsEveryOption();
     void badInput_data();
     void badInput();
+    void runEnds_data();
+    void runEnds();
+    void waveformAndPictures();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -88,6 +167,8 @@ void TestHeadless::badInput_data()
                                                << int(ExitCannotWrite) << "cannot write in /proc:";
     QTest::newRow("waveform is a folder") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@"}
                                           << int(ExitCannotWrite) << "--waveform names a folder: @";
+    QTest::newRow("device in use") << QStringList{"--headless", "--device", "%busy"} << int(ExitNoPort)
+                                   << "cannot open %busy as COM1: it is in use";
     QTest::newRow("waveform folder missing") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/no/w.csv"}
                                              << int(ExitCannotWrite) << "no such folder: @/no";
 }
@@ -102,6 +183,16 @@ void TestHeadless::badInput()
     QFile file(folder.Path("f"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
+    // "%busy": a terminal another program holds open.
+    TSimInstrument instrument{TSimOptions()};
+    QSerialPort holder;
+    if (arguments.contains("%busy")) {
+        QVERIFY(instrument.Start());
+        holder.setPortName(instrument.SlavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        arguments.replaceInStrings("%busy", instrument.SlavePath());
+        message.replace("%busy", instrument.SlavePath());
+    }
 
     const TResult result = Start(arguments, folder.Folder());
     QCOMPARE(result.ExitCode, exitCode);
@@ -113,5 +204,140 @@ void TestHeadless::badInput()
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"f"});
 }
 
-QTEST_GUILESS_MAIN(TestHeadless)
+void TestHeadless::runEnds_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stopped");
+    QTest::newRow("duration") << "duration" << int(CommandLine::ExitDone) << "(the duration was reached)";
+    QTest::newRow("SIGINT") << "SIGINT" << int(CommandLine::ExitDone) << "(SIGINT, Ctrl+C)";
+    QTest::newRow("SIGTERM") << "SIGTERM" << int(CommandLine::ExitDone) << "(SIGTERM)";
+    QTest::newRow("line vanishes") << "vanish" << int(CommandLine::ExitIncomplete) << " went away)";
+    QTest::newRow("no reply") << "silent" << int(CommandLine::ExitIncomplete) << "(the duration was reached)";
+}
+
+void TestHeadless::runEnds()
+{
+    QFETCH(QString, end);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stopped);
+    constexpr quint32 Seed = 16;
+    TWorkingFolder folder;
+    TSimOptions options;
+    options.Seed = Seed;
+    options.VanishAfter = end == "vanish" ? 400 : 0;
+    options.Drop = end == "silent" ? 1.0 : 0.0;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+
+    QStringList arguments{"--headless", "--device", instrument.SlavePath()};
+    if (end == "duration" || end == "silent")
+        arguments << "--duration" << "4";
+    QProcess program;
+    Launch(program, arguments, folder.Folder());
+    TResult result;
+    if (end.startsWith("SIG")) {
+        // Stopped once a line of each log is on disk, as an operator would press Ctrl+C.
+        const QRegularExpression written("Phase.csv [1-9]\\d* lines, TimeOfFlight.csv [1-9]");
+        QTRY_VERIFY_WITH_TIMEOUT(QString::fromLocal8Bit(result.Out += program.readAllStandardOutput()).contains(written), WaitMs);
+        ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : SIGTERM);
+    }
+    const TResult rest = Finish(program);
+    result.ExitCode = rest.ExitCode;
+    result.Out += rest.Out;
+    result.Err = rest.Err;
+    QCOMPARE(result.ExitCode, exitCode);
+
+    // Progress once a second, then the summary.
+    const QString out = QString::fromLocal8Bit(result.Out);
+    QVERIFY2(out.contains(QRegularExpression("\\n1 s: \\d+ cycles, \\d+\\.\\d Hz, \\d+ reports; Phase.csv \\d+ lines, "
+                                             "TimeOfFlight.csv \\d+ lines\\n")),
+             qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression("\\nzarnmonitor: stopped after \\d+\\.\\d s .*" + QRegularExpression::escape(stopped))),
+             qPrintable(out));
+    // Messages once each: the port's opening, and the line's loss when it went.
+    QStringList expectedErr{"zarnmonitor: Open COM1 !"};
+    if (end == "vanish")
+        expectedErr << "zarnmonitor: COM1 has been disconnected ! Please check the line and open the port again.";
+    if (end == "silent")
+        expectedErr << "zarnmonitor: no report arrived from the instrument on " + instrument.SlavePath();
+    QCOMPARE(QString::fromLocal8Bit(result.Err).split('\n', Qt::SkipEmptyParts), expectedErr);
+    if (end == "silent") {
+        QVERIFY(!QFile::exists(folder.Path("Phase.csv")) && !QFile::exists(folder.Path("TimeOfFlight.csv")));
+        return;
+    }
+
+    // The logs are complete whatever ended the run, and the summary counts what they hold.
+    QList<QByteArrayList> phaseLines, tofLines;
+    QVERIFY(ReadLog(folder.Path("Phase.csv"), 32, phaseLines));
+    QVERIFY(ReadLog(folder.Path("TimeOfFlight.csv"), 33, tofLines));
+    QVERIFY(!phaseLines.isEmpty());
+    QVERIFY2(out.contains(QStringLiteral("  Phase.csv %1 lines written, %2").arg(phaseLines.size()).arg(folder.Path("Phase.csv"))),
+             qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("  TimeOfFlight.csv %1 lines written").arg(tofLines.size())), qPrintable(out));
+    const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void TestHeadless::waveformAndPictures()
+{
+    constexpr quint32 Seed = 5;
+    TWorkingFolder folder;
+    TSimOptions options;
+    options.Seed = Seed;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    const TResult result = Start({"--headless", "--device", instrument.SlavePath(), "--duration", "1",
+                                  "--waveform", "@/block.csv", "--pictures", "@/pictures"},
+                                 folder.Folder());
+    QCOMPARE(result.ExitCode, int(CommandLine::ExitDone));
+    QVERIFY(result.Out.contains("  waveform: " + folder.Path("block.csv").toLocal8Bit()));
+
+    // The file holds the block the instrument sent (the samples a block fills, mid-scale after),
+    // and reads back: every line the format takes (two 4-character values) gives its pair again.
+    const TSimWaveform sent = TSimModel(Seed).Waveform(options.Samples);
+    TChannel expected1, expected2;
+    expected1.fill(ChannelMidScale);
+    expected2.fill(ChannelMidScale);
+    for (int i = 0; i < WaveBlock::MaxSamples; ++i) {
+        expected1[i] = int16_t(sent.Transmit[i]);
+        expected2[i] = int16_t(sent.Receive[i]);
+    }
+    QFile file(folder.Path("block.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), WaveFile::WaveformText(expected1, expected2));
+    TChannel channel1{}, channel2{};
+    QVERIFY(WaveFile::LoadWaveformFile(folder.Path("block.csv"), channel1, channel2).Ok);
+    int taken = 0;
+    for (int i = 0; i < ChannelLength; ++i) {
+        const bool readable = QByteArray::number(expected1[i]).size() == 4 && QByteArray::number(expected2[i]).size() == 4;
+        taken += readable;
+        QCOMPARE(channel1[i], readable ? expected1[i] : int16_t(0));
+        QCOMPARE(channel2[i], readable ? expected2[i] : int16_t(0));
+    }
+    QVERIFY(taken > ChannelLength / 2);
+
+    // Each picture is its page at the window's opening size; the waveform shows both curves.
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QList<QPair<QString, QAction *>> pages{
+        {"Main.png", form.mmTimeOfFlight}, {"Waveform.png", form.mmWaveform}, {"Log.png", form.mmCommunication}};
+    for (const auto &[name, view] : pages) {
+        view->trigger();
+        QApplication::processEvents();
+        const QImage picture(folder.Path("pictures/" + name));
+        QCOMPARE(picture.size(), form.PageControl1->currentWidget()->size());
+        QSet<QRgb> colours;
+        for (int y = 0; y < picture.height(); y += 3)
+            for (int x = 0; x < picture.width(); x += 3)
+                colours.insert(picture.pixel(x, y) & 0xffffff);
+        QVERIFY2(colours.size() > 2, qPrintable(name));
+        if (name == "Waveform.png")
+            QVERIFY(colours.contains(0xff0000) && colours.contains(0xffff00) && colours.contains(0x000080));
+    }
+}
+
+QTEST_MAIN(TestHeadless)
 #include "tst_headless.moc"
