@@ -65,11 +65,15 @@ struct TModel {
         Buffer += chunk;
         Reports::TReportValues values;
         switch (State) {
+        // Once enough text is there the exchange ends, with a computation when a record was
+        // taken, without one only when no record can still be arriving.
         case 1:
             ReplyDone = Buffer.size() > Reports::DifferenceCheckLimit;
             if (ReplyDone && Reports::TakeDifferenceReport(Buffer, values)) {
                 Last = values;
                 ++Computed;
+            } else if (ReplyDone) {
+                ReplyDone = !Reports::DifferenceReportPending(Buffer);
             }
             break;
         case 3:
@@ -78,6 +82,8 @@ struct TModel {
                 values.Temperature = Last.Temperature;
                 Last = values;
                 ++Computed;
+            } else if (ReplyDone) {
+                ReplyDone = !Reports::MeanReportPending(Buffer);
             }
             break;
         default:

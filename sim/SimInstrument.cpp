@@ -1,5 +1,7 @@
 #include "sim/SimInstrument.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -113,6 +115,12 @@ bool TSimInstrument::Start(QString *error)
     ::close(slave);
 
     ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    if (!FOptions.RecordFile.isEmpty()) {
+        FRecord = ::open(QFile::encodeName(FOptions.RecordFile).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                         0644);
+        if (FRecord < 0)
+            return fail("open record file");
+    }
     if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
         return fail("pipe");
     FStop = false;
@@ -137,7 +145,24 @@ void TSimInstrument::Stop()
     if (FMaster >= 0)
         ::close(FMaster);
     FMaster = -1;
+    if (FRecord >= 0)
+        ::close(FRecord);
+    FRecord = -1;
     FServing = false;
+}
+
+// Unbuffered, so what was sent is on record even when the process is killed right after.
+void TSimInstrument::Record(const char *bytes, ssize_t count)
+{
+    while (FRecord >= 0 && count > 0) {
+        const ssize_t n = ::write(FRecord, bytes, static_cast<size_t>(count));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes += n;
+        count -= n;
+    }
 }
 
 void TSimInstrument::Serve()
@@ -280,6 +305,7 @@ void TSimInstrument::Serve()
             }
             FBytesSent += n;
             queued -= n;
+            Record(front.Bytes.constData(), n);
             // Pace from when this chunk was due, so wake-up latency does not slow the line down,
             // but never bank more than a few milliseconds of idle time as a burst.
             nextDue = std::max(start + lineTime(n), now - std::chrono::duration_cast<Clock::duration>(CatchUpLimit));

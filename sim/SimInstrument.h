@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -44,12 +46,14 @@ public:
     TSimReading Reading() const;
 
 private:
+    void Record(const char *bytes, ssize_t count);
     void Serve();
 
     TSimOptions FOptions;
     TSimProtocol FProtocol;     // used by the worker only, once started
     QString FSlavePath;
     int FMaster = -1;
+    int FRecord = -1;           // the record file of the bytes sent, when asked for
     int FWake[2] = {-1, -1};    // a byte here wakes the worker to stop
     std::thread FThread;
     std::atomic<bool> FStop{false};

@@ -71,7 +71,10 @@ int main(int argc, char *argv[])
                                         QStringLiteral("The instrument's own time before each reply, in milliseconds "
                                                        "(default 0)."),
                                         QStringLiteral("MS"));
-    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay});
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Append every byte sent to FILE as it goes out (a test's record)."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay, record});
     parser.process(app);
 
     TSimOptions options;
@@ -105,6 +108,7 @@ int main(int argc, char *argv[])
         options.ReplyDelayUs = static_cast<int>(ms * 1000.0 + 0.5);
     }
     options.Split = parser.isSet(split);
+    options.RecordFile = parser.value(record);
 
     // The launcher stops reading stdout after the first line: later writes there must not kill us.
     std::signal(SIGPIPE, SIG_IGN);

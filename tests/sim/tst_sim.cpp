@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include "tests/sim/CraftedReading.h"
 
 #include <QtTest>
@@ -556,8 +557,10 @@ void TestSim::ptyReplyDelayAndCommands()
 
 void TestSim::executableServesAndStops()
 {
+    QTemporaryDir folder;
+    const QString record = folder.filePath("sent.bin");
     QProcess sim;
-    sim.start(QStringLiteral(ZARNSIM_PATH), {QStringLiteral("--seed"), QStringLiteral("4")});
+    sim.start(QStringLiteral(ZARNSIM_PATH), {QStringLiteral("--seed"), QStringLiteral("4"), "--record", record});
     QVERIFY(sim.waitForStarted(WaitMs));
     QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), WaitMs);
     const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
@@ -578,7 +581,12 @@ void TestSim::executableServesAndStops()
     reference.Answer('?');
     reference.Answer('a');
     QVERIFY(slave.Write("az"));
-    QCOMPARE(slave.ReadAtLeast(81), TSimProtocol::Join(reference.Answer('z')));
+    const QByteArray report = slave.ReadAtLeast(81);
+    QCOMPARE(report, TSimProtocol::Join(reference.Answer('z')));
+    // The record holds exactly what went out.
+    QFile sent(record);
+    QVERIFY(sent.open(QIODevice::ReadOnly));
+    QCOMPARE(sent.readAll(), menu + report);
 
     sim.terminate();   // SIGTERM: a clean exit, not a death by signal
     QVERIFY(sim.waitForFinished(WaitMs));

@@ -1,0 +1,70 @@
+#pragma once
+// The real serial device with a trace of what passed through it: every read that delivered bytes
+// and every write, in the order they happened, so a test can replay what the program saw.
+
+#include "comm/SerialDevice.h"
+
+#include <QByteArray>
+#include <QList>
+#include <memory>
+
+struct TTraceEvent {
+    enum TKind { Read, Write, RunStart } Kind;
+    int Session; // which connection of the test the bytes belong to
+    QByteArray Bytes;
+};
+
+struct TTrace {
+    QList<TTraceEvent> Events;
+    int Session = 0;
+};
+
+class TTraceDevice : public TComDevice {
+public:
+    explicit TTraceDevice(TTrace &trace) : FTrace(trace)
+    {
+        // The component listens to this device; the real one's events are handed on.
+        FDevice.OnGone = [this] {
+            if (OnGone)
+                OnGone();
+        };
+        FDevice.OnDataWaiting = [this] {
+            if (OnDataWaiting)
+                OnDataWaiting();
+        };
+    }
+
+    bool Open(const QString &name) override { return FDevice.Open(name); }
+    bool IsOpen() const override { return FDevice.IsOpen(); }
+    bool SetupQueues(int in, int out) override { return FDevice.SetupQueues(in, out); }
+    bool Purge(uint32_t flags) override { return FDevice.Purge(flags); }
+    bool GetSettings(TDeviceSettings &s) override { return FDevice.GetSettings(s); }
+    bool SetSettings(const TDeviceSettings &s) override { return FDevice.SetSettings(s); }
+    bool ClearError(uint32_t &error, int64_t &waiting) override { return FDevice.ClearError(error, waiting); }
+    bool ModemStatus(uint32_t &bits) override { return FDevice.ModemStatus(bits); }
+    bool Escape(int function) override { return FDevice.Escape(function); }
+    bool Read(char *buffer, int64_t count, int64_t &bytesRead) override
+    {
+        const bool ok = FDevice.Read(buffer, count, bytesRead);
+        if (ok && bytesRead > 0)
+            FTrace.Events.append({TTraceEvent::Read, FTrace.Session, QByteArray(buffer, qsizetype(bytesRead))});
+        return ok;
+    }
+    bool Write(const char *data, int64_t count) override
+    {
+        const bool ok = FDevice.Write(data, count);
+        if (ok)
+            FTrace.Events.append({TTraceEvent::Write, FTrace.Session, QByteArray(data, qsizetype(count))});
+        return ok;
+    }
+    void Close() override { FDevice.Close(); }
+
+private:
+    TTrace &FTrace;
+    TSerialDevice FDevice;
+};
+
+inline TComDeviceFactory TraceDeviceFactory(TTrace &trace)
+{
+    return [&trace] { return std::make_unique<TTraceDevice>(trace); };
+}
