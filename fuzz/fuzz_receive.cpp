@@ -3,6 +3,7 @@
 // step the window must agree with the dispatcher's rules, kept here in a few lines of their own,
 // and the line buffer, the communication log and the bytes sent must be what they may be.
 
+#include "app/ComLogText.h"
 #include "app/Reports.h"
 #include "app/Unitmain.h"
 #include "fuzz/FuzzCheck.h"
@@ -109,19 +110,10 @@ QString LoggedText(const TFormMain &form)
     return text;
 }
 
+// The received bytes as the log shows them, formatted at once.
 QString Visible(const QByteArray &bytes)
 {
-    QString text;
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\r' || c == '\n')
-            continue;
-        if (c == '\t' || (c >= 0x20 && c != 0x7F))
-            text += QChar(char16_t(c));
-        else
-            text += QChar(char16_t(c == 0x7F ? 0x2421 : 0x2400 + c));
-    }
-    return text;
+    return TComLogText().Format(bytes).remove(QLatin1Char('\n'));
 }
 
 QByteArray Report(FuzzedDataProvider &input, int length, const char *marker)

@@ -32,6 +32,7 @@ constexpr int BitsPerByte = 10;   // start bit, 8 data bits, stop bit
 struct TQueuedChunk {
     TSimChunk Chunk;
     Clock::time_point NotBefore{};
+    bool Recorded = false; // on record already (a partial write leaves the rest in front)
 };
 
 // Waits are to the microsecond: a late write would hold the reader back more than the line does.
@@ -151,7 +152,7 @@ void TSimInstrument::Stop()
     FServing = false;
 }
 
-// Unbuffered, so what was sent is on record even when the process is killed right after.
+// Unbuffered, so what went out is on record even when the process is killed right after.
 void TSimInstrument::Record(const char *bytes, ssize_t count)
 {
     while (FRecord >= 0 && count > 0) {
@@ -293,6 +294,11 @@ void TSimInstrument::Serve()
             const Clock::time_point start = startOf(queuedFront);
             if (now < start + lineTime(front.Bytes.size()))
                 break;
+            // On record before it goes out, so a reader never has a byte the record lacks.
+            if (!queuedFront.Recorded) {
+                Record(front.Bytes.constData(), front.Bytes.size());
+                queuedFront.Recorded = true;
+            }
             ssize_t n = ::write(FMaster, front.Bytes.constData(), static_cast<size_t>(front.Bytes.size()));
             if (n < 0) {
                 if (errno == EINTR)
@@ -305,7 +311,6 @@ void TSimInstrument::Serve()
             }
             FBytesSent += n;
             queued -= n;
-            Record(front.Bytes.constData(), n);
             // Pace from when this chunk was due, so wake-up latency does not slow the line down,
             // but never bank more than a few milliseconds of idle time as a burst.
             nextDue = std::max(start + lineTime(n), now - std::chrono::duration_cast<Clock::duration>(CatchUpLimit));

@@ -21,7 +21,7 @@ struct TSimOptions {
     int BaudRate = 115200;    // pacing, 8N1 (10 bits a byte); 0 = as fast as the terminal takes it
     int Samples = 1568;       // sample lines in a waveform block
     int ReplyDelayUs = 0;     // the instrument's own time before a reply starts, from its command
-    QString RecordFile;       // when set, every byte sent is appended to this file as it goes out
+    QString RecordFile;       // when set, every byte is appended here as it is handed to the line
 };
 
 // A piece of output: written in one go, GapUs after the previous piece was due.

@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
                                                        "(default 0)."),
                                         QStringLiteral("MS"));
     const QCommandLineOption record(QStringLiteral("record"),
-                                    QStringLiteral("Append every byte sent to FILE as it goes out (a test's record)."),
+                                    QStringLiteral("Append every byte to FILE as it is handed to the line (a test's record)."),
                                     QStringLiteral("FILE"));
     parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay, record});
     parser.process(app);
