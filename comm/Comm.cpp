@@ -32,6 +32,11 @@ TComm::~TComm()
     FTimer->stop();
 }
 
+QString TComm::PortName(int index)
+{
+    return QStringLiteral("COM%1").arg(index + 1);
+}
+
 QString TComm::DeviceNameFor(const QString &portName)
 {
 #ifdef Q_OS_WIN
@@ -136,7 +141,7 @@ bool TComm::OpenComm()
 {
     if (FDevice)
         return FPortOpen;
-    const QString portName = QStringLiteral("COM") + QString::number(static_cast<int>(FCommPort) + 1);
+    const QString portName = PortName(FCommPort);
     std::unique_ptr<TComDevice> device = FFactory ? FFactory() : std::make_unique<TSerialDevice>();
     if (!device || !device->Open(DeviceNameFor(portName))) {
         Platform::ShowMessage(QString::fromLatin1(MsgOpenError));
@@ -328,8 +333,12 @@ void TComm::ReadProcess()
         return;
     uint32_t error = 0;
     int64_t waiting = 0;
-    if (!FDevice->ClearError(error, waiting))
+    // A failed query or read delivers nothing: handing on the last chunk again would repeat it.
+    if (!FDevice->ClearError(error, waiting)) {
+        FInput.clear();
+        FInputBytes.clear();
         return;
+    }
     FCommError = error;
     if (waiting <= 0)
         return;
@@ -338,8 +347,11 @@ void TComm::ReadProcess()
     const int64_t wanted = FInputLen > 0 ? FInputLen : waiting;
     const int64_t count = std::min<int64_t>(wanted, ReceiveBufferSize);
     int64_t bytesRead = 0;
-    if (!FDevice->Read(FReceiveBuffer, count, bytesRead))
+    if (!FDevice->Read(FReceiveBuffer, count, bytesRead)) {
+        FInput.clear();
+        FInputBytes.clear();
         return;
+    }
     bytesRead = std::clamp<int64_t>(bytesRead, 0, count);
     FInput = QByteArray(FReceiveBuffer, static_cast<int>(bytesRead));
     FInputBytes = FInput;

@@ -45,6 +45,8 @@ public:
     explicit TComm(QObject *AOwner = nullptr, TComDeviceFactory factory = {});
     ~TComm() override;
 
+    // The operator's name of a port: "COM1" for pnCOM1 (index 0), and so on.
+    static QString PortName(int index);
     // Platform device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>
     // (on Windows the device COMn itself).
     static QString DeviceNameFor(const QString &portName);

@@ -74,12 +74,7 @@ bool IsCharacterDevice(const QString &systemName)
 
 } // namespace
 
-TSerialDevice::TSerialDevice()
-{
-    // Unlimited, so that a backlog waits in Qt's buffer for the component's reads instead of being
-    // held back in the kernel.
-    FPort.setReadBufferSize(0);
-}
+TSerialDevice::TSerialDevice() = default;
 
 TSerialDevice::~TSerialDevice()
 {
@@ -125,9 +120,14 @@ bool TSerialDevice::IsOpen() const
 
 bool TSerialDevice::SetupQueues(int inputSize, int outputSize)
 {
-    Q_UNUSED(inputSize);
-    Q_UNUSED(outputSize);
-    return FPort.isOpen();
+    Q_UNUSED(outputSize); // writes are synchronous: nothing waits on our side
+    if (!FPort.isOpen() || inputSize <= 0)
+        return false;
+    // Qt's buffer is the input queue. Bounded, a source faster than the component's reads fills
+    // the kernel's buffer behind it and the line pushes back, as a real serial line does;
+    // unbounded, Qt would take in all the kernel holds, again and again, without end.
+    FPort.setReadBufferSize(inputSize);
+    return true;
 }
 
 bool TSerialDevice::Purge(uint32_t flags)
@@ -205,8 +205,8 @@ bool TSerialDevice::SetSettings(const TDeviceSettings &settings)
 void TSerialDevice::PullKernelInput()
 {
     // bytesAvailable() counts only Qt's buffer, and each wait moves at most one read's worth (a
-    // pseudo-terminal hands over 4095 bytes per read) from the kernel; the bound keeps a device that
-    // never stops sending from holding the UI here.
+    // pseudo-terminal hands over 4095 bytes per read) from the kernel, none once the input queue is
+    // full; the bound on rounds keeps a device that never stops sending from holding the UI here.
     for (int round = 0; round < 64 && Usable(); ++round) {
         if (!FPort.waitForReadyRead(0))
             break;

@@ -171,15 +171,56 @@ private slots:
         QRandomGenerator random(4711);
         for (char &b : bytes)
             b = static_cast<char>(random.bounded(256));
-        // Pile the whole backlog up before the component reads any of it.
+        // Pile up what the line takes before the component reads any of it: the port holds one
+        // input queue's worth, the rest waits in the terminal.
         auto comm = OpenPort(0);
         TRecorder recorder(*comm);
-        QVERIFY(FPty->Write(bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(comm->ReadInDataCount(), int64_t(bytes.size()), 10000);
+        qint64 piled = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((piled += FPty->WriteSome(bytes.constData() + piled, bytes.size() - piled),
+                                  comm->ReadInDataCount() == TComm::ReceiveBufferSize),
+                                 10000);
         comm->SetRThreshold(1);
+        QVERIFY(FPty->Write(bytes.mid(piled)));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected.size(), bytes.size(), 20000);
         QCOMPARE(recorder.Collected, bytes);
         QVERIFY(recorder.Received >= 5);
+        comm->SetPortOpen(false);
+    }
+
+    void floodIsHeldBackByTheLine()
+    {
+        // The instrument sends far faster than the component reads; the port must never hold more
+        // than its input queue, and every byte must still arrive, in order, the reply at the end too.
+        constexpr qint64 Flood = 8 << 20;
+        const QByteArray reply = "\r\nTMEAN reply\r\n";
+        QByteArray pattern(1 << 16, Qt::Uninitialized);
+        for (int i = 0; i < pattern.size(); ++i)
+            pattern[i] = static_cast<char>(i % 251);
+        auto comm = OpenPort(0);
+        qint64 written = 0, received = 0;
+        int64_t most = 0;
+        QByteArray tail;
+        for (int round = 0; received < Flood + reply.size() && round < 100000; ++round) {
+            if (written < Flood) {
+                const qint64 offset = written % 251;
+                written += FPty->WriteSome(pattern.constData() + offset,
+                                           qMin<qint64>(pattern.size() - offset, Flood - written));
+            } else if (written == Flood && FPty->Write(reply)) {
+                written += reply.size();
+            }
+            const int64_t waiting = comm->ReadInDataCount();
+            most = qMax(most, waiting);
+            if (waiting == 0)
+                continue;
+            const QByteArray chunk = comm->ReadInputData();
+            for (int i = 0; i < chunk.size() && received + i < Flood; ++i)
+                QCOMPARE(chunk[i], static_cast<char>((received + i) % 251));
+            received += chunk.size();
+            tail = (tail + chunk).right(reply.size());
+        }
+        QCOMPARE(received, Flood + reply.size());
+        QCOMPARE(tail, reply);
+        QVERIFY2(most <= TComm::ReceiveBufferSize, qPrintable(QString::number(most)));
         comm->SetPortOpen(false);
     }
 

@@ -26,6 +26,7 @@ struct TFakeLine {
     int Queries = 0;
     QByteArray Incoming;
     bool QueuesFail = false;
+    bool QueryFails = false;
     bool ReadFails = false;
     bool WriteFails = false;
     bool GoneAtNextQuery = false;
@@ -72,6 +73,8 @@ public:
             L.InsideGone = false;
             return false;
         }
+        if (L.QueryFails)
+            return false;
         error = L.NextError;
         L.NextError = 0;
         waiting = L.Incoming.size();
@@ -386,18 +389,26 @@ private slots:
         comm->SetPortOpen(false);
     }
 
-    void failedReadKeepsInput()
+    void failedReadDeliversNothing_data()
     {
+        QTest::addColumn<bool>("queryFails");
+        QTest::newRow("read fails") << false;
+        QTest::newRow("status query fails") << true;
+    }
+
+    void failedReadDeliversNothing()
+    {
+        QFETCH(bool, queryFails);
         auto comm = MakeComm();
         comm->SetPortOpen(true);
         FLine.Incoming = "first";
         QCOMPARE(comm->ReadInputData(), QByteArray("first"));
         FLine.Incoming = "second";
-        FLine.ReadFails = true;
-        QCOMPARE(comm->ReadInputData(), QByteArray("first"));
-        FLine.ReadFails = false;
-        comm->SetInDataCount(0);
-        QCOMPARE(comm->ReadInDataCount(), int64_t(0));
+        (queryFails ? FLine.QueryFails : FLine.ReadFails) = true;
+        QCOMPARE(comm->ReadInputData(), QByteArray());
+        QCOMPARE(comm->ReadInputByte(), QByteArray());
+        FLine.QueryFails = FLine.ReadFails = false;
+        QCOMPARE(comm->ReadInputData(), QByteArray("second"));
         comm->SetPortOpen(false);
     }
 

@@ -64,6 +64,14 @@ bool TPtyPair::Write(const QByteArray &bytes)
     return true;
 }
 
+qint64 TPtyPair::WriteSome(const char *bytes, qint64 count)
+{
+    if (FMaster < 0 || count <= 0)
+        return 0;
+    const ssize_t n = ::write(FMaster, bytes, static_cast<size_t>(count));
+    return n > 0 ? n : 0;
+}
+
 QByteArray TPtyPair::ReadAvailable()
 {
     QByteArray result;

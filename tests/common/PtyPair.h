@@ -17,6 +17,8 @@ public:
 
     // Writes all bytes to the master side (the program reads them); false on failure.
     bool Write(const QByteArray &bytes);
+    // Writes what the terminal takes now, without blocking; returns how many bytes that was.
+    qint64 WriteSome(const char *bytes, qint64 count);
     // Reads what the program has written so far, without blocking.
     QByteArray ReadAvailable();
     // Reads until at least count bytes have arrived or timeoutMs has passed; returns what arrived.
