@@ -8,19 +8,25 @@ constexpr char16_t DeletePicture = 0x2421;
 QString TComLogText::Format(const QByteArray &chunk)
 {
     QString text;
-    text.reserve(chunk.size());
+    text.reserve(chunk.size() + 1);
     qsizetype i = 0;
     if (FAfterCR && !chunk.isEmpty() && chunk[0] == '\n')
         i = 1;
     for (; i < chunk.size(); ++i) {
         const auto c = static_cast<unsigned char>(chunk[i]);
-        if (c == '\r') {
-            text += QLatin1Char('\n');
-            if (i + 1 < chunk.size() && chunk[i + 1] == '\n')
+        if (c == '\r' || c == '\n') {
+            if (FBreakPending)
+                text += QLatin1Char('\n');
+            FBreakPending = true;
+            if (c == '\r' && i + 1 < chunk.size() && chunk[i + 1] == '\n')
                 ++i;
-        } else if (c == '\n') {
+            continue;
+        }
+        if (FBreakPending) {
             text += QLatin1Char('\n');
-        } else if (c == '\t') {
+            FBreakPending = false;
+        }
+        if (c == '\t') {
             text += QLatin1Char('\t');
         } else if (c < 0x20) {
             text += QChar(char16_t(ControlPictures + c));
@@ -30,8 +36,7 @@ QString TComLogText::Format(const QByteArray &chunk)
             text += QChar(char16_t(c));
         }
     }
-    FAfterCR = !chunk.isEmpty() && chunk.back() == '\r';
-    if (text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
+    if (!chunk.isEmpty())
+        FAfterCR = chunk.back() == '\r';
     return text;
 }

@@ -5,6 +5,7 @@
 
 #include "app/Channel.h"
 #include "app/ComLogText.h"
+#include "app/Memo.h"
 #include "app/Measurement.h"
 #include "comm/Comm.h"
 
@@ -46,7 +47,8 @@ public:
 
     static constexpr int ChannelLength = ::ChannelLength;
     static constexpr int StatusPanelCount = 10;
-    static constexpr int RingCapacity = 32;
+    static constexpr int RingCapacity = Measurement::BatchSize;
+    static constexpr int PortCount = 8; // COM1 to COM8
     static constexpr int TrendCapacity = 10000;
     static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
     // Captions of the Run and Acquire buttons in their states.
@@ -117,6 +119,9 @@ public:
     // Bound to both loggers: a failing write is shown in status panel 9 until it succeeds again.
     void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
     void LoggerWriteRecovered(QObject *Sender);
+    // At exit: writes what a logger still holds, else saves it in a time-stamped file beside its
+    // file or in the user's data folder, and tells the operator how many lines went where.
+    void RescueLoggerLines(TDataLogger *logger);
 
     // Layout of the pages when they change size
     void TS_MainResize();
@@ -181,7 +186,7 @@ public:
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
     QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
     TImage *ImageChart = nullptr;
-    QPlainTextEdit *MemoComLog = nullptr, *MemoData = nullptr;
+    TMemo *MemoComLog = nullptr, *MemoData = nullptr;
     QGroupBox *GBox_Com = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,
            *Label6 = nullptr, *Label7 = nullptr;
@@ -203,6 +208,9 @@ public:
             *mmAnalyzeAcquired = nullptr;
     QAction *mmUsersGuide = nullptr, *mmAbout = nullptr;
     std::array<QLabel *, StatusPanelCount> StatusPanels{};
+    // A line above the panels, shown while a log cannot be written: panel 9 lies past the edge of
+    // a window narrower than the ten panels.
+    QLabel *LabelLogError = nullptr;
     QTimer *TimerClock = nullptr;
     QVector<QIcon> ImageTB;
 
@@ -211,6 +219,9 @@ public:
     // Index of the ImageTB image a tool button shows.
     static int ImageIndex(const QToolButton *button);
     void SetImageIndex(QToolButton *button, int index);
+
+    // The tool bar is part of the window, not something to hide: no menu offers to.
+    QMenu *createPopupMenu() override { return nullptr; }
 
 protected:
     void showEvent(QShowEvent *event) override;

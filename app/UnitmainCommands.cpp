@@ -72,6 +72,5 @@ void TFormMain::AppendComLog(const QByteArray &chunk)
         MemoComLog->clear();
         FComLogText.Reset();
     }
-    // One entry per chunk, appended at the end without touching the rest of the document.
-    MemoComLog->appendPlainText(FComLogText.Format(chunk));
+    MemoComLog->AppendText(FComLogText.Format(chunk));
 }

@@ -6,6 +6,8 @@
 #include "tests/common/MemoryWindow.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -60,6 +62,8 @@ private slots:
     void randomChunksInEveryState_data();
     void randomChunksInEveryState();
     void visibleShortcutActsHiddenDoesNot();
+    void logKeysActOnTheLog_data();
+    void logKeysActOnTheLog();
 
 private:
     // Hands one chunk to the window through the port's poll step.
@@ -381,6 +385,48 @@ void TestReceive::visibleShortcutActsHiddenDoesNot()
     QTest::keyClick(FForm, Qt::Key_K, Qt::ControlModifier);
     QTest::keyClick(FForm, Qt::Key_T, Qt::ControlModifier);
     QTRY_COMPARE(FLine->Written, QByteArray("?t"));
+}
+
+void TestReceive::logKeysActOnTheLog_data()
+{
+    QTest::addColumn<bool>("inLog");    // the log has the focus
+    QTest::addColumn<bool>("selected"); // and its text is selected
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("copied");
+    QTest::newRow("Ctrl+C copies the selection") << true << true << int(Qt::Key_C) << QByteArray() << "OK";
+    QTest::newRow("Ctrl+C, nothing selected") << true << false << int(Qt::Key_C) << QByteArray("c") << "";
+    QTest::newRow("Ctrl+C elsewhere") << false << true << int(Qt::Key_C) << QByteArray("c") << "";
+    QTest::newRow("Ctrl+A selects the log") << true << false << int(Qt::Key_A) << QByteArray() << "";
+    QTest::newRow("Ctrl+A elsewhere") << false << false << int(Qt::Key_A) << QByteArray("a") << "";
+}
+
+void TestReceive::logKeysActOnTheLog()
+{
+    QFETCH(bool, inLog);
+    QFETCH(bool, selected);
+    QFETCH(int, key);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, copied);
+    QApplication::clipboard()->clear();
+    Receive("OK\r\n");
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    FForm->mmCommunicationClick();
+    FForm->MemoComLog->setFocus();
+    if (selected)
+        FForm->MemoComLog->selectAll();
+    if (!inLog)
+        FForm->mmTimeOfFlightClick(); // the log's page goes, and the focus with it
+    QTRY_COMPARE(FForm->MemoComLog->hasFocus(), inLog);
+    // As the keyboard does: to the widget with the focus.
+    QWidget *focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : FForm.get(), Qt::Key(key), Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    QCOMPARE(FLine.Written, sent);
+    QCOMPARE(QApplication::clipboard()->text(), copied);
+    if (inLog && key == Qt::Key_A)
+        QCOMPARE(FForm->MemoComLog->textCursor().selectedText(), QStringLiteral("OK"));
 }
 
 QTEST_MAIN(TestReceive)

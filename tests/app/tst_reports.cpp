@@ -50,7 +50,8 @@ private slots:
     void takeRecord();
     void comLogText_data();
     void comLogText();
-    void comLogSplitLineEnd();
+    void comLogStream_data();
+    void comLogStream();
     void phaseAngle_data();
     void phaseAngle();
     void timeOfFlight_data();
@@ -238,13 +239,27 @@ void TestReports::comLogText()
     QCOMPARE(log.Format(chunk), text);
 }
 
-void TestReports::comLogSplitLineEnd()
+void TestReports::comLogStream_data()
 {
+    QTest::addColumn<QByteArrayList>("chunks");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("CR LF split") << QByteArrayList{"OK a\r", "\n", "OK z\r\n"} << QStringLiteral("OK a\nOK z");
+    QTest::newRow("line in pieces") << QByteArrayList{"TME", "AN 1", "2\r\n3"} << QStringLiteral("TMEAN 12\n3");
+    QTest::newRow("LF after LF") << QByteArrayList{"a\n", "\nb"} << QStringLiteral("a\n\nb");
+    QTest::newRow("CR after CR") << QByteArrayList{"a\r", "\rb"} << QStringLiteral("a\n\nb");
+    QTest::newRow("leading break") << QByteArrayList{"\r\n", "x"} << QStringLiteral("\nx");
+}
+
+// The chunks' texts, each added at the end of the last, read as the byte stream.
+void TestReports::comLogStream()
+{
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(QString, text);
     TComLogText log;
-    QCOMPARE(log.Format("first\r"), QStringLiteral("first"));
-    QCOMPARE(log.Format("\nsecond"), QStringLiteral("second"));
-    // An LF not after a CR is a line break of its own.
-    QCOMPARE(log.Format("\nthird"), QStringLiteral("\nthird"));
+    QString joined;
+    for (const QByteArray &chunk : chunks)
+        joined += log.Format(chunk);
+    QCOMPARE(joined, text);
 }
 
 void TestReports::phaseAngle_data()
