@@ -19,8 +19,8 @@ constexpr double BandWidth = 1.6;      // standard deviations kept either side o
 
 // Four-quadrant angle of (a, b) in radians, 0 to 2 pi; 0 when either is 0.
 double PhaseAngle(int32_t a, int32_t b);
-// Radians to degrees, as the instrument's reference software computes it (extended precision,
-// the reciprocal of pi as the constant), stored as float.
+// Radians to degrees in extended precision, with the reciprocal of pi as the constant, stored as
+// float: the order of the operations decides the last digit of the logged phase.
 float PhaseDegrees(float phaseRad);
 // Whole carrier cycles from the instrument's count (cycles x 16), truncated toward zero.
 int32_t BigTime(int32_t bigCount);

@@ -30,6 +30,8 @@ TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory)
     setFont(windowFont);
     move(90, 79);
     resize(907, 669);
+    // Below this the labels of the Main page and the setup page are cut off.
+    setMinimumSize(640, 480);
 
     CreateToolBar();
     CreateMenus();
@@ -112,6 +114,10 @@ void TFormMain::FormClose()
     // 1. The gauge.
     delete FGauge;
     FGauge = nullptr;
+    // Lines no write could get out must not go with the loggers: the operator learns where they are.
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
+        if (logger)
+            RescueLoggerLines(logger);
     // 2. The phase logger; its destruction writes the lines it still holds.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;
@@ -252,6 +258,8 @@ void TFormMain::TS_MainResize()
     if (FGauge) {
         FGauge->move(0, 0);
         FGauge->ChangeSize(PanelGauge->width(), PanelGauge->height());
+        // The new picture starts empty; the trend it held is drawn again at once.
+        FGauge->UpdateDisplay();
     }
 }
 

@@ -20,10 +20,13 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QToolBar>
 #include <QToolButton>
 
 namespace {
+
+constexpr int ToolButtonWidth = 79;
 
 QFont PixelFont(const QFont &base, int pixels)
 {
@@ -56,17 +59,26 @@ void TFormMain::CreateToolBar()
     ToolBar1->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-    auto button = [this](const char *name, const QString &caption, int image) {
+    // Every caption (also those Run and Acquire show while busy) must fit the fixed button width; all
+    // take the one size at which the longest does, so the row reads as one.
+    const QStringList captions = {"Exit", "Time Of Flight", "Waveform", "Communication", "User's Guide",
+                                  AcquireCaption, RunCaption, StopCaption, AcquireWaitCaption};
+    QFont captionFont = font();
+    const auto fits = [&captions](const QFont &f) {
+        for (const QString &caption : captions)
+            if (QFontMetrics(f).horizontalAdvance(caption) > ToolButtonWidth - 6)
+                return false;
+        return true;
+    };
+    while (!fits(captionFont) && captionFont.pixelSize() > 8)
+        captionFont.setPixelSize(captionFont.pixelSize() - 1);
+    auto button = [this, &captionFont](const char *name, const QString &caption, int image) {
         auto *b = new QToolButton(ToolBar1);
         b->setObjectName(QString::fromLatin1(name));
         b->setText(caption);
         b->setAutoRaise(true); // flat
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        b->setFixedSize(79, 52);
-        // The caption must fit the fixed button width; a long one gets a smaller font.
-        QFont captionFont = b->font();
-        while (QFontMetrics(captionFont).horizontalAdvance(caption) > 79 - 6 && captionFont.pixelSize() > 8)
-            captionFont.setPixelSize(captionFont.pixelSize() - 1);
+        b->setFixedSize(ToolButtonWidth, 52);
         b->setFont(captionFont);
         b->setIconSize(QSize(ToolBarImage::Size, ToolBarImage::Size));
         b->setProperty("Tag", 0);
@@ -74,17 +86,19 @@ void TFormMain::CreateToolBar()
         ToolBar1->addWidget(b);
         return b;
     };
-    TB_Exit = button("TB_Exit", "Exit", ToolBarImage::Exit);
+    TB_Exit = button("TB_Exit", captions[0], ToolBarImage::Exit);
     ToolBar1->addSeparator();
-    TB_TimeOfFlight = button("TB_TimeOfFlight", "Time Of Flight", ToolBarImage::TimeOfFlight);
-    TB_Waveform = button("TB_Waveform", "Waveform", ToolBarImage::Waveform);
-    TB_Communcation = button("TB_Communcation", "Communication", ToolBarImage::Communication);
+    TB_TimeOfFlight = button("TB_TimeOfFlight", captions[1], ToolBarImage::TimeOfFlight);
+    TB_Waveform = button("TB_Waveform", captions[2], ToolBarImage::Waveform);
+    TB_Communcation = button("TB_Communcation", captions[3], ToolBarImage::Communication);
     ToolBar1->addSeparator();
     TB_Acquire = button("TB_Acquire", AcquireCaption, ToolBarImage::Acquire);
     TB_Run = button("TB_Run", RunCaption, ToolBarImage::Run);
     TB_Run->setProperty("Tag", 1);
     ToolBar1->addSeparator();
-    TB_UsersGuide = button("TB_UsersGuide", "User's Guide", ToolBarImage::UsersGuide);
+    TB_UsersGuide = button("TB_UsersGuide", captions[4], ToolBarImage::UsersGuide);
+    // The program's own picture in the title bar and the task list.
+    setWindowIcon(ImageTB[ToolBarImage::TimeOfFlight]);
 
     connect(TB_Exit, &QToolButton::clicked, this, [this] { mmExitClick(); });
     connect(TB_TimeOfFlight, &QToolButton::clicked, this, [this] { mmTimeOfFlightClick(); });
@@ -314,8 +328,10 @@ void TFormMain::CreateRS232Page()
         label->setBuddy(box);
         return box;
     };
-    setting(Label1, "Label1", "Port", CB_Port, "CB_Port",
-            {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}, "0");
+    QStringList ports;
+    for (int i = 0; i < PortCount; ++i)
+        ports << TComm::PortName(i);
+    setting(Label1, "Label1", "Port", CB_Port, "CB_Port", ports, "0");
     setting(Label2, "Label2", "Baud Rate", CB_BaudRate, "CB_BaudRate", {"115200"}, "115200");
     setting(Label4, "Label4", "Data Bits", CB_DataBits, "CB_DataBits", {"5 Bits", "6 Bits", "7 Bits", "8 Bits"},
             "8 Bits");
@@ -340,7 +356,7 @@ void TFormMain::CreateRS232Page()
     UD_ComPort = new TUpDown(GBox_Com);
     UD_ComPort->setObjectName("UD_ComPort");
     UD_ComPort->setAccessibleName(tr("Port up-down"));
-    UD_ComPort->SetRange(0, 7);
+    UD_ComPort->SetRange(0, PortCount - 1);
     UD_ComPort->SetPosition(0);
     UD_ComPort->SetWrap(true);
     UD_ComPort->setGeometry(200 + 129, CB_Port->y(), 17, CB_Port->height());
@@ -366,7 +382,24 @@ void TFormMain::CreateStatusBar()
     StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
     // The panels stand side by side at their own widths; when the window is narrower than all
     // of them, the right-most are cut off at its edge rather than pushed over each other.
-    auto *strip = new QWidget(StatusBar1);
+    auto *rows = new QWidget(StatusBar1);
+    auto *rowsLayout = new QVBoxLayout(rows);
+    rowsLayout->setContentsMargins(0, 0, 0, 0);
+    rowsLayout->setSpacing(2);
+    LabelLogError = new QLabel(rows);
+    LabelLogError->setObjectName("LabelLogError");
+    LabelLogError->setTextFormat(Qt::PlainText);
+    // A long text is cut at the window's edge; it must not widen the window.
+    LabelLogError->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QFont alarmFont = font();
+    alarmFont.setBold(true);
+    LabelLogError->setFont(alarmFont);
+    QPalette alarmPalette = LabelLogError->palette();
+    alarmPalette.setColor(QPalette::WindowText, QColor(176, 0, 0));
+    LabelLogError->setPalette(alarmPalette);
+    LabelLogError->setVisible(false);
+    rowsLayout->addWidget(LabelLogError);
+    auto *strip = new QWidget(rows);
     strip->setObjectName("StatusPanels");
     strip->setMinimumWidth(0);
     int x = 0;
@@ -383,7 +416,8 @@ void TFormMain::CreateStatusBar()
         StatusPanels[static_cast<size_t>(i)] = panel;
     }
     strip->setFixedHeight(StatusPanels[0]->height());
-    StatusBar1->addWidget(strip, 1);
+    rowsLayout->addWidget(strip);
+    StatusBar1->addWidget(rows, 1);
     // A clock timer without a handler: it has no effect and is never started.
     TimerClock = new QTimer(this);
     TimerClock->setObjectName("TimerClock");

@@ -6,8 +6,13 @@
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QStandardPaths>
 
 using Measurement::Fixed;
 
@@ -208,8 +213,42 @@ void TFormMain::RemoveLoggerError(QObject *logger)
 void TFormMain::ShowLoggerErrors()
 {
     // The newest failure still going on, or nothing. The panel is narrow; the whole text stays
-    // readable on the pointer.
+    // readable on the pointer, and on the line above the panels.
     const QString text = FLoggerErrors.isEmpty() ? QString() : FLoggerErrors.back().second;
     SetPanelText(LoggerPanel, text);
     StatusPanels[LoggerPanel]->setToolTip(text);
+    LabelLogError->setText(text);
+    LabelLogError->setVisible(!text.isEmpty());
+}
+
+void TFormMain::RescueLoggerLines(TDataLogger *logger)
+{
+    logger->FlushData();
+    const int32_t held = logger->Count();
+    if (held == 0)
+        return;
+    const QString fileName = logger->FileName();
+    const QFileInfo file(fileName);
+    const QString rescueName = file.completeBaseName() +
+                               QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss.") + file.suffix();
+    QString text = QString("%1 lines of %2 could not be written").arg(held).arg(fileName);
+    for (const QString &folder :
+         {file.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)}) {
+        if (folder.isEmpty() || !QDir().mkpath(folder))
+            continue;
+        const QString rescue = QDir(folder).absoluteFilePath(rescueName);
+        logger->SetFileName(rescue);
+        logger->FlushData();
+        if (logger->Count() == 0) {
+            logger->SetFileName(fileName);
+            Platform::MessageBox(text + ".\nThey were saved in " + QDir::toNativeSeparators(rescue) + " instead.",
+                                 "Information", Platform::TMsgIcon::Warning);
+            return;
+        }
+    }
+    logger->SetFileName(fileName);
+    Platform::MessageBox(QString("%1 lines of %2 could not be written anywhere and are lost.")
+                             .arg(logger->Count())
+                             .arg(fileName),
+                         "Information", Platform::TMsgIcon::Error);
 }

@@ -12,12 +12,6 @@
 
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
-constexpr int PortCount = 8;
-
-QString PortName(int index)
-{
-    return QStringLiteral("COM%1").arg(index + 1);
-}
 } // namespace
 
 TComm *TFormMain::OpenPort(int index)
@@ -33,7 +27,7 @@ TComm *TFormMain::OpenPort(int index)
     comm->SetRThreshold(1);
     comm->SetPortOpen(true);
 
-    const QString name = PortName(index);
+    const QString name = TComm::PortName(index);
     if (comm->PortOpen()) {
         Platform::MessageBox("Open " + name + " !", "Information");
         FComm = comm;
@@ -69,7 +63,7 @@ void TFormMain::CommReceiveError(QObject *Sender, uint32_t EventMask)
     if (!(EventMask & CE_DEVICEGONE) || Sender != FComm)
         return;
     const QString text =
-        PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
+        TComm::PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
     ClosePort();
     // A loop that was using the port tells it once it has ended and the window is idle again.
     if (FLoopDepth > 0) {
@@ -108,7 +102,9 @@ void TFormMain::BBtnComOKClick()
     const int index = CB_Port->findText(CB_Port->currentText().trimmed(), Qt::MatchFixedString);
     if (index < 0 || index >= PortCount) {
         // Nothing sensible to open: the port in use stays as it is.
-        Platform::MessageBox("Please select a COM port (COM1 to COM8) !", "Information");
+        Platform::MessageBox(QString("Please select a COM port (%1 to %2) !")
+                                 .arg(TComm::PortName(0), TComm::PortName(PortCount - 1)),
+                             "Information");
         return;
     }
     ClosePort();

@@ -59,7 +59,6 @@ struct TFont {
     int32_t Size = 8; // points
     bool Bold = false;
     TColor Color = clBlack;
-    int32_t Charset = 0; // kept for the callers; Unicode text needs no character set
 };
 
 class TCanvas {

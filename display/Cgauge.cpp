@@ -258,7 +258,6 @@ void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour
 {
     if (!FCanvas)
         return;
-    FCanvas->Font.Charset = 0;
     FCanvas->Font.Size = size;
     FCanvas->Font.Bold = true;
     FCanvas->Font.Color = colour;

@@ -77,7 +77,6 @@ public:
 
     // The picture as it stands (Format_RGB32); null before the first reset.
     const QImage &Picture() const;
-    const QImage &Bitmap() const { return Picture(); }
 
     TGaugeMode Mode() const { return FMode; }
     int32_t CenterX() const { return FCenterX; }

@@ -52,10 +52,9 @@ void TGauge::DrawDualChannel()
         return;
     const TStripGeometry g = StripGeometry();
     DrawStripFrame(g);
-    FCanvas->Font.Charset = 0;
     FCanvas->Font.Size = LabelFontSize;
     FCanvas->Font.Color = clCyan;
-    // Bold, as the labels have always looked, whatever text was drawn before.
+    // Bold labels, whatever font the text drawn before left behind.
     FCanvas->Font.Bold = true;
     FCanvas->Pen.Width = 1;
     // An axis without extent has no scale to label.
@@ -137,7 +136,6 @@ void TGauge::UpdateDualChannel()
 
     FCanvas->Pen.Color = clBlack;
     FCanvas->Brush.Color = clBlack;
-    FCanvas->Font.Charset = 0;
     FCanvas->Font.Size = LabelFontSize;
     FCanvas->Font.Color = clCyan;
     FCanvas->Font.Bold = true;

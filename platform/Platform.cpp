@@ -46,7 +46,8 @@ void MessageBox(const QString &text, const QString &caption, TMsgIcon icon)
         MessageSink()(TMessage{text, caption, icon});
         return;
     }
-    QMessageBox box;
+    // A dialog of the window in use: centred on it, and without the buttons of a main window.
+    QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {

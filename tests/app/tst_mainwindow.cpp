@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -66,6 +67,8 @@ private slots:
     void vanishedPortIsReported();
     void optionItemsToggle();
     void closeWritesPendingLogLines();
+    void closeSavesLinesThatCannotBeWritten();
+    void messageBoxBelongsToTheWindow();
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -138,6 +141,9 @@ void TestMainWindow::windowLayout()
     QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
     QCOMPARE(form.pos(), QPoint(90, 79));
     QCOMPARE(form.size(), QSize(907, 669));
+    QCOMPARE(form.minimumSize(), QSize(640, 480));
+    QVERIFY(!form.windowIcon().isNull());
+    QVERIFY(!form.createPopupMenu()); // nothing offers to hide the tool bar
     QCOMPARE(form.font().pixelSize(), 11);
     QCOMPARE(form.ToolBar1->height(), 57);
     const QList<QToolButton *> buttons = {form.TB_Exit, form.TB_TimeOfFlight, form.TB_Waveform,
@@ -148,6 +154,7 @@ void TestMainWindow::windowLayout()
         QCOMPARE(buttons[i]->text(), captions[i]);
         QCOMPARE(buttons[i]->size(), QSize(79, 52));
         QVERIFY2(QFontMetrics(buttons[i]->font()).horizontalAdvance(captions[i]) <= 79 - 6, qPrintable(captions[i]));
+        QCOMPARE(buttons[i]->font(), buttons[0]->font()); // one caption size for the row
         QVERIFY(!buttons[i]->icon().isNull());
     }
     QCOMPARE(TFormMain::Tag(form.TB_Run), 1);
@@ -532,10 +539,8 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     QCOMPARE(form.FM1, 1000);
     QCOMPARE(form.FM2, -1000);
     QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
-    // One entry per chunk: the leading line end opens an empty line, the record stands in pieces.
-    const QByteArray record = MeanRecord();
-    QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + record.left(28) + "\n" + record.mid(28, 30) +
-                                                                 "\n" + record.mid(58)));
+    // The log reads as the stream: the leading line end opens an empty line, the record is whole.
+    QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord()));
 }
 
 void TestMainWindow::secondQuickCommandWinsOverTheLine()
@@ -608,6 +613,48 @@ void TestMainWindow::closeWritesPendingLogLines()
     QVERIFY(tof.open(QIODevice::ReadOnly));
     QCOMPARE(phase.readAll(), QByteArray("1.000,2.000\r\n"));
     QCOMPARE(tof.readAll(), QByteArray("4.500,4.501\r\n"));
+}
+
+void TestMainWindow::closeSavesLinesThatCannotBeWritten()
+{
+    TMessageCapture messages;
+    QVERIFY(QDir().mkdir("Phase.csv"));
+    {
+        TFormMain form;
+        form.show();
+        messages.Clear();
+        form.FPhaseLogger->Append("1.000,2.000");
+        form.FPhaseLogger->Append("3.000,4.000");
+        form.mmExit->trigger();
+    }
+    const QStringList saved = QDir().entryList({"Phase-*.csv"}, QDir::Files);
+    QCOMPARE(saved.size(), 1);
+    QFile file(saved[0]);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1.000,2.000\r\n3.000,4.000\r\n"));
+    QCOMPARE(messages.Texts(), QStringList("2 lines of Phase.csv could not be written.\nThey were saved in " +
+                                           QDir::toNativeSeparators(QDir().absoluteFilePath(saved[0])) +
+                                           " instead."));
+}
+
+void TestMainWindow::messageBoxBelongsToTheWindow()
+{
+    std::unique_ptr<TFormMain> form;
+    {
+        TMessageCapture messages;
+        form = std::make_unique<TFormMain>();
+    }
+    form->show();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    QWidget *parent = nullptr;
+    QTimer::singleShot(0, form.get(), [&parent] {
+        QWidget *box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        parent = box->parentWidget();
+        box->close();
+    });
+    form->SendCommand('m'); // no port: the real box, closed by the timer above
+    QCOMPARE(parent, form.get());
 }
 
 QTEST_MAIN(TestMainWindow)

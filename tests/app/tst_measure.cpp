@@ -31,6 +31,18 @@ QPair<int, int> Quadrant(int k)
 
 } // namespace
 
+namespace {
+// The strip chart draws the trend in red.
+int RedPixels(const QImage &image)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += image.pixel(x, y) == qRgb(255, 0, 0);
+    return n;
+}
+} // namespace
+
 class TestMeasure : public QObject {
     Q_OBJECT
 private slots:
@@ -249,11 +261,21 @@ void TestMeasure::logFailureShownInPanel9()
     FForm->FPhaseLogger->FlushData();
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
     QCOMPARE(FForm->StatusPanels[9]->toolTip(), FForm->PanelText(9));
+    // Panel 9 lies past the edge at the opening size; the line above the panels shows it whole.
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QLabel *alarm = FForm->LabelLogError;
+    QTRY_VERIFY(alarm->isVisible());
+    QCOMPARE(alarm->text(), FForm->PanelText(9));
+    const QRect shown(alarm->mapTo(FForm.get(), QPoint(0, 0)), alarm->size());
+    QVERIFY(FForm->rect().contains(shown.topLeft()));
+    QVERIFY(shown.width() >= alarm->fontMetrics().horizontalAdvance(alarm->text()));
     FForm->FTOFLogger->FlushData(); // the other log still writes
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
     QVERIFY(QDir().rmdir("Phase.csv"));
     FForm->FPhaseLogger->FlushData();
     QCOMPARE(FForm->PanelText(9), QString());
+    QVERIFY(!alarm->isVisible());
     QCOMPARE(ReadFile("Phase.csv").count(','), 31);
 }
 
@@ -265,14 +287,7 @@ void TestMeasure::gaugeDrawsTheTrend()
     QCOMPARE(gauge->Unit(), QStringLiteral("degree"));
     QCOMPARE(gauge->XSpan(), 1600);
     QCOMPARE(gauge->Picture().size(), FForm->PanelGauge->size());
-    const auto redPixels = [gauge] {
-        int n = 0;
-        const QImage &image = gauge->Picture();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                n += image.pixel(x, y) == qRgb(255, 0, 0);
-        return n;
-    };
+    const auto redPixels = [gauge] { return RedPixels(gauge->Picture()); };
     for (int i = 0; i < 31; ++i)
         Report(16, 1000, 1000);
     QCOMPARE(redPixels(), 0);
@@ -295,12 +310,16 @@ void TestMeasure::gaugeFollowsThePage()
     QCOMPARE(FForm->FGauge->pos(), QPoint(0, 0));
     QCOMPARE(FForm->FGauge->size(), FForm->PanelGauge->size());
     QCOMPARE(FForm->FGauge->Picture().size(), FForm->PanelGauge->size());
-    // Smaller than the gauge's margins: nothing to draw, nothing breaks.
-    FForm->resize(150, 200);
-    QTRY_VERIFY(FForm->TS_Main->height() < 168 + 60);
+    // What the gauge holds is drawn again at the new size at once, not at the next batch.
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
-    QCOMPARE(FForm->FGauge->size(), FForm->PanelGauge->size());
+    QVERIFY(RedPixels(FForm->FGauge->Picture()) > 0);
+    // Smaller than the window allows: it stops at its minimum, the trend still drawn.
+    FForm->resize(150, 200);
+    QTRY_COMPARE(FForm->PanelGauge->size(), QSize(FForm->TS_Main->width() - 80, FForm->TS_Main->height() - 168));
+    QCOMPARE(FForm->size(), FForm->minimumSize());
+    QCOMPARE(FForm->FGauge->Picture().size(), FForm->PanelGauge->size());
+    QVERIFY(RedPixels(FForm->FGauge->Picture()) > 0);
 }
 
 QTEST_MAIN(TestMeasure)
