@@ -1,9 +1,27 @@
 #include "app/ComLogText.h"
 
 namespace {
-constexpr char16_t ControlPictures = 0x2400; // U+2400 SYMBOL FOR NULL, then one per C0 code
-constexpr char16_t DeletePicture = 0x2421;
+const char *const ControlNames[0x20] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                        "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                        "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                        "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 } // namespace
+
+void AppendVisibleByte(QString &text, unsigned char c)
+{
+    if (c == '\t' || (c >= 0x20 && c < 0x7F) || c >= 0xA0) {
+        text += QChar(char16_t(c));
+        return;
+    }
+    text += QLatin1Char('<');
+    if (c < 0x20)
+        text += QLatin1String(ControlNames[c]);
+    else if (c == 0x7F)
+        text += QLatin1String("DEL");
+    else
+        text += QString::number(c, 16).toUpper();
+    text += QLatin1Char('>');
+}
 
 QString TComLogText::Format(const QByteArray &chunk)
 {
@@ -18,23 +36,18 @@ QString TComLogText::Format(const QByteArray &chunk)
             if (FBreakPending)
                 text += QLatin1Char('\n');
             FBreakPending = true;
+            FColumn = 0;
             if (c == '\r' && i + 1 < chunk.size() && chunk[i + 1] == '\n')
                 ++i;
             continue;
         }
-        if (FBreakPending) {
+        if (FBreakPending || FColumn == LineLengthLimit) {
             text += QLatin1Char('\n');
             FBreakPending = false;
+            FColumn = 0;
         }
-        if (c == '\t') {
-            text += QLatin1Char('\t');
-        } else if (c < 0x20) {
-            text += QChar(char16_t(ControlPictures + c));
-        } else if (c == 0x7F) {
-            text += QChar(DeletePicture);
-        } else {
-            text += QChar(char16_t(c));
-        }
+        ++FColumn;
+        AppendVisibleByte(text, c);
     }
     if (!chunk.isEmpty())
         FAfterCR = chunk.back() == '\r';

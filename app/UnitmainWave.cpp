@@ -1,5 +1,6 @@
 // TFormMain: waveform block reception, the sample list and the Waveform page.
 
+#include "app/ComLogText.h"
 #include "app/Measurement.h"
 #include "app/Unitmain.h"
 #include "app/WaveBlock.h"
@@ -15,28 +16,19 @@ namespace {
 constexpr int DataLineLimit = 40000; // the sample list is emptied before it grows past this
 constexpr int TemperaturePanel = 5;
 constexpr int CursorTipOffset = 8; // the tool tip's distance to the right of the cursor circle
-constexpr char16_t ControlPictures = 0x2400; // U+2400 SYMBOL FOR NULL, then one per C0 code
-constexpr char16_t DeletePicture = 0x2421;
 
 static_assert(TFormMain::ChannelLength >= WaveBlock::MaxSamples, "a block must fit the channels");
 static_assert(TFormMain::WaveViewFirst + TFormMain::WaveViewCount <= TFormMain::ChannelLength,
               "the view lies within the channels");
 
-// The fields as received, one line each: control bytes show as their pictures, so a stray CR
-// or LF in a field cannot split a line of the list.
+// The fields as received, one line each: control bytes show by name, so a stray CR or LF in a
+// field cannot split a line of the list.
 QString VisibleLine(const QByteArray &fields)
 {
     QString text;
     text.reserve(fields.size());
-    for (char ch : fields) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20)
-            text += QChar(char16_t(ControlPictures + c));
-        else if (c == 0x7F)
-            text += QChar(DeletePicture);
-        else
-            text += QChar(char16_t(c));
-    }
+    for (char ch : fields)
+        AppendVisibleByte(text, static_cast<unsigned char>(ch));
     return text;
 }
 

@@ -1,6 +1,7 @@
 // The receive path of the main window: the dispatcher's states, report checks, the line buffer
 // limit and the communication log, fed through an in-memory serial device one chunk at a time.
 
+#include "app/ComLogText.h"
 #include "app/Unitmain.h"
 #include "tests/app/ReportTexts.h"
 #include "tests/common/MemoryWindow.h"
@@ -25,12 +26,8 @@ QString Visible(const QByteArray &bytes)
     QString text;
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c == '\r' || c == '\n')
-            continue;
-        if (c == '\t' || (c >= 0x20 && c != 0x7F))
-            text += QChar(char16_t(c));
-        else
-            text += QChar(char16_t(c == 0x7F ? 0x2421 : 0x2400 + c));
+        if (c != '\r' && c != '\n')
+            AppendVisibleByte(text, c);
     }
     return text;
 }
@@ -270,7 +267,7 @@ void TestReceive::sampleListEmptiedWhenFull()
     QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QString::fromLatin1(lines.last()));
     // A stray control byte in a field shows as its picture and does not break the line.
     FForm->AppendDataLines({QByteArray("20\r8,\n047")});
-    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("20\u240d8,\u240a047"));
+    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("20<CR>8,<LF>047"));
 }
 
 void TestReceive::stateZeroDropsText()
@@ -316,7 +313,7 @@ void TestReceive::logKeepsEveryByte()
     Receive(QByteArray("A\0B\x1b[0m\r\n", 9));
     Receive("split\r");
     Receive("\nend");
-    QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("A\u2400B\u241b[0m\nsplit\nend"));
+    QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("A<NUL>B<ESC>[0m\nsplit\nend"));
     FForm->MemoDblClick(FForm->MemoComLog);
     QCOMPARE(FForm->MemoComLog->toPlainText(), QString());
 }

@@ -226,7 +226,8 @@ void TestReports::comLogText_data()
     QTest::newRow("CR LF inside, one at the end") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\nb");
     QTest::newRow("lone CR and LF") << QByteArray("a\rb\nc") << QStringLiteral("a\nb\nc");
     QTest::newRow("empty lines kept") << QByteArray("a\r\n\r\nb") << QStringLiteral("a\n\nb");
-    QTest::newRow("zero, escape, delete") << QByteArray("x\0\x1b\x7fy", 5) << QStringLiteral("x\u2400\u241b\u2421y");
+    QTest::newRow("zero, escape, delete") << QByteArray("x\0\x1b\x7fy", 5) << QStringLiteral("x<NUL><ESC><DEL>y");
+    QTest::newRow("C1 codes by value") << QByteArray("\x80\x9b\xa0") << QStringLiteral("<80><9B>\u00a0");
     QTest::newRow("tab") << QByteArray("a\tb") << QStringLiteral("a\tb");
     QTest::newRow("high bytes") << QByteArray("\xb8U") << QStringLiteral("\u00b8U");
 }
@@ -248,6 +249,9 @@ void TestReports::comLogStream_data()
     QTest::newRow("LF after LF") << QByteArrayList{"a\n", "\nb"} << QStringLiteral("a\n\nb");
     QTest::newRow("CR after CR") << QByteArrayList{"a\r", "\rb"} << QStringLiteral("a\n\nb");
     QTest::newRow("leading break") << QByteArrayList{"\r\n", "x"} << QStringLiteral("\nx");
+    const int limit = TComLogText::LineLengthLimit;
+    QTest::newRow("endless line wraps") << QByteArrayList{QByteArray(limit - 1, 'a'), "bc", QByteArray(limit, 'd')}
+                                        << QString(limit - 1, 'a') + "b\nc" + QString(limit - 1, 'd') + "\nd";
 }
 
 // The chunks' texts, each added at the end of the last, read as the byte stream.
