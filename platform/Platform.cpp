@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -46,8 +47,14 @@ void MessageBox(const QString &text, const QString &caption, TMsgIcon icon)
         MessageSink()(TMessage{text, caption, icon});
         return;
     }
-    // A dialog of the window in use: centred on it, and without the buttons of a main window.
-    QMessageBox box(QApplication::activeWindow());
+    // A dialog of the window in use (at start-up, of the main window about to show): centred on
+    // it, and with no buttons to minimise or maximise what only wants an OK.
+    QWidget *parent = QApplication::activeWindow();
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (!parent && qobject_cast<QMainWindow *>(window))
+            parent = window;
+    QMessageBox box(parent);
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {

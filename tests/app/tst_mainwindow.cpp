@@ -68,6 +68,7 @@ private slots:
     void optionItemsToggle();
     void closeWritesPendingLogLines();
     void closeSavesLinesThatCannotBeWritten();
+    void messageBoxBelongsToTheWindow_data();
     void messageBoxBelongsToTheWindow();
 
 private:
@@ -637,24 +638,37 @@ void TestMainWindow::closeSavesLinesThatCannotBeWritten()
                                            " instead."));
 }
 
+void TestMainWindow::messageBoxBelongsToTheWindow_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("the active window") << true;
+    QTest::newRow("at start-up, the main window") << false;
+}
+
 void TestMainWindow::messageBoxBelongsToTheWindow()
 {
+    QFETCH(bool, shown);
     std::unique_ptr<TFormMain> form;
     {
         TMessageCapture messages;
         form = std::make_unique<TFormMain>();
     }
-    form->show();
-    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    if (shown) {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
     QWidget *parent = nullptr;
-    QTimer::singleShot(0, form.get(), [&parent] {
-        QWidget *box = QApplication::activeModalWidget();
-        QVERIFY(box);
-        parent = box->parentWidget();
-        box->close();
+    Qt::WindowFlags flags;
+    QTimer::singleShot(0, form.get(), [&parent, &flags] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            parent = box->parentWidget();
+            flags = box->windowFlags();
+            box->close();
+        }
     });
     form->SendCommand('m'); // no port: the real box, closed by the timer above
     QCOMPARE(parent, form.get());
+    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
 }
 
 QTEST_MAIN(TestMainWindow)
