@@ -5,6 +5,7 @@
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/Pixels.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QAction>
@@ -29,18 +30,6 @@ QPair<int, int> Quadrant(int k)
     return {m1[k], m2[k]};
 }
 
-} // namespace
-
-namespace {
-// The strip chart draws the trend in red.
-int RedPixels(const QImage &image)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += image.pixel(x, y) == qRgb(255, 0, 0);
-    return n;
-}
 } // namespace
 
 class TestMeasure : public QObject {
@@ -287,7 +276,7 @@ void TestMeasure::gaugeDrawsTheTrend()
     QCOMPARE(gauge->Unit(), QStringLiteral("degree"));
     QCOMPARE(gauge->XSpan(), 1600);
     QCOMPARE(gauge->Picture().size(), FForm->PanelGauge->size());
-    const auto redPixels = [gauge] { return RedPixels(gauge->Picture()); };
+    const auto redPixels = [gauge] { return Count(gauge->Picture(), qRgb(255, 0, 0)); };
     for (int i = 0; i < 31; ++i)
         Report(16, 1000, 1000);
     QCOMPARE(redPixels(), 0);
@@ -313,13 +302,13 @@ void TestMeasure::gaugeFollowsThePage()
     // What the gauge holds is drawn again at the new size at once, not at the next batch.
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
-    QVERIFY(RedPixels(FForm->FGauge->Picture()) > 0);
+    QVERIFY(Count(FForm->FGauge->Picture(), qRgb(255, 0, 0)) > 0);
     // Smaller than the window allows: it stops at its minimum, the trend still drawn.
     FForm->resize(150, 200);
     QTRY_COMPARE(FForm->PanelGauge->size(), QSize(FForm->TS_Main->width() - 80, FForm->TS_Main->height() - 168));
     QCOMPARE(FForm->size(), FForm->minimumSize());
     QCOMPARE(FForm->FGauge->Picture().size(), FForm->PanelGauge->size());
-    QVERIFY(RedPixels(FForm->FGauge->Picture()) > 0);
+    QVERIFY(Count(FForm->FGauge->Picture(), qRgb(255, 0, 0)) > 0);
 }
 
 QTEST_MAIN(TestMeasure)
