@@ -71,7 +71,6 @@ TMeter Meter(int32_t height, QPoint centre)
 
 constexpr int32_t DialLabelSize = 10;
 constexpr int32_t ValueFontSize = 36;
-constexpr int32_t ArabicCharset = 178;
 constexpr float MeterSweep = 240;  // degrees from 0 to the full scale
 constexpr float MeterStart = 60;   // where 0 points
 constexpr int32_t GaugeRim = 150;  // modes 2 and 3: radius of the disc
@@ -178,7 +177,6 @@ void TGauge::DrawValueIndication(float value)
     FCanvas->Pen.Color = clWhite;
     FCanvas->Brush.Color = clBlack;
     FCanvas->Font.Color = clRed;
-    FCanvas->Font.Charset = ArabicCharset;
     FCanvas->Font.Bold = true;
     FCanvas->Font.Size = ValueFontSize;
     // The circle covers the previous number; a value that is no number leaves it empty.

@@ -16,7 +16,6 @@ constexpr double IndicatorFill = 0.8;    // share of the box's half width the nu
 constexpr int32_t NumberFontSize = 64;
 constexpr int32_t UnitFontDrop = 44;     // the unit is this much smaller than the number
 constexpr int32_t UnitFontSmallest = 8;
-constexpr int32_t Big5Charset = 136;
 constexpr int32_t TrendLabelsPerHeight = 12; // label size: the frame's half height / 12
 constexpr int32_t TrendLabelSmallest = 8;
 constexpr int32_t TrendDivisions = 8;
@@ -98,7 +97,6 @@ void TGauge::UpdateIndicator(float value)
 
     const QString text = FixedText(shown, 2);
     FCanvas->Font.Color = clYellow;
-    FCanvas->Font.Charset = Big5Charset;
     FCanvas->Font.Bold = true;
     FCanvas->Font.Size = NumberFontSize;
     // Beyond 0.8 of the box, the number also shrinks where it would stick out of the box (its
@@ -121,7 +119,6 @@ void TGauge::DrawTrend(float span)
     // A span of 0 (or no number) is no scale: the frame and grid stand without labels.
     if (!HasExtent(span))
         return;
-    FCanvas->Font.Charset = 0;
     FCanvas->Font.Size = std::max(t.hh / TrendLabelsPerHeight, TrendLabelSmallest);
     FCanvas->Font.Color = clYellow;
     // Bold, as the strip chart's labels; whatever text was drawn before.
