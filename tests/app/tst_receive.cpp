@@ -408,7 +408,7 @@ void TestReceive::logKeysActOnTheLog()
     QApplication::clipboard()->clear();
     Receive("OK\r\n");
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
     FForm->mmCommunicationClick();
     FForm->MemoComLog->setFocus();
     if (selected)
@@ -418,9 +418,9 @@ void TestReceive::logKeysActOnTheLog()
     QTRY_COMPARE(FForm->MemoComLog->hasFocus(), inLog);
     // As the keyboard does: to the widget with the focus.
     QWidget *focus = QApplication::focusWidget();
-    QTest::keyClick(focus ? focus : FForm.get(), Qt::Key(key), Qt::ControlModifier);
+    QTest::keyClick(focus ? focus : FForm, Qt::Key(key), Qt::ControlModifier);
     QCoreApplication::processEvents();
-    QCOMPARE(FLine.Written, sent);
+    QCOMPARE(FLine->Written, sent);
     QCOMPARE(QApplication::clipboard()->text(), copied);
     if (inLog && key == Qt::Key_A)
         QCOMPARE(FForm->MemoComLog->textCursor().selectedText(), QStringLiteral("OK"));
