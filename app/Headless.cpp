@@ -297,7 +297,6 @@ int TRunner::Exec()
         PrintError("cannot open " + FDevice + " as COM1: it is in use, or not a serial device we may open");
         return ExitNoPort;
     }
-    messages.Release(true);
     FForm->show();
     QCoreApplication::processEvents();
     // Each log line goes to its file at once: an unattended run keeps nothing back that a
@@ -311,6 +310,8 @@ int TRunner::Exec()
                       FOptions.DurationSeconds > 0 ? "for " + QString::number(FOptions.DurationSeconds) + " s"
                                                    : "until Ctrl+C or SIGTERM",
                       working));
+
+    messages.Release(true);
 
     QString waveform;
     if (!FOptions.WaveformFile.isEmpty() && AcquireWaveform())
