@@ -1,6 +1,8 @@
 #pragma once
 // A read-only log memo. Qt scrolls a plain text view sideways to the end of its text when it is
 // first shown; a log is read from the start of its lines, so the column stays where it was.
+// Vertically it shows the newest lines, also when text arrived while it was hidden, until the
+// operator scrolls away from the end; scrolling back to the end follows it again.
 // While it has the focus, the standard keys for select-all and (with text selected) copy act on
 // the memo, before the window's command shortcuts on the same keys.
 
@@ -11,7 +13,15 @@
 
 class TMemo : public QPlainTextEdit {
 public:
-    using QPlainTextEdit::QPlainTextEdit;
+    explicit TMemo(QWidget *parent = nullptr) : QPlainTextEdit(parent)
+    {
+        QScrollBar *bar = verticalScrollBar();
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+            if (!FScrolling)
+                FFollowing = value >= bar->maximum();
+        });
+        connect(bar, &QScrollBar::rangeChanged, this, [this] { FollowEnd(); });
+    }
 
     // Adds text at the end of the last line ("\n" starts a new one) without touching the rest
     // of the document. A view that showed the end keeps following it.
@@ -19,15 +29,12 @@ public:
     {
         if (text.isEmpty())
             return;
-        QScrollBar *bar = verticalScrollBar();
-        const bool following = isVisible() && bar->value() >= bar->maximum();
         QTextCursor end(document());
         end.movePosition(QTextCursor::End);
         end.beginEditBlock();
         end.insertText(text);
         end.endEditBlock();
-        if (following)
-            bar->setValue(bar->maximum());
+        FollowEnd();
     }
 
 protected:
@@ -49,5 +56,19 @@ protected:
         const int column = horizontalScrollBar()->value();
         QPlainTextEdit::showEvent(event);
         horizontalScrollBar()->setValue(column);
+        FollowEnd();
     }
+
+private:
+    void FollowEnd()
+    {
+        if (!FFollowing)
+            return;
+        FScrolling = true;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        FScrolling = false;
+    }
+
+    bool FFollowing = true;
+    bool FScrolling = false;
 };

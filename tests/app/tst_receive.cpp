@@ -333,6 +333,19 @@ void TestReceive::logKeepsItsColumn()
     QScrollBar *sideways = FForm->MemoComLog->horizontalScrollBar();
     QVERIFY(sideways->maximum() > 0);
     QCOMPARE(sideways->value(), 0); // line starts stay in view
+    // The newest lines are in view; the operator scrolling up stops the following until he
+    // scrolls back to the end.
+    QScrollBar *upDown = FForm->MemoComLog->verticalScrollBar();
+    QVERIFY(upDown->maximum() > 0);
+    QCOMPARE(upDown->value(), upDown->maximum());
+    upDown->setValue(0);
+    Receive(MeanReport + "\r\n");
+    QCoreApplication::processEvents();
+    QCOMPARE(upDown->value(), 0);
+    upDown->setValue(upDown->maximum());
+    Receive(MeanReport + "\r\n");
+    QCoreApplication::processEvents();
+    QCOMPARE(upDown->value(), upDown->maximum());
 }
 
 void TestReceive::randomChunksInEveryState_data()
