@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMainWindow>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QThread>
@@ -14,6 +16,9 @@
 namespace Platform {
 
 namespace {
+// Room a title bar needs beside its caption: the window icon and the close button, with margins.
+constexpr int TitleBarReserve = 96;
+
 TMessageSink &MessageSink()
 {
     static TMessageSink sink;
@@ -64,6 +69,13 @@ void MessageBox(const QString &text, const QString &caption, TMsgIcon icon)
     case TMsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    // A box sized to a short text is narrower than its caption, which the window manager then
+    // cuts ("I..."): keep room for the caption and the title bar's buttons.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int captionWidth = box.fontMetrics().horizontalAdvance(caption) + TitleBarReserve;
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     box.exec();
 }
 

@@ -669,6 +669,19 @@ void TestMainWindow::messageBoxBelongsToTheWindow()
     form->SendCommand('m'); // no port: the real box, closed by the timer above
     QCOMPARE(parent, form.get());
     QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+
+    // A text shorter than its caption: the box still leaves the caption room in the title bar.
+    int width = 0, captionWidth = 0;
+    QTimer::singleShot(0, form.get(), [&width, &captionWidth] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            width = box->width();
+            captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+            box->close();
+        }
+    });
+    Platform::MessageBox("Open COM1 !", "Information", Platform::TMsgIcon::Information);
+    // A title bar shows an icon and up to three buttons beside the caption.
+    QVERIFY2(width >= captionWidth + 90, qPrintable(QString("box %1, caption %2").arg(width).arg(captionWidth)));
 }
 
 QTEST_MAIN(TestMainWindow)
