@@ -38,7 +38,7 @@ struct TOptions {
 bool Parse(const QStringList &arguments, TOptions &options, QString &error);
 
 QString HelpText();
-// "Zarn Monitor 0.1"
+// "Zarn Monitor 1.0"
 QString VersionText();
 
 // Checks, without leaving anything behind, that a file can be created in the folder (the

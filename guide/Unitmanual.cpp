@@ -175,7 +175,7 @@ void TFormManual::CreateAboutPage()
     LabelTitleOne->setPalette(navy);
 
     const QFont textFont = PixelFont(font(), 15);
-    LabelVersion = MakeLabel(Panel2, "LabelVersion", "Version 1.0", QRect(72, 96, 260, 24));
+    LabelVersion = MakeLabel(Panel2, "LabelVersion", "Version " ZARN_VERSION, QRect(72, 96, 260, 24));
     LabelYear = MakeLabel(Panel2, "LabelYear", "2026", QRect(72, 128, 260, 24));
     LabelECompany = MakeLabel(Panel2, "LabelECompany", "Dunmeridge Corporation", QRect(72, 180, 260, 24));
     for (QLabel *label : {LabelVersion, LabelYear, LabelECompany})

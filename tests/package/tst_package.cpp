@@ -97,7 +97,7 @@ void TestPackage::dependencies_data()
 {
     QTest::addColumn<QByteArray>("package");
     for (const char *package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
-                                "libqt6serialport6", "fonts-dejavu-core"})
+                                "libqt6serialport6", "fonts-dejavu-core", "fonts-wqy-microhei"})
         QTest::newRow(package) << QByteArray(package);
 }
 
