@@ -376,6 +376,9 @@ void TFormManual::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (!event->spontaneous()) // not when the window system merely shows it again
         FormShow();
+    // Measured before the window was shown, the rows were measured in a font not yet polished
+    // and came out too narrow ("Funct..."): measure them again now.
+    TreeView1->resizeColumnToContents(0);
 }
 
 void TFormManual::hideEvent(QHideEvent *event)

@@ -373,6 +373,7 @@ void TestGuide::openersShowOnePage()
     QString shownCaption;
     int shownPage = 0;
     bool modal = false;
+    int columnWidth = 0, rowsNeed = 0;
     QTimer closer;
     closer.setInterval(10);
     connect(&closer, &QTimer::timeout, [&] {
@@ -383,6 +384,11 @@ void TestGuide::openersShowOnePage()
         shownCaption = form->windowTitle();
         shownPage = form->PageControl1->currentWidget() == form->TSManual ? 1 : 2;
         modal = form->isModal();
+        QTreeWidget *tree = form->TreeView1;
+        columnWidth = tree->columnWidth(0);
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            rowsNeed = qMax(rowsNeed, tree->indentation() + tree->style()->pixelMetric(QStyle::PM_SmallIconSize) +
+                                          tree->fontMetrics().horizontalAdvance(tree->topLevelItem(i)->text(0)));
         (shownPage == 1 ? form->BtnManualClose : form->BtnAboutClose)->click();
     });
     closer.start();
@@ -394,6 +400,8 @@ void TestGuide::openersShowOnePage()
     QCOMPARE(shownCaption, caption);
     QCOMPARE(shownPage, page);
     QVERIFY(modal);
+    if (page == 1) // the rows are not cut short ("Funct...")
+        QVERIFY2(columnWidth >= rowsNeed, qPrintable(QString("%1 < %2").arg(columnWidth).arg(rowsNeed)));
     for (QWidget *w : QApplication::topLevelWidgets())
         QVERIFY(!qobject_cast<TFormManual *>(w));
     QCOMPARE(main.PageControl1->currentWidget(), mainPage);
