@@ -6,6 +6,7 @@
 #include "app/UpDown.h"
 #include "display/Image.h"
 
+#include <QApplication>
 #include <QAction>
 #include <QComboBox>
 #include <QFrame>
@@ -97,7 +98,9 @@ void TFormMain::CreateToolBar()
     TB_Run->setProperty("Tag", 1);
     ToolBar1->addSeparator();
     TB_UsersGuide = button("TB_UsersGuide", captions[4], ToolBarImage::UsersGuide);
-    // The program's own picture in the title bar and the task list.
+    // The program's own picture in the title bars (its message boxes and the guide's too), the
+    // task list and the About page.
+    QApplication::setWindowIcon(ImageTB[ToolBarImage::TimeOfFlight]);
     setWindowIcon(ImageTB[ToolBarImage::TimeOfFlight]);
 
     connect(TB_Exit, &QToolButton::clicked, this, [this] { mmExitClick(); });
