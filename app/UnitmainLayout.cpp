@@ -5,6 +5,7 @@
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 #include "display/Image.h"
+#include "platform/PixelFont.h"
 
 #include <QApplication>
 #include <QAction>
@@ -28,13 +29,6 @@
 namespace {
 
 constexpr int ToolButtonWidth = 79;
-
-QFont PixelFont(const QFont &base, int pixels)
-{
-    QFont font(base);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)
 {

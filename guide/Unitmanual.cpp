@@ -1,6 +1,7 @@
 #include "guide/Unitmanual.h"
 
 #include "guide/GuideFile.h"
+#include "platform/PixelFont.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -26,13 +27,6 @@ namespace {
 
 constexpr int ImageRole = Qt::UserRole + 1;
 const QString ErrorCaption = QStringLiteral("ERROR");
-
-QFont PixelFont(const QFont &base, int pixels)
-{
-    QFont font(base);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
 {
