@@ -4,12 +4,14 @@
 // and the line buffer, the communication log and the bytes sent must be what they may be.
 
 #include "app/ComLogText.h"
+#include "app/CommandTable.h"
 #include "app/Reports.h"
 #include "app/Unitmain.h"
 #include "fuzz/FuzzCheck.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/ReceiveRules.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -26,8 +28,6 @@
 
 namespace {
 
-constexpr int LineBufferLimit = 256;
-
 struct TFixture {
     TMemoryLine Line;
     TMessageCapture Messages;
@@ -38,63 +38,30 @@ TFixture *Fixture = nullptr;
 
 // What the dispatcher's rules make of the same steps.
 struct TModel {
-    uint8_t State = 0;
-    bool ReplyDone = false;
+    TReceiveRules Rules;
     char Letter = 0;
-    QByteArray Buffer;
     int Computed = 0;
     Reports::TReportValues Last;
     QByteArray Written;
     QByteArray Received;
 
+    // A menu item whose tag is no command sends the last letter again and changes no state.
     void Click(int tag)
     {
-        static const struct { int Tag; char Letter; uint8_t State; } table[] = {
-            {13, '?', 0}, {1, 'a', 0}, {3, 'c', 0}, {4, 'd', 0}, {6, 'f', 0}, {11, 'k', 0},
-            {16, 'p', 0}, {19, 's', 2}, {20, 't', 0}, {22, 'v', 0}, {24, 'x', 1}, {26, 'z', 3}};
-        for (const auto &entry : table)
-            if (entry.Tag == tag) {
-                Letter = entry.Letter;
-                State = entry.State;
-            }
+        if (const TCommandEntry *entry = FindCommand(tag)) {
+            Letter = entry->Letter;
+            Rules.State = entry->StateAfter;
+        }
         Written += Letter;
     }
 
     void Receive(const QByteArray &chunk)
     {
         Received += chunk;
-        Buffer += chunk;
-        Reports::TReportValues values;
-        switch (State) {
-        // Once enough text is there the exchange ends, with a computation when a record was
-        // taken, without one only when no record can still be arriving.
-        case 1:
-            ReplyDone = Buffer.size() > Reports::DifferenceCheckLimit;
-            if (ReplyDone && Reports::TakeDifferenceReport(Buffer, values)) {
-                Last = values;
-                ++Computed;
-            } else if (ReplyDone) {
-                ReplyDone = !Reports::DifferenceReportPending(Buffer);
-            }
-            break;
-        case 3:
-            ReplyDone = Buffer.size() > Reports::MeanCheckLimit;
-            if (ReplyDone && Reports::TakeMeanReport(Buffer, values)) {
-                values.Temperature = Last.Temperature;
-                Last = values;
-                ++Computed;
-            } else if (ReplyDone) {
-                ReplyDone = !Reports::MeanReportPending(Buffer);
-            }
-            break;
-        default:
-            Buffer.clear();
-            break;
+        if (const auto values = Rules.Receive(chunk)) {
+            Last = *values;
+            ++Computed;
         }
-        if (ReplyDone)
-            State = 0;
-        if (Buffer.size() > LineBufferLimit)
-            Buffer.clear();
     }
 };
 
@@ -126,10 +93,10 @@ QByteArray Report(FuzzedDataProvider &input, int length, const char *marker)
 
 void Check(const TFormMain &form, const TModel &model, int computed)
 {
-    FUZZ_CHECK(form.FLineBuffer.size() <= LineBufferLimit);
-    FUZZ_CHECK(form.FLineBuffer == model.Buffer);
-    FUZZ_CHECK(form.FReceiveState == model.State);
-    FUZZ_CHECK(form.FReplyDone == model.ReplyDone);
+    FUZZ_CHECK(form.FLineBuffer.size() <= TReceiveRules::LineBufferLimit);
+    FUZZ_CHECK(form.FLineBuffer == model.Rules.Buffer);
+    FUZZ_CHECK(form.FReceiveState == model.Rules.State);
+    FUZZ_CHECK(form.FReplyDone == model.Rules.ReplyDone);
     FUZZ_CHECK(computed == model.Computed);
     if (model.Computed > 0) {
         FUZZ_CHECK(form.FBigCount == model.Last.BigCount);
@@ -171,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (form.FApplyFilter)
         form.mmApplyFilterClick();
     TModel model;
-    model.Last.Temperature = form.FTemperature;
+    model.Rules.Temperature = model.Last.Temperature = form.FTemperature;
     int computed = 0;
 
     QAction *const commands[] = {form.mmMenu, form.mmAcquire, form.mmTransmit, form.mmParameters,

@@ -51,7 +51,10 @@ float ExpectedNumber(const QByteArray &text)
         return 0;
     QByteArray number = text;
     number.replace(',', '.');
-    return float(std::strtod(number.constData(), nullptr));
+    // A number out of the double's range does not convert either.
+    errno = 0;
+    const double value = std::strtod(number.constData(), nullptr);
+    return errno == ERANGE ? 0.0f : float(value);
 }
 
 int32_t ExpectedMeanCount(const QByteArray &field)

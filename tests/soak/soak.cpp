@@ -8,11 +8,13 @@
 //
 //   zarn_soak MINUTES
 
+#include "app/CommandTable.h"
 #include "app/Measurement.h"
 #include "app/Reports.h"
 #include "app/Unitmain.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/ReceiveRules.h"
 #include "tests/soak/TraceDevice.h"
 
 #include <QApplication>
@@ -35,7 +37,6 @@
 
 namespace {
 
-constexpr int LineBufferLimit = 256;
 // Memory may grow by this much after warm-up (the communication log fills up to its 40000 lines
 // before it is cleared, which alone takes several megabytes).
 constexpr double MemoryBoundMb = 48;
@@ -122,7 +123,7 @@ public:
 
     QByteArrayList PhaseLines, TOFLines;
     int Computed = 0;
-    int Late = 0;            // whole records that came when no exchange was waiting for them
+    int Late = 0;     // report markers that came when no exchange was waiting for them
 
 private:
     // A Run starts with empty rings: a batch left unfinished by the last one is dropped.
@@ -135,54 +136,26 @@ private:
     void Command(char letter)
     {
         // The Run cycle's commands; the Run clears the reply flag before it waits.
-        switch (letter) {
-        case 'x': FState = 1; FReplyDone = false; break;
-        case 'z': FState = 3; FReplyDone = false; break;
-        case 's': FState = 2; break;
-        default: FState = 0; break;
-        }
+        const int tag = letter >= 'a' && letter <= 'z' ? letter - 'a' + 1 : 0;
+        if (const TCommandEntry *entry = FindCommand(tag))
+            FRules.State = entry->StateAfter;
+        if (letter == 'x' || letter == 'z')
+            FRules.ReplyDone = false;
     }
 
     void Receive(const QByteArray &chunk)
     {
         // The line buffer is the window's: what one connection left in it stays for the next.
-        FBuffer += chunk;
-        Reports::TReportValues values;
-        switch (FState) {
-        case 1:
-        case 3: {
-            const bool mean = FState == 3;
-            if (FBuffer.size() <= (mean ? Reports::MeanCheckLimit : Reports::DifferenceCheckLimit)) {
-                FReplyDone = false;
-                break;
-            }
-            if (mean ? Reports::TakeMeanReport(FBuffer, values) : Reports::TakeDifferenceReport(FBuffer, values)) {
-                if (mean)
-                    values.Temperature = FTemperature;
-                Compute(values);
-                FReplyDone = true;
-            } else {
-                FReplyDone = !(mean ? Reports::MeanReportPending(FBuffer) : Reports::DifferenceReportPending(FBuffer));
-            }
-            break;
-        }
-        default:
+        if (FRules.State != 1 && FRules.State != 3)
             Late += chunk.count(Reports::MeanMarker) + chunk.count(Reports::DifferenceMarker);
-            FBuffer.clear();
-            break;
-        }
-        if (FReplyDone)
-            FState = 0;
-        if (FBuffer.size() > LineBufferLimit) {
-            FBuffer.clear();
-        }
+        if (const auto values = FRules.Receive(chunk))
+            Compute(*values);
     }
 
     // As the window computes: the batch of 32 filtered when the option is on, then logged.
     void Compute(const Reports::TReportValues &v)
     {
         ++Computed;
-        FTemperature = v.Temperature;
         const float phaseDeg = Measurement::PhaseDegrees(float(Measurement::PhaseAngle(v.M1, v.M2)));
         FPhases.Push(phaseDeg);
         FTimes.Push(Measurement::TimeOfFlight(Measurement::BigTime(v.BigCount), phaseDeg));
@@ -193,7 +166,7 @@ private:
             Measurement::BandFilter(FPhases, FTimes);
         }
         for (int32_t i = 0; i < FTimes.Count(); ++i)
-            if (FTOFLine.Add(Measurement::Fixed(FTimes.At(i), 3), Measurement::Fixed(FTemperature, 2)))
+            if (FTOFLine.Add(Measurement::Fixed(FTimes.At(i), 3), Measurement::Fixed(v.Temperature, 2)))
                 TOFLines.append(FTOFLine.Line());
         for (int32_t i = 0; i < FPhases.Count(); ++i)
             if (FPhaseLine.Add(Measurement::Fixed(FPhases.At(i), 3)))
@@ -203,10 +176,7 @@ private:
     }
 
     const bool FApplyFilter;
-    uint8_t FState = 0;
-    bool FReplyDone = false;
-    QByteArray FBuffer;
-    float FTemperature = 0;
+    TReceiveRules FRules;
     TCircularBuffer<float> FPhases{Measurement::BatchSize}, FTimes{Measurement::BatchSize};
     Measurement::TLogLine FPhaseLine, FTOFLine;
 };
