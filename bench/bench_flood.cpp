@@ -99,6 +99,11 @@ int main(int argc, char **argv)
             form.SendCommand('m');
             ++sent;
         }
+        if (!form.FComm) {
+            std::printf("flood: the port closed after %lld bytes: %s\n", written,
+                        qPrintable(messages.Texts().join(" / ")));
+            break;
+        }
         form.FComm->ProcTimer(nullptr);
         if (seen < answered && LogEndsWith(form, "REPLY " + QString::number(seen + 1)))
             ++seen;

@@ -354,16 +354,17 @@ void TSerialDevice::ErrorOccurred(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
         // Qt also reports a read that finds nothing: its notifier can fire for bytes one of our own
-        // reads took meanwhile (a terminal in raw mode then reads 0 bytes). Only a line that has
-        // hung up is gone.
+        // reads took meanwhile (a terminal in raw mode then reads 0 bytes, or fails with EAGAIN,
+        // which Qt calls a resource error; a full input queue makes that common). Only a line that
+        // has hung up is gone.
         if (!FGone && !HungUp()) {
             FPort.clearError();
             return;
         }
         [[fallthrough]];
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
         // The first of these means the device went away; Qt 6.4 then repeats ReadError endlessly while
         // the port stays open, so everything after the first is ignored until the owner closes it.
         if (FGone)
