@@ -1,10 +1,13 @@
 #pragma once
 // The real serial device with a trace of what passed through it: every read that delivered bytes
-// and every write, in the order they happened, so a test can replay what the program saw.
+// and every write, in the order they happened, so a test can replay what the program saw. The
+// trace goes to a file as it comes, so that a long run measures the program's memory, not its own.
 
 #include "comm/SerialDevice.h"
 
 #include <QByteArray>
+#include <QDataStream>
+#include <QFile>
 #include <QList>
 #include <memory>
 
@@ -14,9 +17,46 @@ struct TTraceEvent {
     QByteArray Bytes;
 };
 
-struct TTrace {
-    QList<TTraceEvent> Events;
+class TTrace {
+public:
+    explicit TTrace(const QString &path) : FFile(path)
+    {
+        FOk = FFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        FStream.setDevice(&FFile);
+    }
+    bool IsOk() const { return FOk && FStream.status() == QDataStream::Ok; }
+
+    void Append(TTraceEvent::TKind kind, const QByteArray &bytes = {})
+    {
+        FStream << qint8(kind) << qint8(Session) << bytes;
+    }
+
+    // Everything traced so far, read back from the file.
+    QList<TTraceEvent> Events()
+    {
+        FFile.flush();
+        QList<TTraceEvent> events;
+        QFile file(FFile.fileName());
+        if (!file.open(QIODevice::ReadOnly))
+            return events;
+        QDataStream in(&file);
+        while (!in.atEnd()) {
+            qint8 kind = 0, session = 0;
+            QByteArray bytes;
+            in >> kind >> session >> bytes;
+            if (in.status() != QDataStream::Ok)
+                break;
+            events.append({TTraceEvent::TKind(kind), session, bytes});
+        }
+        return events;
+    }
+
     int Session = 0;
+
+private:
+    QFile FFile;
+    QDataStream FStream;
+    bool FOk = false;
 };
 
 class TTraceDevice : public TComDevice {
@@ -47,14 +87,14 @@ public:
     {
         const bool ok = FDevice.Read(buffer, count, bytesRead);
         if (ok && bytesRead > 0)
-            FTrace.Events.append({TTraceEvent::Read, FTrace.Session, QByteArray(buffer, qsizetype(bytesRead))});
+            FTrace.Append(TTraceEvent::Read, QByteArray(buffer, qsizetype(bytesRead)));
         return ok;
     }
     bool Write(const char *data, int64_t count) override
     {
         const bool ok = FDevice.Write(data, count);
         if (ok)
-            FTrace.Events.append({TTraceEvent::Write, FTrace.Session, QByteArray(data, qsizetype(count))});
+            FTrace.Append(TTraceEvent::Write, QByteArray(data, qsizetype(count)));
         return ok;
     }
     void Close() override { FDevice.Close(); }

@@ -108,9 +108,9 @@ class TReplay {
 public:
     explicit TReplay(bool applyFilter) : FApplyFilter(applyFilter) {}
 
-    void Run(const TTrace &trace)
+    void Run(const QList<TTraceEvent> &events)
     {
-        for (const TTraceEvent &e : trace.Events) {
+        for (const TTraceEvent &e : events) {
             if (e.Kind == TTraceEvent::RunStart)
                 StartRun();
             else if (e.Kind == TTraceEvent::Write)
@@ -267,7 +267,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     TMessageCapture messages;
-    TTrace trace;
+    TTrace trace(folder.filePath("trace.bin"));
+    if (!trace.IsOk()) {
+        std::fprintf(stderr, "soak: cannot write the trace\n");
+        return 1;
+    }
     TSim sims[2];
     if (!sims[0].Start(1, folder.filePath("sent-0.bin"))) {
         std::fprintf(stderr, "soak: the simulator did not start\n");
@@ -303,7 +307,7 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         sims[0].Process.kill();
     });
-    trace.Events.append({TTraceEvent::RunStart, trace.Session, {}});
+    trace.Append(TTraceEvent::RunStart);
     form->TB_RunClick(form->TB_Run);
     if (!vanished)
         Fail(QString("the first Run ended after %1 ms, before the device vanished").arg(clock.elapsed()));
@@ -327,7 +331,7 @@ int main(int argc, char *argv[])
             if (form->FRunning)
                 form->TB_RunClick(form->TB_Run);
         });
-        trace.Events.append({TTraceEvent::RunStart, trace.Session, {}});
+        trace.Append(TTraceEvent::RunStart);
         form->TB_RunClick(form->TB_Run);
     }
     sampler.stop();
@@ -338,11 +342,14 @@ int main(int argc, char *argv[])
     form.reset();
     sims[1].Stop();
 
+    const QList<TTraceEvent> events = trace.Events();
+    if (!trace.IsOk())
+        Fail("the trace could not be written");
     // What was read is what the simulators sent (the rest was still on its way when it ended).
     qint64 reportsSent = 0, bytesRead = 0;
     for (int s = 0; s < 2; ++s) {
         QByteArray read;
-        for (const TTraceEvent &e : trace.Events)
+        for (const TTraceEvent &e : events)
             if (e.Kind == TTraceEvent::Read && e.Session == s)
                 read += e.Bytes;
         const QByteArray sent = FileBytes(sims[s].Record);
@@ -356,7 +363,7 @@ int main(int argc, char *argv[])
     }
 
     TReplay replay(applyFilter);
-    replay.Run(trace);
+    replay.Run(events);
     CompareLines("Phase.csv", FileLines("Phase.csv"), replay.PhaseLines);
     CompareLines("TimeOfFlight.csv", FileLines("TimeOfFlight.csv"), replay.TOFLines);
     const int disconnects = messages.Texts().filter("has been disconnected").size();
@@ -377,7 +384,7 @@ int main(int argc, char *argv[])
     std::printf("soak: %.1f s; reports sent %lld, computed %d (came when none was awaited %d); "
                 "bytes read %lld; commands written %lld\n",
                 seconds, reportsSent, replay.Computed, replay.Late, bytesRead,
-                (long long)std::count_if(trace.Events.begin(), trace.Events.end(),
+                (long long)std::count_if(events.begin(), events.end(),
                                          [](const TTraceEvent &e) { return e.Kind == TTraceEvent::Write; }));
     std::printf("soak: memory %.1f MB at start, %.1f MB after warm-up, %.1f MB peak after it, %.1f MB at the end "
                 "(bound: %.0f MB of growth after warm-up)\n",
