@@ -6,13 +6,12 @@
 #include "app/Unitmain.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/PtyPair.h"
+#include "tests/common/WorkingFolder.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTextBlock>
 
 #include <cstdio>
@@ -56,8 +55,7 @@ bool LogEndsWith(const TFormMain &form, const QString &line)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
+    TWorkingFolder folder;
     TMessageCapture messages;
     TPtyPair pty;
     qputenv("ZARN_COM1", pty.SlavePath().toLocal8Bit());

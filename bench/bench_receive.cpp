@@ -4,14 +4,11 @@
 // appending must not grow with the size of the log.
 
 #include "app/Unitmain.h"
-#include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/MemoryWindow.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,11 +66,9 @@ double Measure(TFormMain &form, TMemoryLine &line, int lines)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    TMessageCapture messages;
-    TMemoryLine line;
-    TFormMain form(nullptr, MemoryDeviceFactory(line));
+    TMemoryWindow window;
+    TFormMain &form = *window.Form;
+    TMemoryLine &line = window.Line;
     std::printf("receive path, 81-byte chunk (read, dispatch with a mean report, log):\n");
     for (const bool shown : {false, true}) {
         if (shown) {

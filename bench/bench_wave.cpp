@@ -6,15 +6,12 @@
 #include "app/Unitmain.h"
 #include "app/WaveBlock.h"
 #include "display/Image.h"
-#include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/MemoryWindow.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QTextBlock>
 
 #include <algorithm>
@@ -74,11 +71,9 @@ void KeepList(QPlainTextEdit *memo, int lines)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    TMessageCapture messages;
-    TMemoryLine line;
-    TFormMain form(nullptr, MemoryDeviceFactory(line));
+    TMemoryWindow window;
+    TFormMain &form = *window.Form;
+    TMemoryLine &line = window.Line;
     const QByteArray lines = SampleLines();
     const QByteArray block = "T=25.31 C\r\n" + lines;
 

@@ -34,7 +34,7 @@ QString Visible(const QByteArray &bytes)
 
 } // namespace
 
-class TestReceive : public QObject {
+class TestReceive : public QObject, private TMemoryWindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -65,21 +65,11 @@ private slots:
 private:
     // Hands one chunk to the window through the port's poll step.
     void Receive(const QByteArray &chunk);
-
-    std::unique_ptr<TMemoryWindow> FWindow;
-    TFormMain *FForm = nullptr;
-    TMemoryLine *FLine = nullptr;
-    TMessageCapture *FMessages = nullptr;
 };
 
 void TestReceive::init()
 {
-    FWindow = std::make_unique<TMemoryWindow>();
-    QVERIFY(FWindow->Folder.IsValid());
-    FForm = FWindow->Form.get();
-    FLine = &FWindow->Line;
-    FMessages = &FWindow->Messages;
-    QVERIFY(FForm->FComm != nullptr);
+    QVERIFY(OpenWindow());
     QCOMPARE(FMessages->Texts(), QStringList({"Open COM1 !"}));
 }
 

@@ -13,7 +13,7 @@
 #include <QToolButton>
 #include <QtTest>
 
-class TestRun : public QObject {
+class TestRun : public QObject, private TMemoryWindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -33,21 +33,11 @@ private slots:
 private:
     // Whether the window shows the idle state.
     bool Idle() const;
-
-    std::unique_ptr<TMemoryWindow> FWindow;
-    TFormMain *FForm = nullptr;
-    TMemoryLine *FLine = nullptr;
-    TMessageCapture *FMessages = nullptr;
 };
 
 void TestRun::init()
 {
-    FWindow = std::make_unique<TMemoryWindow>();
-    QVERIFY(FWindow->Folder.IsValid());
-    FForm = FWindow->Form.get();
-    FLine = &FWindow->Line;
-    FMessages = &FWindow->Messages;
-    QVERIFY(FForm->FComm != nullptr);
+    QVERIFY(OpenWindow());
     FMessages->Clear();
 }
 
