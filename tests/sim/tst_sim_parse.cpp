@@ -38,6 +38,15 @@ TSimOptions Options(quint32 seed)
     return options;
 }
 
+// Starts the instrument and names its line as COM1, for a window opened next; why not, if not.
+QString StartOnCom1(TSimInstrument &instrument)
+{
+    QString error;
+    if (!instrument.Start(&error))
+        return error.isEmpty() ? QStringLiteral("the instrument did not start") : error;
+    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    return QString();
+}
 
 QByteArray TrimTrailingBlanks(QByteArray text)
 {
@@ -286,9 +295,8 @@ void TestSimParse::windowReadsSimulatorReports()
 {
     QFETCH(bool, difference);
     TSimInstrument instrument(Options(77));
-    QString error;
-    QVERIFY2(instrument.Start(&error), qPrintable(error));
-    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    const QString error = StartOnCom1(instrument);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     TMessageCapture messages;
     TFormMain form;
@@ -324,9 +332,8 @@ void TestSimParse::windowReadsSimulatorReports()
 void TestSimParse::windowLogsSimulatorMeasurements()
 {
     TSimInstrument instrument(Options(31));
-    QString error;
-    QVERIFY2(instrument.Start(&error), qPrintable(error));
-    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    const QString error = StartOnCom1(instrument);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     // What each report implies, worked out here from the simulator's values alone.
     QList<double> phases, tofs;
@@ -384,9 +391,8 @@ void TestSimParse::windowReadsSimulatorWaveform()
 {
     constexpr quint32 Seed = 12;
     TSimInstrument instrument(Options(Seed));
-    QString error;
-    QVERIFY2(instrument.Start(&error), qPrintable(error));
-    qputenv("ZARN_COM1", instrument.SlavePath().toLocal8Bit());
+    const QString error = StartOnCom1(instrument);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     TMessageCapture messages;
     TFormMain form;
