@@ -5,7 +5,7 @@
 #include "app/Unitmain.h"
 #include "app/WaveFile.h"
 #include "display/Image.h"
-#include "tests/common/MemoryDevice.h"
+#include "tests/common/MemoryWindow.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 
@@ -294,8 +294,8 @@ void TestWaveFile::saveFaults()
 
 // A window with its Waveform page at a working size and a curve in view, with its messages
 // and file dialogs captured; what it showed when made is kept to compare.
-struct TWaveformWindow {
-    TWaveformWindow() : Form(std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(Line)))
+struct TWaveformWindow : TMemoryWindow {
+    TWaveformWindow()
     {
         Form->PanelImage->resize(874, 537);
         Form->PanelImageResize();
@@ -314,19 +314,15 @@ struct TWaveformWindow {
         return Form->FChannel1 == Channel1 && Form->FChannel2 == Channel2 && Form->ImageChart->Picture() == Picture;
     }
 
-    TMemoryLine Line;
-    TMessageCapture Messages;
     TFileDialogCapture Dialogs;
-    std::unique_ptr<TFormMain> Form;
     TChannel Channel1, Channel2;
     QImage Picture;
 };
 
 void TestWaveFile::menuSaveChangeLoad()
 {
-    TWorkingFolder folder;
     TWaveformWindow w;
-    w.Dialogs.Answer = folder.Path("wave.CSV");
+    w.Dialogs.Answer = w.Folder.Path("wave.CSV");
     w.Form->mmSave->trigger();
     w.Form->FChannel1.fill(ChannelMidScale);
     w.Form->FChannel2.fill(ChannelMidScale);
@@ -365,14 +361,14 @@ void TestWaveFile::menuFaults()
     QFETCH(bool, load);
     QFETCH(QString, answer);
     QFETCH(QString, message);
-    TWorkingFolder folder;
+    TWaveformWindow w;
+    const TWorkingFolder &folder = w.Folder;
     QVERIFY(QDir(folder.Folder()).mkdir("folder"));
     {
         QFile file(folder.Path("short.csv"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Text(Lines(1567))) > 0);
     }
     const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    TWaveformWindow w;
     if (!answer.isEmpty())
         w.Dialogs.Answer = folder.Path(answer);
 

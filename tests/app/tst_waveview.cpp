@@ -4,17 +4,15 @@
 #include "app/Unitmain.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
-#include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/MemoryWindow.h"
 #include "tests/common/Pixels.h"
-#include "tests/common/WorkingFolder.h"
 
 #include <QFrame>
 #include <QRandomGenerator>
 #include <QToolTip>
 #include <QtTest>
 
-class TestWaveView : public QObject {
+class TestWaveView : public QObject, private TMemoryWindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -30,27 +28,16 @@ private slots:
 private:
     // Gives PanelImage a size as the page would, and lets its handler run.
     void ResizePanel(int width, int height);
-
-    TMemoryLine FLine;
-    std::unique_ptr<TFormMain> FForm;
-    std::unique_ptr<TMessageCapture> FMessages;
-    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestWaveView::init()
 {
-    FFolder = std::make_unique<TWorkingFolder>();
-    QVERIFY(FFolder->IsValid());
-    FLine = TMemoryLine();
-    FMessages = std::make_unique<TMessageCapture>();
-    FForm = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine));
+    QVERIFY(OpenWindow());
 }
 
 void TestWaveView::cleanup()
 {
-    FForm.reset();
-    FMessages.reset();
-    FFolder.reset();
+    FWindow.reset();
 }
 
 void TestWaveView::ResizePanel(int width, int height)
@@ -146,7 +133,7 @@ void TestWaveView::cursorFollowsMouse()
     }
     FForm->show();
     FForm->mmWaveformClick();
-    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
     ResizePanel(874, 537);
     const QImage drawn = FForm->ImageChart->Picture().copy();
 
