@@ -28,8 +28,6 @@ constexpr int ReadingsPerSeed = 6;
 constexpr int WaveSeeds = 40;
 constexpr int WaitMs = 20000;
 constexpr int SampleMax = 4095;   // 12-bit converter
-// The record's five characters carry the temperature to the hundredth; the parse is a float.
-constexpr double TemperatureTolerance = 0.005 + 1e-4;
 
 TSimOptions Options(quint32 seed)
 {
@@ -83,7 +81,6 @@ private slots:
     void windowReadsSimulatorReports_data();
     void windowReadsSimulatorReports();
     void windowLogsSimulatorMeasurements();
-    void windowReadsSimulatorWaveform();
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -385,38 +382,6 @@ void TestSimParse::windowLogsSimulatorMeasurements()
                      qPrintable(QStringLiteral("tof %1: %2 for %3").arg(report).arg(tofFields[i + 1]).arg(tofs[report])));
         }
     }
-}
-
-void TestSimParse::windowReadsSimulatorWaveform()
-{
-    constexpr quint32 Seed = 12;
-    TSimInstrument instrument(Options(Seed));
-    const QString error = StartOnCom1(instrument);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-
-    TMessageCapture messages;
-    TFormMain form;
-    QVERIFY(form.FComm != nullptr);
-    // "s" from the Commands menu, in the state an acquisition start leaves.
-    form.mmCommandClick(form.mmSendData);
-    form.FWaveCount = -1;
-    form.FReplyDone = false;
-    const int samples = TSimOptions().Samples;
-    QTRY_VERIFY_WITH_TIMEOUT(form.FWaveBuffer.size() == samples * SimRecords::SampleLineLength, WaitMs);
-    form.ParseWaveBlock();
-
-    const TSimWaveform sent = TSimModel(Seed).Waveform(samples);
-    QCOMPARE(form.FWaveCount, 1080);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        QCOMPARE(int(form.FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
-        QCOMPARE(int(form.FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
-    }
-    const QString panel = form.PanelText(5);
-    QVERIFY2(panel.startsWith("Temp.=") && std::abs(panel.mid(6).toDouble() - instrument.Reading().Temperature)
-                                               <= TemperatureTolerance,
-             qPrintable(panel));
-    QCOMPARE(form.MemoData->blockCount(), 1080);
-    QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
 }
 
 QTEST_MAIN(TestSimParse)
