@@ -13,6 +13,9 @@
 
 class TMemo : public QPlainTextEdit {
 public:
+    // A log memo is emptied before it grows past this many lines.
+    static constexpr int LineLimit = 40000;
+
     explicit TMemo(QWidget *parent = nullptr) : QPlainTextEdit(parent)
     {
         QScrollBar *bar = verticalScrollBar();

@@ -1,5 +1,6 @@
 // TFormMain: creation, release, navigation and page layout.
 
+#include "app/CommandTable.h"
 #include "app/Unitmain.h"
 
 #include "ringbuffer/CircularBuffer.h"
@@ -108,8 +109,10 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
-    // A Run loop or test still going must not touch what is released below.
+    // A Run loop or test still going must not touch what is released below, and a report that
+    // comes while the operator reads a message below is no longer computed.
     FRunning = false;
+    FReceiveState = rsNone;
 
     // 1. The gauge.
     delete FGauge;
@@ -189,7 +192,9 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 
 void TFormMain::MemoDblClick(QObject *Sender)
 {
-    if (auto *memo = qobject_cast<QPlainTextEdit *>(Sender))
+    if (Sender == MemoComLog)
+        ClearComLog();
+    else if (auto *memo = qobject_cast<QPlainTextEdit *>(Sender))
         memo->clear();
 }
 

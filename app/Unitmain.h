@@ -95,6 +95,7 @@ public:
     void ParseWaveHeader();
     void ParseWaveBlock();
     void AppendComLog(const QByteArray &chunk);
+    void ClearComLog();
     // Adds sample lines to MemoData in one go, emptying it first when it is full.
     void AppendDataLines(const QByteArrayList &lines);
     void MemoDblClick(QObject *Sender);

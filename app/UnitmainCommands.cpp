@@ -10,7 +10,6 @@
 
 namespace {
 constexpr int LineBufferLimit = 256;  // received text kept while waiting for a report
-constexpr int ComLogLineLimit = 40000; // the log is cleared before it grows past this
 } // namespace
 
 void TFormMain::mmCommandClick(QObject *Sender)
@@ -68,9 +67,14 @@ void TFormMain::CommReceiveData(QObject *Sender)
 
 void TFormMain::AppendComLog(const QByteArray &chunk)
 {
-    if (MemoComLog->document()->blockCount() >= ComLogLineLimit) {
-        MemoComLog->clear();
-        FComLogText.Reset();
-    }
+    if (MemoComLog->document()->blockCount() >= TMemo::LineLimit)
+        ClearComLog();
     MemoComLog->AppendText(FComLogText.Format(chunk));
+}
+
+void TFormMain::ClearComLog()
+{
+    // The text formatter's open line and pending break go with the text they belonged to.
+    MemoComLog->clear();
+    FComLogText.Reset();
 }

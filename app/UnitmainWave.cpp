@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int DataLineLimit = 40000; // the sample list is emptied before it grows past this
 constexpr int TemperaturePanel = 5;
 constexpr int CursorTipOffset = 8; // the tool tip's distance to the right of the cursor circle
 
@@ -63,7 +62,7 @@ void TFormMain::AppendDataLines(const QByteArrayList &lines)
     qsizetype first = 0;
     bool empty = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (count >= DataLineLimit) {
+        if (count >= TMemo::LineLimit) {
             empty = true;
             first = i;
             count = 0;
