@@ -29,6 +29,7 @@ float TimeOfFlight(int32_t bigTime, float phaseDeg);
 
 // Fixed-point text, as everything the program shows and logs.
 using Platform::Fixed;
+using Platform::FixedText;
 
 // Thins a complete batch: while the phase spread exceeds one degree, the first largest and the
 // first smallest phase values go, each with the time of flight of the same report.

@@ -51,6 +51,7 @@ public:
     static constexpr int PortCount = 8; // COM1 to COM8
     static constexpr int TrendCapacity = 10000;
     static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
+    static constexpr int TemperaturePanel = 5; // a report's or a waveform block's temperature
     // Captions of the Run and Acquire buttons in their states.
     static constexpr char RunCaption[] = "Run";
     static constexpr char StopCaption[] = "Stop";

@@ -95,7 +95,6 @@ void TFormMain::CreateToolBar()
     // The program's own picture in the title bars (its message boxes and the guide's too), the
     // task list and the About page.
     QApplication::setWindowIcon(ImageTB[ToolBarImage::TimeOfFlight]);
-    setWindowIcon(ImageTB[ToolBarImage::TimeOfFlight]);
 
     connect(TB_Exit, &QToolButton::clicked, this, [this] { mmExitClick(); });
     connect(TB_TimeOfFlight, &QToolButton::clicked, this, [this] { mmTimeOfFlightClick(); });

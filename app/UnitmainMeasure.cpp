@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 using Measurement::Fixed;
+using Measurement::FixedText;
 
 // Once enough text is there, the exchange ends: with a computation when a record was read, and
 // without one only when no record can be in the text. A record whose marker has come but whose
@@ -85,8 +86,8 @@ void TFormMain::ComputeMeasurement()
     FTOFRing->Push(FTimeOfFlight);
 
     LabelBigTime->setText(QString::number(FBigTime));
-    LabelSmallTime->setText(QString::fromLatin1(Fixed(FPhaseDeg, 3)));
-    LabelTOF->setText(QString::fromLatin1(Fixed(FTimeOfFlight, 4)));
+    LabelSmallTime->setText(FixedText(FPhaseDeg, 3));
+    LabelTOF->setText(FixedText(FTimeOfFlight, 4));
 
     if (FPhaseRing->Count() == FPhaseRing->Capacity()) {
         if (FApplyFilter) {
@@ -106,10 +107,10 @@ void TFormMain::ComputeMeasurement()
         SetPanelText(0, "M1Avg= " + QString::number(FM1Avg));
         SetPanelText(1, "M2Avg= " + QString::number(FM2Avg));
     }
-    SetPanelText(2, "Phase= " + QString::fromLatin1(Fixed(FPhaseDeg, 3)) + " deg");
+    SetPanelText(2, "Phase= " + FixedText(FPhaseDeg, 3) + " deg");
     SetPanelText(3, QString::number(FM1));
     SetPanelText(4, QString::number(FM2));
-    SetPanelText(5, "Temp.= " + QString::fromLatin1(Fixed(FTemperature, 2)) + " C");
+    SetPanelText(TemperaturePanel, "Temp.= " + FixedText(FTemperature, 2) + " C");
 }
 
 void TFormMain::RemoveOutliers()

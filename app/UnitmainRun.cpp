@@ -16,7 +16,7 @@
 #include <functional>
 #include <utility>
 
-using Measurement::Fixed;
+using Measurement::FixedText;
 
 namespace {
 constexpr int32_t RunBatch = 100;          // cycles per rate figure
@@ -188,7 +188,7 @@ bool TFormMain::RunCycles()
             t0 = Platform::TickCount();
             // 100 cycles within one tick of the clock give no rate; the last one stays.
             if (dt > 0)
-                SetPanelText(8, QString::fromLatin1(Fixed(RateScale / static_cast<float>(dt), 4)) + "Hz");
+                SetPanelText(8, FixedText(RateScale / static_cast<float>(dt), 4) + "Hz");
             if (!loop.ProcessMessages())
                 break;
         }
@@ -288,7 +288,7 @@ void TFormMain::mmTestATanClick(QObject *Sender)
                 k = 0;
                 t0 = Platform::TickCount();
                 SetPanelText(6, QString::number(elapsed));
-                SetPanelText(7, QString::fromLatin1(Fixed(r, 4)));
+                SetPanelText(7, FixedText(r, 4));
                 if (!loop.ProcessMessages())
                     break;
             }

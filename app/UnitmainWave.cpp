@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int TemperaturePanel = 5;
+using Measurement::FixedText;
 constexpr int CursorTipOffset = 8; // the tool tip's distance to the right of the cursor circle
 
 static_assert(TFormMain::ChannelLength >= WaveBlock::MaxSamples, "a block must fit the channels");
@@ -40,7 +40,7 @@ void TFormMain::ParseWaveHeader()
         return;
     FTemperature = temperature;
     FWaveCount = 0;
-    SetPanelText(TemperaturePanel, "Temp.=" + QString::fromLatin1(Measurement::Fixed(FTemperature, 2)));
+    SetPanelText(TemperaturePanel, "Temp.=" + FixedText(FTemperature, 2));
 }
 
 void TFormMain::ParseWaveBlock()

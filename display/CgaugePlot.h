@@ -24,11 +24,7 @@ inline int32_t PlotRow(double y, int32_t top, int32_t bottom)
     return int32_t(v);
 }
 
-// A number as the gauge shows it: fixed-point with the given decimals.
-inline QString FixedText(double value, int decimals)
-{
-    return QString::fromLatin1(Platform::Fixed(value, decimals));
-}
+using Platform::FixedText;
 
 // A trace of many points in a pen 2 or more pixels wide, drawn with as few segments as paint
 // the same pixels. Such a pen paints each segment with round ends, so the segments between

@@ -82,9 +82,11 @@ bool TSimInstrument::Start(QString *error)
     auto fail = [&](const char *what) {
         if (error)
             *error = QString::fromLatin1("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
-        if (FMaster >= 0)
-            ::close(FMaster);
-        FMaster = -1;
+        for (int *fd : {&FMaster, &FRecord}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
         return false;
     };
     if (FMaster >= 0 || FThread.joinable()) {
