@@ -6,11 +6,6 @@ namespace Reports {
 
 namespace {
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 int HexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -170,17 +165,21 @@ namespace {
 
 bool RecordPending(const QByteArray &buffer, const char *marker, int length)
 {
-    const qsizetype p = buffer.indexOf(marker);
-    if (p >= 0)
-        return buffer.size() - p < length + 1;
-    const QByteArray start(marker);
-    for (qsizetype n = qMin(start.size() - 1, buffer.size()); n > 0; --n)
-        if (buffer.endsWith(start.left(n)))
-            return true;
-    return false;
+    if (buffer.contains(marker))
+        return FindRecord(buffer, marker, length + 1) < 0;
+    return MarkerStartAtEnd(buffer, marker) > 0;
 }
 
 } // namespace
+
+qsizetype MarkerStartAtEnd(const QByteArray &text, const char *marker)
+{
+    const QByteArrayView start(marker);
+    for (qsizetype n = qMin(start.size() - 1, text.size()); n > 0; --n)
+        if (text.endsWith(start.first(n)))
+            return n;
+    return 0;
+}
 
 bool DifferenceReportPending(const QByteArray &buffer)
 {

@@ -23,6 +23,15 @@ struct TReportValues {
     float Temperature = 0;
 };
 
+inline bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// How many of the marker's first characters (never all of them) end `text`: a marker that may
+// be arriving in pieces.
+qsizetype MarkerStartAtEnd(const QByteArray &text, const char *marker);
+
 // Optional leading blanks, an optional sign, decimal digits and nothing after them; anything
 // else (or a value outside 32 bits) gives 0.
 int32_t DecimalInteger(const QByteArray &text);

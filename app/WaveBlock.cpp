@@ -9,15 +9,10 @@ namespace {
 constexpr qsizetype Unknown = -2;
 constexpr char LineEnd[] = "\r\n";
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // A field's value: a fourth character that is not a digit is not part of the number.
 int32_t FieldValue(QByteArrayView field)
 {
-    if (!IsDigit(field[FieldLength - 1]))
+    if (!Reports::IsDigit(field[FieldLength - 1]))
         field = field.first(FieldLength - 1);
     return Reports::DecimalInteger(field.toByteArray());
 }
@@ -87,8 +82,8 @@ bool TakeHeader(QByteArray &text, float &temperature)
 {
     const qsizetype at = text.indexOf(HeaderMarker);
     if (at < 0) {
-        // A final "T" may be the first half of the marker.
-        text = text.endsWith(HeaderMarker[0]) ? QByteArray(1, HeaderMarker[0]) : QByteArray();
+        // What may be the first part of the marker stays for the next chunk.
+        text = text.right(Reports::MarkerStartAtEnd(text, HeaderMarker));
         return false;
     }
     if (text.size() - at < HeaderLength) {
