@@ -1,6 +1,7 @@
 #include "app/WaveFile.h"
 
 #include "app/Reports.h"
+#include "app/WaveBlock.h"
 
 #include <QByteArrayView>
 #include <QDir>
@@ -13,8 +14,9 @@ namespace WaveFile {
 
 namespace {
 
-constexpr int LineLength = 9;
-constexpr int CommaPosition = 4; // 0-based: two 4-character fields around it
+// A line is the sample list's "ffff,gggg": two 4-character fields around the comma.
+constexpr int LineLength = WaveBlock::MemoLineLength;
+constexpr int CommaPosition = WaveBlock::FieldLength;
 
 TResult Failed(const QString &message)
 {
@@ -61,11 +63,6 @@ QString Shown(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-struct TPair {
-    int Index;
-    int16_t First, Second;
-};
-
 } // namespace
 
 TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &channel2)
@@ -78,8 +75,8 @@ TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &chann
     const QVector<QByteArrayView> lines = SplitLines(text);
     if (lines.size() != LineCount)
         return Failed(QString::fromLatin1(FormatMessage));
-    QVector<TPair> pairs;
-    pairs.reserve(LineCount);
+    // The channels change only once every line has been read.
+    TChannel read1 = channel1, read2 = channel2;
     for (int k = 0; k < LineCount; ++k) {
         const QByteArrayView line = lines[k];
         if (line.size() != LineLength || line.indexOf(',') != CommaPosition)
@@ -91,12 +88,11 @@ TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &chann
                                     .arg(k + 1)
                                     .arg(QString::fromLatin1(line.data(), line.size())));
         // Four characters hold -999..9999, which 16 bits keep as they are.
-        pairs.append(TPair{k, static_cast<int16_t>(first), static_cast<int16_t>(second)});
+        read1[k] = static_cast<int16_t>(first);
+        read2[k] = static_cast<int16_t>(second);
     }
-    for (const TPair &p : pairs) {
-        channel1[p.Index] = p.First;
-        channel2[p.Index] = p.Second;
-    }
+    channel1 = read1;
+    channel2 = read2;
     return TResult{};
 }
 
