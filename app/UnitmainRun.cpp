@@ -23,7 +23,7 @@ constexpr int32_t RunBatch = 100;          // cycles per rate figure
 constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a difference report
 constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
 constexpr int ReplyPollMs = 1;             // one poll of the reply wait
-constexpr float RateScale = 100000.0f;     // 100 cycles in dt milliseconds, in cycles a second
+constexpr float RateScale = RunBatch * 1000.0f; // a batch in dt milliseconds, in cycles a second
 constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
 constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
 constexpr int32_t AcquireQuietPolls = 5;   // a block has ended when the line was quiet this long
@@ -73,9 +73,7 @@ public:
     // Not once the window is destroyed or closing, the port was lost, or the loop was stopped.
     bool GoesOn() const
     {
-        if (!FForm || FForm->FClosed)
-            return false;
-        if (FUsesPort && (!FComm || FForm->FComm != FComm))
+        if (!FForm || FForm->FClosed || PortLost())
             return false;
         return !FEndsOnStop || (FForm->FRunning && FForm->FRunStarts == FRun);
     }
@@ -147,8 +145,8 @@ void TFormMain::SetLoopControlsEnabled(bool enabled)
 
 void TFormMain::RunLoop()
 {
-    QPointer<TFormMain> self(this);
-    while (RunCycles() && self && !FClosed && FRunning) {
+    // RunCycles says false once the window is gone.
+    while (RunCycles() && !FClosed && FRunning) {
     }
 }
 
@@ -240,7 +238,7 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     bool arriving = false;
     uint64_t received = FReceivedCount;
     while (!FReplyDone) {
-        if (!loop.ProcessMessages(AcquirePollMs, [] { return false; }))
+        if (!loop.ProcessMessages(AcquirePollMs))
             break;
         m += 1;
         if (FReceivedCount != received) {
@@ -250,10 +248,8 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
         } else {
             quiet += 1;
         }
-        if ((arriving ? quiet >= AcquireQuietPolls : m > AcquirePolls) || m >= AcquireCapPolls) {
+        if ((arriving ? quiet >= AcquireQuietPolls : m > AcquirePolls) || m >= AcquireCapPolls)
             FReplyDone = true;
-            FReceiveState = 0;
-        }
     }
     if (!loop.WindowAlive() || FClosed)
         return; // nothing of a closed window is drawn
