@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 
 #include <cmath>
+#include <cstdio>
 
 #ifndef ZARN_VERSION
 #error "ZARN_VERSION is set by the build"
@@ -149,6 +150,10 @@ QString VersionText()
     return QStringLiteral("Zarn Monitor " ZARN_VERSION);
 }
 
+namespace {
+
+// Checks, without leaving anything behind, that a file can be created in the folder (the
+// working folder when empty). False with the reason in error.
 bool CanWriteIn(const QString &folder, QString &error)
 {
     const QString path = QDir(folder).absolutePath();
@@ -165,6 +170,15 @@ bool CanWriteIn(const QString &folder, QString &error)
     }
     return true;
 }
+
+} // namespace
+
+void PrintError(const QString &line)
+{
+    std::fprintf(stderr, "%s: %s\n", ProgramName, line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 
 bool CheckOutputs(const TOptions &options, QString &error)
 {

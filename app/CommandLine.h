@@ -41,9 +41,8 @@ QString HelpText();
 // "Zarn Monitor 1.0"
 QString VersionText();
 
-// Checks, without leaving anything behind, that a file can be created in the folder (the
-// working folder when empty). False with the reason in error.
-bool CanWriteIn(const QString &folder, QString &error);
+// One line on standard error: "zarnmonitor: " and the text.
+void PrintError(const QString &line);
 // Checks the outputs the options name and the working folder the logs go to; the pictures
 // folder may be missing when the folder it would be made in can be written. False with one
 // line in error.

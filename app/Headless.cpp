@@ -34,12 +34,6 @@ namespace {
 constexpr int ProgressIntervalMs = 1000;
 constexpr qint64 LongestTimerMs = 3600 * 1000; // a duration beyond a QTimer's range is waited out in steps
 
-void PrintError(const QString &line)
-{
-    std::fprintf(stderr, "%s: %s\n", ProgramName, line.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
 void PrintOut(const QString &line)
 {
     std::fputs((line + '\n').toLocal8Bit().constData(), stdout);
@@ -380,7 +374,7 @@ int TRunner::Exec()
 int Run(int &argc, char **argv, const TOptions &options)
 {
     QString error;
-    const QString device = TComm::DeviceNameFor(QStringLiteral("COM1"));
+    const QString device = TComm::DeviceNameFor(TComm::PortName(0));
     if (!QFileInfo::exists(device)) {
         PrintError("no such device: " + device);
         return ExitNoPort;

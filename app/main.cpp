@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
     CommandLine::TOptions options;
     QString error;
     if (!CommandLine::Parse(arguments, options, error)) {
-        std::fprintf(stderr, "%s: %s\n", CommandLine::ProgramName, error.toLocal8Bit().constData());
+        CommandLine::PrintError(error);
         return CommandLine::ExitUsage;
     }
     if (options.Help || options.Version) {
