@@ -253,14 +253,19 @@ void TGauge::SetVRange(int32_t value)
     ResetDisplay();
 }
 
+void TGauge::SetTextFont(int32_t size, TColor colour)
+{
+    FCanvas->Font.Size = size;
+    FCanvas->Font.Bold = true;
+    FCanvas->Font.Color = colour;
+}
+
 void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour,
                                const QString &text)
 {
     if (!FCanvas)
         return;
-    FCanvas->Font.Size = size;
-    FCanvas->Font.Bold = true;
-    FCanvas->Font.Color = colour;
+    SetTextFont(size, colour);
     FCanvas->Brush.Color = clBlack;
     const int32_t w = FCanvas->TextWidth(text);
     const int32_t h = FCanvas->TextHeight(text);

@@ -99,6 +99,8 @@ protected:
 private:
     // Text centred on (x, y), bold, in the given size (points) and colour, on black.
     void DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour, const QString &text);
+    // Bold text of this size and colour, whatever font the text drawn before left behind.
+    void SetTextFont(int32_t size, TColor colour);
 
     // The frame of a strip chart or a trend: half width W/2 - 40 and half height H/2 - 20
     // about the centre, moved 15 pixels right, its left edge a further leftInset pixels in

@@ -176,9 +176,7 @@ void TGauge::DrawValueIndication(float value)
     const int32_t rc = (height() - 50) / 4;
     FCanvas->Pen.Color = clWhite;
     FCanvas->Brush.Color = clBlack;
-    FCanvas->Font.Color = clRed;
-    FCanvas->Font.Bold = true;
-    FCanvas->Font.Size = ValueFontSize;
+    SetTextFont(ValueFontSize, clRed);
     // The circle covers the previous number; a value that is no number leaves it empty.
     FCanvas->Ellipse(FCenterX - rc, FCenterY - rc, FCenterX + rc, FCenterY + rc);
     if (!std::isfinite(value))

@@ -96,9 +96,7 @@ void TGauge::UpdateIndicator(float value)
         return;
 
     const QString text = FixedText(shown, 2);
-    FCanvas->Font.Color = clYellow;
-    FCanvas->Font.Bold = true;
-    FCanvas->Font.Size = NumberFontSize;
+    SetTextFont(NumberFontSize, clYellow);
     // Beyond 0.8 of the box, the number also shrinks where it would stick out of the box (its
     // left end is 1.5 tw left of the centre): what stuck out would stay on the picture, as no
     // later update erases it.
@@ -119,10 +117,8 @@ void TGauge::DrawTrend(float span)
     // A span of 0 (or no number) is no scale: the frame and grid stand without labels.
     if (!HasExtent(span))
         return;
-    FCanvas->Font.Size = std::max(t.hh / TrendLabelsPerHeight, TrendLabelSmallest);
-    FCanvas->Font.Color = clYellow;
-    // Bold, as the strip chart's labels; whatever text was drawn before.
-    FCanvas->Font.Bold = true;
+    // Bold, as the strip chart's labels.
+    SetTextFont(std::max(t.hh / TrendLabelsPerHeight, TrendLabelSmallest), clYellow);
     const float step = span * 0.125f;
     float value = 0;
     int32_t y = t.B1;

@@ -52,10 +52,7 @@ void TGauge::DrawDualChannel()
         return;
     const TStripGeometry g = StripGeometry();
     DrawStripFrame(g);
-    FCanvas->Font.Size = LabelFontSize;
-    FCanvas->Font.Color = clCyan;
-    // Bold labels, whatever font the text drawn before left behind.
-    FCanvas->Font.Bold = true;
+    SetTextFont(LabelFontSize, clCyan);
     FCanvas->Pen.Width = 1;
     // An axis without extent has no scale to label.
     if (g.hi == g.lo)
@@ -136,9 +133,7 @@ void TGauge::UpdateDualChannel()
 
     FCanvas->Pen.Color = clBlack;
     FCanvas->Brush.Color = clBlack;
-    FCanvas->Font.Size = LabelFontSize;
-    FCanvas->Font.Color = clCyan;
-    FCanvas->Font.Bold = true;
+    SetTextFont(LabelFontSize, clCyan);
     const int32_t y = g.B1 + 4;
     int32_t x = g.L1 + 4;
     FCanvas->Rectangle(x, y, x + IndexLabelBox, y + IndexLabelHeight);
