@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int32_t AxisLabelGap = 4; // between an axis label's right end and the frame's inner edge
+
 // Unit names with the factor from the stored unit and the full scale of the meters and trends.
 struct TUnitRow {
     const char16_t *Name;
@@ -286,6 +288,19 @@ TGauge::TPlotFrame TGauge::PlotFrame(int32_t leftInset) const
     f.T1 = f.T + 1;
     f.B1 = f.B - 1;
     return f;
+}
+
+void TGauge::DrawPlotFrame(const TPlotFrame &f, TColor colour)
+{
+    FCanvas->Pen.Width = 2;
+    FCanvas->Pen.Color = colour;
+    FCanvas->Brush.Color = clBlack;
+    FCanvas->Rectangle(f.L, f.T, f.R, f.B);
+}
+
+void TGauge::DrawAxisLabel(int32_t innerLeft, int32_t y, const QString &text)
+{
+    FCanvas->TextOut(innerLeft - FCanvas->TextWidth(text) - AxisLabelGap, y - FCanvas->TextHeight(text) / 2, text);
 }
 
 void TGauge::ShrinkFont(const QString &text, double limit, bool byHeight)

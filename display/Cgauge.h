@@ -109,13 +109,16 @@ private:
         int32_t hw, hh, L, R, T, B, L1, R1, T1, B1;
     };
     TPlotFrame PlotFrame(int32_t leftInset) const;
+    // The frame in a pen 2 pixels wide, filled black.
+    void DrawPlotFrame(const TPlotFrame &f, TColor colour);
+    // An axis label, right-aligned a gap left of the inner edge and centred on y.
+    void DrawAxisLabel(int32_t innerLeft, int32_t y, const QString &text);
 
     // Strip charts (modes 7 and 8), CgaugeStrip.cpp.
     struct TStripGeometry : TPlotFrame {
         int64_t lo, hi;
     };
     TStripGeometry StripGeometry() const;
-    void DrawStripFrame(const TStripGeometry &g);
     // First and last index of the samples in view, w samples wide; last < first when none.
     void SampleWindow(int64_t w, int64_t &first, int64_t &last) const;
     int64_t SampleCount() const;

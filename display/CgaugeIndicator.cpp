@@ -36,10 +36,7 @@ TGauge::TTrendGeometry TGauge::TrendGeometry() const
 
 void TGauge::DrawTrendFrame(const TTrendGeometry &t)
 {
-    FCanvas->Pen.Width = 2;
-    FCanvas->Pen.Color = clYellow;
-    FCanvas->Brush.Color = clBlack;
-    FCanvas->Rectangle(t.L, t.T, t.R, t.B);
+    DrawPlotFrame(t, clYellow);
     FCanvas->Pen.Color = clGray;
     FCanvas->Pen.Width = 1;
     // A plot less than 8 pixels high has a step of 0: no grid rather than an endless one.
@@ -123,9 +120,7 @@ void TGauge::DrawTrend(float span)
     float value = 0;
     int32_t y = t.B1;
     for (int32_t i = 0; i <= TrendDivisions; ++i) {
-        const QString text = FixedText(value, value < 99 ? 1 : 0);
-        FCanvas->TextOut(t.L1 - FCanvas->TextWidth(text) - AxisLabelGap,
-                         y - FCanvas->TextHeight(text) / 2, text);
+        DrawAxisLabel(t.L1, y, FixedText(value, value < 99 ? 1 : 0));
         value += step;
         y -= t.g;
     }

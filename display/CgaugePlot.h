@@ -9,9 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 
-// Gap between an axis label's right end and the plot frame's inner left edge.
-constexpr int32_t AxisLabelGap = 4;
-
 // Where a value lands between a plot's inner top and bottom edges: the row as computed, held
 // on the edges, truncated to a pixel; not-a-number goes to the bottom edge.
 inline int32_t PlotRow(double y, int32_t top, int32_t bottom)

@@ -38,20 +38,12 @@ void TGauge::SampleWindow(int64_t w, int64_t &first, int64_t &last) const
     first = last < w ? 0 : last - w + 1;
 }
 
-void TGauge::DrawStripFrame(const TStripGeometry &g)
-{
-    FCanvas->Pen.Width = 2;
-    FCanvas->Pen.Color = clCyan;
-    FCanvas->Brush.Color = clBlack;
-    FCanvas->Rectangle(g.L, g.T, g.R, g.B);
-}
-
 void TGauge::DrawDualChannel()
 {
     if (!FCanvas)
         return;
     const TStripGeometry g = StripGeometry();
-    DrawStripFrame(g);
+    DrawPlotFrame(g, clCyan);
     SetTextFont(LabelFontSize, clCyan);
     FCanvas->Pen.Width = 1;
     // An axis without extent has no scale to label.
@@ -63,10 +55,7 @@ void TGauge::DrawDualChannel()
     float y = float(g.B1);
     float value = float(g.lo);
     for (int32_t i = 0; i < AxisLabels; ++i) {
-        const QString text = FixedText(value, 0);
-        const int32_t tw = FCanvas->TextWidth(text);
-        const int32_t th = FCanvas->TextHeight(text);
-        FCanvas->TextOut(g.L1 - tw - AxisLabelGap, int32_t(y) - th / 2, text);
+        DrawAxisLabel(g.L1, int32_t(y), FixedText(value, 0));
         value += valueStep;
         y -= yStep;
     }
@@ -77,7 +66,7 @@ void TGauge::UpdateSingleChannel()
     if (!FCanvas || SampleCount() == 0)
         return;
     const TStripGeometry g = StripGeometry();
-    DrawStripFrame(g);
+    DrawPlotFrame(g, clCyan);
     // No axis extent (or no span) gives no scale: the frame stays empty.
     if (g.hi == g.lo || FXSpan <= 0)
         return;
@@ -105,7 +94,7 @@ void TGauge::UpdateDualChannel()
     if (!FCanvas || SampleCount() == 0)
         return;
     const TStripGeometry g = StripGeometry();
-    DrawStripFrame(g);
+    DrawPlotFrame(g, clCyan);
     int64_t first, last;
     SampleWindow(2 * int64_t(FXSpan), first, last);
 
