@@ -36,19 +36,19 @@ void Segment(TCanvas &canvas, QPoint from, QPoint to)
     canvas.LineTo(to.x(), to.y());
 }
 
-// A filled disc in one colour.
-void Disc(TCanvas &canvas, QPoint c, int32_t radius, TColor colour)
-{
-    canvas.Pen.Color = colour;
-    canvas.Brush.Color = colour;
-    canvas.Ellipse(c.x() - radius, c.y() - radius, c.x() + radius, c.y() + radius);
-}
-
 // An ellipse of a float radius, its box truncated to pixels.
 void Circle(TCanvas &canvas, QPoint c, double radius)
 {
     canvas.Ellipse(int32_t(c.x() - radius), int32_t(c.y() - radius), int32_t(c.x() + radius),
                    int32_t(c.y() + radius));
+}
+
+// A filled disc in one colour.
+void Disc(TCanvas &canvas, QPoint c, double radius, TColor colour)
+{
+    canvas.Pen.Color = colour;
+    canvas.Brush.Color = colour;
+    Circle(canvas, c, radius);
 }
 
 // Mode 0: the ring's outer radius, from the height.
@@ -87,12 +87,8 @@ void TGauge::DrawVelocityDirection()
 {
     const QPoint c(FCenterX, FCenterY);
     const float r = DialRadius(height());
-    FCanvas->Pen.Color = clYellow;
-    FCanvas->Brush.Color = clYellow;
-    Circle(*FCanvas, c, r);
-    FCanvas->Pen.Color = clBlack;
-    FCanvas->Brush.Color = clBlack;
-    Circle(*FCanvas, c, r - r / 16);
+    Disc(*FCanvas, c, r, clYellow);
+    Disc(*FCanvas, c, r - r / 16, clBlack);
 
     FCanvas->Pen.Width = 3;
     for (int32_t d = 0; d <= 330; d += 30) {
