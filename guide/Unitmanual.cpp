@@ -134,10 +134,6 @@ void TFormManual::CreateManualPage()
     layout->setSpacing(0);
     layout->addWidget(TreeView1, 1);
     layout->addWidget(Panel1);
-
-    // The built-in guide, replaced by the guide file when page 1 finds one.
-    ShowTree(ParseGuide(BuiltInGuide()));
-    AssignImages();
 }
 
 void TFormManual::CreateAboutPage()
@@ -194,25 +190,22 @@ void TFormManual::FormCreate()
         setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                        Qt::WindowCloseButtonHint);
         FGuideFileName = GuideFileName;
-        if (QFileInfo(FGuideFileName).isFile()) {
-            QByteArray bytes;
-            QString error;
-            if (!ReadGuideFile(FGuideFileName, bytes, error)) {
-                // The built-in guide stays rather than an empty tree.
-                Platform::MessageBox(QStringLiteral("Cannot read \"%1\": %2").arg(FGuideFileName, error),
-                                     ErrorCaption, Platform::TMsgIcon::Error);
-            } else {
-                const TGuideTree tree = ParseGuide(bytes);
-                ShowTree(tree);
-                if (!tree.Error.isEmpty())
-                    Platform::MessageBox(tree.Error, ErrorCaption, Platform::TMsgIcon::Error);
-                else
-                    AssignImages();
-                if (tree.Cut)
-                    ReportCut(FGuideFileName, FirstLines(static_cast<int>(tree.Nodes.size())) +
-                                                  QStringLiteral(" shown, at most %1 characters of each")
-                                                      .arg(GuideMaxText));
-            }
+        QByteArray bytes;
+        if (QFileInfo(FGuideFileName).isFile() && ReadGuide(bytes)) {
+            const TGuideTree tree = ParseGuide(bytes);
+            ShowTree(tree);
+            if (!tree.Error.isEmpty())
+                Platform::MessageBox(tree.Error, ErrorCaption, Platform::TMsgIcon::Error);
+            else
+                AssignImages();
+            if (tree.Cut)
+                ReportCut(FGuideFileName, FirstLines(static_cast<int>(tree.Nodes.size())) +
+                                              QStringLiteral(" shown, at most %1 characters of each")
+                                                  .arg(GuideMaxText));
+        } else {
+            // No guide file, or one that cannot be read: the built-in guide rather than an empty tree.
+            ShowTree(ParseGuide(BuiltInGuide()));
+            AssignImages();
         }
         PageControl1->setCurrentWidget(TSManual);
     } else if (FPage == AboutPage) {
@@ -225,6 +218,16 @@ void TFormManual::FormCreate()
     // Centred on the screen, not over the opener.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+bool TFormManual::ReadGuide(QByteArray &bytes)
+{
+    QString error;
+    if (ReadGuideFile(FGuideFileName, bytes, error))
+        return true;
+    Platform::MessageBox(QStringLiteral("Cannot read \"%1\": %2").arg(FGuideFileName, error), ErrorCaption,
+                         Platform::TMsgIcon::Error);
+    return false;
 }
 
 void TFormManual::ShowTree(const TGuideTree &tree)
@@ -340,12 +343,8 @@ void TFormManual::BtnManualPrintClick()
     if (!Platform::PrintDialog(&printer))
         return;
     QByteArray bytes;
-    QString error;
-    if (!ReadGuideFile(FGuideFileName, bytes, error)) {
-        Platform::MessageBox(QStringLiteral("Cannot read \"%1\": %2").arg(FGuideFileName, error), ErrorCaption,
-                             Platform::TMsgIcon::Error);
+    if (!ReadGuide(bytes))
         return;
-    }
     const TGuideText text = DecodeGuideText(bytes);
     QTextDocument document;
     document.setPlainText(text.Text);
