@@ -16,12 +16,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // M1 and M2 for a phase of 45 + 90 k degrees (k = 0..3).
 QPair<int, int> Quadrant(int k)
 {
@@ -145,8 +139,8 @@ void TestMeasure::filterOff64Reports()
     }
     QCOMPARE(FForm->FTrend->size(), size_t(64));
     CloseForm();
-    QCOMPARE(ReadFile("Phase.csv"), phase);
-    QCOMPARE(ReadFile("TimeOfFlight.csv"), tof);
+    QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase);
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof);
     const QList<QByteArray> lines = tof.split('\n');
     QCOMPARE(lines[0].count(',') + 1, 33);
 }
@@ -163,8 +157,8 @@ void TestMeasure::filterOnEqualValuesRemovesNothing()
         phase += ",45.000";
         tof += ",25.031";
     }
-    QCOMPARE(ReadFile("Phase.csv"), phase + "\r\n");
-    QCOMPARE(ReadFile("TimeOfFlight.csv"), tof + "\r\n");
+    QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase + "\r\n");
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
 }
 
 void TestMeasure::outlierBatchContinuesLine()
@@ -186,8 +180,8 @@ void TestMeasure::outlierBatchContinuesLine()
         if (i != 20)
             tof += "," + QByteArray::number((i + 0.125) * 0.25, 'f', 3);
     tof += ",25.031,25.281";
-    QCOMPARE(ReadFile("TimeOfFlight.csv"), tof + "\r\n");
-    QCOMPARE(ReadFile("Phase.csv").count(','), 31);
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
+    QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31);
 }
 
 void TestMeasure::averagesFromThe32ndReport()
@@ -226,7 +220,7 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     QVERIFY(FForm->FSavePhaseData && FForm->mmSavePhaseData->isChecked());
     CloseForm();
     QVERIFY(!QFile::exists("Phase.csv"));
-    QCOMPARE(ReadFile("TimeOfFlight.csv").count(','), 32);
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);
 }
 
 void TestMeasure::temperatureOfLineWhenItStarts()
@@ -237,7 +231,7 @@ void TestMeasure::temperatureOfLineWhenItStarts()
     for (int i = 0; i < 64; ++i)
         Report(16, 1000, 1000, i < 31 ? 20.5f : i == 31 ? 22.0f : 30.125f);
     CloseForm();
-    const QList<QByteArray> lines = ReadFile("TimeOfFlight.csv").split('\n');
+    const QList<QByteArray> lines = TWorkingFolder::Read("TimeOfFlight.csv").split('\n');
     QVERIFY2(lines[0].startsWith("22.00,0.281,"), lines[0].constData());
     QVERIFY(lines[1].startsWith("30.13,0.281,")); // 30.125 is a tie: away from zero
 }
@@ -265,7 +259,7 @@ void TestMeasure::logFailureShownInPanel9()
     FForm->FPhaseLogger->FlushData();
     QCOMPARE(FForm->PanelText(9), QString());
     QVERIFY(!alarm->isVisible());
-    QCOMPARE(ReadFile("Phase.csv").count(','), 31);
+    QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31);
 }
 
 void TestMeasure::gaugeDrawsTheTrend()

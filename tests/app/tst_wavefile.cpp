@@ -50,12 +50,6 @@ QByteArray Text(const QList<QByteArray> &lines, const QByteArray &lineEnd = "\r\
     return text;
 }
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // A save file whose disk is full after `room` bytes.
 class TFullDiskSaveFile : public QSaveFile {
 public:
@@ -124,12 +118,9 @@ void TestWaveFile::saveAndLoadInitialChannels()
     c1.fill(ChannelMidScale);
     c2.fill(ChannelMidScale);
     const QString path = folder.Path("wave.csv");
-    {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older and longer text\r\n") > 0);
-    }
+    QVERIFY(TWorkingFolder::Write(path, "older and longer text\r\n"));
     QVERIFY(WaveFile::SaveWaveformFile(path, c1, c2).Ok);
-    QCOMPARE(ReadAll(path), QByteArray("2048,2048\r\n").repeated(1568));
+    QCOMPARE(TWorkingFolder::Read(path), QByteArray("2048,2048\r\n").repeated(1568));
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::Files), QStringList{"wave.csv"});
 
     const TChannel saved1 = c1, saved2 = c2;
@@ -276,10 +267,7 @@ void TestWaveFile::saveFaults()
     TWorkingFolder folder;
     QVERIFY(QDir(folder.Folder()).mkdir("folder"));
     const QByteArray old = "an older waveform\r\n";
-    {
-        QFile file(folder.Path("wave.csv"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
-    }
+    QVERIFY(TWorkingFolder::Write(folder.Path("wave.csv"), old));
     const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     TChannel c1, c2;
     FillBefore(c1, c2);
@@ -288,7 +276,7 @@ void TestWaveFile::saveFaults()
     const WaveFile::TResult result = WaveFile::SaveWaveformFile(file, c1, c2);
     QVERIFY(!result.Ok);
     QCOMPARE(result.Message, "Cannot save the waveform file " + path + ":\n" + reason + Left);
-    QCOMPARE(ReadAll(folder.Path("wave.csv")), old);
+    QCOMPARE(TWorkingFolder::Read(folder.Path("wave.csv")), old);
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
 }
 
@@ -364,10 +352,7 @@ void TestWaveFile::menuFaults()
     TWaveformWindow w;
     const TWorkingFolder &folder = w.Folder;
     QVERIFY(QDir(folder.Folder()).mkdir("folder"));
-    {
-        QFile file(folder.Path("short.csv"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Text(Lines(1567))) > 0);
-    }
+    QVERIFY(TWorkingFolder::Write(folder.Path("short.csv"), Text(Lines(1567))));
     const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (!answer.isEmpty())
         w.Dialogs.Answer = folder.Path(answer);

@@ -18,6 +18,18 @@ public:
     bool IsValid() const { return FEntered; }
     QString Folder() const { return FDir.path(); }
     QString Path(const QString &name) const { return FDir.filePath(name); }
+    // A file's bytes, or "<missing>" when it cannot be read.
+    static QByteArray Read(const QString &name)
+    {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Whether the bytes were written whole as the file's new content.
+    static bool Write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
     // Lines (line ends) in a file, or -1 when it cannot be read.
     static int LineCount(const QString &name)
     {

@@ -25,12 +25,6 @@ namespace {
 
 const QString GuideCaption = QStringLiteral("User's Guide...");
 
-bool WriteFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // The tree as "text" lines joined by '|', each with a '.' per level.
 QString Shape(QTreeWidget *tree)
 {
@@ -153,7 +147,7 @@ void TestGuide::guideFileLoads()
     QFETCH(QByteArray, file);
     QFETCH(QString, shape);
     QFETCH(QString, message);
-    QVERIFY(WriteFile(GuideFileName, file));
+    QVERIFY(TWorkingFolder::Write(GuideFileName, file));
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QCOMPARE(Shape(form.TreeView1), shape);
@@ -187,7 +181,7 @@ void TestGuide::hugeFilesAreCut()
     QFETCH(QByteArray, file);
     QFETCH(int, nodes);
     QFETCH(int, lastLength);
-    QVERIFY(WriteFile(GuideFileName, file));
+    QVERIFY(TWorkingFolder::Write(GuideFileName, file));
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     const QList<QTreeWidgetItem *> all = Nodes(form.TreeView1);
@@ -209,7 +203,7 @@ void TestGuide::binaryFileOpens()
     QRandomGenerator random(14);
     for (char &c : noise)
         c = static_cast<char>(1 + random.bounded(255)); // no zero byte to end the text early
-    QVERIFY(WriteFile(GuideFileName, noise));
+    QVERIFY(TWorkingFolder::Write(GuideFileName, noise));
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QVERIFY(Nodes(form.TreeView1).size() <= GuideMaxNodes);
@@ -288,7 +282,7 @@ void TestGuide::printing()
     QFETCH(QStringList, messages);
     const QByteArray guide("Functions\n\tStep 1: Connect\n\t\tGr\xc3\xbc\xc3\x9f""e\nMenu\n");
     if (fileThere)
-        QVERIFY(WriteFile(GuideFileName, guide));
+        QVERIFY(TWorkingFolder::Write(GuideFileName, guide));
     int dialogs = 0;
     const Platform::TPrintDialogSink previous = Platform::SetPrintDialogSink([&](QPrinter *printer) {
         ++dialogs;

@@ -14,14 +14,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
 void WriteAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -138,10 +130,10 @@ void TestLogger::hundredthLineWritesTheBatch()
     QVERIFY(!QFile::exists(Path("Phase.csv")));
     QCOMPARE(logger.Count(), 99);
     logger.Append(Line(100));
-    QCOMPARE(ReadAll(Path("Phase.csv")), Written(1, 100));
+    QCOMPARE(TWorkingFolder::Read(Path("Phase.csv")), Written(1, 100));
     QCOMPARE(logger.Count(), 0);
     AppendLines(logger, 101, 200);
-    QCOMPARE(ReadAll(Path("Phase.csv")), Written(1, 200));
+    QCOMPARE(TWorkingFolder::Read(Path("Phase.csv")), Written(1, 200));
 }
 
 void TestLogger::appendsAfterExistingContent()
@@ -151,7 +143,7 @@ void TestLogger::appendsAfterExistingContent()
     logger.SetFileName(Path("log.csv"));
     logger.Append("new");
     logger.FlushData();
-    QCOMPARE(ReadAll(Path("log.csv")), QByteArray("old\r\nnew\r\n"));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), QByteArray("old\r\nnew\r\n"));
 }
 
 void TestLogger::maxCountOneOrLessWritesEveryLine_data()
@@ -169,10 +161,10 @@ void TestLogger::maxCountOneOrLessWritesEveryLine()
     logger.SetFileName(Path("log.csv"));
     logger.SetMaxCount(maxCount);
     logger.Append("a");
-    QCOMPARE(ReadAll(Path("log.csv")), QByteArray("a\r\n"));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), QByteArray("a\r\n"));
     QCOMPARE(logger.Count(), 0);
     logger.Append("b");
-    QCOMPARE(ReadAll(Path("log.csv")), QByteArray("a\r\nb\r\n"));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), QByteArray("a\r\nb\r\n"));
 }
 
 void TestLogger::emptyTickDoesNotTouchFile()
@@ -193,7 +185,7 @@ void TestLogger::autoSaveTimerWritesWaitingLines()
     logger.SetTimerInterval(10);
     QVERIFY(logger.TimerActive());
     logger.Append("tick");
-    QTRY_COMPARE_WITH_TIMEOUT(ReadAll(Path("log.csv")), QByteArray("tick\r\n"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(TWorkingFolder::Read(Path("log.csv")), QByteArray("tick\r\n"), 20000);
     QCOMPARE(logger.Count(), 0);
 
     logger.SetAutoSaveTime(0);
@@ -210,10 +202,10 @@ void TestLogger::deletedFileIsCreatedAgain()
     logger.SetFileName(Path("log.csv"));
     logger.SetMaxCount(2);
     AppendLines(logger, 1, 2);
-    QCOMPARE(ReadAll(Path("log.csv")), Written(1, 2));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 2));
     QVERIFY(QFile::remove(Path("log.csv")));
     AppendLines(logger, 3, 4);
-    QCOMPARE(ReadAll(Path("log.csv")), Written(3, 4));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(3, 4));
 }
 
 void TestLogger::relativeNameFollowsWorkingDirectory()
@@ -227,8 +219,8 @@ void TestLogger::relativeNameFollowsWorkingDirectory()
     logger.Append("first");
     QVERIFY(QDir::setCurrent(Path("b")));
     logger.Append("second");
-    QCOMPARE(ReadAll(Path("a/log.csv")), QByteArray("first\r\n"));
-    QCOMPARE(ReadAll(Path("b/log.csv")), QByteArray("second\r\n"));
+    QCOMPARE(TWorkingFolder::Read(Path("a/log.csv")), QByteArray("first\r\n"));
+    QCOMPARE(TWorkingFolder::Read(Path("b/log.csv")), QByteArray("second\r\n"));
 }
 
 void TestLogger::destructorWritesWaitingLines()
@@ -239,7 +231,7 @@ void TestLogger::destructorWritesWaitingLines()
     AppendLines(*logger, 1, 3);
     QVERIFY(!QFile::exists(Path("own.csv")));
     delete logger;
-    QCOMPARE(ReadAll(Path("own.csv")), Written(1, 3));
+    QCOMPARE(TWorkingFolder::Read(Path("own.csv")), Written(1, 3));
 
     // Destroyed with its owner.
     auto *owner = new QObject;
@@ -248,7 +240,7 @@ void TestLogger::destructorWritesWaitingLines()
     owned->SetMaxCount(100);
     AppendLines(*owned, 4, 5);
     delete owner;
-    QCOMPARE(ReadAll(Path("owned.csv")), Written(4, 5));
+    QCOMPARE(TWorkingFolder::Read(Path("owned.csv")), Written(4, 5));
 }
 
 void TestLogger::lineBytesWrittenUnchanged()
@@ -259,7 +251,7 @@ void TestLogger::lineBytesWrittenUnchanged()
     logger.Append("x\r\ny");
     logger.Append(QByteArray("a\0b\xff", 4));
     logger.Append("");
-    QCOMPARE(ReadAll(Path("log.csv")), QByteArray("x\r\ny\r\na\0b\xff\r\n\r\n", 14));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), QByteArray("x\r\ny\r\na\0b\xff\r\n\r\n", 14));
 }
 
 void TestLogger::emptyFileNameWritesNothing()
@@ -284,7 +276,7 @@ void TestLogger::saveDataKeepsLines()
     AppendLines(logger, 1, 2);
     QVERIFY(logger.SaveData());
     QCOMPARE(logger.Count(), 2);
-    QCOMPARE(ReadAll(Path("log.csv")), Written(1, 2));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 2));
 }
 
 void TestLogger::loadData()
@@ -298,10 +290,10 @@ void TestLogger::loadData()
     QCOMPARE(logger.MaxCount(), 5);
     QCOMPARE(logger.AutoSaveTime(), 0);
     QVERIFY(!logger.TimerActive());
-    QCOMPARE(ReadAll(Path("in.csv")).size(), 13); // loading wrote nothing
+    QCOMPARE(TWorkingFolder::Read(Path("in.csv")).size(), 13); // loading wrote nothing
 
     logger.Append("x");
-    QCOMPARE(ReadAll(Path("in.csv")), QByteArray("a\r\n\r\nb\nc\rd\0e\na\r\n\r\nb\r\nc\r\nd\r\nx\r\n", 30));
+    QCOMPARE(TWorkingFolder::Read(Path("in.csv")), QByteArray("a\r\n\r\nb\nc\rd\0e\na\r\n\r\nb\r\nc\r\nd\r\nx\r\n", 30));
 }
 
 void TestLogger::loadDataMissingFile()
@@ -327,7 +319,7 @@ void TestLogger::lowerMaxCountWritesWaitingLines()
     QVERIFY(!QFile::exists(Path("log.csv")));
     logger.SetMaxCount(50);
     QCOMPARE(logger.Count(), 0);
-    QCOMPARE(ReadAll(Path("log.csv")), Written(1, 60));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 60));
 }
 
 void TestLogger::missingLineEndIsSupplied_data()
@@ -349,7 +341,7 @@ void TestLogger::missingLineEndIsSupplied()
     logger.SetFileName(Path("log.csv"));
     logger.Append("new");
     logger.FlushData();
-    QCOMPARE(ReadAll(Path("log.csv")), expected);
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), expected);
 }
 
 void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
@@ -380,7 +372,7 @@ void TestLogger::unwritableFileKeepsLinesAndReportsOnce()
 
     QVERIFY(QDir(FDir->Folder()).rmdir("log.csv"));
     AppendLines(logger, 7, 9);
-    QCOMPARE(ReadAll(name), Written(1, 9));
+    QCOMPARE(TWorkingFolder::Read(name), Written(1, 9));
     QCOMPARE(logger.Count(), 0);
     QVERIFY(!logger.WriteFailing());
     QCOMPARE(FRecoveries, 1);
@@ -407,7 +399,7 @@ void TestLogger::missingFolderKeepsLines()
     QCOMPARE(FErrors.size(), 1);
     QVERIFY(QDir(FDir->Folder()).mkdir("sub"));
     logger.TimerOnTimer(nullptr);
-    QCOMPARE(ReadAll(Path("sub/log.csv")), Written(1, 2));
+    QCOMPARE(TWorkingFolder::Read(Path("sub/log.csv")), Written(1, 2));
     QCOMPARE(logger.Count(), 0);
 }
 
@@ -424,7 +416,7 @@ void TestLogger::diskFullKeepsLines()
     QCOMPARE(FErrors.size(), 1);
     logger.SetFileName(Path("log.csv"));
     logger.FlushData();
-    QCOMPARE(ReadAll(Path("log.csv")), Written(1, 4));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 4));
 }
 
 void TestLogger::partWrittenLineIsCutOff()
@@ -452,11 +444,11 @@ void TestLogger::partWrittenLineIsCutOff()
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedSignal);
 
-    QCOMPARE(ReadAll(Path("log.csv")), head + Written(1, 2));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), head + Written(1, 2));
     QCOMPARE(logger.Count(), 3);
     QCOMPARE(FErrors.size(), 1);
     logger.FlushData();
-    QCOMPARE(ReadAll(Path("log.csv")), head + Written(1, 5));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), head + Written(1, 5));
     QCOMPARE(logger.Count(), 0);
 }
 
@@ -476,7 +468,7 @@ void TestLogger::keptLinesAreBounded()
 
     QVERIFY(QDir(FDir->Folder()).rmdir("log.csv"));
     logger.FlushData();
-    QCOMPARE(ReadAll(Path("log.csv")), Written(total - bound + 1, total));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(total - bound + 1, total));
 }
 
 QTEST_GUILESS_MAIN(TestLogger)
