@@ -5,9 +5,10 @@
 #include <QList>
 #include <QPair>
 
-inline QByteArray Record(int length, const QList<QPair<int, QByteArray>> &fields)
+// A record of `length` filler characters with the given fields written at their offsets.
+inline QByteArray Record(int length, const QList<QPair<int, QByteArray>> &fields, char filler = ' ')
 {
-    QByteArray record(length, ' ');
+    QByteArray record(length, filler);
     for (const auto &f : fields)
         record.replace(f.first, f.second.size(), f.second);
     return record;

@@ -4,6 +4,7 @@
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 #include "logger/Cdatalogger.h"
+#include "tests/app/ReportTexts.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 #include "tests/common/PtyPair.h"
@@ -506,15 +507,7 @@ void TestMainWindow::receivedChunksAreLogged()
 
 namespace {
 // Count 290, M1 1000, M2 -1000 (315 degrees), at the mean report's columns.
-QByteArray MeanRecord()
-{
-    QByteArray record(79, ' ');
-    record.replace(0, 5, "TMEAN");
-    record.replace(49, 3, "290");
-    record.replace(57, 8, "000003E8");
-    record.replace(69, 8, "FFFFFC18");
-    return record;
-}
+const QByteArray MeanRecord = Record(79, {{0, "TMEAN"}, {49, "290"}, {57, "000003E8"}, {69, "FFFFFC18"}});
 } // namespace
 
 void TestMainWindow::meanReportInPiecesOverTheLine()
@@ -526,7 +519,7 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     form.mmCommandClick(form.mmAnalyzeAcquired);
     QCOMPARE(pty.ReadAtLeast(1), QByteArray("z"));
     form.FReplyDone = false;
-    const QByteArray report = "\r\n" + MeanRecord() + "\r\n";
+    const QByteArray report = "\r\n" + MeanRecord + "\r\n";
     // Each piece is in the line buffer before the next is written: three separate chunks.
     QVERIFY(pty.Write(report.left(30)));
     QTRY_COMPARE_WITH_TIMEOUT(form.FLineBuffer.size(), 30, 10000);
@@ -541,7 +534,7 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     QCOMPARE(form.FM2, -1000);
     QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
     // The log reads as the stream: the leading line end opens an empty line, the record is whole.
-    QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord()));
+    QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord));
 }
 
 void TestMainWindow::secondQuickCommandWinsOverTheLine()
@@ -555,7 +548,7 @@ void TestMainWindow::secondQuickCommandWinsOverTheLine()
     QCOMPARE(pty.ReadAtLeast(2), QByteArray("zx"));
     form.FReplyDone = false;
     // The mean report of the first command arrives while a difference report is expected.
-    QVERIFY(pty.Write(MeanRecord() + "\r\n"));
+    QVERIFY(pty.Write(MeanRecord + "\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone, 10000);
     QCOMPARE(form.FReceiveState, uint8_t(0));
     QCOMPARE(form.FM1, 0);

@@ -4,6 +4,7 @@
 #include "app/ComLogText.h"
 #include "app/Measurement.h"
 #include "app/Reports.h"
+#include "tests/app/ReportTexts.h"
 
 #include <QtTest>
 
@@ -11,24 +12,17 @@
 
 namespace {
 
-// A record of `length` filler characters with the given fields written at their offsets.
-QByteArray Record(int length, const QList<QPair<int, QByteArray>> &fields, char filler = '.')
-{
-    QByteArray record(length, filler);
-    for (const auto &f : fields)
-        record.replace(f.first, f.second.size(), f.second);
-    return record;
-}
-
 QByteArray Difference(const QByteArray &count, const QByteArray &m1, const QByteArray &m2, const QByteArray &temp)
 {
-    return Record(44, {{0, "TRFDIF"}, {7, count}, {14, m1}, {26, m2}, {37, temp}});
+    // Dots between the fields: a field read at a wrong offset shows.
+    return Record(44, {{0, "TRFDIF"}, {7, count}, {14, m1}, {26, m2}, {37, temp}}, '.');
 }
 
 QByteArray Mean(const QByteArray &count, const QByteArray &m1, const QByteArray &m2)
 {
     return Record(79, {{0, "TMEAN"}, {6, "  64"}, {17, " 600"}, {28, " 40"}, {38, "12 "}, {49, count}, {57, m1},
-                       {69, m2}});
+                       {69, m2}},
+                  '.');
 }
 
 } // namespace
