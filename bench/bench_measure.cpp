@@ -7,6 +7,8 @@
 #include "display/Cgauge.h"
 #include "tests/common/MessageCapture.h"
 
+#include "Median.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,11 +24,6 @@ namespace {
 
 constexpr int Batches = 400;
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 } // namespace
 
@@ -78,11 +75,11 @@ int main(int argc, char **argv)
     }
     form.FGauge = gauge;
 
-    const double perBatch = Median(batch);
+    const double perBatch = MedianOf(batch);
     std::printf("ComputeMeasurement, %d batches of 32 reports, filter on, trend of 10000, span 1600:\n", Batches);
-    std::printf("  a report inside a batch:        median %.2f us\n", Median(report));
+    std::printf("  a report inside a batch:        median %.2f us\n", MedianOf(report));
     std::printf("  a whole batch with the chart:   median %.3f ms (%.1f%% of a 16 ms frame, %.1fx below)\n",
                 perBatch, 100 * perBatch / 16, 16 / perBatch);
-    std::printf("  a whole batch without the chart: median %.3f ms\n", Median(withoutGauge));
+    std::printf("  a whole batch without the chart: median %.3f ms\n", MedianOf(withoutGauge));
     return 0;
 }

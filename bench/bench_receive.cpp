@@ -6,6 +6,8 @@
 #include "app/Unitmain.h"
 #include "tests/common/MemoryWindow.h"
 
+#include "Median.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
@@ -57,8 +59,7 @@ double Measure(TFormMain &form, TMemoryLine &line, int lines)
         form.FComm->ProcTimer(nullptr);
         times.push_back(clock.nsecsElapsed() / 1000.0);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return MedianOf(times);
 }
 
 } // namespace

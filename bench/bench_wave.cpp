@@ -8,6 +8,8 @@
 #include "display/Image.h"
 #include "tests/common/MemoryWindow.h"
 
+#include "Median.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
@@ -48,8 +50,7 @@ double Median(const std::function<void()> &prepare, const std::function<void()> 
         step();
         times.push_back(clock.nsecsElapsed() / 1e6);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return MedianOf(times);
 }
 
 // Brings MemoData to `lines` lines before every run, appended as blocks would append them (a
