@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/Unitmain.h"
+#include "app/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QSet>
@@ -170,6 +172,7 @@ private:
     QDeadlineTimer FDeadline;
     QTimer FDurationTimer;
     QTimer FProgressTimer;
+    bool FToldNoReply = false;
     int64_t FLastCycles = 0;
     qint64 FLastMs = 0;
     int FStatus = ExitDone;
@@ -232,8 +235,9 @@ bool TRunner::AcquireWaveform()
         Fail(ExitIncomplete);
         return false;
     }
-    if (FForm->FWaveCount <= 0) {
-        PrintError("no waveform block arrived; " + FOptions.WaveformFile + " is not written");
+    // The window has said how much of the block came; only a whole one is saved.
+    if (FForm->FWaveLines < WaveBlock::BlockLines) {
+        PrintError("no whole waveform block arrived; " + FOptions.WaveformFile + " is not written");
         Fail(ExitIncomplete);
         return false;
     }
@@ -321,7 +325,13 @@ int TRunner::Exec()
             FDeadline = QDeadlineTimer(static_cast<qint64>(FOptions.DurationSeconds * 1000.0));
             ArmDuration();
         }
-        QObject::connect(&FProgressTimer, &QTimer::timeout, [this] { PrintOut(Progress()); });
+        QObject::connect(&FProgressTimer, &QTimer::timeout, [this] {
+            PrintOut(Progress());
+            // What the Main page shows in red, told once each time the instrument falls silent.
+            if (FForm->FNoReply && !FToldNoReply)
+                PrintError(FForm->LabelNoReply->text());
+            FToldNoReply = FForm->FNoReply;
+        });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
         FForm->TB_RunClick(FForm->TB_Run);
@@ -343,6 +353,8 @@ int TRunner::Exec()
     if (!FOptions.PictureFolder.isEmpty())
         WritePictures();
 
+    // The summary counts every value: the last, shorter lines are written before it.
+    FForm->WriteOpenLines();
     for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
         logger->FlushData();
         if (logger->WriteFailing())
@@ -355,6 +367,8 @@ int TRunner::Exec()
                    .arg(cycles)
                    .arg(runMs > 0 ? cycles * 1000.0 / double(runMs) : 0.0, 0, 'f', 1)
                    .arg(FForm->FReportCount);
+    if (FForm->FRefusedCount > 0)
+        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FForm->FRefusedCount);
     for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
         summary << "  " + LogCount(logger) + " written, " + QDir(working).absoluteFilePath(logger->FileName());
     if (!waveform.isEmpty())

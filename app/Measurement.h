@@ -46,6 +46,12 @@ public:
     // next Add starts a new one).
     bool Add(const QByteArray &value, const QByteArray &firstField = QByteArray());
     const QByteArray &Line() const { return FLine; }
+    // The line as far as it goes; the next Add starts a new one.
+    QByteArray TakeOpen()
+    {
+        FCount = 0;
+        return FLine;
+    }
     int32_t Count() const { return FCount; }
 
 private:

@@ -68,21 +68,34 @@ int32_t DecimalInteger(const QByteArray &text)
     return ReadDecimalInteger(text, value) ? value : 0;
 }
 
-int32_t Hex32(const QByteArray &text)
+bool ReadHex32(const QByteArray &text, int32_t &result)
 {
     if (text.size() != 8)
-        return 0;
+        return false;
     uint32_t value = 0;
     for (char c : text) {
         const int digit = HexValue(c);
         if (digit < 0)
-            return 0;
+            return false;
         value = (value << 4) | uint32_t(digit);
     }
-    return static_cast<int32_t>(value);
+    result = static_cast<int32_t>(value);
+    return true;
+}
+
+int32_t Hex32(const QByteArray &text)
+{
+    int32_t value = 0;
+    return ReadHex32(text, value) ? value : 0;
 }
 
 float DecimalNumber(const QByteArray &text)
+{
+    float value = 0;
+    return ReadDecimalNumber(text, value) ? value : 0;
+}
+
+bool ReadDecimalNumber(const QByteArray &text, float &value)
 {
     qsizetype i = 0, n = text.size();
     while (i < n && text[i] == ' ')
@@ -101,36 +114,47 @@ float DecimalNumber(const QByteArray &text)
             number += text[i];
     }
     if (i != n || digits == 0)
-        return 0;
-    return static_cast<float>(number.toDouble());
+        return false;
+    value = static_cast<float>(number.toDouble());
+    return true;
 }
 
-int32_t MeanCount(const QByteArray &field)
+bool ReadMeanCount(const QByteArray &field, int32_t &value)
 {
     QByteArray text = field;
     while (!text.isEmpty() && text.back() == ' ')
         text.chop(1);
     if (text.size() >= 3 && !IsDigit(text[2]))
         text.truncate(2);
-    return DecimalInteger(text);
+    return ReadDecimalInteger(text, value);
 }
 
+int32_t MeanCount(const QByteArray &field)
+{
+    int32_t value = 0;
+    return ReadMeanCount(field, value) ? value : 0;
+}
+
+// A field that does not convert leaves its value 0, as the instrument's own tools read it, and
+// marks the record unreadable.
 TReportValues DifferenceFields(const QByteArray &record)
 {
     TReportValues values;
-    values.BigCount = DecimalInteger(Field(record, 7, 3));
-    values.M1 = Hex32(Field(record, 14, 8));
-    values.M2 = Hex32(Field(record, 26, 8));
-    values.Temperature = DecimalNumber(Field(record, 37, 5));
+    const bool count = ReadDecimalInteger(Field(record, 7, 3), values.BigCount);
+    const bool m1 = ReadHex32(Field(record, 14, 8), values.M1);
+    const bool m2 = ReadHex32(Field(record, 26, 8), values.M2);
+    const bool temperature = ReadDecimalNumber(Field(record, 37, 5), values.Temperature);
+    values.Readable = count && m1 && m2 && temperature;
     return values;
 }
 
 TReportValues MeanFields(const QByteArray &record)
 {
     TReportValues values;
-    values.BigCount = MeanCount(Field(record, 49, 3));
-    values.M1 = Hex32(Field(record, 57, 8));
-    values.M2 = Hex32(Field(record, 69, 8));
+    const bool count = ReadMeanCount(Field(record, 49, 3), values.BigCount);
+    const bool m1 = ReadHex32(Field(record, 57, 8), values.M1);
+    const bool m2 = ReadHex32(Field(record, 69, 8), values.M2);
+    values.Readable = count && m1 && m2;
     return values;
 }
 
@@ -189,6 +213,40 @@ bool DifferenceReportPending(const QByteArray &buffer)
 bool MeanReportPending(const QByteArray &buffer)
 {
     return RecordPending(buffer, MeanMarker, MeanLength);
+}
+
+bool TakeReport(QByteArray &buffer, TReport &report)
+{
+    const qsizetype difference = buffer.indexOf(DifferenceMarker);
+    const qsizetype mean = buffer.indexOf(MeanMarker);
+    if (difference < 0 && mean < 0)
+        return false;
+    const bool isMean = difference < 0 || (mean >= 0 && mean < difference);
+    const qsizetype p = isMean ? mean : difference;
+    const qsizetype next = isMean ? difference : mean;
+    const int length = isMean ? MeanLength : DifferenceLength;
+    const int limit = isMean ? MeanCheckLimit : DifferenceCheckLimit;
+    report.Kind = isMean ? TReportKind::Mean : TReportKind::Difference;
+    // Another record starting inside this one: this one lost its end on the way.
+    const qsizetype same = buffer.indexOf(isMean ? MeanMarker : DifferenceMarker, p + 1);
+    qsizetype cut = -1;
+    for (const qsizetype q : {next, same})
+        if (q > p && q < p + length && (cut < 0 || q < cut))
+            cut = q;
+    if (cut >= 0) {
+        report.Values = TReportValues();
+        report.Values.Readable = false;
+        buffer.remove(0, cut);
+        return true;
+    }
+    if (buffer.size() <= limit)
+        return false;
+    return isMean ? TakeMeanReport(buffer, report.Values) : TakeDifferenceReport(buffer, report.Values);
+}
+
+bool ReportPending(const QByteArray &buffer)
+{
+    return DifferenceReportPending(buffer) || MeanReportPending(buffer);
 }
 
 } // namespace Reports

@@ -15,12 +15,22 @@ constexpr char MeanMarker[] = "TMEAN";
 constexpr int MeanLength = 79;
 constexpr int MeanCheckLimit = 80;
 
-// What a record delivers. The mean report carries no temperature.
+// What a record delivers. The mean report carries no temperature. Readable is false when a field
+// the computation uses did not convert: such a record is taken, but must not become a number.
 struct TReportValues {
     int32_t BigCount = 0;
     int32_t M1 = 0;
     int32_t M2 = 0;
     float Temperature = 0;
+    bool Readable = true;
+};
+
+enum class TReportKind { Difference, Mean };
+
+// A record taken from the received text.
+struct TReport {
+    TReportKind Kind = TReportKind::Mean;
+    TReportValues Values;
 };
 
 inline bool IsDigit(char c)
@@ -39,11 +49,15 @@ int32_t DecimalInteger(const QByteArray &text);
 bool ReadDecimalInteger(const QByteArray &text, int32_t &value);
 // Exactly eight hexadecimal digits of either case, read as 32-bit two's complement; else 0.
 int32_t Hex32(const QByteArray &text);
+// The same; false (and `value` untouched) when the text is not such a number.
+bool ReadHex32(const QByteArray &text, int32_t &value);
 // Blanks, an optional sign, digits with an optional fraction (after "." or ","), blanks; else 0.
 float DecimalNumber(const QByteArray &text);
+bool ReadDecimalNumber(const QByteArray &text, float &value);
 // The mean report's count: trailing blanks removed, a third character that is not a digit
 // dropped, then a decimal integer.
 int32_t MeanCount(const QByteArray &field);
+bool ReadMeanCount(const QByteArray &field, int32_t &value);
 
 // Fields of a record that starts at offset 0 of `record` (at least the record's length).
 TReportValues DifferenceFields(const QByteArray &record);
@@ -59,5 +73,13 @@ bool TakeMeanReport(QByteArray &buffer, TReportValues &values);
 // record and the one character after it, or the text ends in the marker's first characters.
 bool DifferenceReportPending(const QByteArray &buffer);
 bool MeanReportPending(const QByteArray &buffer);
+
+// Takes the first record of either kind from `buffer`, as the Take functions above do, once the
+// buffer is longer than that kind's check limit. A record cut short by the marker of the next
+// one is taken as unreadable up to that marker, so the record after it is not lost. False, with
+// the buffer untouched, while no whole record stands first.
+bool TakeReport(QByteArray &buffer, TReport &report);
+// True while a record of either kind may still be arriving in `buffer`.
+bool ReportPending(const QByteArray &buffer);
 
 } // namespace Reports

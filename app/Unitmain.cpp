@@ -113,6 +113,8 @@ void TFormMain::FormClose()
     // comes while the operator reads a message below is no longer computed.
     FRunning = false;
     FReceiveState = rsNone;
+    // Nothing computed stays behind: the open batch and the shorter last lines go to the loggers.
+    WriteOpenLines();
 
     // 1. The gauge.
     delete FGauge;

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QTime>
 #include <QVector>
 #include <array>
 #include <cstdint>
@@ -60,6 +61,8 @@ public:
     // The stretch of each channel the Waveform page shows.
     static constexpr int WaveViewFirst = 540;
     static constexpr int WaveViewCount = 512;
+    // A Run that has had no report for this long says so.
+    static constexpr uint32_t NoReplyMs = 1000;
 
     // Window events
     void FormCreate();
@@ -91,8 +94,9 @@ public:
     void CommReceiveData(QObject *Sender);
     bool CheckDifferenceReport();
     bool CheckMeanReport();
-    bool ParseDifferenceReport();
-    bool ParseMeanReport();
+    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
+    // with a field that cannot be read is counted instead. True when one was taken.
+    bool TakeReports();
     void ParseWaveHeader();
     void ParseWaveBlock();
     void AppendComLog(const QByteArray &chunk);
@@ -110,6 +114,12 @@ public:
     // Time-of-flight computation, its batches, the trend and the logs
     static double PhaseAngle(int32_t a, int32_t b);
     void ComputeMeasurement();
+    // Filters the batch as set, appends it to the trend and the log lines, and redraws the gauge.
+    void ProcessBatch();
+    // The same for a batch that is not full yet, when there is one.
+    void FinishBatch();
+    // At exit: the open batch, then the log lines still being built, go to the loggers.
+    void WriteOpenLines();
     void RemoveOutliers();
     void BandFilter();
     void AppendTrend();
@@ -174,6 +184,17 @@ public:
     // Run cycles and computed reports since the window was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
     int64_t FReportCount = 0;
+    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
+    // comes late, in whatever state the next command left.
+    int32_t FRepliesAwaited = 0;
+    // Reports refused since the Run started: a field the computation needs could not be read.
+    int64_t FRefusedCount = 0;
+    // When the last report came (or the Run started), and whether the Main page says none comes.
+    uint32_t FLastReplyTick = 0;
+    QTime FLastReplyTime;
+    bool FNoReply = false;
+    // Lines of the waveform block received after its header in the last acquisition.
+    int32_t FWaveLines = 0;
     TChannel FChannel1{};
     TChannel FChannel2{};
 
@@ -186,6 +207,8 @@ public:
     QWidget *TS_Main = nullptr, *TS_RS232 = nullptr, *TS_Waveform = nullptr, *TS_Log = nullptr;
     QLabel *LabelTimeOfFlight = nullptr, *LabelBigTime = nullptr, *LabelBTUnit = nullptr,
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
+    // Under the values: a Run without replies, and reports refused as unreadable.
+    QLabel *LabelNoReply = nullptr, *LabelRefused = nullptr;
     QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
     TImage *ImageChart = nullptr;
     TMemo *MemoComLog = nullptr, *MemoData = nullptr;
@@ -240,6 +263,13 @@ private:
     // The Run cycles, and those of a Run started while the last cycle of a stopped one finished.
     void RunLoop();
     void FlushLoggers();
+    bool CheckReports(int limit);
+    void ShowRefusedCount();
+    // Shows the no-reply warning once the last report is older than NoReplyMs.
+    void CheckReplyAge();
+    void ShowReplyWarning(bool silent);
+    // Ends the Acquire wait: stores a whole block, else keeps the channels and says what came.
+    void FinishAcquire();
     void SetLoopControlsEnabled(bool enabled);
 
     void CreateToolBar();

@@ -1,6 +1,7 @@
 // TFormMain: the Commands menu and the receive dispatcher.
 
 #include "app/CommandTable.h"
+#include "app/Reports.h"
 #include "app/Unitmain.h"
 #include "platform/Platform.h"
 
@@ -19,6 +20,8 @@ void TFormMain::mmCommandClick(QObject *Sender)
         FReceiveState = entry->StateAfter;
     }
     SendCommand(FCommandLetter);
+    if (FComm && (FReceiveState == rsDifference || FReceiveState == rsMean))
+        ++FRepliesAwaited;
 }
 
 void TFormMain::SendCommand(char letter)
@@ -39,7 +42,11 @@ void TFormMain::CommReceiveData(QObject *Sender)
     FReceivedCount += uint64_t(received.size());
     switch (FReceiveState) {
     case rsNone:
-        FLineBuffer.clear();
+        // A report still awaited may come now, after its wait: it is taken, the rest dropped.
+        if (FRepliesAwaited > 0)
+            TakeReports();
+        if (FRepliesAwaited == 0 || !Reports::ReportPending(FLineBuffer))
+            FLineBuffer.clear();
         break;
     case rsDifference:
         FReplyDone = CheckDifferenceReport();
@@ -48,9 +55,14 @@ void TFormMain::CommReceiveData(QObject *Sender)
         // The block's text is kept from its first chunk on, so a header split over two chunks
         // is still found.
         FWaveBuffer += FLineBuffer;
+        if (FWaveCount >= 0)
+            FWaveLines += int32_t(FLineBuffer.count('\n'));
         FLineBuffer.clear();
-        if (FWaveCount < 0)
+        if (FWaveCount < 0) {
             ParseWaveHeader();
+            if (FWaveCount >= 0)
+                FWaveLines = int32_t(FWaveBuffer.count('\n'));
+        }
         break;
     case rsMean:
         FReplyDone = CheckMeanReport();

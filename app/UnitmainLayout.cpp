@@ -291,6 +291,18 @@ void TFormMain::CreateMainPage()
         left += width + 6;
     }
 
+    // Between the values and the gauge, hidden until there is something to say: red while a Run
+    // gets no reply, and the count of reports refused.
+    const int noteTop = top + QFontMetrics(rowFont).height() + 6;
+    LabelNoReply = MakeLabel(TS_Main, "LabelNoReply", QString());
+    LabelNoReply->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
+    LabelNoReply->setGeometry(56, noteTop, 400, 128 - noteTop);
+    LabelNoReply->hide();
+    LabelRefused = MakeLabel(TS_Main, "LabelRefused", QString());
+    LabelRefused->setStyleSheet("color: rgb(128, 0, 0);");
+    LabelRefused->setGeometry(460, noteTop, 360, 128 - noteTop);
+    LabelRefused->hide();
+
     PanelGauge = new QFrame(TS_Main);
     PanelGauge->setObjectName("PanelGauge");
     PanelGauge->setFrameShape(QFrame::StyledPanel);

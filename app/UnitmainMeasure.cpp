@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 
 #include <QDateTime>
+#include <QTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -20,51 +21,52 @@ using Measurement::FixedText;
 // Once enough text is there, the exchange ends: with a computation when a record was read, and
 // without one only when no record can be in the text. A record whose marker has come but whose
 // last characters have not (its reply split into small chunks, with a line end of the last
-// exchange still in front of it) is waited for.
+// exchange still in front of it) is waited for. Records of either kind are taken: a reply that
+// came after its wait, or two in one chunk, are each computed once.
 bool TFormMain::CheckDifferenceReport()
 {
-    if (FLineBuffer.size() <= Reports::DifferenceCheckLimit)
-        return false;
-    if (ParseDifferenceReport()) {
-        ComputeMeasurement();
-        return true;
-    }
-    return !Reports::DifferenceReportPending(FLineBuffer);
+    return CheckReports(Reports::DifferenceCheckLimit);
 }
 
 bool TFormMain::CheckMeanReport()
 {
-    if (FLineBuffer.size() <= Reports::MeanCheckLimit)
-        return false;
-    if (ParseMeanReport()) {
-        ComputeMeasurement();
+    return CheckReports(Reports::MeanCheckLimit);
+}
+
+bool TFormMain::CheckReports(int limit)
+{
+    if (TakeReports())
         return true;
+    return FLineBuffer.size() > limit && !Reports::ReportPending(FLineBuffer);
+}
+
+bool TFormMain::TakeReports()
+{
+    bool taken = false;
+    Reports::TReport report;
+    // A closing window computes nothing more: its loggers may already be gone.
+    while (!FClosed && Reports::TakeReport(FLineBuffer, report)) {
+        taken = true;
+        FRepliesAwaited = qMax(0, FRepliesAwaited - 1);
+        FLastReplyTick = Platform::TickCount();
+        FLastReplyTime = QTime::currentTime();
+        if (!report.Values.Readable) {
+            // A field that cannot be read must not become a number in the files.
+            ++FRefusedCount;
+            ShowRefusedCount();
+            continue;
+        }
+        FBigCount = report.Values.BigCount;
+        FM1 = report.Values.M1;
+        FM2 = report.Values.M2;
+        // The mean report carries no temperature; the last one stays.
+        if (report.Kind == Reports::TReportKind::Difference)
+            FTemperature = report.Values.Temperature;
+        ComputeMeasurement();
     }
-    return !Reports::MeanReportPending(FLineBuffer);
-}
-
-bool TFormMain::ParseDifferenceReport()
-{
-    Reports::TReportValues values;
-    if (!Reports::TakeDifferenceReport(FLineBuffer, values))
-        return false;
-    FBigCount = values.BigCount;
-    FM1 = values.M1;
-    FM2 = values.M2;
-    FTemperature = values.Temperature;
-    return true;
-}
-
-bool TFormMain::ParseMeanReport()
-{
-    Reports::TReportValues values;
-    if (!Reports::TakeMeanReport(FLineBuffer, values))
-        return false;
-    // The mean report carries no temperature; the last one stays.
-    FBigCount = values.BigCount;
-    FM1 = values.M1;
-    FM2 = values.M2;
-    return true;
+    if (taken)
+        ShowReplyWarning(false);
+    return taken;
 }
 
 double TFormMain::PhaseAngle(int32_t a, int32_t b)
@@ -89,17 +91,8 @@ void TFormMain::ComputeMeasurement()
     LabelSmallTime->setText(FixedText(FPhaseDeg, 3));
     LabelTOF->setText(FixedText(FTimeOfFlight, 4));
 
-    if (FPhaseRing->Count() == FPhaseRing->Capacity()) {
-        if (FApplyFilter) {
-            RemoveOutliers();
-            BandFilter();
-        }
-        AppendTrend();
-        LogTimeOfFlight();
-        LogPhase();
-        if (FGauge)
-            FGauge->UpdateDisplay();
-    }
+    if (FPhaseRing->Count() == FPhaseRing->Capacity())
+        ProcessBatch();
 
     if (FM1Ring->Count() == FM1Ring->Capacity()) {
         FM1Avg = FM1Ring->Mean();
@@ -111,6 +104,65 @@ void TFormMain::ComputeMeasurement()
     SetPanelText(3, QString::number(FM1));
     SetPanelText(4, QString::number(FM2));
     SetPanelText(TemperaturePanel, "Temp.= " + FixedText(FTemperature, 2) + " C");
+}
+
+void TFormMain::ProcessBatch()
+{
+    if (FApplyFilter) {
+        RemoveOutliers();
+        BandFilter();
+    }
+    AppendTrend();
+    LogTimeOfFlight();
+    LogPhase();
+    if (FGauge)
+        FGauge->UpdateDisplay();
+}
+
+void TFormMain::FinishBatch()
+{
+    // A batch cut short (the Run stopped, the port went, the window closes) is processed as a full
+    // one would be; thinning stops by itself below its minimum count.
+    if (FPhaseRing && FPhaseRing->Count() > 0)
+        ProcessBatch();
+}
+
+void TFormMain::WriteOpenLines()
+{
+    FinishBatch();
+    // The lines still being built go out as a last, shorter line, whatever the save options say
+    // now: their values were taken while saving was on.
+    if (FPhaseLogger && FPhaseLine.Count() > 0)
+        FPhaseLogger->Append(FPhaseLine.TakeOpen());
+    if (FTOFLogger && FTOFLine.Count() > 0)
+        FTOFLogger->Append(FTOFLine.TakeOpen());
+}
+
+void TFormMain::ShowRefusedCount()
+{
+    LabelRefused->setText(QString("%1 %2 refused: a field could not be read")
+                              .arg(FRefusedCount)
+                              .arg(FRefusedCount == 1 ? "report" : "reports"));
+    LabelRefused->setVisible(FRefusedCount > 0);
+}
+
+void TFormMain::CheckReplyAge()
+{
+    if (!FNoReply && Platform::TickCount() - FLastReplyTick > NoReplyMs)
+        ShowReplyWarning(true);
+}
+
+void TFormMain::ShowReplyWarning(bool silent)
+{
+    if (silent == FNoReply)
+        return;
+    FNoReply = silent;
+    LabelNoReply->setText(silent ? "No reply from the instrument since " + FLastReplyTime.toString("HH:mm:ss")
+                                 : QString());
+    LabelNoReply->setVisible(silent);
+    // Values that no longer come from the instrument must not look live.
+    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})
+        label->setEnabled(!silent);
 }
 
 void TFormMain::RemoveOutliers()

@@ -48,6 +48,8 @@ void TFormMain::ClosePort()
         return;
     TComm *comm = FComm;
     FComm = nullptr;
+    // Replies asked of this line will not come on the next one.
+    FRepliesAwaited = 0;
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);

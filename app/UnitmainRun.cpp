@@ -5,6 +5,7 @@
 #include "app/Unitmain.h"
 
 #include "app/ToolBarImages.h"
+#include "app/WaveBlock.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
 #include "ringbuffer/CircularBuffer.h"
@@ -26,7 +27,7 @@ constexpr int ReplyPollMs = 1;             // one poll of the reply wait
 constexpr float RateScale = RunBatch * 1000.0f; // a batch in dt milliseconds, in cycles a second
 constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
 constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
-constexpr int32_t AcquireQuietPolls = 5;   // a block has ended when the line was quiet this long
+constexpr uint32_t AcquirePauseMs = 600;   // a block that paused this long has stopped coming
 constexpr int32_t AcquireCapPolls = 600;   // and a block that never ends is cut off after about 3 s
 constexpr int AcquireSettleMs = 100;       // between parsing and drawing
 constexpr int32_t TestATanM1 = -3568444;   // fixed inputs of the arctangent test
@@ -119,12 +120,19 @@ void TFormMain::RunStart()
     TB_Run->setText(StopCaption);
     TB_Acquire->setEnabled(false);
     SetLoopControlsEnabled(false);
+    // Values taken since the last Run ended (a late reply, a command from the menu) are not lost.
+    FinishBatch();
     FTOFRing->Reset();
     FPhaseRing->Reset();
     FM1Ring->Reset();
     FM2Ring->Reset();
     for (int panel = 0; panel <= 4; ++panel)
         SetPanelText(panel, QString());
+    FRefusedCount = 0;
+    ShowRefusedCount();
+    FLastReplyTick = Platform::TickCount();
+    FLastReplyTime = QTime::currentTime();
+    ShowReplyWarning(false);
 }
 
 void TFormMain::RunStop()
@@ -179,6 +187,7 @@ bool TFormMain::RunCycles()
         SetPanelText(7, QString::number(m));
         if (!goesOn)
             break;
+        CheckReplyAge();
 
         if (n >= RunBatch) {
             const uint32_t dt = Platform::TickCount() - t0;
@@ -198,7 +207,9 @@ bool TFormMain::RunCycles()
     // A lost port ends the Run as the stop click would; a newer Run is left alone.
     if (loop.PortLost() && FRunning && FRunStarts == loop.Run())
         RunStop();
-    // Every complete batch is in the files once the Run has ended, whatever ended it.
+    // Every value is in the files once the Run has ended, whatever ended it; the open log lines
+    // go on with the next Run.
+    FinishBatch();
     FlushLoggers();
     return true;
 }
@@ -226,42 +237,59 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     FLineBuffer.clear();
     FWaveBuffer.clear();
     FWaveCount = -1;
+    FWaveLines = 0;
     FReplyDone = false;
     for (int panel = 0; panel <= 2; ++panel)
         SetPanelText(panel, QString());
 
-    // The wait: 101 polls of 5 ms when nothing comes. Once text comes, until the line has been
-    // quiet for a moment after it, so that the whole block is taken (1568 lines need 1.5 s at
-    // 115200 baud) and none of it is left to hold up the next exchanges.
+    // The wait: 101 polls of 5 ms when nothing comes. Once text comes, until the block's last
+    // line is in, or the line has paused longer than an instrument or an adapter ever does
+    // inside a block, or the cap.
     TClickLoop loop(this, true, false);
-    int32_t m = 0, quiet = 0;
+    const auto complete = [this] { return FWaveLines >= WaveBlock::BlockLines; };
+    int32_t m = 0;
     bool arriving = false;
     uint64_t received = FReceivedCount;
+    uint32_t lastByte = Platform::TickCount();
     while (!FReplyDone) {
-        if (!loop.ProcessMessages(AcquirePollMs))
+        if (!loop.ProcessMessages(AcquirePollMs, complete))
             break;
         m += 1;
         if (FReceivedCount != received) {
             received = FReceivedCount;
             arriving = true;
-            quiet = 0;
-        } else {
-            quiet += 1;
+            lastByte = Platform::TickCount();
         }
-        if ((arriving ? quiet >= AcquireQuietPolls : m > AcquirePolls) || m >= AcquireCapPolls)
+        const bool paused = arriving && Platform::TickCount() - lastByte > AcquirePauseMs;
+        if (complete() || paused || (!arriving && m > AcquirePolls) || m >= AcquireCapPolls)
             FReplyDone = true;
     }
     if (!loop.WindowAlive() || FClosed)
         return; // nothing of a closed window is drawn
     FReceiveState = 0;
     SetPanelText(7, QString::number(m));
-    ParseWaveBlock();
-    Platform::Sleep(AcquireSettleMs);
-    RedrawWaveforms();
+    FinishAcquire();
+}
+
+void TFormMain::FinishAcquire()
+{
+    // Only a whole block replaces the waveform: new samples followed by old ones would be drawn
+    // and saved as if they were one.
+    const bool whole = FWaveLines >= WaveBlock::BlockLines;
+    if (whole) {
+        ParseWaveBlock();
+        Platform::Sleep(AcquireSettleMs);
+        RedrawWaveforms();
+    }
     FWaveBuffer.clear();
     TB_Acquire->setText(AcquireCaption);
     TB_Run->setEnabled(true);
     SetLoopControlsEnabled(true);
+    if (!whole)
+        Platform::MessageBox(QString("%1 of %2 lines received; the previous waveform is kept.")
+                                 .arg(FWaveLines)
+                                 .arg(WaveBlock::BlockLines),
+                             "Information", Platform::TMsgIcon::Warning);
 }
 
 void TFormMain::mmTestATanClick(QObject *Sender)

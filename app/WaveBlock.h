@@ -19,6 +19,7 @@ constexpr int FieldLength = 4;
 constexpr int SampleLineLength = 11;  // two fields, a comma, CR LF
 constexpr int MemoLineLength = 9;     // the two fields and the comma as received
 constexpr int MaxSamples = 1080;      // sample pairs one block fills at most (indices 0..1079)
+constexpr int BlockLines = 1568;      // lines the instrument sends after the header: a whole block
 
 // Looks for the header in the text received so far, whatever the chunking. When it stands there
 // whole, reads its temperature (0 when the five characters are not a number), removes the text up

@@ -50,7 +50,7 @@ struct TModel {
     {
         if (const TCommandEntry *entry = FindCommand(tag)) {
             Letter = entry->Letter;
-            Rules.State = entry->StateAfter;
+            Rules.Command(entry->StateAfter);
         }
         Written += Letter;
     }
@@ -58,8 +58,10 @@ struct TModel {
     void Receive(const QByteArray &chunk)
     {
         Received += chunk;
-        if (const auto values = Rules.Receive(chunk)) {
-            Last = *values;
+        // The panel tells a chunk that computed something, not how many it computed.
+        const QList<Reports::TReportValues> taken = Rules.Receive(chunk);
+        if (!taken.isEmpty()) {
+            Last = taken.back();
             ++Computed;
         }
     }
@@ -130,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     form.FReceiveState = 0;
     form.FReplyDone = false;
     form.FCommandLetter = 0;
+    form.FRepliesAwaited = 0;
     form.FLineBuffer.clear();
     form.FWaveBuffer.clear();
     form.MemoDblClick(form.MemoComLog);

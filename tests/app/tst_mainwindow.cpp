@@ -64,7 +64,6 @@ private slots:
     void commandWithoutPort();
     void receivedChunksAreLogged();
     void meanReportInPiecesOverTheLine();
-    void secondQuickCommandWinsOverTheLine();
     void vanishedPortIsReported();
     void optionItemsToggle();
     void closeWritesPendingLogLines();
@@ -535,24 +534,6 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
     // The log reads as the stream: the leading line end opens an empty line, the record is whole.
     QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord));
-}
-
-void TestMainWindow::secondQuickCommandWinsOverTheLine()
-{
-    TPtyPair pty;
-    SetPort(1, pty.SlavePath());
-    TMessageCapture messages;
-    TFormMain form;
-    form.mmCommandClick(form.mmAnalyzeAcquired);
-    form.mmCommandClick(form.mmAnalyzeData);
-    QCOMPARE(pty.ReadAtLeast(2), QByteArray("zx"));
-    form.FReplyDone = false;
-    // The mean report of the first command arrives while a difference report is expected.
-    QVERIFY(pty.Write(MeanRecord + "\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone, 10000);
-    QCOMPARE(form.FReceiveState, uint8_t(0));
-    QCOMPARE(form.FM1, 0);
-    QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("90")); // nothing was computed
 }
 
 void TestMainWindow::vanishedPortIsReported()

@@ -179,9 +179,12 @@ void TestMeasure::outlierBatchContinuesLine()
     for (int i = 1; i < 32; ++i)
         if (i != 20)
             tof += "," + QByteArray::number((i + 0.125) * 0.25, 'f', 3);
-    tof += ",25.031,25.281";
+    tof += ",25.031,25.281\r\n25.00";
+    // The 30 values left open are the shorter last line, written at exit.
+    for (int i = 2; i < 32; ++i)
+        tof += "," + QByteArray::number((100 + i + 0.125) * 0.25, 'f', 3);
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
-    QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31);
+    QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31 + 29);
 }
 
 void TestMeasure::averagesFromThe32ndReport()

@@ -47,12 +47,11 @@ private slots:
     void exchangeEndsWithoutRecord();
     void reportSplitAnywhereComputedOnce_data();
     void reportSplitAnywhereComputedOnce();
-    void secondCommandWins();
+    void reportsTakenOnce_data();
+    void reportsTakenOnce();
     void waveformPathAfterReplyDone();
     void sampleListEmptiedWhenFull_data();
     void sampleListEmptiedWhenFull();
-    void stateZeroDropsText();
-    void garbledFieldsStillTaken();
     void logClearedAt40000Lines();
     void logKeepsEveryByte();
     void logKeepsItsColumn();
@@ -134,7 +133,7 @@ void TestReceive::differenceReportReadOnce()
     QVERIFY(!FForm->FReplyDone);
     Receive(DifferenceReport.mid(40) + "\r\n" + DifferenceReport + "\r\n");
     QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FPhaseRing->Count(), 1); // one computation, the second record is dropped
+    QCOMPARE(FForm->FPhaseRing->Count(), 2); // the split record once, and the one after it
     QVERIFY(FForm->FLineBuffer.size() <= 256);
 }
 
@@ -198,16 +197,52 @@ void TestReceive::reportSplitAnywhereComputedOnce()
     }
 }
 
-void TestReceive::secondCommandWins()
+void TestReceive::reportsTakenOnce_data()
 {
-    FForm->mmCommandClick(FForm->mmAnalyzeData);
-    FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
-    QCOMPARE(FLine->Written, QByteArray("xz"));
+    QTest::addColumn<QByteArray>("commands");
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("computed");
+    QTest::addColumn<int>("refused");
+
+    const QByteArray mean = MeanReport + "\r\n", dif = DifferenceReport + "\r\n";
+    QByteArray badCount = MeanReport, badM1 = MeanReport, badM2 = DifferenceReport;
+    badCount.replace(49, 3, ":88");
+    badM1.replace(57, 8, "00G00001");
+    badM2.replace(26, 8, "0000100#");
+    QTest::newRow("nothing awaited: dropped") << QByteArray("?") << mean << 0 << 0;
+    QTest::newRow("two in one chunk") << QByteArray("zz") << mean + mean << 2 << 0;
+    QTest::newRow("the other kind, late") << QByteArray("xz") << dif + mean << 2 << 0;
+    QTest::newRow("the first of two quick commands") << QByteArray("zx") << mean << 1 << 0;
+    QTest::newRow("late, after the next a") << QByteArray("za") << mean << 1 << 0;
+    QTest::newRow("late, after the next z") << QByteArray("zaz") << mean + mean << 2 << 0;
+    QTest::newRow("garbled count") << QByteArray("zzz") << mean + badCount + "\r\n" + mean << 2 << 1;
+    QTest::newRow("garbled M1") << QByteArray("z") << badM1 + "\r\n" << 0 << 1;
+    QTest::newRow("garbled M2") << QByteArray("xz") << badM2 + "\r\n" + mean << 1 << 1;
+}
+
+void TestReceive::reportsTakenOnce()
+{
+    QFETCH(QByteArray, commands);
+    QFETCH(QByteArray, received);
+    QFETCH(int, computed);
+    QFETCH(int, refused);
+    const QHash<char, QAction *> items{{'?', FForm->mmMenu}, {'a', FForm->mmAcquire},
+                                       {'x', FForm->mmAnalyzeData}, {'z', FForm->mmAnalyzeAcquired}};
+    for (char c : commands)
+        FForm->mmCommandClick(items[c]);
+    QCOMPARE(FLine->Written, commands);
     FForm->FReplyDone = false;
-    // The difference report of the first command arrives in the mean state: not taken.
-    Receive(DifferenceReport + "\r\n" + DifferenceReport + "\r\n");
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FPhaseRing->Count(), 0);
+    Receive(received);
+    QCOMPARE(FForm->FReportCount, qint64(computed));
+    QCOMPARE(FForm->FPhaseRing->Count(), computed);
+    QCOMPARE(FForm->FRefusedCount, qint64(refused));
+    QCOMPARE(FForm->LabelRefused->isVisibleTo(FForm), refused > 0);
+    if (refused)
+        QCOMPARE(FForm->LabelRefused->text(), QString("%1 report refused: a field could not be read").arg(refused));
+    // An unreadable field never becomes a number: the last value is the last good report's.
+    if (computed)
+        QCOMPARE(FForm->FM1, 1);
+    QVERIFY(FForm->FLineBuffer.isEmpty() || FForm->FLineBuffer == "\r\n");
 }
 
 void TestReceive::waveformPathAfterReplyDone()
@@ -258,28 +293,6 @@ void TestReceive::sampleListEmptiedWhenFull()
     // A stray control byte in a field shows as its picture and does not break the line.
     FForm->AppendDataLines({QByteArray("20\r8,\n047")});
     QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("20<CR>8,<LF>047"));
-}
-
-void TestReceive::stateZeroDropsText()
-{
-    FForm->mmCommandClick(FForm->mmMenu);
-    Receive(MeanReport + "\r\n");
-    QVERIFY(FForm->FLineBuffer.isEmpty());
-    QCOMPARE(FForm->FPhaseRing->Count(), 0);
-}
-
-void TestReceive::garbledFieldsStillTaken()
-{
-    QByteArray garbled = MeanReport;
-    garbled.replace(57, 8, "00G00001"); // M1 does not convert: 0, so the phase is 0
-    FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
-    FForm->FReplyDone = false;
-    Receive(garbled + "\r\n");
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FM1, 0);
-    QCOMPARE(FForm->FBigCount, 290);
-    QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("0.000"));
-    QCOMPARE(FForm->PanelText(3), QStringLiteral("0"));
 }
 
 void TestReceive::logClearedAt40000Lines()

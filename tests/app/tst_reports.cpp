@@ -42,6 +42,8 @@ private slots:
     void meanFieldsKeepNoTemperature();
     void takeRecord_data();
     void takeRecord();
+    void takeEitherReport_data();
+    void takeEitherReport();
     void comLogText_data();
     void comLogText();
     void comLogStream_data();
@@ -158,12 +160,14 @@ void TestReports::differenceFields()
     QCOMPARE(v.M1, 1500000);
     QCOMPARE(v.M2, -16);
     QCOMPARE(v.Temperature, 25.31f);
+    QVERIFY(v.Readable);
 
-    // A garbled field gives 0; the others are still read.
+    // A garbled field gives 0 and makes the record unreadable; the others are still read.
     const auto g = Reports::DifferenceFields(Difference("2?8", "0016E360", "FFFFFFF0", "2#.31"));
     QCOMPARE(g.BigCount, 0);
     QCOMPARE(g.M1, 1500000);
     QCOMPARE(g.Temperature, 0.0f);
+    QVERIFY(!g.Readable);
 }
 
 void TestReports::meanFieldsKeepNoTemperature()
@@ -173,6 +177,7 @@ void TestReports::meanFieldsKeepNoTemperature()
     QCOMPARE(v.M1, -1);
     QCOMPARE(v.M2, 16);
     QCOMPARE(v.Temperature, 0.0f);
+    QVERIFY(v.Readable);
 }
 
 void TestReports::takeRecord_data()
@@ -210,6 +215,50 @@ void TestReports::takeRecord()
     QCOMPARE(result, taken);
     QCOMPARE(buffer, left);
     QCOMPARE(values.M1, m1);
+}
+
+void TestReports::takeEitherReport_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    QTest::addColumn<QString>("taken"); // per record: D or M readable, d or m refused
+    QTest::addColumn<QByteArray>("left");
+
+    const QByteArray dif = Difference("288", "00000005", "00000001", "25.00");
+    const QByteArray mean = Mean("288", "00000007", "00000001");
+    QTest::newRow("either kind, in order") << dif + "\r\n" + mean + "\r\n" + dif + "\r\n" << "DMD" << QByteArray("\r\n");
+    QTest::newRow("the last waits for one more") << mean + mean + mean << "MM" << mean;
+    QTest::newRow("no record") << QByteArray(300, 'T') << "" << QByteArray(300, 'T');
+    for (const auto &[name, field] : {std::pair{"count", 7}, {"M1", 14}, {"M2", 26}, {"temperature", 38}}) {
+        QByteArray garbled = dif;
+        garbled[field] = '#';
+        QTest::addRow("difference %s garbled", name) << mean + "\r" + garbled + "\r" + mean + "\r\n" << "MdM"
+                                                    << QByteArray("\r\n");
+    }
+    for (const auto &[name, field] : {std::pair{"count", 49}, {"count's digit", 50}, {"M1", 60}, {"M2", 76}}) {
+        QByteArray garbled = mean;
+        garbled[field] = ':';
+        QTest::addRow("mean %s garbled", name) << garbled + "\r\n" << "m" << QByteArray("\r\n");
+    }
+    // A record that lost its end on the way: the next one still counts.
+    QTest::newRow("cut short by the next") << mean.left(40) + mean + "\r\n" << "mM" << QByteArray("\r\n");
+    QTest::newRow("cut short by the other kind") << mean.left(30) + dif + "\r\n" << "mD" << QByteArray("\r\n");
+}
+
+void TestReports::takeEitherReport()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(QString, taken);
+    QFETCH(QByteArray, left);
+    QString kinds;
+    Reports::TReport report;
+    while (Reports::TakeReport(buffer, report)) {
+        const bool mean = report.Kind == Reports::TReportKind::Mean;
+        kinds += report.Values.Readable ? (mean ? 'M' : 'D') : (mean ? 'm' : 'd');
+        if (report.Values.Readable)
+            QCOMPARE(report.Values.M1, mean ? 7 : 5);
+    }
+    QCOMPARE(kinds, taken);
+    QCOMPARE(buffer, left);
 }
 
 void TestReports::comLogText_data()

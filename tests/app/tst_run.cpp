@@ -6,10 +6,12 @@
 #include "tests/app/ReportTexts.h"
 #include "tests/common/InLoop.h"
 #include "tests/common/MemoryWindow.h"
+#include "platform/Platform.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QToolButton>
 #include <QtTest>
 
@@ -24,6 +26,11 @@ private slots:
     void replyInStepFourShowsNoPolls();
     void rateEveryHundredCycles();
     void acquireWithoutReply();
+    void acquireKeepsOnlyWholeBlocks_data();
+    void acquireKeepsOnlyWholeBlocks();
+    void everyValueReachesTheFiles_data();
+    void everyValueReachesTheFiles();
+    void silentInstrumentDoesNotLookLive();
     void closedPortShowsOneMessage_data();
     void closedPortShowsOneMessage();
     void windowClosedDuringLoop_data();
@@ -129,10 +136,8 @@ void TestRun::rateEveryHundredCycles()
     FLine->Replies['z'] = MeanReport + "\r\n";
     FLine->Replies['x'] = DifferenceReport + "\r\n";
     // The clock: 8.1 s for the first 100 cycles, none at all for the next 100.
-    QList<uint32_t> ticks{1000, 9100, 9100, 9100, 9100};
-    const Platform::TTickCountHook previous = Platform::SetTickCountHook([&] {
-        return ticks.size() > 1 ? ticks.takeFirst() : ticks.first();
-    });
+    const Platform::TTickCountHook previous =
+        Platform::SetTickCountHook([&] { return FForm->FRunCycleCount < 100 ? 1000u : 9100u; });
     QStringList rates;
     int highestCycle = 0;
     TInLoop inLoop([&] {
@@ -173,6 +178,148 @@ void TestRun::acquireWithoutReply()
     QCOMPARE(FForm->FChannel2[1079], int16_t(-5));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QVERIFY(Idle());
+    QCOMPARE(FMessages->Texts(), QStringList({"0 of 1568 lines received; the previous waveform is kept."}));
+}
+
+void TestRun::acquireKeepsOnlyWholeBlocks_data()
+{
+    // Chunks of the block: lines after the header, and the pause before each in milliseconds.
+    QTest::addColumn<QList<int>>("lines");
+    QTest::addColumn<QList<int>>("pauses");
+    QTest::addColumn<bool>("lost"); // the port goes after the last chunk
+    QTest::addColumn<QString>("message");
+    QTest::newRow("whole at once") << QList<int>{1568} << QList<int>{0} << false << QString();
+    QTest::newRow("pauses after the header and inside") << QList<int>{0, 800, 768} << QList<int>{0, 300, 300}
+                                                         << false << QString();
+    QTest::newRow("700 lines, then silence") << QList<int>{700} << QList<int>{0} << false
+                                             << "700 of 1568 lines received; the previous waveform is kept.";
+    QTest::newRow("700 lines, then the port is lost") << QList<int>{700} << QList<int>{0} << true
+                                                      << "700 of 1568 lines received; the previous waveform is kept.";
+}
+
+void TestRun::acquireKeepsOnlyWholeBlocks()
+{
+    QFETCH(QList<int>, lines);
+    QFETCH(QList<int>, pauses);
+    QFETCH(bool, lost);
+    QFETCH(QString, message);
+    const auto sample = [](int i) { return QByteArray::number(1000 + i % 3000).rightJustified(4); };
+    QList<QByteArray> chunks;
+    int line = 0;
+    for (int count : lines) {
+        QByteArray chunk = chunks.isEmpty() ? "T=25.31 C\r\n" : "";
+        for (int end = line + count; line < end; ++line)
+            chunk += sample(line) + "," + sample(line + 1) + "\r\n";
+        chunks << chunk;
+    }
+    // The first chunk answers the command; the others come after their pauses.
+    FLine->Replies['s'] = chunks.takeFirst();
+    pauses.removeFirst();
+    int sent = 0;
+    std::function<void()> next = [&] {
+        if (sent < chunks.size())
+            QTimer::singleShot(pauses[sent], [&] {
+                FLine->Incoming += chunks[sent++];
+                next();
+            });
+    };
+    TInLoop start([&] {
+        if (!lost) {
+            next();
+            return true;
+        }
+        if (FForm->FWaveLines < lines.last())
+            return false;
+        FForm->CommReceiveError(FForm->FComm, CE_DEVICEGONE);
+        return true;
+    });
+    FForm->TB_AcquireClick(FForm->TB_Acquire);
+    QCOMPARE(FMessages->Texts().filter("lines received"), message.isEmpty() ? QStringList() : QStringList{message});
+    for (int i : {0, 7, 1079})
+        QCOMPARE(FForm->FChannel2[i], message.isEmpty() ? int16_t(sample(i + 1).trimmed().toInt()) : int16_t(2048));
+    // A whole block ends the wait as it is read, without waiting for the line to pause.
+    if (lines.size() == 1 && message.isEmpty())
+        QVERIFY2(FForm->PanelText(7).toInt() < 100, qPrintable(FForm->PanelText(7)));
+}
+
+void TestRun::everyValueReachesTheFiles_data()
+{
+    QTest::addColumn<bool>("filter");
+    QTest::newRow("filter off") << false;
+    QTest::newRow("filter on, constant phase") << true;
+}
+
+void TestRun::everyValueReachesTheFiles()
+{
+    QFETCH(bool, filter);
+    // Both reports at 90 degrees.
+    FLine->Replies['z'] = MeanReport + "\r\n";
+    FLine->Replies['x'] = Record(44, {{0, "TRFDIF"}, {7, "290"}, {14, "00000001"}, {26, "7FFFFFFF"}, {37, "25.31"}})
+                          + "\r\n";
+    if (FForm->FApplyFilter != filter)
+        FForm->mmApplyFilterClick();
+    // Stopped after 50 reports, and again after 45 more, then the program ends.
+    for (int more : {50, 45}) {
+        const qint64 target = FForm->FReportCount + more;
+        TInLoop stop([&] {
+            if (FForm->FReportCount < target)
+                return false;
+            FForm->TB_Run->click();
+            return true;
+        });
+        FForm->TB_RunClick(FForm->TB_Run);
+        QVERIFY(stop.Finished());
+    }
+    const qint64 computed = FForm->FReportCount;
+    FForm->close();
+    for (const char *name : {"Phase.csv", "TimeOfFlight.csv"}) {
+        QList<QByteArray> lines = TWorkingFolder::Read(name).split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        qint64 values = 0;
+        for (const QByteArray &l : lines) {
+            const int n = int(l.count(',')) + (QByteArray(name) == "Phase.csv" ? 1 : 0);
+            QVERIFY2(n == 32 || &l == &lines.last(), l.constData());
+            values += n;
+        }
+        QCOMPARE(values, computed);
+        QVERIFY(lines.last().startsWith(QByteArray(name) == "Phase.csv" ? "90.000," : "25.31,4.563,"));
+    }
+}
+
+void TestRun::silentInstrumentDoesNotLookLive()
+{
+    // The clock runs a second ahead once the Run has made a few cycles without a reply.
+    QElapsedTimer clock;
+    clock.start();
+    uint32_t ahead = 0;
+    const Platform::TTickCountHook previous =
+        Platform::SetTickCountHook([&] { return uint32_t(clock.elapsed()) + ahead; });
+    QString warning;
+    bool greyed = false, liveAgain = false;
+    int stage = 0;
+    TInLoop inLoop([&] {
+        if (stage == 0 && FForm->PanelText(6).toInt() >= 3) {
+            ahead = TFormMain::NoReplyMs + 1;
+            stage = 1;
+        } else if (stage == 1 && FForm->LabelNoReply->isVisibleTo(FForm)) {
+            warning = FForm->LabelNoReply->text();
+            greyed = !FForm->LabelTOF->isEnabled() && !FForm->LabelBigTime->isEnabled();
+            FLine->Replies['z'] = MeanReport + "\r\n";
+            stage = 2;
+        } else if (stage == 2 && !FForm->LabelNoReply->isVisibleTo(FForm)) {
+            liveAgain = FForm->LabelTOF->isEnabled() && FForm->LabelTOF->text() == "4.5625";
+            FForm->TB_Run->click();
+            return true;
+        }
+        return false;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+    Platform::SetTickCountHook(previous);
+    QVERIFY(inLoop.Finished());
+    QVERIFY2(QRegularExpression("^No reply from the instrument since \\d\\d:\\d\\d:\\d\\d$").match(warning).hasMatch(),
+             qPrintable(warning));
+    QVERIFY(greyed);
+    QVERIFY(liveAgain);
 }
 
 void TestRun::closedPortShowsOneMessage_data()
@@ -239,8 +386,8 @@ void TestRun::windowClosedDuringLoop()
         QVERIFY(!FForm->isVisible());
         QVERIFY(!FForm->FRunning);
     }
-    // One batch of 32 in each log, written when the window closed.
-    const int lines = loop == "Run" ? 1 : -1;
+    // One batch of 32 in each log and the shorter rest, written when the window closed.
+    const int lines = loop == "Run" ? 2 : -1;
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), lines);
     QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), lines);
 }

@@ -1,13 +1,13 @@
 #pragma once
 // The receive dispatcher's rules on their own, so that a test can replay the chunks a window
 // received and the commands it sent, and say what the window must have made of them: the receive
-// state, the line buffer, whether the exchange is over and which report each chunk completed.
+// state, the line buffer, whether the exchange is over and which reports each chunk completed.
 
 #include "app/Reports.h"
 
 #include <QByteArray>
+#include <QList>
 #include <cstdint>
-#include <optional>
 
 struct TReceiveRules {
     static constexpr int LineBufferLimit = 256;
@@ -16,28 +16,49 @@ struct TReceiveRules {
     bool ReplyDone = false;
     QByteArray Buffer;
     float Temperature = 0; // the last difference report's; a mean report carries none
+    int Awaited = 0;       // reports asked for that have not come
+    int Refused = 0;       // reports taken with a field that could not be read
 
-    // One received chunk. Once enough text is there an exchange ends: with the report taken,
-    // or without one when no record can still be arriving.
-    std::optional<Reports::TReportValues> Receive(const QByteArray &chunk)
+    // A command sent on an open line, and the state it leaves.
+    void Command(uint8_t stateAfter)
+    {
+        State = stateAfter;
+        if (State == 1 || State == 3)
+            ++Awaited;
+    }
+
+    // One received chunk: the readable reports it completed, in order.
+    QList<Reports::TReportValues> Receive(const QByteArray &chunk)
     {
         Buffer += chunk;
-        std::optional<Reports::TReportValues> taken;
-        Reports::TReportValues values;
-        if (State == 1 || State == 3) {
-            const bool mean = State == 3;
-            ReplyDone = Buffer.size() > (mean ? Reports::MeanCheckLimit : Reports::DifferenceCheckLimit);
-            if (ReplyDone && (mean ? Reports::TakeMeanReport(Buffer, values)
-                                   : Reports::TakeDifferenceReport(Buffer, values))) {
-                if (mean)
-                    values.Temperature = Temperature;
-                Temperature = values.Temperature;
-                taken = values;
-            } else if (ReplyDone) {
-                ReplyDone = !(mean ? Reports::MeanReportPending(Buffer) : Reports::DifferenceReportPending(Buffer));
+        QList<Reports::TReportValues> taken;
+        bool any = false;
+        const auto take = [&] {
+            Reports::TReport report;
+            while (Reports::TakeReport(Buffer, report)) {
+                any = true;
+                Awaited = qMax(0, Awaited - 1);
+                if (!report.Values.Readable) {
+                    ++Refused;
+                    continue;
+                }
+                if (report.Kind == Reports::TReportKind::Difference)
+                    Temperature = report.Values.Temperature;
+                report.Values.Temperature = Temperature;
+                taken << report.Values;
             }
+        };
+        if (State == 1 || State == 3) {
+            take();
+            const int limit = State == 3 ? Reports::MeanCheckLimit : Reports::DifferenceCheckLimit;
+            ReplyDone = any || (Buffer.size() > limit && !Reports::ReportPending(Buffer));
+        } else if (State == 0) {
+            if (Awaited > 0)
+                take();
+            if (Awaited == 0 || !Reports::ReportPending(Buffer))
+                Buffer.clear();
         } else {
-            Buffer.clear(); // logged and dropped, or gone to the waveform text
+            Buffer.clear(); // gone to the waveform text
         }
         if (ReplyDone)
             State = 0;

@@ -12,7 +12,7 @@
 #include <memory>
 
 struct TTraceEvent {
-    enum TKind { Read, Write, RunStart } Kind;
+    enum TKind { Read, Write, RunStart, RunEnd } Kind;
     int Session; // which connection of the test the bytes belong to
     QByteArray Bytes;
 };

@@ -113,6 +113,8 @@ public:
         for (const TTraceEvent &e : events) {
             if (e.Kind == TTraceEvent::RunStart)
                 StartRun();
+            else if (e.Kind == TTraceEvent::RunEnd)
+                FinishBatch();
             else if (e.Kind == TTraceEvent::Write)
                 for (char letter : e.Bytes)
                     Command(letter);
@@ -126,11 +128,25 @@ public:
     int Late = 0;     // report markers that came when no exchange was waiting for them
 
 private:
-    // A Run starts with empty rings: a batch left unfinished by the last one is dropped.
-    void StartRun()
+public:
+    // At exit: the open batch, then the shorter last lines.
+    void Exit()
     {
-        FPhases.Reset();
-        FTimes.Reset();
+        FinishBatch();
+        if (FPhaseLine.Count() > 0)
+            PhaseLines.append(FPhaseLine.TakeOpen());
+        if (FTOFLine.Count() > 0)
+            TOFLines.append(FTOFLine.TakeOpen());
+    }
+
+private:
+    // Values taken between two Runs are processed when the next one starts.
+    void StartRun() { FinishBatch(); }
+
+    void FinishBatch()
+    {
+        if (FPhases.Count() > 0)
+            ProcessBatch();
     }
 
     void Command(char letter)
@@ -138,7 +154,7 @@ private:
         // The Run cycle's commands; the Run clears the reply flag before it waits.
         const int tag = letter >= 'a' && letter <= 'z' ? letter - 'a' + 1 : 0;
         if (const TCommandEntry *entry = FindCommand(tag))
-            FRules.State = entry->StateAfter;
+            FRules.Command(entry->StateAfter);
         if (letter == 'x' || letter == 'z')
             FRules.ReplyDone = false;
     }
@@ -148,8 +164,8 @@ private:
         // The line buffer is the window's: what one connection left in it stays for the next.
         if (FRules.State != 1 && FRules.State != 3)
             Late += chunk.count(Reports::MeanMarker) + chunk.count(Reports::DifferenceMarker);
-        if (const auto values = FRules.Receive(chunk))
-            Compute(*values);
+        for (const Reports::TReportValues &values : FRules.Receive(chunk))
+            Compute(values);
     }
 
     // As the window computes: the batch of 32 filtered when the option is on, then logged.
@@ -159,14 +175,19 @@ private:
         const float phaseDeg = Measurement::PhaseDegrees(float(Measurement::PhaseAngle(v.M1, v.M2)));
         FPhases.Push(phaseDeg);
         FTimes.Push(Measurement::TimeOfFlight(Measurement::BigTime(v.BigCount), phaseDeg));
-        if (FPhases.Count() < FPhases.Capacity())
-            return;
+        FTemperature = v.Temperature;
+        if (FPhases.Count() == FPhases.Capacity())
+            ProcessBatch();
+    }
+
+    void ProcessBatch()
+    {
         if (FApplyFilter) {
             Measurement::RemoveOutliers(FPhases, FTimes);
             Measurement::BandFilter(FPhases, FTimes);
         }
         for (int32_t i = 0; i < FTimes.Count(); ++i)
-            if (FTOFLine.Add(Measurement::Fixed(FTimes.At(i), 3), Measurement::Fixed(v.Temperature, 2)))
+            if (FTOFLine.Add(Measurement::Fixed(FTimes.At(i), 3), Measurement::Fixed(FTemperature, 2)))
                 TOFLines.append(FTOFLine.Line());
         for (int32_t i = 0; i < FPhases.Count(); ++i)
             if (FPhaseLine.Add(Measurement::Fixed(FPhases.At(i), 3)))
@@ -178,6 +199,7 @@ private:
     const bool FApplyFilter;
     TReceiveRules FRules;
     TCircularBuffer<float> FPhases{Measurement::BatchSize}, FTimes{Measurement::BatchSize};
+    float FTemperature = 0;
     Measurement::TLogLine FPhaseLine, FTOFLine;
 };
 
@@ -309,6 +331,8 @@ int main(int argc, char *argv[])
     });
     trace.Append(TTraceEvent::RunStart);
     form->TB_RunClick(form->TB_Run);
+    // The click returns as the Run ends, with nothing read in between.
+    trace.Append(TTraceEvent::RunEnd);
     if (!vanished)
         Fail(QString("the first Run ended after %1 ms, before the device vanished").arg(clock.elapsed()));
     if (!QTest::qWaitFor([&] { return !form->FComm; }, 10000))
@@ -333,6 +357,7 @@ int main(int argc, char *argv[])
         });
         trace.Append(TTraceEvent::RunStart);
         form->TB_RunClick(form->TB_Run);
+        trace.Append(TTraceEvent::RunEnd);
     }
     sampler.stop();
     const double seconds = clock.elapsed() / 1000.0;
@@ -364,6 +389,7 @@ int main(int argc, char *argv[])
 
     TReplay replay(applyFilter);
     replay.Run(events);
+    replay.Exit();
     CompareLines("Phase.csv", FileLines("Phase.csv"), replay.PhaseLines);
     CompareLines("TimeOfFlight.csv", FileLines("TimeOfFlight.csv"), replay.TOFLines);
     const int disconnects = messages.Texts().filter("has been disconnected").size();
