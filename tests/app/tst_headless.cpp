@@ -130,6 +130,7 @@ private slots:
     void runEnds_data();
     void runEnds();
     void waveformAndPictures();
+    void incompleteWaveformIsNotWritten();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -283,6 +284,25 @@ void TestHeadless::runEnds()
     QVERIFY2(out.contains(QStringLiteral("  TimeOfFlight.csv %1 lines written").arg(tofLines.size())), qPrintable(out));
     const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void TestHeadless::incompleteWaveformIsNotWritten()
+{
+    TWorkingFolder folder;
+    TSimOptions options;
+    options.Samples = 700;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    const TResult result = Start({"--headless", "--device", instrument.SlavePath(), "--duration", "1",
+                                  "--waveform", "@/block.csv"},
+                                 folder.Folder());
+    QCOMPARE(result.ExitCode, int(CommandLine::ExitIncomplete));
+    QVERIFY2(result.Err.contains("zarnmonitor: 700 of 1568 lines received; the previous waveform is kept.\n"
+                                 "zarnmonitor: no whole waveform block arrived; " + folder.Path("block.csv").toLocal8Bit()
+                                 + " is not written\n"),
+             result.Err.constData());
+    QVERIFY(!QFile::exists(folder.Path("block.csv")));
+    QVERIFY(!result.Out.contains("waveform:"));
 }
 
 void TestHeadless::waveformAndPictures()
