@@ -5,6 +5,7 @@
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
+#include "platform/StopSignals.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,17 +14,11 @@
 #include <QPixmap>
 #include <QSaveFile>
 #include <QSet>
-#include <QSocketNotifier>
 #include <QToolButton>
 #include <QTimer>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace Headless {
 
@@ -89,64 +84,6 @@ void QtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
     if (type == QtCriticalMsg || type == QtFatalMsg)
         PrintError(text);
 }
-
-// SIGINT and SIGTERM through a self-pipe: the handler only writes the signal's number, the
-// event loop reads it and asks for the stop. No Qt call runs inside a signal handler.
-class TStopSignals {
-public:
-    explicit TStopSignals(std::function<void(int)> onSignal) : FOnSignal(std::move(onSignal))
-    {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        FReadFd = fds[0];
-        WriteFd = fds[1];
-        struct sigaction action {};
-        action.sa_handler = &Handler;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &FOldInt);
-        sigaction(SIGTERM, &action, &FOldTerm);
-        FNotifier = std::make_unique<QSocketNotifier>(FReadFd, QSocketNotifier::Read);
-        QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] {
-            unsigned char signal = 0;
-            while (::read(FReadFd, &signal, 1) == 1)
-                FOnSignal(signal);
-        });
-    }
-    ~TStopSignals()
-    {
-        if (FReadFd < 0)
-            return;
-        sigaction(SIGINT, &FOldInt, nullptr);
-        sigaction(SIGTERM, &FOldTerm, nullptr);
-        FNotifier.reset();
-        ::close(WriteFd.exchange(-1));
-        ::close(FReadFd);
-    }
-    TStopSignals(const TStopSignals &) = delete;
-    TStopSignals &operator=(const TStopSignals &) = delete;
-
-    static QString Name(int signal) { return signal == SIGINT ? "SIGINT, Ctrl+C" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
-
-private:
-    static void Handler(int signal)
-    {
-        const int saved = errno;
-        const unsigned char byte = static_cast<unsigned char>(signal);
-        const int fd = WriteFd.load();
-        if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
-            // The pipe is full: a stop is already waiting to be read.
-        }
-        errno = saved;
-    }
-
-    static inline std::atomic<int> WriteFd{-1};
-    std::function<void(int)> FOnSignal;
-    int FReadFd = -1;
-    struct sigaction FOldInt {}, FOldTerm {};
-    std::unique_ptr<QSocketNotifier> FNotifier;
-};
 
 class TRunner {
 public:
@@ -302,7 +239,7 @@ int TRunner::Exec()
     PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")
                  .arg(ProgramName, FDevice,
                       FOptions.DurationSeconds > 0 ? "for " + QString::number(FOptions.DurationSeconds) + " s"
-                                                   : "until Ctrl+C or SIGTERM",
+                                                   : "until Ctrl+C, SIGTERM or SIGHUP",
                       working));
 
     messages.Release(true);

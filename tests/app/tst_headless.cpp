@@ -212,6 +212,7 @@ void TestHeadless::runEnds_data()
     QTest::newRow("duration") << "duration" << int(CommandLine::ExitDone) << "(the duration was reached)";
     QTest::newRow("SIGINT") << "SIGINT" << int(CommandLine::ExitDone) << "(SIGINT, Ctrl+C)";
     QTest::newRow("SIGTERM") << "SIGTERM" << int(CommandLine::ExitDone) << "(SIGTERM)";
+    QTest::newRow("SIGHUP") << "SIGHUP" << int(CommandLine::ExitDone) << "(SIGHUP)";
     QTest::newRow("line vanishes") << "vanish" << int(CommandLine::ExitIncomplete) << " went away)";
     QTest::newRow("no reply") << "silent" << int(CommandLine::ExitIncomplete) << "(the duration was reached)";
 }
@@ -240,7 +241,7 @@ void TestHeadless::runEnds()
         // Stopped once a line of each log is on disk, as an operator would press Ctrl+C.
         const QRegularExpression written("Phase.csv [1-9]\\d* lines, TimeOfFlight.csv [1-9]");
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromLocal8Bit(result.Out += program.readAllStandardOutput()).contains(written), WaitMs);
-        ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : SIGTERM);
+        ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : end == "SIGHUP" ? SIGHUP : SIGTERM);
     }
     const TResult rest = Finish(program);
     result.ExitCode = rest.ExitCode;
