@@ -136,7 +136,7 @@ void TestHeadless::helpListsEveryOption()
     QCOMPARE(result.ExitCode, 0);
     QCOMPARE(result.Err, QByteArray());
     for (const char *option : {"-h, --help", "-v, --version", "--device DEVICE", "--headless", "--duration SECONDS",
-                               "--waveform FILE", "--pictures FOLDER", "Exit status: 0"})
+                               "--waveform FILE", "--pictures FOLDER", "--run", "Exit status: 0"})
         QVERIFY2(result.Out.contains(option), option);
 }
 
@@ -159,6 +159,8 @@ void TestHeadless::badInput_data()
         QTest::addRow("duration %s", qPrintable(duration))
             << QStringList{"--headless", "--duration=" + duration} << int(ExitUsage)
             << "--duration wants a number of seconds above 0 and at most 31622400, not '" + duration + "'.";
+    QTest::newRow("run with --headless") << QStringList{"--headless", "--run"} << int(ExitUsage)
+                                         << "--run is for the window; --headless always runs.";
     QTest::newRow("no such device") << QStringList{"--headless", "--device", "@/ttyNone"} << int(ExitNoPort)
                                     << "no such device: @/ttyNone";
     QTest::newRow("pictures under a file") << QStringList{"--headless", "--device", "/dev/null", "--pictures", "@/f/sub"}
