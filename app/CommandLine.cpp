@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-#include <cmath>
 #include <cstdio>
 
 #ifndef ZARN_VERSION
@@ -34,7 +33,8 @@ struct TOptionSet {
                            "need be at the screen.",
                            {}};
     QCommandLineOption Duration{"duration",
-                                "With --headless: stop after SECONDS (default: run until Ctrl+C, SIGTERM or SIGHUP).",
+                                "With --headless: stop after SECONDS, at least 0.001 (default: run until Ctrl+C, "
+                                "SIGTERM or SIGHUP).",
                                 "SECONDS"};
     QCommandLineOption Waveform{"waveform",
                                 "With --headless: first acquire one waveform block and save it as FILE.", "FILE"};
@@ -98,9 +98,10 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
         bool ok = false;
         const QString text = parser.value(set.Duration);
         options.DurationSeconds = text.toDouble(&ok);
-        if (!ok || !std::isfinite(options.DurationSeconds) || options.DurationSeconds <= 0
-            || options.DurationSeconds > MaxDurationSeconds) {
-            error = QStringLiteral("--duration wants a number of seconds above 0 and at most %1, not '%2'.")
+        // NaN fails both comparisons.
+        if (!ok || !(options.DurationSeconds >= MinDurationSeconds && options.DurationSeconds <= MaxDurationSeconds)) {
+            error = QStringLiteral("--duration wants a number of seconds from %1 to %2, not '%3'.")
+                        .arg(MinDurationSeconds)
                         .arg(static_cast<long long>(MaxDurationSeconds))
                         .arg(text);
             return false;

@@ -22,6 +22,8 @@ enum TExitStatus : int {
 
 // Longest --duration accepted: a year of unattended logging.
 inline constexpr double MaxDurationSeconds = 366.0 * 24 * 3600;
+// Shortest --duration accepted: the timers that end the run count whole milliseconds.
+inline constexpr double MinDurationSeconds = 0.001;
 
 struct TOptions {
     bool Help = false;

@@ -120,9 +120,10 @@ void TRunner::Fail(int status)
 
 void TRunner::RequestStop(const QString &why)
 {
-    if (!FStopWhy.isEmpty())
-        return;
-    FStopWhy = why;
+    // The first reason is the one told; every request stops a Run that is going, even one
+    // started after an earlier request (a duration that ended before the Run began).
+    if (FStopWhy.isEmpty())
+        FStopWhy = why;
     // The stop click, as the operator gives it: the loop ends after the cycle in progress.
     if (FForm && FForm->FRunning)
         FForm->TB_RunClick(FForm->TB_Run);

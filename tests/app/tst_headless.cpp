@@ -155,10 +155,11 @@ void TestHeadless::badInput_data()
     QTest::newRow("empty device") << QStringList{"--device="} << int(ExitUsage) << "--device wants";
     QTest::newRow("option needs --headless") << QStringList{"--duration", "5"} << int(ExitUsage)
                                             << "--duration works only with --headless.";
-    for (const QString &duration : {QString("-5"), QString("0"), QString("ten"), QString("nan"), QString("inf"), absurd})
+    for (const QString &duration :
+         {QString("-5"), QString("0"), QString("0.0009"), QString("ten"), QString("nan"), QString("inf"), absurd})
         QTest::addRow("duration %s", qPrintable(duration))
             << QStringList{"--headless", "--duration=" + duration} << int(ExitUsage)
-            << "--duration wants a number of seconds above 0 and at most 31622400, not '" + duration + "'.";
+            << "--duration wants a number of seconds from 0.001 to 31622400, not '" + duration + "'.";
     QTest::newRow("run with --headless") << QStringList{"--headless", "--run"} << int(ExitUsage)
                                          << "--run is for the window; --headless always runs.";
     QTest::newRow("no such device") << QStringList{"--headless", "--device", "@/ttyNone"} << int(ExitNoPort)
