@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QSet>
@@ -233,8 +234,22 @@ int TRunner::Exec()
     QCoreApplication::processEvents();
     // Each log line goes to its file at once: an unattended run keeps nothing back that a
     // power cut or a kill could lose.
-    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
+    // A log that cannot be written is told on standard error when it starts failing and when it
+    // is written again; the window's own handlers still run, for its status bar.
+    const QPointer<TFormMain> form(FForm.get());
+    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
         logger->SetMaxCount(1);
+        logger->OnWriteError.Bind([form](QObject *sender, const QString &fileName, const QString &error) {
+            PrintError("cannot write " + fileName + ": " + error);
+            if (form)
+                form->LoggerWriteError(sender, fileName, error);
+        });
+        logger->OnWriteRecovered.Bind([form, logger](QObject *sender) {
+            PrintError(logger->FileName() + " is written again");
+            if (form)
+                form->LoggerWriteRecovered(sender);
+        });
+    }
 
     const QString working = QDir::currentPath();
     PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")

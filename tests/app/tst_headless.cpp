@@ -127,6 +127,7 @@ private slots:
     void runEnds_data();
     void runEnds();
     void waveformAndPictures();
+    void logFailsAndRecovers();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -330,6 +331,42 @@ void TestHeadless::waveformAndPictures()
         if (name == "Waveform.png")
             QVERIFY(colours.contains(0xff0000) && colours.contains(0xffff00) && colours.contains(0x000080));
     }
+}
+
+void TestHeadless::logFailsAndRecovers()
+{
+    constexpr quint32 Seed = 9;
+    TWorkingFolder folder;
+    // A full disk under Phase.csv: every write fails, whoever runs the test.
+    QVERIFY(QFile::link("/dev/full", folder.Path("Phase.csv")));
+    TSimOptions options;
+    options.Seed = Seed;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    QProcess program;
+    Launch(program, {"--headless", "--device", instrument.SlavePath()}, folder.Folder());
+
+    // Told once when it starts failing, once when it is written again.
+    const QString failing = "zarnmonitor: cannot write Phase.csv: No space left on device";
+    const QString recovered = "zarnmonitor: Phase.csv is written again";
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);
+    QVERIFY(QFile::remove(folder.Path("Phase.csv")));
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(recovered.toLocal8Bit()), WaitMs);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const TResult rest = Finish(program);
+    QCOMPARE(rest.ExitCode, int(CommandLine::ExitDone));
+    err += rest.Err;
+    QCOMPARE(QString::fromLocal8Bit(err).split('\n', Qt::SkipEmptyParts),
+             QStringList({"zarnmonitor: Open COM1 !", failing, recovered}));
+
+    // The lines kept while the disk was full went out first: both logs hold the same readings.
+    QList<QByteArrayList> phaseLines, tofLines;
+    QVERIFY(ReadLog(folder.Path("Phase.csv"), 32, phaseLines));
+    QVERIFY(ReadLog(folder.Path("TimeOfFlight.csv"), 33, tofLines));
+    QCOMPARE(phaseLines.size(), tofLines.size());
+    const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 QTEST_MAIN(TestHeadless)
