@@ -60,16 +60,21 @@ private slots:
 void TestSignals::windowWritesLogs_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<bool>("diskFull"); // Phase.csv cannot be written: its lines are rescued
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGTERM, disk full") << int(SIGTERM) << true;
 }
 
 void TestSignals::windowWritesLogs()
 {
     QFETCH(int, signal);
+    QFETCH(bool, diskFull);
     TWorkingFolder folder;
     QVERIFY(folder.IsValid());
+    if (diskFull)
+        QVERIFY(QFile::link("/dev/full", folder.Path("Phase.csv")));
     TPtyPair line;
     QVERIFY(line.IsValid());
 
@@ -109,11 +114,21 @@ void TestSignals::windowWritesLogs()
     for (const QString &text : QString::fromLocal8Bit(program.readAllStandardError()).split('\n'))
         if (text.startsWith("zarnmonitor: "))
             told << text;
-    QCOMPARE(told, QStringList{"zarnmonitor: Open COM1 !"});
+    QStringList expected{"zarnmonitor: Open COM1 !"};
+    QString phaseFile = folder.Path("Phase.csv");
+    if (diskFull) {
+        const QStringList rescued = QDir(folder.Folder()).entryList({"Phase-*.csv"});
+        QCOMPARE(rescued.size(), 1);
+        phaseFile = folder.Path(rescued.first());
+        expected << QStringLiteral("zarnmonitor: %1 lines of Phase.csv could not be written. They were saved in %2 instead.")
+                        .arg(Batches)
+                        .arg(phaseFile);
+    }
+    QCOMPARE(told, expected);
 
     // One line of 32 values for each whole batch: 90 degrees, and the time of flight of each
     // report's count, in order.
-    const QList<QByteArrayList> phaseLines = LogLines(folder.Path("Phase.csv"), BatchSize);
+    const QList<QByteArrayList> phaseLines = LogLines(phaseFile, BatchSize);
     const QList<QByteArrayList> tofLines = LogLines(folder.Path("TimeOfFlight.csv"), BatchSize + 1);
     QCOMPARE(phaseLines.size(), Batches);
     QCOMPARE(tofLines.size(), Batches);
