@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-#include <cmath>
 #include <cstdio>
 
 #ifndef ZARN_VERSION
@@ -28,8 +27,14 @@ struct TOptionSet {
                                 "TimeOfFlight.csv in the working folder. A progress line each second on standard "
                                 "output, a summary at the end; messages on standard error.",
                                 {}};
+    QCommandLineOption Run{"run",
+                           "Without --headless: start the Run cycle as soon as the window opens. Messages of "
+                           "the start (the port's opening) go to standard error instead of a box, so no one "
+                           "need be at the screen.",
+                           {}};
     QCommandLineOption Duration{"duration",
-                                "With --headless: stop after SECONDS (default: run until Ctrl+C or SIGTERM).",
+                                "With --headless: stop after SECONDS, at least 0.001 (default: run until Ctrl+C, "
+                                "SIGTERM or SIGHUP).",
                                 "SECONDS"};
     QCommandLineOption Waveform{"waveform",
                                 "With --headless: first acquire one waveform block and save it as FILE.", "FILE"};
@@ -38,7 +43,7 @@ struct TOptionSet {
                                 "the window's pages, into FOLDER (made when missing).",
                                 "FOLDER"};
 
-    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Duration, Waveform, Pictures}; }
+    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Run, Duration, Waveform, Pictures}; }
 };
 
 QString OptionName(const QCommandLineOption &option)
@@ -65,6 +70,11 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
     options.Help = parser.isSet(set.Help);
     options.Version = parser.isSet(set.Version);
     options.Headless = parser.isSet(set.Headless);
+    options.Run = parser.isSet(set.Run);
+    if (options.Run && options.Headless) {
+        error = "--run is for the window; --headless always runs.";
+        return false;
+    }
     if (parser.isSet(set.Device)) {
         options.Device = parser.value(set.Device);
         if (options.Device.isEmpty()) {
@@ -88,9 +98,10 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
         bool ok = false;
         const QString text = parser.value(set.Duration);
         options.DurationSeconds = text.toDouble(&ok);
-        if (!ok || !std::isfinite(options.DurationSeconds) || options.DurationSeconds <= 0
-            || options.DurationSeconds > MaxDurationSeconds) {
-            error = QStringLiteral("--duration wants a number of seconds above 0 and at most %1, not '%2'.")
+        // NaN fails both comparisons.
+        if (!ok || !(options.DurationSeconds >= MinDurationSeconds && options.DurationSeconds <= MaxDurationSeconds)) {
+            error = QStringLiteral("--duration wants a number of seconds from %1 to %2, not '%3'.")
+                        .arg(MinDurationSeconds)
                         .arg(static_cast<long long>(MaxDurationSeconds))
                         .arg(text);
             return false;
@@ -105,7 +116,7 @@ QString HelpText()
 {
     const TOptionSet set;
     QString text = QStringLiteral(
-        "Usage: %1 [--device DEVICE] [--headless [--duration SECONDS] [--waveform FILE] [--pictures FOLDER]]\n"
+        "Usage: %1 [--device DEVICE] [--run | --headless [--duration SECONDS] [--waveform FILE] [--pictures FOLDER]]\n"
         "\n"
         "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"
         "time of flight continuously and logs it. Without --headless it opens its window.\n"
@@ -134,9 +145,9 @@ QString HelpText()
     }
     text += QStringLiteral(
                 "\n"
-                "Exit status: %1 the run completed (also when ended by Ctrl+C or SIGTERM); %2 the device does not\n"
-                "exist or cannot be opened; %3 the command line is wrong; %4 a file or folder cannot be written;\n"
-                "%5 the run did not complete (the line went away, no report or no waveform arrived).\n")
+                "Exit status: %1 the run completed (also when ended by Ctrl+C, SIGTERM or SIGHUP); %2 the device\n"
+                "does not exist or cannot be opened; %3 the command line is wrong; %4 a file or folder cannot be\n"
+                "written; %5 the run did not complete (the line went away, no report or no waveform arrived).\n")
                 .arg(ExitDone)
                 .arg(ExitNoPort)
                 .arg(ExitUsage)

@@ -13,7 +13,7 @@ inline constexpr char ProgramName[] = "zarnmonitor";
 
 // Exit statuses; --help lists them.
 enum TExitStatus : int {
-    ExitDone = 0,         // the run completed (also after Ctrl+C or SIGTERM)
+    ExitDone = 0,         // the run completed (also after Ctrl+C, SIGTERM or SIGHUP)
     ExitNoPort = 1,       // the device does not exist or could not be opened
     ExitUsage = 2,        // the command line is wrong
     ExitCannotWrite = 3,  // a folder or file named for output cannot be written
@@ -22,13 +22,16 @@ enum TExitStatus : int {
 
 // Longest --duration accepted: a year of unattended logging.
 inline constexpr double MaxDurationSeconds = 366.0 * 24 * 3600;
+// Shortest --duration accepted: the timers that end the run count whole milliseconds.
+inline constexpr double MinDurationSeconds = 0.001;
 
 struct TOptions {
     bool Help = false;
     bool Version = false;
     bool Headless = false;
+    bool Run = false;             // the window starts the Run cycle at once
     QString Device;               // empty: COM1 as the environment names it
-    double DurationSeconds = 0;   // 0: until SIGINT or SIGTERM
+    double DurationSeconds = 0;   // 0: until SIGINT, SIGTERM or SIGHUP
     QString WaveformFile;         // empty: no acquisition
     QString PictureFolder;        // empty: no pictures
 };

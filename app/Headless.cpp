@@ -6,26 +6,22 @@
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
+#include "platform/StopSignals.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QSet>
-#include <QSocketNotifier>
 #include <QToolButton>
 #include <QTimer>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace Headless {
 
@@ -92,64 +88,6 @@ void QtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
         PrintError(text);
 }
 
-// SIGINT and SIGTERM through a self-pipe: the handler only writes the signal's number, the
-// event loop reads it and asks for the stop. No Qt call runs inside a signal handler.
-class TStopSignals {
-public:
-    explicit TStopSignals(std::function<void(int)> onSignal) : FOnSignal(std::move(onSignal))
-    {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        FReadFd = fds[0];
-        WriteFd = fds[1];
-        struct sigaction action {};
-        action.sa_handler = &Handler;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &FOldInt);
-        sigaction(SIGTERM, &action, &FOldTerm);
-        FNotifier = std::make_unique<QSocketNotifier>(FReadFd, QSocketNotifier::Read);
-        QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] {
-            unsigned char signal = 0;
-            while (::read(FReadFd, &signal, 1) == 1)
-                FOnSignal(signal);
-        });
-    }
-    ~TStopSignals()
-    {
-        if (FReadFd < 0)
-            return;
-        sigaction(SIGINT, &FOldInt, nullptr);
-        sigaction(SIGTERM, &FOldTerm, nullptr);
-        FNotifier.reset();
-        ::close(WriteFd.exchange(-1));
-        ::close(FReadFd);
-    }
-    TStopSignals(const TStopSignals &) = delete;
-    TStopSignals &operator=(const TStopSignals &) = delete;
-
-    static QString Name(int signal) { return signal == SIGINT ? "SIGINT, Ctrl+C" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
-
-private:
-    static void Handler(int signal)
-    {
-        const int saved = errno;
-        const unsigned char byte = static_cast<unsigned char>(signal);
-        const int fd = WriteFd.load();
-        if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
-            // The pipe is full: a stop is already waiting to be read.
-        }
-        errno = saved;
-    }
-
-    static inline std::atomic<int> WriteFd{-1};
-    std::function<void(int)> FOnSignal;
-    int FReadFd = -1;
-    struct sigaction FOldInt {}, FOldTerm {};
-    std::unique_ptr<QSocketNotifier> FNotifier;
-};
-
 class TRunner {
 public:
     TRunner(const TOptions &options, const QString &device) : FOptions(options), FDevice(device) {}
@@ -186,9 +124,10 @@ void TRunner::Fail(int status)
 
 void TRunner::RequestStop(const QString &why)
 {
-    if (!FStopWhy.isEmpty())
-        return;
-    FStopWhy = why;
+    // The first reason is the one told; every request stops a Run that is going, even one
+    // started after an earlier request (a duration that ended before the Run began).
+    if (FStopWhy.isEmpty())
+        FStopWhy = why;
     // The stop click, as the operator gives it: the loop ends after the cycle in progress.
     if (FForm && FForm->FRunning)
         FForm->TB_RunClick(FForm->TB_Run);
@@ -299,14 +238,28 @@ int TRunner::Exec()
     QCoreApplication::processEvents();
     // Each log line goes to its file at once: an unattended run keeps nothing back that a
     // power cut or a kill could lose.
-    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
+    // A log that cannot be written is told on standard error when it starts failing and when it
+    // is written again; the window's own handlers still run, for its status bar.
+    const QPointer<TFormMain> form(FForm.get());
+    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
         logger->SetMaxCount(1);
+        logger->OnWriteError.Bind([form](QObject *sender, const QString &fileName, const QString &error) {
+            PrintError("cannot write " + fileName + ": " + error);
+            if (form)
+                form->LoggerWriteError(sender, fileName, error);
+        });
+        logger->OnWriteRecovered.Bind([form, logger](QObject *sender) {
+            PrintError(logger->FileName() + " is written again");
+            if (form)
+                form->LoggerWriteRecovered(sender);
+        });
+    }
 
     const QString working = QDir::currentPath();
     PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")
                  .arg(ProgramName, FDevice,
                       FOptions.DurationSeconds > 0 ? "for " + QString::number(FOptions.DurationSeconds) + " s"
-                                                   : "until Ctrl+C or SIGTERM",
+                                                   : "until Ctrl+C, SIGTERM or SIGHUP",
                       working));
 
     messages.Release(true);

@@ -1,6 +1,6 @@
 #pragma once
 // The headless mode: the main window's own code, drawn offscreen, runs the measurement for a
-// given time or until SIGINT or SIGTERM. Progress and the summary go to standard output,
+// given time or until SIGINT, SIGTERM or SIGHUP. Progress and the summary go to standard output,
 // messages that would be boxes to standard error.
 
 #include "app/CommandLine.h"

@@ -10,6 +10,7 @@
 #include "display/Image.h"
 #include "guide/Unitmanual.h"
 #include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -119,10 +120,18 @@ void TFormMain::FormClose()
     // 1. The gauge.
     delete FGauge;
     FGauge = nullptr;
-    // Lines no write could get out must not go with the loggers: the operator learns where they are.
+    // Lines no write could get out must not go with the loggers: the operator learns where they are,
+    // once both logs are on disk. A box may wait for an operator who is not there (a logout), and
+    // the process may end before anyone answers it.
+    QList<Platform::TMessage> rescueMessages;
+    const Platform::TMessageSink sink =
+        Platform::SetMessageSink([&rescueMessages](const Platform::TMessage &message) { rescueMessages << message; });
     for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
         if (logger)
             RescueLoggerLines(logger);
+    Platform::SetMessageSink(sink);
+    for (const Platform::TMessage &message : std::as_const(rescueMessages))
+        Platform::MessageBox(message.Text, message.Caption, message.Icon);
     // 2. The phase logger; its destruction writes the lines it still holds.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;

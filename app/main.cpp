@@ -4,9 +4,61 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/Unitmain.h"
+#include "platform/Platform.h"
+#include "platform/StopSignals.h"
+
+#include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <exception>
+#include <utility>
+
+namespace {
+
+// Messages as lines on standard error, for when no one may be at the screen to close a box.
+void PrintMessage(const Platform::TMessage &message)
+{
+    CommandLine::PrintError(message.Text.simplified());
+}
+
+int RunWindow(const CommandLine::TOptions &options)
+{
+    // SIGTERM, SIGINT and SIGHUP (a shutdown or logout, Ctrl+C in the terminal) close the window
+    // as File > Exit does: the Run stops and the logs are written. The catcher outlives the
+    // window, so a second signal meets a close already under way and is ignored.
+    TFormMain *window = nullptr;
+    bool signalled = false;
+    const TStopSignals stopSignals([&](int) {
+        if (std::exchange(signalled, true))
+            return;
+        // The operator may be gone: what the close has to say goes to standard error, and a box
+        // already open (whose loop may be the one running now) ends with every other loop.
+        Platform::SetMessageSink(PrintMessage);
+        if (window)
+            window->close();
+        QCoreApplication::exit(0);
+    });
+
+    const Platform::TMessageSink boxes =
+        options.Run ? Platform::SetMessageSink(PrintMessage) : Platform::TMessageSink();
+    TFormMain form;
+    window = &form;
+    if (options.Run && !signalled)
+        Platform::SetMessageSink(boxes);
+    if (signalled) {
+        // A signal came while a box of the start was open.
+        form.close();
+        return 0;
+    }
+    form.show();
+    if (options.Run)
+        QTimer::singleShot(0, &form, [&form] { form.TB_RunClick(form.TB_Run); });
+    TApplication::exec();
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -31,9 +83,7 @@ int main(int argc, char *argv[])
 
     TApplication application(argc, argv);
     try {
-        TFormMain form;
-        form.show();
-        TApplication::exec();
+        return RunWindow(options);
     } catch (const std::exception &e) {
         TApplication::ShowException(e.what());
     } catch (...) {

@@ -131,6 +131,7 @@ private slots:
     void runEnds();
     void waveformAndPictures();
     void incompleteWaveformIsNotWritten();
+    void logFailsAndRecovers();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -140,7 +141,7 @@ void TestHeadless::helpListsEveryOption()
     QCOMPARE(result.ExitCode, 0);
     QCOMPARE(result.Err, QByteArray());
     for (const char *option : {"-h, --help", "-v, --version", "--device DEVICE", "--headless", "--duration SECONDS",
-                               "--waveform FILE", "--pictures FOLDER", "Exit status: 0"})
+                               "--waveform FILE", "--pictures FOLDER", "--run", "Exit status: 0"})
         QVERIFY2(result.Out.contains(option), option);
 }
 
@@ -159,10 +160,13 @@ void TestHeadless::badInput_data()
     QTest::newRow("empty device") << QStringList{"--device="} << int(ExitUsage) << "--device wants";
     QTest::newRow("option needs --headless") << QStringList{"--duration", "5"} << int(ExitUsage)
                                             << "--duration works only with --headless.";
-    for (const QString &duration : {QString("-5"), QString("0"), QString("ten"), QString("nan"), QString("inf"), absurd})
+    for (const QString &duration :
+         {QString("-5"), QString("0"), QString("0.0009"), QString("ten"), QString("nan"), QString("inf"), absurd})
         QTest::addRow("duration %s", qPrintable(duration))
             << QStringList{"--headless", "--duration=" + duration} << int(ExitUsage)
-            << "--duration wants a number of seconds above 0 and at most 31622400, not '" + duration + "'.";
+            << "--duration wants a number of seconds from 0.001 to 31622400, not '" + duration + "'.";
+    QTest::newRow("run with --headless") << QStringList{"--headless", "--run"} << int(ExitUsage)
+                                         << "--run is for the window; --headless always runs.";
     QTest::newRow("no such device") << QStringList{"--headless", "--device", "@/ttyNone"} << int(ExitNoPort)
                                     << "no such device: @/ttyNone";
     QTest::newRow("pictures under a file") << QStringList{"--headless", "--device", "/dev/null", "--pictures", "@/f/sub"}
@@ -216,6 +220,7 @@ void TestHeadless::runEnds_data()
     QTest::newRow("duration") << "duration" << int(CommandLine::ExitDone) << "(the duration was reached)";
     QTest::newRow("SIGINT") << "SIGINT" << int(CommandLine::ExitDone) << "(SIGINT, Ctrl+C)";
     QTest::newRow("SIGTERM") << "SIGTERM" << int(CommandLine::ExitDone) << "(SIGTERM)";
+    QTest::newRow("SIGHUP") << "SIGHUP" << int(CommandLine::ExitDone) << "(SIGHUP)";
     QTest::newRow("line vanishes") << "vanish" << int(CommandLine::ExitIncomplete) << " went away)";
     QTest::newRow("no reply") << "silent" << int(CommandLine::ExitIncomplete) << "(the duration was reached)";
 }
@@ -244,7 +249,7 @@ void TestHeadless::runEnds()
         // Stopped once a line of each log is on disk, as an operator would press Ctrl+C.
         const QRegularExpression written("Phase.csv [1-9]\\d* lines, TimeOfFlight.csv [1-9]");
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromLocal8Bit(result.Out += program.readAllStandardOutput()).contains(written), WaitMs);
-        ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : SIGTERM);
+        ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : end == "SIGHUP" ? SIGHUP : SIGTERM);
     }
     const TResult rest = Finish(program);
     result.ExitCode = rest.ExitCode;
@@ -352,6 +357,42 @@ void TestHeadless::waveformAndPictures()
         if (name == "Waveform.png")
             QVERIFY(colours.contains(0xff0000) && colours.contains(0xffff00) && colours.contains(0x000080));
     }
+}
+
+void TestHeadless::logFailsAndRecovers()
+{
+    constexpr quint32 Seed = 9;
+    TWorkingFolder folder;
+    // A full disk under Phase.csv: every write fails, whoever runs the test.
+    QVERIFY(QFile::link("/dev/full", folder.Path("Phase.csv")));
+    TSimOptions options;
+    options.Seed = Seed;
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    QProcess program;
+    Launch(program, {"--headless", "--device", instrument.SlavePath()}, folder.Folder());
+
+    // Told once when it starts failing, once when it is written again.
+    const QString failing = "zarnmonitor: cannot write Phase.csv: No space left on device";
+    const QString recovered = "zarnmonitor: Phase.csv is written again";
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);
+    QVERIFY(QFile::remove(folder.Path("Phase.csv")));
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(recovered.toLocal8Bit()), WaitMs);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const TResult rest = Finish(program);
+    QCOMPARE(rest.ExitCode, int(CommandLine::ExitDone));
+    err += rest.Err;
+    QCOMPARE(QString::fromLocal8Bit(err).split('\n', Qt::SkipEmptyParts),
+             QStringList({"zarnmonitor: Open COM1 !", failing, recovered}));
+
+    // The lines kept while the disk was full went out first: both logs hold the same readings.
+    QList<QByteArrayList> phaseLines, tofLines;
+    QVERIFY(ReadLog(folder.Path("Phase.csv"), 32, phaseLines));
+    QVERIFY(ReadLog(folder.Path("TimeOfFlight.csv"), 33, tofLines));
+    QCOMPARE(phaseLines.size(), tofLines.size());
+    const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 QTEST_MAIN(TestHeadless)

@@ -1,0 +1,148 @@
+// The window program, run as the zarnmonitor executable in a Run on a line the test answers,
+// ended by SIGTERM, SIGINT or SIGHUP (a shutdown, Ctrl+C, a logout): it closes as File > Exit
+// does, and both logs hold every line computed before the signal.
+
+#include "tests/app/ReportTexts.h"
+#include "tests/common/PtyPair.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+constexpr int WaitMs = 60000;
+constexpr int BatchSize = 32;
+constexpr int Batches = 3;
+// Reports answered: three whole batches and the start of a fourth, which no log may hold.
+constexpr int Answered = Batches * BatchSize + 5;
+
+// Report k: 90 degrees (as MeanReport), and a count of its own so that each logged time of
+// flight tells which report it came from.
+int CountOf(int k)
+{
+    return 100 + 8 * k;
+}
+
+QByteArray Report(int k)
+{
+    QByteArray report = MeanReport;
+    report.replace(49, 3, QByteArray::number(CountOf(k)));
+    return report + "\r\n";
+}
+
+// The values of a log's lines; empty when a line lacks its line end or its `fields` values (the
+// last line may hold fewer).
+QList<QByteArrayList> LogLines(const QString &path, int fields)
+{
+    QList<QByteArrayList> lines;
+    QList<QByteArray> text = TWorkingFolder::Read(path).split('\n');
+    if (text.takeLast() != "")
+        return {};
+    for (const QByteArray &line : text) {
+        const qsizetype n = line.chopped(1).split(',').size();
+        if (!line.endsWith('\r') || n > fields || (n < fields && &line != &text.last()))
+            return {};
+        lines << line.chopped(1).split(',');
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestSignals : public QObject {
+    Q_OBJECT
+private slots:
+    void windowWritesLogs_data();
+    void windowWritesLogs();
+};
+
+void TestSignals::windowWritesLogs_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("diskFull"); // Phase.csv cannot be written: its lines are rescued
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGTERM, disk full") << int(SIGTERM) << true;
+}
+
+void TestSignals::windowWritesLogs()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, diskFull);
+    TWorkingFolder folder;
+    QVERIFY(folder.IsValid());
+    if (diskFull)
+        QVERIFY(QFile::link("/dev/full", folder.Path("Phase.csv")));
+    TPtyPair line;
+    QVERIFY(line.IsValid());
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(folder.Folder());
+    program.start(QStringLiteral(ZARNMONITOR_PATH), {"--device", line.SlavePath(), "--run"});
+    QVERIFY(program.waitForStarted(WaitMs));
+
+    // The test plays the instrument: each "z" gets the next report until all are answered; "a"
+    // and "x" get nothing. Two requests after the last report prove it was taken: a cycle asks
+    // again only once its report was handled or its wait gave up, and the wait after that one
+    // leaves no received byte unread.
+    int answered = 0, asksAfter = 0;
+    const bool served = QTest::qWaitFor(
+        [&] {
+            for (const char c : line.ReadAvailable()) {
+                if (answered < Answered && c == 'z')
+                    line.Write(Report(answered++));
+                else if (answered == Answered && (c == 'z' || c == 'x'))
+                    ++asksAfter;
+            }
+            return asksAfter >= 2 || program.state() == QProcess::NotRunning;
+        },
+        WaitMs);
+    QVERIFY2(served && asksAfter >= 2, qPrintable(QStringLiteral("%1 reports answered").arg(answered)));
+    ::kill(static_cast<pid_t>(program.processId()), signal);
+    QVERIFY(program.waitForFinished(WaitMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // What the start and the close have to say goes to standard error: no box waits.
+    QStringList told;
+    for (const QString &text : QString::fromLocal8Bit(program.readAllStandardError()).split('\n'))
+        if (text.startsWith("zarnmonitor: "))
+            told << text;
+    QStringList expected{"zarnmonitor: Open COM1 !"};
+    QString phaseFile = folder.Path("Phase.csv");
+    if (diskFull) {
+        const QStringList rescued = QDir(folder.Folder()).entryList({"Phase-*.csv"});
+        QCOMPARE(rescued.size(), 1);
+        phaseFile = folder.Path(rescued.first());
+        expected << QStringLiteral("zarnmonitor: %1 lines of Phase.csv could not be written. They were saved in %2 instead.")
+                        .arg(Batches + 1)
+                        .arg(phaseFile);
+    }
+    QCOMPARE(told, expected);
+
+    // One line of 32 values for each whole batch and a shorter one with the rest: 90 degrees, and
+    // the time of flight of each report's count, in order.
+    const QList<QByteArrayList> phaseLines = LogLines(phaseFile, BatchSize);
+    const QList<QByteArrayList> tofLines = LogLines(folder.Path("TimeOfFlight.csv"), BatchSize + 1);
+    QCOMPARE(phaseLines.size(), Batches + 1);
+    QCOMPARE(tofLines.size(), Batches + 1);
+    QCOMPARE(phaseLines.last().size(), Answered - Batches * BatchSize);
+    for (int k = 0; k < Answered; ++k) {
+        const QByteArray phase = phaseLines[k / BatchSize][k % BatchSize];
+        const QByteArray tof = tofLines[k / BatchSize][1 + k % BatchSize];
+        const double expected = (CountOf(k) / 16 + 0.25) * 0.25;
+        QVERIFY2(phase == "90.000" && std::abs(tof.toDouble() - expected) <= 0.0006,
+                 qPrintable(QStringLiteral("value %1: %2, %3").arg(k).arg(phase, tof)));
+    }
+}
+
+QTEST_MAIN(TestSignals)
+#include "tst_signals.moc"
