@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <QVector>
 
+#include <limits>
+
 namespace WaveFile {
 
 namespace {
@@ -58,6 +60,74 @@ QVector<QByteArrayView> SplitLines(const QByteArray &text)
     return lines;
 }
 
+enum class TLineRead { Ok, NotNumbers, OutOfRange };
+
+constexpr int32_t SampleMin = std::numeric_limits<int16_t>::min();
+constexpr int32_t SampleMax = std::numeric_limits<int16_t>::max();
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The writer's form of a value: an optional minus and digits, nothing else.
+TLineRead ReadValue(QByteArrayView field, int16_t &value)
+{
+    const bool negative = !field.isEmpty() && field.front() == '-';
+    if (negative)
+        field = field.sliced(1);
+    if (field.isEmpty())
+        return TLineRead::NotNumbers;
+    int32_t magnitude = 0;
+    bool tooLarge = false;
+    for (char c : field) {
+        if (!IsDigit(c))
+            return TLineRead::NotNumbers;
+        // Leading zeros make a field as long as they like: the sum stops once out of range.
+        if (!tooLarge) {
+            magnitude = magnitude * 10 + (c - '0');
+            tooLarge = magnitude > -SampleMin;
+        }
+    }
+    const int32_t signedValue = negative ? -magnitude : magnitude;
+    if (tooLarge || signedValue < SampleMin || signedValue > SampleMax)
+        return TLineRead::OutOfRange;
+    value = static_cast<int16_t>(signedValue);
+    return TLineRead::Ok;
+}
+
+TLineRead ReadLine(QByteArrayView line, int16_t &first, int16_t &second)
+{
+    // The sample list's "ffff,gggg", all that older readers took: its fields may have blanks in
+    // front and a plus sign, and four characters keep a value within 16 bits.
+    if (line.size() == LineLength && line.indexOf(',') == CommaPosition) {
+        int32_t a = 0, b = 0;
+        if (!Reports::ReadDecimalInteger(line.first(CommaPosition).toByteArray(), a)
+            || !Reports::ReadDecimalInteger(line.sliced(CommaPosition + 1).toByteArray(), b))
+            return TLineRead::NotNumbers;
+        first = static_cast<int16_t>(a);
+        second = static_cast<int16_t>(b);
+        return TLineRead::Ok;
+    }
+    const qsizetype comma = line.indexOf(',');
+    if (comma < 0)
+        return TLineRead::NotNumbers;
+    const TLineRead a = ReadValue(line.first(comma), first);
+    const TLineRead b = ReadValue(line.sliced(comma + 1), second);
+    if (a == TLineRead::NotNumbers || b == TLineRead::NotNumbers)
+        return TLineRead::NotNumbers;
+    return a == TLineRead::Ok ? b : a;
+}
+
+// A line as the message shows it: a stray long line must not fill the operator's screen.
+QString ShownLine(QByteArrayView line)
+{
+    constexpr qsizetype Longest = 40;
+    if (line.size() <= Longest)
+        return QString::fromLatin1(line.data(), line.size());
+    return QString::fromLatin1(line.data(), Longest) + "...";
+}
+
 QString Shown(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
@@ -76,20 +146,21 @@ TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &chann
     if (lines.size() != LineCount)
         return Failed(QString::fromLatin1(FormatMessage));
     // The channels change only once every line has been read.
-    TChannel read1 = channel1, read2 = channel2;
+    TChannel read1{}, read2{};
     for (int k = 0; k < LineCount; ++k) {
         const QByteArrayView line = lines[k];
-        if (line.size() != LineLength || line.indexOf(',') != CommaPosition)
-            continue;
-        int32_t first = 0, second = 0;
-        if (!Reports::ReadDecimalInteger(line.first(CommaPosition).toByteArray(), first)
-            || !Reports::ReadDecimalInteger(line.sliced(CommaPosition + 1).toByteArray(), second))
-            return FormatFailed(QString("Line %1 does not hold two numbers: %2")
+        switch (ReadLine(line, read1[k], read2[k])) {
+        case TLineRead::Ok:
+            break;
+        case TLineRead::NotNumbers:
+            return FormatFailed(QString("Line %1 does not hold two numbers: %2").arg(k + 1).arg(ShownLine(line)));
+        case TLineRead::OutOfRange:
+            return FormatFailed(QString("Line %1 holds a number outside %2..%3: %4")
                                     .arg(k + 1)
-                                    .arg(QString::fromLatin1(line.data(), line.size())));
-        // Four characters hold -999..9999, which 16 bits keep as they are.
-        read1[k] = static_cast<int16_t>(first);
-        read2[k] = static_cast<int16_t>(second);
+                                    .arg(SampleMin)
+                                    .arg(SampleMax)
+                                    .arg(ShownLine(line)));
+        }
     }
     channel1 = read1;
     channel2 = read2;

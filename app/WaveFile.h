@@ -27,8 +27,10 @@ struct TResult {
 
 // Reads the text of a waveform file. The whole text is checked first: the channels change only
 // when it is good. It must hold exactly LineCount lines (CR LF, LF or CR; a final line break adds
-// no line). A line of exactly 9 characters whose first comma is the 5th sets that index of both
-// channels and must hold two decimal integers; any other line leaves its index as it was.
+// no line). Each line sets that index of both channels and is either the writer's own form (an
+// optional "-" and digits, a comma, an optional "-" and digits; each value -32768..32767) or 9
+// characters whose first comma is the 5th, around two decimal integers (blanks ahead of them and
+// a sign allowed). The first line that is neither refuses the file, named by its number.
 TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &channel2);
 TResult LoadWaveformFile(const QString &fileName, TChannel &channel1, TChannel &channel2);
 

@@ -218,7 +218,7 @@ void TSimInstrument::Serve()
         FCommands = FProtocol.CommandCount();
         const Clock::time_point replyStart = Clock::now() + replyDelay;
         for (const TSimChunk &chunk : chunks) {
-            queue.push_back(TQueuedChunk{chunk, replyStart});
+            queue.push_back(TQueuedChunk{chunk, replyStart + std::chrono::microseconds(chunk.HoldUs)});
             queued += chunk.Bytes.size();
         }
         if (FOptions.VanishAfter > 0 && FProtocol.CommandCount() >= FOptions.VanishAfter)

@@ -23,7 +23,9 @@ TSimProtocol::TSimProtocol(const TSimOptions &options)
       FGarbleRandom(static_cast<std::uint64_t>(options.Seed) * 4 + 1),
       FDropRandom(static_cast<std::uint64_t>(options.Seed) * 4 + 2),
       FNoiseRandom(static_cast<std::uint64_t>(options.Seed) * 4 + 3),
-      FSplitRandom(static_cast<std::uint64_t>(options.Seed) * 4 + 4)
+      FSplitRandom(static_cast<std::uint64_t>(options.Seed) * 4 + 4),
+      // Beyond every seed's four streams above, so it is no other seed's stream either.
+      FLateRandom((std::uint64_t(1) << 40) + options.Seed)
 {
 }
 
@@ -44,6 +46,9 @@ QList<TSimChunk> TSimProtocol::Answer(char command)
     QList<QByteArray> pieces = Reply(command);
     if (FDropRandom.Chance(FOptions.Drop))
         pieces.clear();
+    // Drawn for every report asked for, answered or not, so the drop choice does not shift it.
+    const bool report = command == 'z' || command == 'Z' || command == 'x' || command == 'X';
+    const bool late = report && FLateRandom.Chance(FOptions.Late);
     if (!pieces.isEmpty() && FNoiseRandom.Chance(FOptions.Noise)) {
         QByteArray noise;
         int n = FNoiseRandom.Between(NoiseMinBytes, NoiseMaxBytes);
@@ -56,17 +61,20 @@ QList<TSimChunk> TSimProtocol::Answer(char command)
     if (!FOptions.Split) {
         for (const QByteArray &piece : pieces)
             chunks += TSimChunk{piece, 0};
-        return chunks;
+    } else {
+        QByteArray all;
+        for (const QByteArray &piece : pieces)
+            all += piece;
+        for (int at = 0; at < all.size();) {
+            int n = FSplitRandom.Between(SplitMinBytes, SplitMaxBytes);
+            int gap = FSplitRandom.Between(0, SplitMaxGapUs);
+            chunks += TSimChunk{all.mid(at, n), gap};
+            at += n;
+        }
     }
-    QByteArray all;
-    for (const QByteArray &piece : pieces)
-        all += piece;
-    for (int at = 0; at < all.size();) {
-        int n = FSplitRandom.Between(SplitMinBytes, SplitMaxBytes);
-        int gap = FSplitRandom.Between(0, SplitMaxGapUs);
-        chunks += TSimChunk{all.mid(at, n), gap};
-        at += n;
-    }
+    // Holding the first piece holds the rest: the line carries the output in order.
+    if (late && !chunks.isEmpty())
+        chunks.first().HoldUs = FOptions.LateUs;
     return chunks;
 }
 

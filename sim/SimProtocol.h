@@ -21,13 +21,17 @@ struct TSimOptions {
     int BaudRate = 115200;    // pacing, 8N1 (10 bits a byte); 0 = as fast as the terminal takes it
     int Samples = 1568;       // sample lines in a waveform block
     int ReplyDelayUs = 0;     // the instrument's own time before a reply starts, from its command
+    double Late = 0.0;        // probability that a report ("z", "x") is held back by LateUs
+    int LateUs = 60000;       // beyond the program's wait for a report; later output waits too
     QString RecordFile;       // when set, every byte is appended here as it is handed to the line
 };
 
-// A piece of output: written in one go, GapUs after the previous piece was due.
+// A piece of output: written in one go, GapUs after the previous piece was due, and no sooner
+// than HoldUs after its command (on top of the reply delay); what follows it waits behind it.
 struct TSimChunk {
     QByteArray Bytes;
     int GapUs = 0;
+    int HoldUs = 0;
 };
 
 class TSimProtocol {
@@ -56,6 +60,7 @@ private:
     TSimRandom FDropRandom;
     TSimRandom FNoiseRandom;
     TSimRandom FSplitRandom;
+    TSimRandom FLateRandom;
     int FCommands = 0;
     bool FContinuous = false;
 };

@@ -15,6 +15,7 @@ namespace {
 
 constexpr int UsageError = 2;
 constexpr int MaxReplyDelayMs = 60000;
+constexpr int MaxLateMs = 60000;
 constexpr long WatchIntervalNs = 100 * 1000 * 1000;
 
 bool ReadProbability(const QCommandLineParser &parser, const QString &name, double &value)
@@ -71,10 +72,18 @@ int main(int argc, char *argv[])
                                         QStringLiteral("The instrument's own time before each reply, in milliseconds "
                                                        "(default 0)."),
                                         QStringLiteral("MS"));
+    const QCommandLineOption late(QStringLiteral("late"),
+                                  QStringLiteral("Probability that a report (\"z\", \"x\") is held back by --late-ms; "
+                                                 "the output after it waits too, so the line stays in order."),
+                                  QStringLiteral("P"));
+    const QCommandLineOption lateMs(QStringLiteral("late-ms"),
+                                    QStringLiteral("How long a late report is held back, in milliseconds (default 60, "
+                                                   "beyond the program's 41 ms wait)."),
+                                    QStringLiteral("MS"));
     const QCommandLineOption record(QStringLiteral("record"),
                                     QStringLiteral("Append every byte to FILE as it is handed to the line (a test's record)."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay, record});
+    parser.addOptions({seed, garble, split, drop, noise, vanish, baud, samples, replyDelay, late, lateMs, record});
     parser.process(app);
 
     TSimOptions options;
@@ -88,8 +97,9 @@ int main(int argc, char *argv[])
     }
     if (!ReadProbability(parser, garble.names().first(), options.Garble)
         || !ReadProbability(parser, drop.names().first(), options.Drop)
-        || !ReadProbability(parser, noise.names().first(), options.Noise)) {
-        std::fprintf(stderr, "zarnsim: --garble, --drop and --noise want a probability from 0 to 1\n");
+        || !ReadProbability(parser, noise.names().first(), options.Noise)
+        || !ReadProbability(parser, late.names().first(), options.Late)) {
+        std::fprintf(stderr, "zarnsim: --garble, --drop, --noise and --late want a probability from 0 to 1\n");
         return UsageError;
     }
     if (!ReadCount(parser, vanish.names().first(), 1, 1000000000, options.VanishAfter)
@@ -106,6 +116,15 @@ int main(int argc, char *argv[])
             return UsageError;
         }
         options.ReplyDelayUs = static_cast<int>(ms * 1000.0 + 0.5);
+    }
+    if (parser.isSet(lateMs)) {
+        bool ok = false;
+        const double ms = parser.value(lateMs).toDouble(&ok);
+        if (!ok || !(ms >= 0.0 && ms <= MaxLateMs)) {
+            std::fprintf(stderr, "zarnsim: --late-ms wants milliseconds from 0 to %d\n", MaxLateMs);
+            return UsageError;
+        }
+        options.LateUs = static_cast<int>(ms * 1000.0 + 0.5);
     }
     options.Split = parser.isSet(split);
     options.RecordFile = parser.value(record);

@@ -1,4 +1,4 @@
-// Waveform files: the bytes the writer makes, what the reader takes and skips, every way a load
+// Waveform files: the bytes the writer makes, what the reader takes and refuses, every way a load
 // or a save can fail without touching the channels or an existing file, and the File menu's
 // load and save as the operator uses them.
 
@@ -92,6 +92,9 @@ private:
 
 const QString Left = QStringLiteral("\n\nAn existing file of that name is left as it was.");
 
+// Values at the edges of the written forms' widths and of the 16-bit range.
+const QList<int16_t> Edges{-32768, -1000, -999, -100, -5, 0, 5, 999, 1000, 2048, 9999, 10000, 32767};
+
 } // namespace
 
 class TestWaveFile : public QObject {
@@ -133,83 +136,105 @@ void TestWaveFile::valuesRoundTrip_data()
 {
     QTest::addColumn<int>("value");
     QTest::addColumn<QByteArray>("written");
-    QTest::addColumn<bool>("readBack"); // only four characters make a line the reader takes
-    QTest::newRow("mid-scale") << 2048 << QByteArray("2048") << true;
-    QTest::newRow("smallest 4-digit") << 1000 << QByteArray("1000") << true;
-    QTest::newRow("largest") << 9999 << QByteArray("9999") << true;
-    QTest::newRow("-100") << -100 << QByteArray("-100") << true;
-    QTest::newRow("-999") << -999 << QByteArray("-999") << true;
-    QTest::newRow("zero") << 0 << QByteArray("0") << false;
-    QTest::newRow("999") << 999 << QByteArray("999") << false;
-    QTest::newRow("-5") << -5 << QByteArray("-5") << false;
-    QTest::newRow("-1000") << -1000 << QByteArray("-1000") << false;
-    QTest::newRow("five digits") << 12345 << QByteArray("12345") << false;
-    QTest::newRow("16-bit limit") << -32768 << QByteArray("-32768") << false;
+    for (const char *text : {"-32768", "-1000", "-999", "-100", "-5", "0", "5", "999", "1000", "2048", "9999",
+                             "10000", "32767"})
+        QTest::newRow(text) << QByteArray(text).toInt() << QByteArray(text);
 }
 
+// Channel 1 holds the row's value throughout, channel 2 every edge value in turn: the file holds
+// each pairing, and reading it back gives both channels exactly.
 void TestWaveFile::valuesRoundTrip()
 {
     QFETCH(int, value);
     QFETCH(QByteArray, written);
-    QFETCH(bool, readBack);
     TChannel c1, c2;
     c1.fill(static_cast<int16_t>(value));
-    c2.fill(ChannelMidScale);
-    const QByteArray text = WaveFile::WaveformText(c1, c2);
-    QCOMPARE(text, (written + ",2048\r\n").repeated(1568));
+    for (int k = 0; k < ChannelLength; ++k)
+        c2[k] = Edges[k % Edges.size()];
+    TWorkingFolder folder;
+    const QString path = folder.Path("wave.csv");
+    QVERIFY(WaveFile::SaveWaveformFile(path, c1, c2).Ok);
+    const QList<QByteArray> lines = TWorkingFolder::Read(path).split('\n');
+    QCOMPARE(lines.size(), ChannelLength + 1);
+    QCOMPARE(lines[0], written + ",-32768\r");
+    QCOMPARE(lines[12], written + ",32767\r");
 
     TChannel r1, r2;
     FillBefore(r1, r2);
-    QVERIFY(WaveFile::ReadWaveform(text, r1, r2).Ok);
-    QCOMPARE(r1[700], readBack ? c1[700] : Before1(700));
-    QCOMPARE(r2[700], readBack ? c2[700] : Before2(700));
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(path, r1, r2);
+    QVERIFY2(result.Ok, qPrintable(result.Message));
+    QVERIFY(r1 == c1);
+    QVERIFY(r2 == c2);
 }
+
+using TLineValues = QMap<int, QList<int>>; // index -> {channel 1, channel 2}, where not the file's usual
 
 void TestWaveFile::read_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("message"); // empty: the load succeeds
-    QTest::addColumn<QList<int>>("kept");   // indices that keep their values on success
+    QTest::addColumn<TLineValues>("values");
 
     const QString format = WaveFile::FormatMessage;
-    QTest::newRow("CR LF after every line") << Text(Lines(1568)) << QString() << QList<int>{};
-    QTest::newRow("no final line break") << Text(Lines(1568)).chopped(2) << QString() << QList<int>{};
-    QTest::newRow("LF only") << Text(Lines(1568), "\n") << QString() << QList<int>{};
-    QTest::newRow("CR only") << Text(Lines(1568), "\r") << QString() << QList<int>{};
-    QTest::newRow("1567 lines") << Text(Lines(1567)) << format << QList<int>{};
-    QTest::newRow("1569 lines") << Text(Lines(1569)) << format << QList<int>{};
-    QTest::newRow("an empty line after the last") << Text(Lines(1568)) + "\r\n" << format << QList<int>{};
-    QTest::newRow("empty file") << QByteArray() << format << QList<int>{};
-    QTest::newRow("other widths skipped")
-        << Text(Lines(1568, {{10, "999,2048"}, {11, "12345,2048"}, {12, "2048,20480"}, {13, ""}, {14, "2048;2048"},
-                             {15, "20488,048"}}))
-        << QString() << QList<int>{10, 11, 12, 13, 14, 15};
+    const QString notNumbers = format + "\n\nLine %1 does not hold two numbers: %2";
+    const QString outside = format + "\n\nLine %1 holds a number outside -32768..32767: %2";
+    QTest::newRow("CR LF after every line") << Text(Lines(1568)) << QString() << TLineValues{};
+    QTest::newRow("no final line break") << Text(Lines(1568)).chopped(2) << QString() << TLineValues{};
+    QTest::newRow("LF only") << Text(Lines(1568), "\n") << QString() << TLineValues{};
+    QTest::newRow("CR only") << Text(Lines(1568), "\r") << QString() << TLineValues{};
+    QTest::newRow("1567 lines") << Text(Lines(1567)) << format << TLineValues{};
+    QTest::newRow("1569 lines") << Text(Lines(1569)) << format << TLineValues{};
+    QTest::newRow("an empty line after the last") << Text(Lines(1568)) + "\r\n" << format << TLineValues{};
+    QTest::newRow("empty file") << QByteArray() << format << TLineValues{};
+    QTest::newRow("older 9-character forms")
+        << Text(Lines(1568, {{10, " 999,  -5"}, {11, "+123,0042"}, {12, "-999,9999"}, {13, "   0,   0"}}))
+        << QString() << TLineValues{{10, {999, -5}}, {11, {123, 42}}, {12, {-999, 9999}}, {13, {0, 0}}};
+    QTest::newRow("shorter and longer forms")
+        << Text(Lines(1568, {{20, "0,5"}, {21, "-32768,32767"}, {22, "10000,-1000"}, {23, "00042,-0"}}))
+        << QString() << TLineValues{{20, {0, 5}}, {21, {-32768, 32767}}, {22, {10000, -1000}}, {23, {42, 0}}};
+    QTest::newRow("a blank after the comma")
+        << Text(Lines(1568, {{4, "2048, 2047"}})) << notNumbers.arg(5).arg("2048, 2047") << TLineValues{};
+    QTest::newRow("a blank at the end")
+        << Text(Lines(1568, {{1566, "2048,2047 "}})) << notNumbers.arg(1567).arg("2048,2047 ") << TLineValues{};
+    QTest::newRow("an empty line") << Text(Lines(1568, {{13, ""}})) << notNumbers.arg(14).arg("") << TLineValues{};
+    QTest::newRow("a semicolon") << Text(Lines(1568, {{14, "2048;2048"}})) << notNumbers.arg(15).arg("2048;2048")
+                                 << TLineValues{};
+    QTest::newRow("a plus sign in a short line") << Text(Lines(1568, {{0, "+5,5"}})) << notNumbers.arg(1).arg("+5,5")
+                                                 << TLineValues{};
+    QTest::newRow("a lone minus") << Text(Lines(1568, {{0, "-,5"}})) << notNumbers.arg(1).arg("-,5") << TLineValues{};
     QTest::newRow("bad number on line 700")
-        << Text(Lines(1568, {{699, "20a8,2047"}})) << format + "\n\nLine 700 does not hold two numbers: 20a8,2047"
-        << QList<int>{};
-    QTest::newRow("second comma") << Text(Lines(1568, {{0, "2048,2,47"}}))
-                                  << format + "\n\nLine 1 does not hold two numbers: 2048,2,47" << QList<int>{};
+        << Text(Lines(1568, {{699, "20a8,2047"}})) << notNumbers.arg(700).arg("20a8,2047") << TLineValues{};
+    QTest::newRow("second comma") << Text(Lines(1568, {{0, "2048,2,47"}})) << notNumbers.arg(1).arg("2048,2,47")
+                                  << TLineValues{};
+    QTest::newRow("32768") << Text(Lines(1568, {{99, "32768,0"}})) << outside.arg(100).arg("32768,0") << TLineValues{};
+    QTest::newRow("-32769") << Text(Lines(1568, {{99, "0,-32769"}})) << outside.arg(100).arg("0,-32769")
+                            << TLineValues{};
+    QTest::newRow("the first bad line is named")
+        << Text(Lines(1568, {{9, "70000,1"}, {10, "x"}})) << outside.arg(10).arg("70000,1") << TLineValues{};
+    QTest::newRow("a long line, shown shortened")
+        << Text(Lines(1568, {{2, QByteArray(60, '9') + ",1"}})) << outside.arg(3).arg(QString(40, '9') + "...")
+        << TLineValues{};
     QTest::newRow("binary") << Text(Lines(1568, {{3, QByteArray("2048\0002048", 9)}}))
-                            << format + "\n\nThe file holds binary data, not text." << QList<int>{};
+                            << format + "\n\nThe file holds binary data, not text." << TLineValues{};
     QTest::newRow("too large") << QByteArray(WaveFile::MaxFileSize + 1, '\n')
                                << format + "\n\nThe file is larger than a waveform file can be (more than 1048576 bytes)."
-                               << QList<int>{};
+                               << TLineValues{};
 }
 
 void TestWaveFile::read()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, message);
-    QFETCH(QList<int>, kept);
+    QFETCH(TLineValues, values);
     TChannel c1, c2;
     FillBefore(c1, c2);
     const WaveFile::TResult result = WaveFile::ReadWaveform(text, c1, c2);
     QCOMPARE(result.Message, message);
     QCOMPARE(result.Ok, message.isEmpty());
     for (int k = 0; k < ChannelLength; ++k) {
-        const bool loaded = result.Ok && !kept.contains(k);
-        QCOMPARE(c1[k], loaded ? File1(k) : Before1(k));
-        QCOMPARE(c2[k], loaded ? File2(k) : Before2(k));
+        const QList<int> file = values.value(k, {File1(k), File2(k)});
+        QCOMPARE(int(c1[k]), result.Ok ? file[0] : int(Before1(k)));
+        QCOMPARE(int(c2[k]), result.Ok ? file[1] : int(Before2(k)));
     }
 }
 
@@ -340,6 +365,8 @@ void TestWaveFile::menuFaults_data()
     QTest::newRow("load cancelled") << true << QString() << QString();
     QTest::newRow("save cancelled") << false << QString() << QString();
     QTest::newRow("load of a short file") << true << "short.csv" << "Incorrect data format!";
+    QTest::newRow("load of a line with a blank")
+        << true << "blank.csv" << "Incorrect data format!\n\nLine 3 does not hold two numbers: 2048, 2047";
     QTest::newRow("save over a folder") << false << "folder"
                                         << ":\nFilename refers to a directory" + Left;
 }
@@ -353,6 +380,7 @@ void TestWaveFile::menuFaults()
     const TWorkingFolder &folder = w.Folder;
     QVERIFY(QDir(folder.Folder()).mkdir("folder"));
     QVERIFY(TWorkingFolder::Write(folder.Path("short.csv"), Text(Lines(1567))));
+    QVERIFY(TWorkingFolder::Write(folder.Path("blank.csv"), Text(Lines(1568, {{2, "2048, 2047"}}))));
     const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (!answer.isEmpty())
         w.Dialogs.Answer = folder.Path(answer);

@@ -203,6 +203,9 @@ private slots:
     void ptyWaveBlockPaced();
     void ptyVanishAfter();
     void ptyReplyDelayAndCommands();
+    void lateHoldsReportsOnly();
+    void executableLateReports_data();
+    void executableLateReports();
     void executableServesAndStops();
     void executableVanishesAndOptions();
 };
@@ -555,6 +558,105 @@ void TestSim::ptyReplyDelayAndCommands()
     QTRY_COMPARE_WITH_TIMEOUT(instrument.Commands(), QByteArray("az"), WaitMs); // line ends are no commands
 }
 
+void TestSim::lateHoldsReportsOnly()
+{
+    TSimOptions options = Options(8);
+    options.Late = 1.0;
+    options.LateUs = 75000;
+    TSimProtocol late(options), plain(Options(8));
+    for (char c : QByteArray("zxtsZX?")) {
+        late.Answer('a');
+        plain.Answer('a');
+        const QList<TSimChunk> chunks = late.Answer(c);
+        const bool report = QByteArray("zxZX").contains(c);
+        QCOMPARE(chunks.first().HoldUs, report ? 75000 : 0);
+        for (const TSimChunk &chunk : chunks.mid(1))
+            QCOMPARE(chunk.HoldUs, 0);
+        QCOMPARE(TSimProtocol::Join(chunks), TSimProtocol::Join(plain.Answer(c)));
+    }
+}
+
+void TestSim::executableLateReports_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("split");
+    QTest::addColumn<int>("lateMs");
+    QTest::newRow("half late") << QStringList{"--late", "0.5"} << false << 60;
+    QTest::newRow("half late, replies split") << QStringList{"--late", "0.5", "--split"} << true << 60;
+    QTest::newRow("half late by 100 ms") << QStringList{"--late", "0.5", "--late-ms", "100"} << false << 100;
+}
+
+// Cycles as the program runs them: "a", then "z" (every 30th "x"), and a wait of 41 ms for the
+// report before the next cycle whether it came or not. A late report comes after that wait,
+// and every report still comes exactly once, in order, on the line as on record.
+void TestSim::executableLateReports()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, split);
+    QFETCH(int, lateMs);
+    constexpr int Cycles = 40;
+    constexpr int ProgramWaitMs = 41;
+    QTemporaryDir folder;
+    const QString record = folder.filePath("sent.bin");
+    QProcess sim;
+    sim.start(QStringLiteral(ZARNSIM_PATH), QStringList{"--seed", "5", "--record", record} + arguments);
+    QVERIFY(sim.waitForStarted(WaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), WaitMs);
+    TSlave slave(QString::fromLocal8Bit(sim.readLine()).trimmed());
+    QVERIFY(slave.IsOpen());
+
+    TSimOptions options = Options(5);
+    options.Late = 0.5;
+    options.LateUs = lateMs * 1000;
+    options.Split = split;
+    TSimProtocol reference(options);
+    QByteArray expected;
+    QList<bool> late;
+    QList<qint64> asked, arrived;
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    // Each report ends with the only line end it holds: the count of line ends is the count of
+    // reports that have come whole.
+    const auto collect = [&](int boundMs) {
+        got += slave.ReadAtLeast(1, boundMs);
+        for (qsizetype n = got.count("\r\n"); arrived.size() < n;)
+            arrived << clock.elapsed();
+    };
+    for (int cycle = 0; cycle < Cycles; ++cycle) {
+        const char command = cycle % 30 == 29 ? 'x' : 'z';
+        reference.Answer('a');
+        const QList<TSimChunk> answer = reference.Answer(command);
+        expected += TSimProtocol::Join(answer);
+        late << (answer.first().HoldUs > 0);
+        asked << clock.elapsed(); // before the write: the instrument cannot have the command sooner
+        QVERIFY(slave.Write(QByteArray("a") + command));
+        QDeadlineTimer wait(ProgramWaitMs);
+        while (arrived.size() <= cycle && !wait.hasExpired())
+            collect(int(wait.remainingTime()));
+    }
+    QDeadlineTimer bound(WaitMs);
+    while (got.size() < expected.size() && !bound.hasExpired())
+        collect(50);
+
+    QCOMPARE(got, expected);
+    QCOMPARE(arrived.size(), Cycles);
+    const int lateCount = int(late.count(true));
+    qInfo("%d of %d reports late", lateCount, Cycles);
+    QVERIFY(lateCount >= Cycles / 4 && lateCount <= Cycles * 3 / 4);
+    for (int i = 0; i < Cycles; ++i) {
+        // A held report cannot have come sooner than its hold, which is beyond the program's wait.
+        if (late[i])
+            QVERIFY2(arrived[i] - asked[i] >= lateMs,
+                     qPrintable(QString("report %1 after %2 ms").arg(i).arg(arrived[i] - asked[i])));
+    }
+    QFile sent(record);
+    QVERIFY(sent.open(QIODevice::ReadOnly));
+    QCOMPARE(sent.readAll(), expected);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(WaitMs));
+}
+
 void TestSim::executableServesAndStops()
 {
     QTemporaryDir folder;
@@ -616,14 +718,17 @@ void TestSim::executableVanishesAndOptions()
     QCOMPARE(help.exitCode(), 0);
     const QByteArray usage = help.readAllStandardOutput();
     for (const char *option : {"--seed", "--garble", "--split", "--drop", "--noise", "--vanish-after", "--baud",
-                               "--samples", "--reply-delay", "--help"})
+                               "--samples", "--reply-delay", "--late", "--late-ms", "--help"})
         QVERIFY2(usage.contains(option), option);
 
-    QProcess wrong;
-    wrong.start(QStringLiteral(ZARNSIM_PATH), {QStringLiteral("--garble"), QStringLiteral("1.5")});
-    QVERIFY(wrong.waitForFinished(WaitMs));
-    QCOMPARE(wrong.exitCode(), 2);
-    QCOMPARE(wrong.readAllStandardOutput(), QByteArray());   // no device printed
+    for (const QStringList &arguments : {QStringList{"--garble", "1.5"}, QStringList{"--late", "-0.1"},
+                                         QStringList{"--late-ms", "soon"}}) {
+        QProcess wrong;
+        wrong.start(QStringLiteral(ZARNSIM_PATH), arguments);
+        QVERIFY(wrong.waitForFinished(WaitMs));
+        QCOMPARE(wrong.exitCode(), 2);
+        QCOMPARE(wrong.readAllStandardOutput(), QByteArray());   // no device printed
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSim)
