@@ -1,6 +1,8 @@
 // The main window's Run and Acquire loops on the simulated instrument's line: the commands the
 // instrument receives, and what the window and its files hold when the line goes away.
 
+#include "app/Measurement.h"
+#include "app/Reports.h"
 #include "app/Unitmain.h"
 #include "sim/SimInstrument.h"
 #include "tests/common/InLoop.h"
@@ -37,6 +39,8 @@ private slots:
     void cleanup();
 
     void runSendsThePattern();
+    void everyReplyComputedOnce_data();
+    void everyReplyComputedOnce();
     void lineGoesAwayDuringRun();
     void acquireTakesTheWholeBlock();
     void lineGoesAwayDuringAcquire();
@@ -93,6 +97,74 @@ void TestSimRun::runSendsThePattern()
     QTRY_VERIFY_WITH_TIMEOUT(FInstrument->CommandCount() >= 400, WaitMs);
     QCOMPARE(FInstrument->Commands(), RunPattern(200));
     QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestSimRun::everyReplyComputedOnce_data()
+{
+    QTest::addColumn<double>("late");
+    QTest::addColumn<double>("garble");
+    QTest::addColumn<bool>("split");
+    QTest::newRow("late replies") << 0.3 << 0.0 << false;
+    QTest::newRow("late, garbled and split replies") << 0.3 << 0.02 << true;
+}
+
+void TestSimRun::everyReplyComputedOnce()
+{
+    QFETCH(double, late);
+    QFETCH(double, garble);
+    QFETCH(bool, split);
+    TSimOptions options;
+    options.Seed = 7;
+    options.Late = late;
+    options.Garble = garble;
+    options.Split = split;
+    options.RecordFile = FFolder->Path("sent.bin");
+    Start(options);
+    FForm->mmApplyFilterClick(); // off: every value reaches the logs
+    TInLoop stop([&] {
+        if (FForm->FRunCycleCount < 500)
+            return false;
+        FForm->TB_RunClick(FForm->TB_Run);
+        return true;
+    });
+    FForm->TB_RunClick(FForm->TB_Run);
+
+    // What the instrument sent: each whole record once, the unreadable ones refused.
+    QStringList expected;
+    int sent = 0, unreadable = 0;
+    const auto readSent = [&] {
+        QByteArray stream = TWorkingFolder::Read(options.RecordFile) + "\r\n";
+        expected.clear();
+        sent = unreadable = 0;
+        Reports::TReport report;
+        while (Reports::TakeReport(stream, report)) {
+            ++sent;
+            if (!report.Values.Readable) {
+                ++unreadable;
+                continue;
+            }
+            const float phase = Measurement::PhaseDegrees(float(Measurement::PhaseAngle(report.Values.M1, report.Values.M2)));
+            expected << Measurement::FixedText(phase, 3);
+        }
+        return sent;
+    };
+    // The replies still on their way when the Run ended are taken as they come.
+    QTRY_VERIFY2_WITH_TIMEOUT(readSent() == FForm->FReportCount + FForm->FRefusedCount,
+                              qPrintable(QString("%1 sent, %2 computed, %3 refused")
+                                             .arg(sent)
+                                             .arg(FForm->FReportCount)
+                                             .arg(FForm->FRefusedCount)),
+                              WaitMs);
+    QCOMPARE(FForm->FRefusedCount, qint64(unreadable));
+    qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FReportCount),
+          qint64(FForm->FRefusedCount));
+    FForm.reset();
+    QStringList logged;
+    for (const QByteArray &line : TWorkingFolder::Read("Phase.csv").split('\n'))
+        if (!line.trimmed().isEmpty())
+            logged << QString::fromLatin1(line.trimmed()).split(',');
+    QCOMPARE(logged, expected);
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), qsizetype(expected.size()));
 }
 
 void TestSimRun::lineGoesAwayDuringRun()
