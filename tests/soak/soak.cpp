@@ -124,6 +124,7 @@ public:
     }
 
     QByteArrayList PhaseLines, TOFLines;
+    int Refused() const { return FRules.Refused; }
     int Computed = 0;
     int Late = 0;     // report markers that came when no exchange was waiting for them
 
@@ -371,7 +372,7 @@ int main(int argc, char *argv[])
     if (!trace.IsOk())
         Fail("the trace could not be written");
     // What was read is what the simulators sent (the rest was still on its way when it ended).
-    qint64 reportsSent = 0, bytesRead = 0;
+    qint64 reportsSent = 0, reportsRead = 0, bytesRead = 0;
     for (int s = 0; s < 2; ++s) {
         QByteArray read;
         for (const TTraceEvent &e : events)
@@ -379,6 +380,7 @@ int main(int argc, char *argv[])
                 read += e.Bytes;
         const QByteArray sent = FileBytes(sims[s].Record);
         bytesRead += read.size();
+        reportsRead += read.count(Reports::MeanMarker) + read.count(Reports::DifferenceMarker);
         reportsSent += sent.count(Reports::MeanMarker) + sent.count(Reports::DifferenceMarker);
         if (!sent.startsWith(read))
             Fail(QString("connection %1: the %2 bytes read are not the first of the %3 sent")
@@ -407,9 +409,9 @@ int main(int argc, char *argv[])
     if (afterWarmUp >= 0 && peak - afterWarmUp > MemoryBoundMb)
         Fail(QString("memory grew from %1 MB after warm-up to %2 MB").arg(afterWarmUp).arg(peak));
 
-    std::printf("soak: %.1f s; reports sent %lld, computed %d (came when none was awaited %d); "
-                "bytes read %lld; commands written %lld\n",
-                seconds, reportsSent, replay.Computed, replay.Late, bytesRead,
+    std::printf("soak: %.1f s; reports sent %lld, read %lld, computed %d, refused as unreadable %d (came in no "
+                "exchange %d); bytes read %lld; commands written %lld\n",
+                seconds, reportsSent, reportsRead, replay.Computed, replay.Refused(), replay.Late, bytesRead,
                 (long long)std::count_if(events.begin(), events.end(),
                                          [](const TTraceEvent &e) { return e.Kind == TTraceEvent::Write; }));
     std::printf("soak: memory %.1f MB at start, %.1f MB after warm-up, %.1f MB peak after it, %.1f MB at the end "
