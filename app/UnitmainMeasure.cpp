@@ -225,6 +225,21 @@ void TFormMain::SetupLoggers()
     for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()}) {
         logger->OnWriteError.Bind(this, &TFormMain::LoggerWriteError);
         logger->OnWriteRecovered.Bind(this, &TFormMain::LoggerWriteRecovered);
+        // A log that stays unwritable has its backlog saved elsewhere before any line is lost.
+        logger->OnSpilled.Bind([](QObject *, const QString &fileName, int32_t lines, const QString &savedIn) {
+            Platform::MessageBox(QString("%1 could not be written for a long time: %2 waiting lines were saved in %3.")
+                                     .arg(fileName)
+                                     .arg(lines)
+                                     .arg(QDir::toNativeSeparators(savedIn)),
+                                 "Information", Platform::TMsgIcon::Warning);
+        });
+        // Nowhere to save them either: the status line keeps the count of lines lost.
+        logger->OnDropped.Bind([this](QObject *sender, const QString &fileName, int32_t) {
+            const auto *dropping = qobject_cast<TDataLogger *>(sender);
+            LoggerWriteError(sender, fileName,
+                             QString("%1 lines could not be saved anywhere and are lost")
+                                 .arg(dropping ? dropping->DroppedCount() : 0));
+        });
     }
 }
 
@@ -281,25 +296,13 @@ void TFormMain::RescueLoggerLines(TDataLogger *logger)
     if (held == 0)
         return;
     const QString fileName = logger->FileName();
-    const QFileInfo file(fileName);
-    const QString rescueName = file.completeBaseName() +
-                               QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss.") + file.suffix();
-    QString text = QString("%1 lines of %2 could not be written").arg(held).arg(fileName);
-    for (const QString &folder :
-         {file.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)}) {
-        if (folder.isEmpty() || !QDir().mkpath(folder))
-            continue;
-        const QString rescue = QDir(folder).absoluteFilePath(rescueName);
-        logger->SetFileName(rescue);
-        logger->FlushData();
-        if (logger->Count() == 0) {
-            logger->SetFileName(fileName);
-            Platform::MessageBox(text + ".\nThey were saved in " + QDir::toNativeSeparators(rescue) + " instead.",
-                                 "Information", Platform::TMsgIcon::Warning);
-            return;
-        }
+    QString rescue;
+    if (logger->Rescue(rescue)) {
+        Platform::MessageBox(QString("%1 lines of %2 could not be written").arg(held).arg(fileName) +
+                                 ".\nThey were saved in " + QDir::toNativeSeparators(rescue) + " instead.",
+                             "Information", Platform::TMsgIcon::Warning);
+        return;
     }
-    logger->SetFileName(fileName);
     Platform::MessageBox(QString("%1 lines of %2 could not be written anywhere and are lost.")
                              .arg(logger->Count())
                              .arg(fileName),

@@ -1,11 +1,23 @@
 #include "logger/Cdatalogger.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,12 +27,60 @@ const QByteArray LineEnd = QByteArrayLiteral("\r\n");
 // bounded buffer for a long backlog of kept lines.
 constexpr qsizetype ChunkBytes = 1 << 20;
 
-// One write of the whole chunk; bytesWritten tells how much of it reached the file.
-bool WriteChunk(QFile &file, const QByteArray &chunk, qint64 &bytesWritten)
+QString ErrorText(int error)
 {
-    const qint64 result = file.write(chunk);
-    bytesWritten = std::max<qint64>(result, 0);
-    return result == chunk.size();
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A write the system took only part of sets no error; the reason is a full file system or the
+// file size limit, told as the next write would tell it.
+QString ShortWriteText(int fd, off_t end, qint64 written, qint64 wanted)
+{
+    struct statvfs fs {};
+    if (fstatvfs(fd, &fs) == 0 && (geteuid() == 0 ? fs.f_bfree : fs.f_bavail) == 0)
+        return ErrorText(ENOSPC);
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end >= 0 &&
+        static_cast<rlim_t>(end) >= limit.rlim_cur)
+        return ErrorText(EFBIG);
+    return QStringLiteral("only %1 of %2 bytes written").arg(written).arg(wanted);
+}
+
+// Opens path for appending, creating it if missing; created tells whether this call made it.
+// Read access, when granted, serves to look at the last byte.
+int OpenForAppend(const QString &path, bool &canRead, bool &created)
+{
+    const QByteArray name = QFile::encodeName(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (const int access : {O_RDWR, O_WRONLY}) {
+            // First only a new file, so that we know whether a failed rescue may remove it.
+            const int create = attempt == 0 ? O_CREAT | O_EXCL : 0;
+            const int fd = ::open(name.constData(), access | O_APPEND | O_CLOEXEC | create, 0666);
+            if (fd >= 0) {
+                canRead = access == O_RDWR;
+                created = attempt == 0;
+                return fd;
+            }
+            if (errno == EEXIST)
+                break; // open the existing file
+            if (errno != EACCES)
+                return -1;
+        }
+    }
+    return -1;
+}
+
+// Takes (F_WRLCK, waiting for it) or ends (F_UNLCK) a logger's turn at the open file. The byte
+// locked lies far beyond any log, away from the locks of other programs.
+void TakeTurn(int fd, short type)
+{
+    struct flock turn {};
+    turn.l_type = type;
+    turn.l_whence = SEEK_SET;
+    turn.l_start = std::numeric_limits<off_t>::max() - 1;
+    turn.l_len = 1;
+    while (fcntl(fd, F_OFD_SETLKW, &turn) != 0 && errno == EINTR) {
+    }
 }
 
 } // namespace
@@ -41,14 +101,34 @@ TDataLogger::~TDataLogger()
     FTimer->stop();
     delete FTimer;
     FTimer = nullptr;
-    // The owner is going away with us; nobody is left to show a failure of the last write.
+    // The owner is going away with us; nobody is left to hear of the last write.
     OnWriteError.Clear();
+    OnWriteRecovered.Clear();
+    OnShared.Clear();
+    OnSpilled.Clear();
+    OnDropped.Clear();
     FlushData();
+    ReleaseLock();
 }
 
 void TDataLogger::SetFileName(const QString &name)
 {
+    if (name == FFileName)
+        return;
     FFileName = name;
+    ReleaseLock();
+    FSharedFound = false;
+    FSharedReported = false;
+}
+
+void TDataLogger::SetMaxKeptLines(int32_t count)
+{
+    FMaxKeptLines = std::max<int32_t>(count, 1);
+}
+
+void TDataLogger::SetRescueFolders(const QStringList &folders)
+{
+    FRescueFolders = folders;
 }
 
 void TDataLogger::SetMaxCount(int32_t count)
@@ -62,7 +142,7 @@ void TDataLogger::SetMaxCount(int32_t count)
             return;
     }
     // The room reserved is bounded: a huge MaxCount must not allocate gigabytes up front.
-    FLines.reserve(std::clamp<int32_t>(count, 1, MaxKeptLines));
+    FLines.reserve(std::clamp<int32_t>(count, 1, DefaultMaxKeptLines));
 }
 
 void TDataLogger::SetAutoSaveTime(int32_t seconds)
@@ -110,19 +190,47 @@ void TDataLogger::FlushData()
         return;
     }
     QString error;
-    const int32_t written = WriteLines(error);
+    const int32_t written = WriteLines(FFileName, TTarget::Log, error);
     FWrittenCount += written;
-    if (written == FLines.size()) {
-        FLines.clear();
-        FKept = 0;
+    FLines.remove(0, written);
+    FKept = static_cast<int32_t>(FLines.size());
+
+    // Events last, each may run code that destroys us.
+    QPointer<TDataLogger> alive(this);
+    if (FSharedFound && !FSharedReported) {
+        FSharedReported = true;
+        OnShared(this, FFileName);
+        if (!alive)
+            return;
+    }
+    if (FLines.isEmpty()) {
         ReportRecovery();
         return;
     }
-    FLines.remove(0, written);
-    if (FLines.size() > MaxKeptLines)
-        FLines.remove(0, FLines.size() - MaxKeptLines);
-    FKept = static_cast<int32_t>(FLines.size());
     ReportFailure(error);
+    if (alive)
+        SpillBacklog();
+}
+
+void TDataLogger::SpillBacklog()
+{
+    if (FLines.size() < FMaxKeptLines)
+        return;
+    const QString fileName = FFileName;
+    const int32_t waiting = static_cast<int32_t>(FLines.size());
+    QString savedIn;
+    if (Rescue(savedIn)) {
+        OnSpilled(this, fileName, waiting, savedIn);
+        return;
+    }
+    // Nowhere to put them: the oldest beyond the limit go, and the owner hears of it.
+    const int32_t dropped = waiting - FMaxKeptLines;
+    if (dropped <= 0)
+        return;
+    FLines.remove(0, dropped);
+    FKept = static_cast<int32_t>(FLines.size());
+    FDroppedCount += dropped;
+    OnDropped(this, fileName, dropped);
 }
 
 bool TDataLogger::SaveData()
@@ -130,11 +238,46 @@ bool TDataLogger::SaveData()
     if (FFileName.isEmpty() || FLines.isEmpty())
         return true;
     QString error;
-    if (WriteLines(error) == FLines.size()) {
-        ReportRecovery();
-        return true;
+    const bool all = WriteLines(FFileName, TTarget::Log, error) == FLines.size();
+    QPointer<TDataLogger> alive(this);
+    if (FSharedFound && !FSharedReported) {
+        FSharedReported = true;
+        OnShared(this, FFileName);
+        if (!alive)
+            return all;
     }
-    ReportFailure(error);
+    if (all)
+        ReportRecovery();
+    else
+        ReportFailure(error);
+    return all;
+}
+
+bool TDataLogger::Rescue(QString &savedIn)
+{
+    savedIn.clear();
+    if (FLines.isEmpty())
+        return true;
+    const QFileInfo log(FFileName);
+    const QString name =
+        log.completeBaseName() + QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss.") + log.suffix();
+    const QStringList folders =
+        !FRescueFolders.isEmpty()
+            ? FRescueFolders
+            : QStringList{log.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)};
+    for (const QString &folder : folders) {
+        if (folder.isEmpty() || !QDir().mkpath(folder))
+            continue;
+        const QString path = QDir(folder).absoluteFilePath(name);
+        QString error;
+        if (WriteLines(path, TTarget::RescueFile, error) == FLines.size()) {
+            FRescuedCount += FLines.size();
+            FLines.clear();
+            FKept = 0;
+            savedIn = path;
+            return true;
+        }
+    }
     return false;
 }
 
@@ -179,35 +322,40 @@ void TDataLogger::TimerOnTimer(QObject *Sender)
     FlushData();
 }
 
-int32_t TDataLogger::WriteLines(QString &error)
+int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &error)
 {
     // Opened for each write and closed again so that the file may be read, moved or deleted
-    // between flushes. Read access serves to look at the last byte; a file we may only write
-    // to is opened for appending instead.
-    QFile file(FFileName);
-    const bool canRead = file.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
-    if (!canRead && !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        error = file.errorString();
+    // between flushes. Append mode puts each write at the end of the file as it is at that
+    // moment, so another writer's lines between our seeing the end and writing stay intact.
+    bool canRead = false;
+    bool created = false;
+    const int fd = OpenForAppend(path, canRead, created);
+    if (fd < 0) {
+        error = ErrorText(errno);
         return 0;
     }
+    if (target == TTarget::Log) {
+        LockLog(fd);
+        // Loggers take turns at the file for the look at its end and the write: the system
+        // copies a write into the file page by page, so another logger's write in progress
+        // would show a last byte in the middle of its lines.
+        TakeTurn(fd, F_WRLCK);
+    }
 
-    // A device such as /dev/full has no end to seek to and cannot be cut back.
-    const bool seekable = !file.isSequential();
-    qint64 end = seekable ? file.size() : 0;
+    // A device such as /dev/full has no end to look at and cannot be cut back.
+    struct stat info {};
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const off_t sizeBefore = regular ? info.st_size : 0;
     bool needLineEnd = false;
-    if (canRead && end > 0) {
+    if (canRead && regular && sizeBefore > 0) {
         // Our lines must not continue a last line that another writer left unterminated.
         char last = 0;
-        if (file.seek(end - 1) && file.getChar(&last))
-            needLineEnd = last != '\r' && last != '\n';
-        else if (!file.seek(end)) {
-            error = file.errorString();
-            return 0;
-        }
+        needLineEnd = pread(fd, &last, 1, sizeBefore - 1) == 1 && last != '\r' && last != '\n';
     }
 
     const int32_t total = static_cast<int32_t>(FLines.size());
     int32_t done = 0;
+    off_t firstStart = -1; // where our first chunk landed
     while (done < total) {
         FWriteBuffer.resize(0); // keeps its capacity from one flush to the next
         const qsizetype prefix = needLineEnd ? LineEnd.size() : 0;
@@ -219,36 +367,90 @@ int32_t TDataLogger::WriteLines(QString &error)
             ++next;
         } while (next < total && FWriteBuffer.size() + FLines.at(next).size() + LineEnd.size() <= ChunkBytes);
 
-        qint64 written = 0;
-        if (WriteChunk(file, FWriteBuffer, written)) {
-            end += FWriteBuffer.size();
+        // One write call per chunk of whole lines: a second call could land after another
+        // writer's lines and split ours.
+        ssize_t written;
+        do
+            written = ::write(fd, FWriteBuffer.constData(), static_cast<size_t>(FWriteBuffer.size()));
+        while (written < 0 && errno == EINTR);
+        const int writeError = errno;
+        // Where this chunk begins: the file position after an append is the end of our bytes.
+        const off_t chunkStart = regular && written > 0 ? lseek(fd, 0, SEEK_CUR) - written : -1;
+        if (firstStart < 0)
+            firstStart = chunkStart;
+        if (written == FWriteBuffer.size()) {
             done = next;
             needLineEnd = false;
             continue;
         }
 
-        // Keep what was completely written, cut off a line written in part so that writing it
-        // again later neither repeats nor splits it.
-        error = file.error() != QFileDevice::NoError
-                    ? file.errorString()
-                    : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(FWriteBuffer.size());
-        qint64 keep = 0;
-        if (written >= prefix) {
-            keep = prefix;
-            for (int32_t i = done; i < next; ++i) {
-                const qint64 lineBytes = FLines.at(i).size() + LineEnd.size();
-                if (keep + lineBytes > written)
-                    break;
-                keep += lineBytes;
-                ++done;
+        error = written < 0 ? ErrorText(writeError) : ShortWriteText(fd, chunkStart + written, written, FWriteBuffer.size());
+        off_t cutAt = -1;
+        if (target == TTarget::RescueFile) {
+            // All or nothing: the lines stay waiting, so no copy of them may stay here.
+            done = 0;
+            cutAt = firstStart;
+        } else if (written > 0) {
+            // Keep what was completely written, cut off a line written in part so that
+            // writing it again later neither repeats nor splits it.
+            qint64 keep = 0;
+            if (written >= prefix) {
+                keep = prefix;
+                for (int32_t i = done; i < next; ++i) {
+                    const qint64 lineBytes = FLines.at(i).size() + LineEnd.size();
+                    if (keep + lineBytes > written)
+                        break;
+                    keep += lineBytes;
+                    ++done;
+                }
             }
+            if (written > keep)
+                cutAt = chunkStart + keep;
         }
-        if (written > keep && seekable && !file.resize(end + keep))
-            error += QStringLiteral("; cutting off the partly written line failed: ") + file.errorString();
+        if (cutAt >= 0 && ftruncate(fd, cutAt) != 0)
+            error += QStringLiteral("; cutting off what was written in part failed: ") + ErrorText(errno);
         break;
     }
-    file.close();
+
+    if (target == TTarget::RescueFile && done < total && created) {
+        // A rescue that failed leaves no empty file of its own behind.
+        struct stat after {};
+        if (fstat(fd, &after) == 0 && after.st_size == 0)
+            ::unlink(QFile::encodeName(path).constData());
+    }
+    if (target == TTarget::Log)
+        TakeTurn(fd, F_UNLCK); // our lock descriptor shares this open file, so close alone would not end it
+    ::close(fd);
     return done;
+}
+
+void TDataLogger::LockLog(int fd)
+{
+    struct stat opened {};
+    struct stat locked {};
+    if (fstat(fd, &opened) != 0)
+        return;
+    // The file may have been moved or deleted and made anew since: then the lock is on the
+    // old one and must be taken again on this one.
+    if (FLockFd >= 0 && (fstat(FLockFd, &locked) != 0 || locked.st_dev != opened.st_dev ||
+                         locked.st_ino != opened.st_ino))
+        ReleaseLock();
+    if (FLockFd < 0)
+        FLockFd = fcntl(fd, F_DUPFD_CLOEXEC, 0); // shares the open file, and so its lock
+    if (FLockFd < 0 || FLocked)
+        return;
+    if (flock(FLockFd, LOCK_EX | LOCK_NB) == 0)
+        FLocked = true;
+    else if (errno == EWOULDBLOCK)
+        FSharedFound = true;
+}
+
+void TDataLogger::ReleaseLock()
+{
+    if (FLockFd >= 0)
+        ::close(FLockFd); // closing the last descriptor of the open file releases the lock
+    FLockFd = -1;
+    FLocked = false;
 }
 
 void TDataLogger::ReportRecovery()

@@ -1,10 +1,13 @@
-// TDataLogger: batching, timer, file handling, and keeping lines across failed writes.
+// TDataLogger: batching, timer, file handling, keeping lines across failed writes, spilling
+// them to rescue files, and two programs logging into one file.
 
 #include "logger/Cdatalogger.h"
 
 #include <QDir>
 #include <QFile>
 #include <QObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include "tests/common/WorkingFolder.h"
 #include <QtTest>
 
@@ -77,7 +80,11 @@ private slots:
     void missingFolderKeepsLines();
     void diskFullKeepsLines();
     void partWrittenLineIsCutOff();
-    void keptLinesAreBounded();
+    void backlogIsSpilled_data();
+    void backlogIsSpilled();
+    void rescueWritesWaitingLines();
+    void sharedLogIsReportedOnce();
+    void twoProcessesAppendToOneLog();
 
 private:
     QString Path(const QString &name) const { return FDir->Path(name); }
@@ -452,23 +459,191 @@ void TestLogger::partWrittenLineIsCutOff()
     QCOMPARE(logger.Count(), 0);
 }
 
-void TestLogger::keptLinesAreBounded()
+void TestLogger::backlogIsSpilled_data()
 {
-    const int bound = TDataLogger::MaxKeptLines;
-    const int total = bound + 1000;
+    // Rescue folders below the working folder; "blocked/sub" cannot be made (a file is in the
+    // way) and "full" takes files but no bytes.
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QString>("savedIn");  // folder of the rescue file; empty: none takes them
+    QTest::addColumn<bool>("fileTooLarge"); // no file may grow while the backlog builds up
+    QTest::newRow("beside the log") << QStringList() << QString(".") << false;
+    QTest::newRow("second folder") << QStringList{"blocked/sub", "second"} << QString("second") << false;
+    QTest::newRow("no folder") << QStringList{"blocked/sub"} << QString() << false;
+    QTest::newRow("rescue file unwritable") << QStringList{"full"} << QString() << true;
+}
+
+void TestLogger::backlogIsSpilled()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QString, savedIn);
+    QFETCH(bool, fileTooLarge);
+    QVERIFY(TWorkingFolder::Write(Path("blocked"), "in the way"));
+    QVERIFY(QDir(FDir->Folder()).mkdir("full"));
     QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
+    for (QString &folder : folders)
+        folder = Path(folder);
+
     TDataLogger logger;
     Record(logger);
-    logger.SetFileName(Path("log.csv"));
-    logger.SetMaxCount(1000);
-    AppendLines(logger, 1, total);
-    QCOMPARE(logger.Count(), bound);
-    QCOMPARE(logger.Lines().first(), Line(total - bound + 1));
+    struct TSpill {
+        QString FileName;
+        int32_t Count;
+        QString Path;
+    };
+    QList<TSpill> spills;
+    logger.OnSpilled.Bind([&](QObject *sender, const QString &name, int32_t count, const QString &path) {
+        QCOMPARE(sender, &logger);
+        spills.append({name, count, path});
+    });
+    QList<int32_t> drops;
+    logger.OnDropped.Bind([&](QObject *, const QString &, int32_t count) { drops.append(count); });
+    logger.SetFileName("log.csv");
+    logger.SetRescueFolders(folders);
+    logger.SetMaxKeptLines(20);
+    logger.SetMaxCount(5);
+
+    // The log fails from the first batch on; at 20 waiting lines the backlog goes to a rescue
+    // file, or, with none to take it, the 5 lines beyond 20 at the next batch are dropped.
+    struct rlimit saved {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    if (fileTooLarge) {
+        struct rlimit none = saved;
+        none.rlim_cur = 0;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &none), 0);
+    }
+    AppendLines(logger, 1, 25);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedSignal);
     QCOMPARE(FErrors.size(), 1);
 
     QVERIFY(QDir(FDir->Folder()).rmdir("log.csv"));
     logger.FlushData();
-    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(total - bound + 1, total));
+    QCOMPARE(logger.Count(), 0);
+    QCOMPARE(FRecoveries, 1);
+    QStringList left = QDir(FDir->Folder()).entryList(QDir::Files);
+    left.removeAll("blocked");
+    left.removeAll("log.csv");
+    if (savedIn.isEmpty()) {
+        QVERIFY(spills.isEmpty());
+        QCOMPARE(drops, QList<int32_t>{5});
+        QCOMPARE(logger.DroppedCount(), 5);
+        QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(6, 25));
+        QCOMPARE(logger.WrittenCount(), 20);
+        QCOMPARE(left, QStringList());
+        QCOMPARE(QDir(Path("full")).entryList(QDir::Files), QStringList());
+        return;
+    }
+    QCOMPARE(spills.size(), 1);
+    QCOMPARE(spills[0].FileName, QString("log.csv"));
+    QCOMPARE(spills[0].Count, 20);
+    const QFileInfo rescue(spills[0].Path);
+    QCOMPARE(rescue.absolutePath(), QDir(Path(savedIn)).absolutePath());
+    QVERIFY2(QRegularExpression("^log-\\d{8}-\\d{6}\\.csv$").match(rescue.fileName()).hasMatch(),
+             qPrintable(rescue.fileName()));
+    QCOMPARE(TWorkingFolder::Read(rescue.filePath()), Written(1, 20));
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(21, 25));
+    QVERIFY(drops.isEmpty());
+    QCOMPARE(logger.DroppedCount(), 0);
+    QCOMPARE(logger.WrittenCount(), 5);
+    QCOMPARE(logger.RescuedCount(), 20);
+}
+
+void TestLogger::rescueWritesWaitingLines()
+{
+    QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
+    TDataLogger logger;
+    logger.SetFileName(Path("log.csv"));
+    logger.SetMaxCount(100);
+    QString savedIn = "unchanged";
+    QVERIFY(logger.Rescue(savedIn));
+    QCOMPARE(savedIn, QString());
+
+    AppendLines(logger, 1, 3);
+    logger.FlushData();
+    QCOMPARE(logger.Count(), 3);
+    QVERIFY(logger.Rescue(savedIn));
+    QCOMPARE(QFileInfo(savedIn).absolutePath(), QFileInfo(FDir->Folder()).absoluteFilePath());
+    QCOMPARE(TWorkingFolder::Read(savedIn), Written(1, 3));
+    QCOMPARE(logger.Count(), 0);
+    QCOMPARE(logger.KeptCount(), 0);
+    QCOMPARE(logger.WrittenCount(), 0);
+}
+
+void TestLogger::sharedLogIsReportedOnce()
+{
+    TDataLogger first;
+    TDataLogger second;
+    QStringList shared;
+    first.OnShared.Bind([&](QObject *, const QString &name) { shared.append("first " + name); });
+    second.OnShared.Bind([&](QObject *sender, const QString &name) {
+        QCOMPARE(sender, &second);
+        shared.append("second " + name);
+    });
+    for (TDataLogger *logger : {&first, &second}) {
+        logger->SetFileName(Path("log.csv"));
+        logger->SetMaxCount(1);
+    }
+    first.Append("a");
+    second.Append("b");
+    first.Append("c");
+    second.Append("d");
+    QCOMPARE(shared, QStringList{"second " + Path("log.csv")});
+    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), QByteArray("a\r\nb\r\nc\r\nd\r\n"));
+
+    // Each logger's own file is not shared.
+    second.SetFileName(Path("other.csv"));
+    second.Append("e");
+    QCOMPARE(shared.size(), 1);
+}
+
+void TestLogger::twoProcessesAppendToOneLog()
+{
+    // Two programs log 20,000 lines each into one file in small batches, at the same time.
+    const int count = 20000;
+    const QString log = Path("log.csv");
+    QProcess writers[2];
+    const char *tags[2] = {"A", "B"};
+    for (int i = 0; i < 2; ++i) {
+        writers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writers[i].start(LOG_WRITER, {log, tags[i], QString::number(count), "7"});
+        QVERIFY2(writers[i].waitForStarted(), qPrintable(writers[i].errorString()));
+    }
+    // Both are loaded and waiting before either begins.
+    for (QProcess &writer : writers) {
+        QVERIFY(QTest::qWaitFor([&writer] { return writer.canReadLine() || writer.waitForReadyRead(100); }, 60000));
+        QCOMPARE(writer.readLine(), QByteArray("ready\n"));
+    }
+    for (QProcess &writer : writers)
+        writer.write("go\n");
+    for (QProcess &writer : writers)
+        QVERIFY(writer.waitForBytesWritten(60000));
+    QStringList reports;
+    for (QProcess &writer : writers) {
+        QVERIFY(writer.waitForFinished(300000));
+        reports << QString::fromLatin1(writer.readAllStandardOutput().trimmed());
+        QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(writer.exitCode(), 0);
+    }
+
+    const QByteArray text = TWorkingFolder::Read(log);
+    QVERIFY(text.endsWith("\r\n"));
+    const QList<QByteArray> lines = text.left(text.size() - 1).split('\n');
+    QCOMPARE(lines.size(), 2 * count);
+    int next[2] = {1, 1};
+    int switches = 0;
+    char previous = 0;
+    for (const QByteArray &line : lines) {
+        // Each line whole, each program's lines in its own order.
+        QVERIFY2(line.size() == 9 && line.endsWith('\r') && (line[0] == 'A' || line[0] == 'B'), line.constData());
+        const int writer = line[0] - 'A';
+        QCOMPARE(line.mid(2, 6).toInt(), next[writer]++);
+        switches += previous != 0 && previous != line[0];
+        previous = line[0];
+    }
+    QCOMPARE(next[0], count + 1);
+    QCOMPARE(next[1], count + 1);
+    qInfo("writers: %s; the file switches between them %d times", qPrintable(reports.join(", ")), switches);
 }
 
 QTEST_GUILESS_MAIN(TestLogger)
