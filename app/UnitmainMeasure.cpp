@@ -233,6 +233,13 @@ void TFormMain::SetupLoggers()
                                      .arg(QDir::toNativeSeparators(savedIn)),
                                  "Information", Platform::TMsgIcon::Warning);
         });
+        // Appends stay whole either way, but the operator should know the two runs' lines mix.
+        logger->OnShared.Bind([](QObject *, const QString &fileName) {
+            Platform::MessageBox(QString("Another program is writing %1 too. Both keep appending whole lines, but "
+                                         "their measurements are mixed in the file.")
+                                     .arg(fileName),
+                                 "Information", Platform::TMsgIcon::Warning);
+        });
         // Nowhere to save them either: the status line keeps the count of lines lost.
         logger->OnDropped.Bind([this](QObject *sender, const QString &fileName, int32_t) {
             const auto *dropping = qobject_cast<TDataLogger *>(sender);
