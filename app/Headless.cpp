@@ -2,7 +2,7 @@
 
 #include "app/Application.h"
 #include "app/Unitmain.h"
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
@@ -155,7 +155,7 @@ QString TRunner::LogCount(TDataLogger *logger) const
 QString TRunner::Progress()
 {
     const qint64 ms = FClock.elapsed();
-    const int64_t cycles = FForm->FRunCycleCount;
+    const int64_t cycles = FForm->FEngine->FRunCycleCount;
     const double rate = ms > FLastMs ? (cycles - FLastCycles) * 1000.0 / double(ms - FLastMs) : 0.0;
     FLastCycles = cycles;
     FLastMs = ms;
@@ -163,25 +163,25 @@ QString TRunner::Progress()
         .arg(qRound64(ms / 1000.0))
         .arg(cycles)
         .arg(rate, 0, 'f', 1)
-        .arg(FForm->FReportCount)
-        .arg(LogCount(FForm->FPhaseLogger), LogCount(FForm->FTOFLogger));
+        .arg(FForm->FEngine->FReportCount)
+        .arg(LogCount(FForm->FEngine->FPhaseLogger), LogCount(FForm->FEngine->FTOFLogger));
 }
 
 bool TRunner::AcquireWaveform()
 {
     FForm->TB_AcquireClick(FForm->TB_Acquire);
-    if (!FForm->FComm) {
+    if (!FForm->FEngine->FComm) {
         Fail(ExitIncomplete);
         return false;
     }
     // The window has said how much of the block came; only a whole one is saved.
-    if (FForm->FWaveLines < WaveBlock::BlockLines) {
+    if (FForm->FEngine->FWaveLines < WaveBlock::BlockLines) {
         PrintError("no whole waveform block arrived; " + FOptions.WaveformFile + " is not written");
         Fail(ExitIncomplete);
         return false;
     }
     const WaveFile::TResult saved =
-        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FForm->FChannel1, FForm->FChannel2);
+        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FForm->FEngine->FChannel1, FForm->FEngine->FChannel2);
     if (!saved.Ok) {
         PrintError("cannot write " + FOptions.WaveformFile + ": " + saved.Message.simplified());
         Fail(ExitCannotWrite);
@@ -229,7 +229,7 @@ int TRunner::Exec()
 
     messages.Hold();
     FForm = std::make_unique<TFormMain>();
-    if (!FForm->FComm) {
+    if (!FForm->FEngine->FComm) {
         messages.Release(false);
         PrintError("cannot open " + FDevice + " as COM1: it is in use, or not a serial device we may open");
         return ExitNoPort;
@@ -240,20 +240,16 @@ int TRunner::Exec()
     // power cut or a kill could lose.
     // A log that cannot be written is told on standard error when it starts failing and when it
     // is written again; the window's own handlers still run, for its status bar.
-    const QPointer<TFormMain> form(FForm.get());
-    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
+    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()})
         logger->SetMaxCount(1);
-        logger->OnWriteError.Bind([form](QObject *sender, const QString &fileName, const QString &error) {
-            PrintError("cannot write " + fileName + ": " + error);
-            if (form)
-                form->LoggerWriteError(sender, fileName, error);
-        });
-        logger->OnWriteRecovered.Bind([form, logger](QObject *sender) {
-            PrintError(logger->FileName() + " is written again");
-            if (form)
-                form->LoggerWriteRecovered(sender);
-        });
-    }
+    QObject::connect(FForm->FEngine, &TEngine::LoggerFailing,
+                     [](QObject *, const QString &fileName, const QString &error) {
+                         PrintError("cannot write " + fileName + ": " + error);
+                     });
+    QObject::connect(FForm->FEngine, &TEngine::LoggerRecovered, [](QObject *logger) {
+        if (const auto *recovered = qobject_cast<TDataLogger *>(logger))
+            PrintError(recovered->FileName() + " is written again");
+    });
 
     const QString working = QDir::currentPath();
     PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")
@@ -270,7 +266,7 @@ int TRunner::Exec()
 
     FClock.start();
     bool ran = false;
-    if (FStopWhy.isEmpty() && FForm->FComm) {
+    if (FStopWhy.isEmpty() && FForm->FEngine->FComm) {
         FDurationTimer.setSingleShot(true);
         FDurationTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % late
         QObject::connect(&FDurationTimer, &QTimer::timeout, [this] { ArmDuration(); });
@@ -281,9 +277,9 @@ int TRunner::Exec()
         QObject::connect(&FProgressTimer, &QTimer::timeout, [this] {
             PrintOut(Progress());
             // What the Main page shows in red, told once each time the instrument falls silent.
-            if (FForm->FNoReply && !FToldNoReply)
+            if (FForm->FEngine->FNoReply && !FToldNoReply)
                 PrintError(FForm->LabelNoReply->text());
-            FToldNoReply = FForm->FNoReply;
+            FToldNoReply = FForm->FEngine->FNoReply;
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
@@ -295,10 +291,10 @@ int TRunner::Exec()
     // What the loop left queued (a lost line's message) is shown before the summary.
     QCoreApplication::processEvents();
     if (FStopWhy.isEmpty()) {
-        FStopWhy = FForm->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
+        FStopWhy = FForm->FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
         Fail(ExitIncomplete);
     }
-    if (ran && FForm->FReportCount == 0) {
+    if (ran && FForm->FEngine->FReportCount == 0) {
         PrintError("no report arrived from the instrument on " + FDevice);
         Fail(ExitIncomplete);
     }
@@ -307,22 +303,22 @@ int TRunner::Exec()
         WritePictures();
 
     // The summary counts every value: the last, shorter lines are written before it.
-    FForm->WriteOpenLines();
-    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()}) {
+    FForm->FEngine->WriteOpenLines();
+    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()}) {
         logger->FlushData();
         if (logger->WriteFailing())
             Fail(ExitCannotWrite);
     }
-    const int64_t cycles = FForm->FRunCycleCount;
+    const int64_t cycles = FForm->FEngine->FRunCycleCount;
     QStringList summary;
     summary << QStringLiteral("%1: stopped after %2 s (%3)").arg(ProgramName).arg(runMs / 1000.0, 0, 'f', 1).arg(FStopWhy);
     summary << QStringLiteral("  %1 cycles (%2 per second), %3 reports")
                    .arg(cycles)
                    .arg(runMs > 0 ? cycles * 1000.0 / double(runMs) : 0.0, 0, 'f', 1)
-                   .arg(FForm->FReportCount);
-    if (FForm->FRefusedCount > 0)
-        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FForm->FRefusedCount);
-    for (TDataLogger *logger : {FForm->FPhaseLogger.data(), FForm->FTOFLogger.data()})
+                   .arg(FForm->FEngine->FReportCount);
+    if (FForm->FEngine->FRefusedCount > 0)
+        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FForm->FEngine->FRefusedCount);
+    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()})
         summary << "  " + LogCount(logger) + " written, " + QDir(working).absoluteFilePath(logger->FileName());
     if (!waveform.isEmpty())
         summary << "  waveform: " + waveform;

@@ -1,15 +1,12 @@
 // TFormMain: creation, release, navigation and page layout.
 
-#include "app/CommandTable.h"
 #include "app/Unitmain.h"
 
-#include "ringbuffer/CircularBuffer.h"
 #include "app/ToolBarImages.h"
 #include "display/Cgauge.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
 #include "guide/Unitmanual.h"
-#include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -23,7 +20,7 @@
 #include <QToolButton>
 
 TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory)
-    : QMainWindow(parent), FDeviceFactory(std::move(deviceFactory))
+    : QMainWindow(parent), FEngine(new TEngine(std::move(deviceFactory), this))
 {
     setObjectName("FormMain");
     setWindowTitle("Zarn Monitor");
@@ -47,56 +44,41 @@ TFormMain::~TFormMain()
 {
     // The window may be destroyed without ever being closed (a test, or an aborted start).
     FormClose();
-    // No call of a closed component can be running now; free those the event loop has not.
-    for (const QPointer<TComm> &comm : FClosedComms)
-        delete comm.data();
 }
 
 void TFormMain::FormCreate()
 {
     // 1. The port: COM1 at start; the program goes on without one when it cannot be opened.
-    FComm = nullptr;
-    FPortIndex = 0;
-    OpenPort(0);
+    FEngine->OpenPort(0);
 
-    // 2. Ring buffers of the current batch and of the raw values.
-    FM1Ring = new TCircularBuffer<int32_t>(RingCapacity);
-    FM2Ring = new TCircularBuffer<int32_t>(RingCapacity);
-    FPhaseRing = new TCircularBuffer<float>(RingCapacity);
-    FTOFRing = new TCircularBuffer<float>(RingCapacity);
+    // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
+    // were made with it.
+    connect(FEngine, &TEngine::Received, this, &TFormMain::AppendComLog);
+    connect(FEngine, &TEngine::ReportComputed, this, &TFormMain::ShowReport);
+    connect(FEngine, &TEngine::BatchProcessed, this, [this] {
+        if (FGauge)
+            FGauge->UpdateDisplay();
+    });
+    connect(FEngine, &TEngine::PanelChanged, this, &TFormMain::SetPanelText);
+    connect(FEngine, &TEngine::RefusedChanged, this, &TFormMain::ShowRefusedCount);
+    connect(FEngine, &TEngine::ReplyWarningChanged, this, &TFormMain::ShowReplyWarning);
+    connect(FEngine, &TEngine::BlockParsed, this, &TFormMain::AppendDataLines);
+    connect(FEngine, &TEngine::PortLost, this, &TFormMain::PortLost);
+    connect(FEngine, &TEngine::LoggerFailing, this, &TFormMain::LoggerWriteError);
+    connect(FEngine, &TEngine::LoggerRecovered, this, &TFormMain::LoggerWriteRecovered);
 
-    // 3. The phase trend.
-    FTrend = new std::vector<std::unique_ptr<float>>;
-    FTrend->reserve(TrendCapacity);
-
-    // 4. The two measurement logs.
-    SetupLoggers();
-
-    // 5. The chart bitmap.
+    // 3. The chart bitmap.
     FChartBitmap = nullptr;
     RebuildChartBitmap();
-    // 6. The chart, drawing on the picture of ImageChart.
+    // 4. The chart, drawing on the picture of ImageChart.
     FChart = new TCISChart(this, ImageChart->Canvas());
     FChart->SetPosition(0, 0, ImageChart->width(), ImageChart->height());
     FChart->SetBackgroundColor(clNavy);
-    // 7. The channels as they are now; they are set to mid-scale below and drawn again when the
-    // page takes its size.
+    // 5. The channels as they are (mid-scale); drawn again when the page takes its size.
     RedrawWaveforms();
 
-    // 8. The gauge.
+    // 6. The gauge.
     SetupGauge();
-
-    // 9. Both channels at mid-scale.
-    FChannel1.fill(ChannelMidScale);
-    FChannel2.fill(ChannelMidScale);
-
-    // 10. Receive and option state.
-    FCommandLetter = 0;
-    FReceiveState = 0;
-    FReplyDone = true;
-    FSavePhaseData = true;
-    FSaveTOFData = true;
-    FApplyFilter = true;
 }
 
 void TFormMain::FormShow()
@@ -110,55 +92,21 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
-    // A Run loop or test still going must not touch what is released below, and a report that
-    // comes while the operator reads a message below is no longer computed.
+    // A Run loop or test still going must not touch what is released below.
     FRunning = false;
-    FReceiveState = rsNone;
-    // Nothing computed stays behind: the open batch and the shorter last lines go to the loggers.
-    WriteOpenLines();
-
-    // 1. The gauge.
+    // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
+    // shorter last lines go to the loggers.
+    FEngine->WriteOpenLines();
+    // 1. The gauge, which draws the engine's trend.
     delete FGauge;
     FGauge = nullptr;
-    // Lines no write could get out must not go with the loggers: the operator learns where they are,
-    // once both logs are on disk. A box may wait for an operator who is not there (a logout), and
-    // the process may end before anyone answers it.
-    QList<Platform::TMessage> rescueMessages;
-    const Platform::TMessageSink sink =
-        Platform::SetMessageSink([&rescueMessages](const Platform::TMessage &message) { rescueMessages << message; });
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
-        if (logger)
-            RescueLoggerLines(logger);
-    Platform::SetMessageSink(sink);
-    for (const Platform::TMessage &message : std::as_const(rescueMessages))
-        Platform::MessageBox(message.Text, message.Caption, message.Icon);
-    // 2. The phase logger; its destruction writes the lines it still holds.
-    delete FPhaseLogger.data();
-    FPhaseLogger = nullptr;
-    // 3. The trend and its cells.
-    ClearTrend();
-    delete FTrend;
-    FTrend = nullptr;
-    // 4. The ring buffers.
-    delete FTOFRing;
-    FTOFRing = nullptr;
-    delete FPhaseRing;
-    FPhaseRing = nullptr;
-    delete FM1Ring;
-    FM1Ring = nullptr;
-    delete FM2Ring;
-    FM2Ring = nullptr;
-    // 5. The chart, then its bitmap.
+    // 2. The engine: loggers (their lines written or rescued), trend, rings, port.
+    FEngine->Close();
+    // 3. The chart, then its bitmap.
     delete FChart;
     FChart = nullptr;
     delete FChartBitmap;
     FChartBitmap = nullptr;
-    // 6. The port.
-    ClosePort();
-    // The time-of-flight logger goes with the window that owns it; what it holds is written now,
-    // so a window closed during a Run leaves both files complete.
-    if (FTOFLogger)
-        FTOFLogger->FlushData();
 }
 
 void TFormMain::showEvent(QShowEvent *event)
@@ -261,9 +209,9 @@ void TFormMain::mmSaveTOFDataClick()
 
 void TFormMain::CopyOptions()
 {
-    FApplyFilter = mmApplyFilter->isChecked();
-    FSavePhaseData = mmSavePhaseData->isChecked();
-    FSaveTOFData = mmSaveTOFData->isChecked();
+    FEngine->FApplyFilter = mmApplyFilter->isChecked();
+    FEngine->FSavePhaseData = mmSavePhaseData->isChecked();
+    FEngine->FSaveTOFData = mmSaveTOFData->isChecked();
 }
 
 void TFormMain::TS_MainResize()

@@ -1,13 +1,10 @@
 #pragma once
-// TFormMain: the one main window. It owns every long-lived object (serial port, ring buffers,
-// trend, loggers, chart, gauge), holds the measurement state and carries the operations of the
-// instrument-control and waveform subsystems as its methods.
+// TFormMain: the one main window. It owns the widgets, the chart and the gauge, and the
+// measurement engine whose reports it draws; its handlers forward the operator's clicks.
 
-#include "app/Channel.h"
 #include "app/ComLogText.h"
 #include "app/Memo.h"
-#include "app/Measurement.h"
-#include "comm/Comm.h"
+#include "engine/Engine.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -32,12 +29,10 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TUpDown;
-class TDataLogger;
 class TGauge;
 class TCISChart;
 class TImage;
 class QImage;
-template <typename T> class TCircularBuffer;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -47,12 +42,8 @@ public:
     ~TFormMain() override;
 
     static constexpr int ChannelLength = ::ChannelLength;
-    static constexpr int StatusPanelCount = 10;
-    static constexpr int RingCapacity = Measurement::BatchSize;
-    static constexpr int PortCount = 8; // COM1 to COM8
-    static constexpr int TrendCapacity = 10000;
-    static constexpr int LoggerPanel = 9; // the one status panel nothing else writes
-    static constexpr int TemperaturePanel = 5; // a report's or a waveform block's temperature
+    static constexpr int StatusPanelCount = ::StatusPanelCount;
+    static constexpr int PortCount = TEngine::PortCount;
     // Captions of the Run and Acquire buttons in their states.
     static constexpr char RunCaption[] = "Run";
     static constexpr char StopCaption[] = "Stop";
@@ -61,8 +52,6 @@ public:
     // The stretch of each channel the Waveform page shows.
     static constexpr int WaveViewFirst = 540;
     static constexpr int WaveViewCount = 512;
-    // A Run that has had no report for this long says so.
-    static constexpr uint32_t NoReplyMs = 1000;
 
     // Window events
     void FormCreate();
@@ -88,52 +77,28 @@ public:
     void BBtnComOKClick();
     void BBtnComCancelClick();
 
-    // Commands and the receive path (bound to the serial component's receive event)
+    // Commands, and what the engine received
     void mmCommandClick(QObject *Sender);
-    void SendCommand(char letter);
-    void CommReceiveData(QObject *Sender);
-    bool CheckDifferenceReport();
-    bool CheckMeanReport();
-    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
-    // with a field that cannot be read is counted instead. True when one was taken.
-    bool TakeReports();
-    void ParseWaveHeader();
-    void ParseWaveBlock();
     void AppendComLog(const QByteArray &chunk);
     void ClearComLog();
     // Adds sample lines to MemoData in one go, emptying it first when it is full.
     void AppendDataLines(const QByteArrayList &lines);
     void MemoDblClick(QObject *Sender);
-    void CommReceiveError(QObject *Sender, uint32_t EventMask);
 
     // Run and Acquire control, and the arctangent timing test (reached by ScTestATan only)
     void TB_RunClick(QObject *Sender);
     void TB_AcquireClick(QObject *Sender);
     void mmTestATanClick(QObject *Sender);
 
-    // Time-of-flight computation, its batches, the trend and the logs
-    static double PhaseAngle(int32_t a, int32_t b);
-    void ComputeMeasurement();
-    // Filters the batch as set, appends it to the trend and the log lines, and redraws the gauge.
-    void ProcessBatch();
-    // The same for a batch that is not full yet, when there is one.
-    void FinishBatch();
-    // At exit: the open batch, then the log lines still being built, go to the loggers.
-    void WriteOpenLines();
-    void RemoveOutliers();
-    void BandFilter();
-    void AppendTrend();
-    void ClearTrend();
-    void LogTimeOfFlight();
-    void LogPhase();
-    void SetupLoggers();
+    // What the engine computed, drawn: the labels of the Main page, the gauge, the warnings
+    void ShowReport();
     void SetupGauge();
-    // Bound to both loggers: a failing write is shown in status panel 9 until it succeeds again.
+    void ShowRefusedCount();
+    void ShowReplyWarning(bool silent);
+    // A failing log is shown in status panel 9 and on the line above the panels until it is
+    // written again.
     void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
     void LoggerWriteRecovered(QObject *Sender);
-    // At exit: writes what a logger still holds, else saves it in a time-stamped file beside its
-    // file or in the user's data folder, and tells the operator how many lines went where.
-    void RescueLoggerLines(TDataLogger *logger);
 
     // Layout of the pages when they change size
     void TS_MainResize();
@@ -155,48 +120,12 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString &text);
 
-    // State, readable by the operations of later steps and by tests
-    TComm *FComm = nullptr;
-    int32_t FPortIndex = 0;
-    uint8_t FReceiveState = 0;
-    bool FReplyDone = false;
-    char FCommandLetter = 0;
-    QByteArray FLineBuffer;
-    QByteArray FWaveBuffer;
-    int32_t FWaveCount = 0;
-    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
-    float FTemperature = 0;
-    float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
-    int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
-    TCircularBuffer<int32_t> *FM1Ring = nullptr;
-    TCircularBuffer<int32_t> *FM2Ring = nullptr;
-    TCircularBuffer<float> *FPhaseRing = nullptr;
-    TCircularBuffer<float> *FTOFRing = nullptr;
-    std::vector<std::unique_ptr<float>> *FTrend = nullptr;
-    QPointer<TDataLogger> FPhaseLogger;
-    QPointer<TDataLogger> FTOFLogger;
-    Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
+    // The measurement, and what the window draws with it
+    TEngine *FEngine = nullptr;
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
     QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
-    bool FApplyFilter = false, FSavePhaseData = false, FSaveTOFData = false;
     bool FRunning = false;
-    // Run cycles and computed reports since the window was made (the headless mode's progress).
-    int64_t FRunCycleCount = 0;
-    int64_t FReportCount = 0;
-    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
-    // comes late, in whatever state the next command left.
-    int32_t FRepliesAwaited = 0;
-    // Reports refused since the Run started: a field the computation needs could not be read.
-    int64_t FRefusedCount = 0;
-    // When the last report came (or the Run started), and whether the Main page says none comes.
-    uint32_t FLastReplyTick = 0;
-    QTime FLastReplyTime;
-    bool FNoReply = false;
-    // Lines of the waveform block received after its header in the last acquisition.
-    int32_t FWaveLines = 0;
-    TChannel FChannel1{};
-    TChannel FChannel2{};
 
     // Widgets, named as the operator's window shows them
     QToolBar *ToolBar1 = nullptr;
@@ -262,12 +191,7 @@ private:
     bool RunCycles();
     // The Run cycles, and those of a Run started while the last cycle of a stopped one finished.
     void RunLoop();
-    void FlushLoggers();
-    bool CheckReports(int limit);
-    void ShowRefusedCount();
-    // Shows the no-reply warning once the last report is older than NoReplyMs.
-    void CheckReplyAge();
-    void ShowReplyWarning(bool silent);
+    void PortLost(const QString &text);
     // Ends the Acquire wait: stores a whole block, else keeps the channels and says what came.
     void FinishAcquire();
     void SetLoopControlsEnabled(bool enabled);
@@ -284,14 +208,11 @@ private:
     void ShowLoggerErrors();
     QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
 
-    TComDeviceFactory FDeviceFactory;
     TComLogText FComLogText;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
-    QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FShown = false;
     bool FClosed = false;
     uint32_t FRunStarts = 0;     // Runs and tests started; a loop ends when a newer one starts
     int FLoopDepth = 0;          // loops of click handlers on the stack
-    uint64_t FReceivedCount = 0; // bytes received since the window opened
     QString FPortLossMessage;    // told once the loop that was using the port has ended
 };

@@ -16,57 +16,16 @@ constexpr int ReopenDelayMs = 200; // lets the old device settle before it is op
 
 TComm *TFormMain::OpenPort(int index)
 {
-    auto *comm = new TComm(nullptr, FDeviceFactory);
-    comm->SetCommPort(static_cast<TComPortNumber>(index));
-    comm->SetBaudRate(115200);
-    comm->SetDataBits(DB8);
-    comm->SetParity(TParity::None);
-    comm->SetStopBits(SB1);
-    comm->SetSwHandShaking(shNone);
-    comm->SetHwHandShaking(hhNone);
-    comm->SetRThreshold(1);
-    comm->SetPortOpen(true);
-
-    const QString name = TComm::PortName(index);
-    if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + name + " !", "Information");
-        FComm = comm;
-        FComm->OnReceiveData.Bind(this, &TFormMain::CommReceiveData);
-        FComm->OnReceiveError.Bind(this, &TFormMain::CommReceiveError);
-        FPortIndex = index;
-        return comm;
-    }
-    Platform::MessageBox("Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n", "Information");
-    delete comm;
-    FComm = nullptr;
-    return nullptr;
+    return FEngine->OpenPort(index);
 }
 
 void TFormMain::ClosePort()
 {
-    if (!FComm)
-        return;
-    TComm *comm = FComm;
-    FComm = nullptr;
-    // Replies asked of this line will not come on the next one.
-    FRepliesAwaited = 0;
-    comm->OnReceiveData.Clear();
-    comm->OnReceiveError.Clear();
-    comm->SetPortOpen(false);
-    // The port may be closed from inside one of the component's own calls (its receive or error
-    // event, or a click handled during its poll step), so it is freed once those have returned.
-    FClosedComms.removeAll(nullptr);
-    FClosedComms.append(comm);
-    comm->deleteLater();
+    FEngine->ClosePort();
 }
 
-void TFormMain::CommReceiveError(QObject *Sender, uint32_t EventMask)
+void TFormMain::PortLost(const QString &text)
 {
-    if (!(EventMask & CE_DEVICEGONE) || Sender != FComm)
-        return;
-    const QString text =
-        TComm::PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
-    ClosePort();
     // A loop that was using the port tells it once it has ended and the window is idle again.
     if (FLoopDepth > 0) {
         FPortLossMessage = text;
@@ -85,8 +44,8 @@ void TFormMain::mmComPortClick()
 void TFormMain::ShowComPortPage()
 {
     if (mmComPort->isChecked()) {
-        CB_Port->setCurrentIndex(FPortIndex);
-        UD_ComPort->SetPosition(FPortIndex);
+        CB_Port->setCurrentIndex(FEngine->FPortIndex);
+        UD_ComPort->SetPosition(FEngine->FPortIndex);
         PageControl1->setCurrentWidget(TS_RS232);
     } else {
         PageControl1->setCurrentWidget(TS_Main);
@@ -111,10 +70,8 @@ void TFormMain::BBtnComOKClick()
     }
     ClosePort();
     Platform::Sleep(ReopenDelayMs);
-    if (OpenPort(index)) {
-        FPortIndex = index;
+    if (OpenPort(index))
         mmComPortClick();
-    }
 }
 
 void TFormMain::BBtnComCancelClick()

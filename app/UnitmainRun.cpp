@@ -5,7 +5,7 @@
 #include "app/Unitmain.h"
 
 #include "app/ToolBarImages.h"
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
 #include "ringbuffer/CircularBuffer.h"
@@ -42,7 +42,7 @@ public:
     // usesPort: the loop talks through the port open at its start and ends when it is lost.
     // endsOnStop: the loop belongs to the Run (or test) started last and ends when that stops.
     TClickLoop(TFormMain *form, bool usesPort, bool endsOnStop)
-        : FForm(form), FComm(usesPort ? form->FComm : nullptr), FUsesPort(usesPort), FEndsOnStop(endsOnStop),
+        : FForm(form), FComm(usesPort ? form->FEngine->FComm : nullptr), FUsesPort(usesPort), FEndsOnStop(endsOnStop),
           FRun(form->FRunStarts)
     {
         ++form->FLoopDepth;
@@ -81,7 +81,7 @@ public:
 
     // When this is false nothing of the window may be touched any more.
     bool WindowAlive() const { return !FForm.isNull(); }
-    bool PortLost() const { return FUsesPort && (!FComm || FForm->FComm != FComm); }
+    bool PortLost() const { return FUsesPort && (!FComm || FForm->FEngine->FComm != FComm); }
     uint32_t Run() const { return FRun; }
 
 private:
@@ -100,7 +100,7 @@ void TFormMain::TB_RunClick(QObject *Sender)
         return;
     }
     // Every command of the cycle would show this; once is enough, and nothing starts.
-    if (!FComm) {
+    if (!FEngine->FComm) {
         Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
         return;
     }
@@ -120,19 +120,7 @@ void TFormMain::RunStart()
     TB_Run->setText(StopCaption);
     TB_Acquire->setEnabled(false);
     SetLoopControlsEnabled(false);
-    // Values taken since the last Run ended (a late reply, a command from the menu) are not lost.
-    FinishBatch();
-    FTOFRing->Reset();
-    FPhaseRing->Reset();
-    FM1Ring->Reset();
-    FM2Ring->Reset();
-    for (int panel = 0; panel <= 4; ++panel)
-        SetPanelText(panel, QString());
-    FRefusedCount = 0;
-    ShowRefusedCount();
-    FLastReplyTick = Platform::TickCount();
-    FLastReplyTime = QTime::currentTime();
-    ShowReplyWarning(false);
+    FEngine->BeginRun();
 }
 
 void TFormMain::RunStop()
@@ -168,18 +156,18 @@ bool TFormMain::RunCycles()
         if (!loop.ProcessMessages())
             break;
         n += 1;
-        ++FRunCycleCount;
+        ++FEngine->FRunCycleCount;
         mmCommandClick(n % DifferenceEvery == 0 ? mmAnalyzeData : mmAnalyzeAcquired);
 
-        FReplyDone = false;
+        FEngine->FReplyDone = false;
         int32_t m = 0;
         bool goesOn = loop.ProcessMessages();
-        while (goesOn && !FReplyDone) {
+        while (goesOn && !FEngine->FReplyDone) {
             // One poll of 1 ms; a report that comes meanwhile is handled at once and ends it.
-            if (!(goesOn = loop.ProcessMessages(ReplyPollMs, [this] { return FReplyDone; })))
+            if (!(goesOn = loop.ProcessMessages(ReplyPollMs, [this] { return FEngine->FReplyDone; })))
                 break;
             if (++m > ReplyPolls)
-                FReplyDone = true; // the receive state stays: a late report is still taken
+                FEngine->FReplyDone = true; // the receive state stays: a late report is still taken
         }
         if (!loop.WindowAlive())
             return false;
@@ -187,7 +175,7 @@ bool TFormMain::RunCycles()
         SetPanelText(7, QString::number(m));
         if (!goesOn)
             break;
-        CheckReplyAge();
+        FEngine->CheckReplyAge();
 
         if (n >= RunBatch) {
             const uint32_t dt = Platform::TickCount() - t0;
@@ -209,16 +197,9 @@ bool TFormMain::RunCycles()
         RunStop();
     // Every value is in the files once the Run has ended, whatever ended it; the open log lines
     // go on with the next Run.
-    FinishBatch();
-    FlushLoggers();
+    FEngine->FinishBatch();
+    FEngine->FlushLoggers();
     return true;
-}
-
-void TFormMain::FlushLoggers()
-{
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
-        if (logger)
-            logger->FlushData();
 }
 
 void TFormMain::TB_AcquireClick(QObject *Sender)
@@ -226,7 +207,7 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     Q_UNUSED(Sender);
     if (TB_Acquire->text() != QLatin1String(AcquireCaption))
         return; // a click while it waits
-    if (!FComm) {
+    if (!FEngine->FComm) {
         Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
         return;
     }
@@ -234,11 +215,11 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     TB_Acquire->setText(AcquireWaitCaption);
     TB_Run->setEnabled(false);
     SetLoopControlsEnabled(false);
-    FLineBuffer.clear();
-    FWaveBuffer.clear();
-    FWaveCount = -1;
-    FWaveLines = 0;
-    FReplyDone = false;
+    FEngine->FLineBuffer.clear();
+    FEngine->FWaveBuffer.clear();
+    FEngine->FWaveCount = -1;
+    FEngine->FWaveLines = 0;
+    FEngine->FReplyDone = false;
     for (int panel = 0; panel <= 2; ++panel)
         SetPanelText(panel, QString());
 
@@ -246,27 +227,27 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     // line is in, or the line has paused longer than an instrument or an adapter ever does
     // inside a block, or the cap.
     TClickLoop loop(this, true, false);
-    const auto complete = [this] { return FWaveLines >= WaveBlock::BlockLines; };
+    const auto complete = [this] { return FEngine->FWaveLines >= WaveBlock::BlockLines; };
     int32_t m = 0;
     bool arriving = false;
-    uint64_t received = FReceivedCount;
+    uint64_t received = FEngine->FReceivedCount;
     uint32_t lastByte = Platform::TickCount();
-    while (!FReplyDone) {
+    while (!FEngine->FReplyDone) {
         if (!loop.ProcessMessages(AcquirePollMs, complete))
             break;
         m += 1;
-        if (FReceivedCount != received) {
-            received = FReceivedCount;
+        if (FEngine->FReceivedCount != received) {
+            received = FEngine->FReceivedCount;
             arriving = true;
             lastByte = Platform::TickCount();
         }
         const bool paused = arriving && Platform::TickCount() - lastByte > AcquirePauseMs;
         if (complete() || paused || (!arriving && m > AcquirePolls) || m >= AcquireCapPolls)
-            FReplyDone = true;
+            FEngine->FReplyDone = true;
     }
     if (!loop.WindowAlive() || FClosed)
         return; // nothing of a closed window is drawn
-    FReceiveState = 0;
+    FEngine->FReceiveState = 0;
     SetPanelText(7, QString::number(m));
     FinishAcquire();
 }
@@ -275,19 +256,19 @@ void TFormMain::FinishAcquire()
 {
     // Only a whole block replaces the waveform: new samples followed by old ones would be drawn
     // and saved as if they were one.
-    const bool whole = FWaveLines >= WaveBlock::BlockLines;
+    const bool whole = FEngine->FWaveLines >= WaveBlock::BlockLines;
     if (whole) {
-        ParseWaveBlock();
+        FEngine->ParseWaveBlock();
         Platform::Sleep(AcquireSettleMs);
         RedrawWaveforms();
     }
-    FWaveBuffer.clear();
+    FEngine->FWaveBuffer.clear();
     TB_Acquire->setText(AcquireCaption);
     TB_Run->setEnabled(true);
     SetLoopControlsEnabled(true);
     if (!whole)
         Platform::MessageBox(QString("%1 of %2 lines received; the previous waveform is kept.")
-                                 .arg(FWaveLines)
+                                 .arg(FEngine->FWaveLines)
                                  .arg(WaveBlock::BlockLines),
                              "Information", Platform::TMsgIcon::Warning);
 }
@@ -306,7 +287,7 @@ void TFormMain::mmTestATanClick(QObject *Sender)
         int32_t k = 0;
         uint32_t t0 = Platform::TickCount();
         while (loop.GoesOn()) {
-            const double r = PhaseAngle(TestATanM1, TestATanM2);
+            const double r = TEngine::PhaseAngle(TestATanM1, TestATanM2);
             if (++k > TestATanBatch) {
                 const uint32_t elapsed = Platform::TickCount() - t0;
                 k = 0;

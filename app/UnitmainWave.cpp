@@ -1,9 +1,9 @@
 // TFormMain: waveform block reception, the sample list and the Waveform page.
 
 #include "app/ComLogText.h"
-#include "app/Measurement.h"
+#include "engine/Measurement.h"
 #include "app/Unitmain.h"
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
 
@@ -32,25 +32,6 @@ QString VisibleLine(const QByteArray &fields)
 }
 
 } // namespace
-
-void TFormMain::ParseWaveHeader()
-{
-    float temperature = 0;
-    if (!WaveBlock::TakeHeader(FWaveBuffer, temperature))
-        return;
-    FTemperature = temperature;
-    FWaveCount = 0;
-    SetPanelText(TemperaturePanel, "Temp.=" + FixedText(FTemperature, 2));
-}
-
-void TFormMain::ParseWaveBlock()
-{
-    // Without a header (FWaveCount still -1) the block is not stored: the channels keep their
-    // samples.
-    QByteArrayList lines;
-    FWaveCount = WaveBlock::ParseBlock(FWaveBuffer, FChannel1.data(), FChannel2.data(), FWaveCount, &lines);
-    AppendDataLines(lines);
-}
 
 void TFormMain::AppendDataLines(const QByteArrayList &lines)
 {
@@ -103,10 +84,10 @@ void TFormMain::RedrawWaveforms()
     if (!FChart)
         return;
     FChart->Clear();
-    FChart->SetData(WaveViewCount, FChannel1.data() + WaveViewFirst);
+    FChart->SetData(WaveViewCount, FEngine->FChannel1.data() + WaveViewFirst);
     FChart->DrawCurve(clRed, 1);
     // The second channel last, on top where the curves meet.
-    FChart->SetData(WaveViewCount, FChannel2.data() + WaveViewFirst);
+    FChart->SetData(WaveViewCount, FEngine->FChannel2.data() + WaveViewFirst);
     FChart->DrawCurve(clYellow, 1);
     ImageChart->update();
 }
@@ -128,8 +109,8 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
     const int sample = WaveViewFirst + index;
     const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")
                              .arg(sample)
-                             .arg(FChannel1[static_cast<size_t>(sample)])
-                             .arg(FChannel2[static_cast<size_t>(sample)]);
+                             .arg(FEngine->FChannel1[static_cast<size_t>(sample)])
+                             .arg(FEngine->FChannel2[static_cast<size_t>(sample)]);
     ImageChart->setToolTip(text);
     // Beside the circle, which sits at the sample's height rather than the pointer's, so the
     // tip never covers it.

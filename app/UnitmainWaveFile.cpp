@@ -35,7 +35,7 @@ void TFormMain::mmLoadClick()
     if (fileName.isEmpty())
         return;
     // A file that fails leaves the channels, and so the picture, as they were.
-    const WaveFile::TResult result = WaveFile::LoadWaveformFile(fileName, FChannel1, FChannel2);
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(fileName, FEngine->FChannel1, FEngine->FChannel2);
     if (!result.Ok) {
         ShowFailure(result);
         return;
@@ -49,7 +49,7 @@ void TFormMain::mmSaveClick()
         ChooseWaveformFile(this, Platform::TFileDialogKind::Save, "Save waveform signal as file ...");
     if (fileName.isEmpty())
         return;
-    const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FChannel1, FChannel2);
+    const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FEngine->FChannel1, FEngine->FChannel2);
     if (!result.Ok)
         ShowFailure(result);
 }

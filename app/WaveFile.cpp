@@ -1,7 +1,7 @@
 #include "app/WaveFile.h"
 
-#include "app/Reports.h"
-#include "app/WaveBlock.h"
+#include "engine/Reports.h"
+#include "engine/WaveBlock.h"
 
 #include <QByteArrayView>
 #include <QDir>

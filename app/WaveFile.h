@@ -2,7 +2,7 @@
 // Waveform files: both channels as comma-separated text, one index per line, "c1,c2" CR LF, no
 // header. This reader and this writer own the format; they need no window.
 
-#include "app/Channel.h"
+#include "engine/Channel.h"
 
 #include <QByteArray>
 #include <QString>

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     TPtyPair pty;
     qputenv("ZARN_COM1", pty.SlavePath().toLocal8Bit());
     TFormMain form;
-    if (!form.FComm) {
+    if (!form.FEngine->FComm) {
         std::printf("flood: COM1 did not open\n");
         return 1;
     }
@@ -94,15 +94,15 @@ int main(int argc, char **argv)
         }
         if (written >= nextCommand) {
             nextCommand += CommandEvery;
-            form.SendCommand('m');
+            form.FEngine->SendCommand('m');
             ++sent;
         }
-        if (!form.FComm) {
+        if (!form.FEngine->FComm) {
             std::printf("flood: the port closed after %lld bytes: %s\n", written,
                         qPrintable(messages.Texts().join(" / ")));
             break;
         }
-        form.FComm->ProcTimer(nullptr);
+        form.FEngine->FComm->ProcTimer(nullptr);
         if (seen < answered && LogEndsWith(form, "REPLY " + QString::number(seen + 1)))
             ++seen;
         if (clock.elapsed() > 600000)

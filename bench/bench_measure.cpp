@@ -38,24 +38,24 @@ int main(int argc, char **argv)
 
     // A full trend, as after a long run.
     QRandomGenerator random(7);
-    while (form.FTrend->size() < size_t(TFormMain::TrendCapacity - 32))
-        form.FTrend->push_back(std::make_unique<float>(float(90 + random.bounded(4.0))));
+    while (form.FEngine->FTrend->size() < size_t(TEngine::TrendCapacity - 32))
+        form.FEngine->FTrend->push_back(std::make_unique<float>(float(90 + random.bounded(4.0))));
 
     std::vector<double> batch, report, withoutGauge;
     QElapsedTimer clock;
     for (int b = 0; b < Batches; ++b) {
-        if (form.FTrend->size() > size_t(TFormMain::TrendCapacity - 64))
-            form.FTrend->resize(TFormMain::TrendCapacity - 64);
+        if (form.FEngine->FTrend->size() > size_t(TEngine::TrendCapacity - 64))
+            form.FEngine->FTrend->resize(TEngine::TrendCapacity - 64);
         clock.start();
         for (int i = 0; i < 32; ++i) {
             // Phase near 90 degrees with noise and now and then an outlier tens of degrees off.
             const double degrees = 90 + random.bounded(2.0) + (i == 7 ? 40 : 0);
-            form.FBigCount = 290;
-            form.FM1 = int(1e6 * std::cos(degrees * M_PI / 180));
-            form.FM2 = int(1e6 * std::sin(degrees * M_PI / 180));
+            form.FEngine->FBigCount = 290;
+            form.FEngine->FM1 = int(1e6 * std::cos(degrees * M_PI / 180));
+            form.FEngine->FM2 = int(1e6 * std::sin(degrees * M_PI / 180));
             QElapsedTimer one;
             one.start();
-            form.ComputeMeasurement();
+            form.FEngine->ComputeMeasurement();
             if (i < 31)
                 report.push_back(one.nsecsElapsed() / 1000.0);
         }
@@ -67,9 +67,9 @@ int main(int argc, char **argv)
     for (int b = 0; b < Batches; ++b) {
         clock.start();
         for (int i = 0; i < 32; ++i) {
-            form.FM1 = 1000 + i;
-            form.FM2 = 1000;
-            form.ComputeMeasurement();
+            form.FEngine->FM1 = 1000 + i;
+            form.FEngine->FM2 = 1000;
+            form.FEngine->ComputeMeasurement();
         }
         withoutGauge.push_back(clock.nsecsElapsed() / 1e6);
     }

@@ -30,7 +30,7 @@ void FillLog(TFormMain &form, TMemoryLine &line, int lines)
             chunk += "TMEAN   64  PEAK= 600   SNR= 40  GAIN=12   DELAY=288  M1=0016E360 M2=FFE91CA0\r\n";
         line.Incoming = chunk;
         while (!line.Incoming.isEmpty())
-            form.FComm->ProcTimer(nullptr);
+            form.FEngine->FComm->ProcTimer(nullptr);
     }
 }
 
@@ -52,11 +52,11 @@ double Measure(TFormMain &form, TMemoryLine &line, int lines)
             cursor.removeSelectedText();
         }
         form.mmCommandClick(form.mmAnalyzeAcquired);
-        form.FReplyDone = false;
+        form.FEngine->FReplyDone = false;
         line.Written.clear();
         clock.start();
         line.Incoming = chunk;
-        form.FComm->ProcTimer(nullptr);
+        form.FEngine->FComm->ProcTimer(nullptr);
         times.push_back(clock.nsecsElapsed() / 1000.0);
     }
     return MedianOf(times);

@@ -4,7 +4,7 @@
 // redrawn page. Prints medians and ratios; a whole block must take well under 100 ms.
 
 #include "app/Unitmain.h"
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 #include "display/Image.h"
 #include "tests/common/MemoryWindow.h"
 
@@ -104,9 +104,9 @@ int main(int argc, char **argv)
         for (int i = 0; i < Cycles * BlocksPerCycle; ++i) {
             const int before = form.MemoData->document()->isEmpty() ? 0 : form.MemoData->blockCount();
             clock.start();
-            form.FWaveBuffer = lines;
-            form.FWaveCount = 0;
-            form.ParseWaveBlock();
+            form.FEngine->FWaveBuffer = lines;
+            form.FEngine->FWaveCount = 0;
+            form.FEngine->ParseWaveBlock();
             if (shown)
                 QApplication::processEvents();
             const double ms = clock.nsecsElapsed() / 1e6;
@@ -156,15 +156,15 @@ int main(int argc, char **argv)
     // A whole block: received in 1 KB chunks, routed, parsed, listed and drawn.
     const double whole = Median([&] { KeepList(form.MemoData, 10); }, [&] {
         form.mmCommandClick(form.mmSendData);
-        form.FWaveBuffer.clear();
-        form.FWaveCount = -1;
-        form.FReplyDone = false;
+        form.FEngine->FWaveBuffer.clear();
+        form.FEngine->FWaveCount = -1;
+        form.FEngine->FReplyDone = false;
         for (int at = 0; at < block.size(); at += ChunkSize) {
             line.Incoming = block.mid(at, ChunkSize);
             while (!line.Incoming.isEmpty())
-                form.FComm->ProcTimer(nullptr);
+                form.FEngine->FComm->ProcTimer(nullptr);
         }
-        form.ParseWaveBlock();
+        form.FEngine->ParseWaveBlock();
         form.RedrawWaveforms();
         form.ImageChart->repaint();
     });

@@ -4,8 +4,8 @@
 // and the line buffer, the communication log and the bytes sent must be what they may be.
 
 #include "app/ComLogText.h"
-#include "app/CommandTable.h"
-#include "app/Reports.h"
+#include "engine/CommandTable.h"
+#include "engine/Reports.h"
 #include "app/Unitmain.h"
 #include "fuzz/FuzzCheck.h"
 #include "ringbuffer/CircularBuffer.h"
@@ -95,16 +95,16 @@ QByteArray Report(FuzzedDataProvider &input, int length, const char *marker)
 
 void Check(const TFormMain &form, const TModel &model, int computed)
 {
-    FUZZ_CHECK(form.FLineBuffer.size() <= TReceiveRules::LineBufferLimit);
-    FUZZ_CHECK(form.FLineBuffer == model.Rules.Buffer);
-    FUZZ_CHECK(form.FReceiveState == model.Rules.State);
-    FUZZ_CHECK(form.FReplyDone == model.Rules.ReplyDone);
+    FUZZ_CHECK(form.FEngine->FLineBuffer.size() <= TReceiveRules::LineBufferLimit);
+    FUZZ_CHECK(form.FEngine->FLineBuffer == model.Rules.Buffer);
+    FUZZ_CHECK(form.FEngine->FReceiveState == model.Rules.State);
+    FUZZ_CHECK(form.FEngine->FReplyDone == model.Rules.ReplyDone);
     FUZZ_CHECK(computed == model.Computed);
     if (model.Computed > 0) {
-        FUZZ_CHECK(form.FBigCount == model.Last.BigCount);
-        FUZZ_CHECK(form.FM1 == model.Last.M1);
-        FUZZ_CHECK(form.FM2 == model.Last.M2);
-        FUZZ_CHECK(form.FTemperature == model.Last.Temperature);
+        FUZZ_CHECK(form.FEngine->FBigCount == model.Last.BigCount);
+        FUZZ_CHECK(form.FEngine->FM1 == model.Last.M1);
+        FUZZ_CHECK(form.FEngine->FM2 == model.Last.M2);
+        FUZZ_CHECK(form.FEngine->FTemperature == model.Last.Temperature);
     }
     FUZZ_CHECK(Fixture->Line.Written == model.Written);
 }
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QDir::setCurrent(folder.path());
     Fixture = new TFixture;
     Fixture->Form = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(Fixture->Line));
-    FUZZ_CHECK(Fixture->Form->FComm != nullptr);
+    FUZZ_CHECK(Fixture->Form->FEngine->FComm != nullptr);
     Fixture->NoCommand.setProperty("Tag", 2);
     return 0;
 }
@@ -129,19 +129,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     TFormMain &form = *Fixture->Form;
     // Every input starts from a quiet window.
-    form.FReceiveState = 0;
-    form.FReplyDone = false;
-    form.FCommandLetter = 0;
-    form.FRepliesAwaited = 0;
-    form.FLineBuffer.clear();
-    form.FWaveBuffer.clear();
+    form.FEngine->FReceiveState = 0;
+    form.FEngine->FReplyDone = false;
+    form.FEngine->FCommandLetter = 0;
+    form.FEngine->FRepliesAwaited = 0;
+    form.FEngine->FLineBuffer.clear();
+    form.FEngine->FWaveBuffer.clear();
     form.MemoDblClick(form.MemoComLog);
     Fixture->Line.Incoming.clear();
     Fixture->Line.Written.clear();
-    if (form.FApplyFilter)
+    if (form.FEngine->FApplyFilter)
         form.mmApplyFilterClick();
     TModel model;
-    model.Rules.Temperature = model.Last.Temperature = form.FTemperature;
+    model.Rules.Temperature = model.Last.Temperature = form.FEngine->FTemperature;
     int computed = 0;
 
     QAction *const commands[] = {form.mmMenu, form.mmAcquire, form.mmTransmit, form.mmParameters,
@@ -178,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue; // nothing waiting: no receive event
         Fixture->Line.Incoming += chunk;
         form.SetPanelText(ComputedPanel, QString());
-        form.FComm->ProcTimer(nullptr);
+        form.FEngine->FComm->ProcTimer(nullptr);
         FUZZ_CHECK(Fixture->Line.Incoming.isEmpty());
         if (!form.PanelText(ComputedPanel).isEmpty())
             ++computed;

@@ -2,7 +2,7 @@
 // made another way (a regular expression and the C library's number parsers); taking a record
 // must cut exactly up to its end and only when a whole record and one more character stand there.
 
-#include "app/Reports.h"
+#include "engine/Reports.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <QByteArray>

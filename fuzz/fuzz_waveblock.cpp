@@ -4,8 +4,8 @@
 // written outside the block's places in the channels (which are exactly that long, so ASan sees
 // any index beyond them).
 
-#include "app/Reports.h"
-#include "app/WaveBlock.h"
+#include "engine/Reports.h"
+#include "engine/WaveBlock.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -4,7 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Unitmain.h"
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "sim/SimInstrument.h"
 #include "sim/SimModel.h"

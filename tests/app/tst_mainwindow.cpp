@@ -96,7 +96,7 @@ void TestMainWindow::startsWithoutCom1()
     QCOMPARE(messages.Messages[0].Caption, QApplication::applicationName());
     QCOMPARE(messages.Messages[1].Caption, QStringLiteral("Information"));
     QCOMPARE(messages.Messages[1].Icon, Platform::TMsgIcon::None);
-    QVERIFY(form.FComm == nullptr);
+    QVERIFY(form.FEngine->FComm == nullptr);
 
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -128,9 +128,9 @@ void TestMainWindow::startsWithCom1BeforeTheWindow()
         QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
         QCOMPARE(messages.Messages[0].Caption, QStringLiteral("Information"));
         QCOMPARE(windowVisibleAtMessage, QList<bool>({false}));
-        QVERIFY(form.FComm != nullptr);
-        QVERIFY(form.FComm->PortOpen());
-        QCOMPARE(form.FPortIndex, 0);
+        QVERIFY(form.FEngine->FComm != nullptr);
+        QVERIFY(form.FEngine->FComm->PortOpen());
+        QCOMPARE(form.FEngine->FPortIndex, 0);
     }
     Platform::SetMessageSink(previous);
 }
@@ -301,7 +301,7 @@ void TestMainWindow::okWithMissingPortLeavesNoPort()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FComm);
+    QVERIFY(form.FEngine->FComm);
     form.mmComPort->trigger();
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     QVERIFY(form.mmComPort->isChecked());
@@ -309,10 +309,10 @@ void TestMainWindow::okWithMissingPortLeavesNoPort()
     messages.Clear();
     QTest::mouseClick(form.BBtnComOK, Qt::LeftButton);
     QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", FailCOM8}));
-    QVERIFY(form.FComm == nullptr);
+    QVERIFY(form.FEngine->FComm == nullptr);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     QVERIFY(form.mmComPort->isChecked());
-    QCOMPARE(form.FPortIndex, 0);
+    QCOMPARE(form.FEngine->FPortIndex, 0);
     // The old port was really closed: another component can take it now.
     TComm other;
     other.SetPortOpen(true);
@@ -326,16 +326,16 @@ void TestMainWindow::cancelKeepsThePort()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FComm;
+    TComm *before = form.FEngine->FComm;
     QVERIFY(before);
     form.mmComPortClick();
     form.UD_ComPort->StepUp();
     form.UD_ComPort->StepUp();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM3"));
     QTest::mouseClick(form.BBtnComCancel, Qt::LeftButton);
-    QCOMPARE(form.FComm, before);
-    QVERIFY(form.FComm->PortOpen());
-    QCOMPARE(form.FPortIndex, 0);
+    QCOMPARE(form.FEngine->FComm, before);
+    QVERIFY(form.FEngine->FComm->PortOpen());
+    QCOMPARE(form.FEngine->FPortIndex, 0);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QVERIFY(!form.mmComPort->isChecked());
     QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
@@ -352,7 +352,7 @@ void TestMainWindow::pageShowsLastPortOpened()
     form.CB_Port->setCurrentIndex(1);
     form.BBtnComOKClick();
     QCOMPARE(messages.Texts().last(), QStringLiteral("Open COM2 !"));
-    QCOMPARE(form.FPortIndex, 1);
+    QCOMPARE(form.FEngine->FPortIndex, 1);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QVERIFY(!form.mmComPort->isChecked());
 
@@ -372,12 +372,12 @@ void TestMainWindow::okReopensTheSamePort()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FComm;
+    TComm *before = form.FEngine->FComm;
     form.mmComPortClick();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM1"));
     form.BBtnComOKClick();
     QCOMPARE(messages.Texts(), QStringList({"Open COM1 !", "Open COM1 !"}));
-    QVERIFY(form.FComm && form.FComm != before);
+    QVERIFY(form.FEngine->FComm && form.FEngine->FComm != before);
     // The new connection carries traffic.
     form.mmMenu->trigger();
     QCOMPARE(pty.ReadAtLeast(1), QByteArray("?"));
@@ -427,7 +427,7 @@ void TestMainWindow::typedPortNameIsUsed()
     SetPort(2, pty2.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FComm;
+    TComm *before = form.FEngine->FComm;
     form.mmComPortClick();
     form.CB_Port->setEditText(typed);
     messages.Clear();
@@ -435,10 +435,10 @@ void TestMainWindow::typedPortNameIsUsed()
     QCOMPARE(messages.Texts(), expected);
     if (expected.first().startsWith("Please")) {
         // Nothing usable was typed: the port in use is left alone.
-        QCOMPARE(form.FComm, before);
+        QCOMPARE(form.FEngine->FComm, before);
         QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     } else {
-        QCOMPARE(form.FPortIndex, 1);
+        QCOMPARE(form.FEngine->FPortIndex, 1);
     }
 }
 
@@ -472,12 +472,12 @@ void TestMainWindow::commandsSendOneByte()
     TFormMain form;
     form.mmCommandClick(form.findChild<QAction *>(item));
     QCOMPARE(pty.ReadAtLeast(1), sent);
-    QCOMPARE(int(form.FReceiveState), state);
-    QCOMPARE(form.FCommandLetter, sent.at(0));
+    QCOMPARE(int(form.FEngine->FReceiveState), state);
+    QCOMPARE(form.FEngine->FCommandLetter, sent.at(0));
     // A sender outside the table sends the last letter again and keeps the state.
     form.mmCommandClick(form.TB_Exit);
     QCOMPARE(pty.ReadAtLeast(1), sent);
-    QCOMPARE(int(form.FReceiveState), state);
+    QCOMPARE(int(form.FEngine->FReceiveState), state);
     QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
 }
 
@@ -499,7 +499,7 @@ void TestMainWindow::receivedChunksAreLogged()
     QVERIFY(pty.Write("Menu\r\n(M) Menu\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(form.MemoComLog->toPlainText().contains("(M) Menu"), 10000);
     QVERIFY(form.MemoComLog->toPlainText().startsWith("Menu\n(M) Menu"));
-    QVERIFY(form.FLineBuffer.isEmpty()); // state 0: logged and dropped
+    QVERIFY(form.FEngine->FLineBuffer.isEmpty()); // state 0: logged and dropped
     QTest::mouseDClick(form.MemoComLog->viewport(), Qt::LeftButton);
     QCOMPARE(form.MemoComLog->toPlainText(), QString());
 }
@@ -517,20 +517,20 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     TFormMain form;
     form.mmCommandClick(form.mmAnalyzeAcquired);
     QCOMPARE(pty.ReadAtLeast(1), QByteArray("z"));
-    form.FReplyDone = false;
+    form.FEngine->FReplyDone = false;
     const QByteArray report = "\r\n" + MeanRecord + "\r\n";
     // Each piece is in the line buffer before the next is written: three separate chunks.
     QVERIFY(pty.Write(report.left(30)));
-    QTRY_COMPARE_WITH_TIMEOUT(form.FLineBuffer.size(), 30, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->FLineBuffer.size(), 30, 10000);
     QVERIFY(pty.Write(report.mid(30, 30)));
-    QTRY_COMPARE_WITH_TIMEOUT(form.FLineBuffer.size(), 60, 10000);
-    QVERIFY(!form.FReplyDone);
+    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->FLineBuffer.size(), 60, 10000);
+    QVERIFY(!form.FEngine->FReplyDone);
     QVERIFY(pty.Write(report.mid(60)));
-    QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone, 10000);
-    QCOMPARE(form.FReceiveState, uint8_t(0));
-    QCOMPARE(form.FBigCount, 290);
-    QCOMPARE(form.FM1, 1000);
-    QCOMPARE(form.FM2, -1000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone, 10000);
+    QCOMPARE(form.FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(form.FEngine->FBigCount, 290);
+    QCOMPARE(form.FEngine->FM1, 1000);
+    QCOMPARE(form.FEngine->FM2, -1000);
     QCOMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
     // The log reads as the stream: the leading line end opens an empty line, the record is whole.
     QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord));
@@ -542,9 +542,9 @@ void TestMainWindow::vanishedPortIsReported()
     SetPort(1, pty->SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FComm);
+    QVERIFY(form.FEngine->FComm);
     pty.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(form.FComm == nullptr, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FComm == nullptr, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(messages.Messages.size(), 2, 10000);
     QVERIFY(messages.Texts().last().startsWith("COM1 has been disconnected !"));
     // Afterwards the window behaves as without a port.
@@ -557,19 +557,19 @@ void TestMainWindow::optionItemsToggle()
 {
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FApplyFilter && form.FSavePhaseData && form.FSaveTOFData);
+    QVERIFY(form.FEngine->FApplyFilter && form.FEngine->FSavePhaseData && form.FEngine->FSaveTOFData);
     QVERIFY(form.mmApplyFilter->isChecked());
     form.mmApplyFilter->trigger();
     QVERIFY(!form.mmApplyFilter->isChecked());
-    QVERIFY(!form.FApplyFilter);
+    QVERIFY(!form.FEngine->FApplyFilter);
     form.mmSavePhaseDataClick();
     QVERIFY(!form.mmSavePhaseData->isChecked());
-    QVERIFY(!form.FSavePhaseData);
-    QVERIFY(form.FSaveTOFData);
+    QVERIFY(!form.FEngine->FSavePhaseData);
+    QVERIFY(form.FEngine->FSaveTOFData);
     form.mmApplyFilter->trigger();
     form.mmSavePhaseDataClick();
-    QVERIFY(form.FApplyFilter && form.mmApplyFilter->isChecked());
-    QVERIFY(form.FSavePhaseData && form.mmSavePhaseData->isChecked());
+    QVERIFY(form.FEngine->FApplyFilter && form.mmApplyFilter->isChecked());
+    QVERIFY(form.FEngine->FSavePhaseData && form.mmSavePhaseData->isChecked());
 }
 
 void TestMainWindow::closeWritesPendingLogLines()
@@ -578,10 +578,10 @@ void TestMainWindow::closeWritesPendingLogLines()
     {
         TFormMain form;
         form.show();
-        form.FPhaseLogger->Append("1.000,2.000");
-        form.FTOFLogger->Append("4.500,4.501");
+        form.FEngine->FPhaseLogger->Append("1.000,2.000");
+        form.FEngine->FTOFLogger->Append("4.500,4.501");
         form.mmExit->trigger();
-        QVERIFY(form.FPhaseLogger.isNull());
+        QVERIFY(form.FEngine->FPhaseLogger.isNull());
     }
     QFile phase("Phase.csv"), tof("TimeOfFlight.csv");
     QVERIFY(phase.open(QIODevice::ReadOnly));
@@ -598,8 +598,8 @@ void TestMainWindow::closeSavesLinesThatCannotBeWritten()
         TFormMain form;
         form.show();
         messages.Clear();
-        form.FPhaseLogger->Append("1.000,2.000");
-        form.FPhaseLogger->Append("3.000,4.000");
+        form.FEngine->FPhaseLogger->Append("1.000,2.000");
+        form.FEngine->FPhaseLogger->Append("3.000,4.000");
         form.mmExit->trigger();
     }
     const QStringList saved = QDir().entryList({"Phase-*.csv"}, QDir::Files);
@@ -638,7 +638,7 @@ void TestMainWindow::messageBoxBelongsToTheWindow()
             box->close();
         }
     });
-    form->SendCommand('m'); // no port: the real box, closed by the timer above
+    form->FEngine->SendCommand('m'); // no port: the real box, closed by the timer above
     QCOMPARE(parent, form.get());
     QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
 

@@ -72,11 +72,11 @@ void TestMeasure::cleanup()
 
 void TestMeasure::Report(int count, int m1, int m2, float temperature)
 {
-    FForm->FBigCount = count;
-    FForm->FM1 = m1;
-    FForm->FM2 = m2;
-    FForm->FTemperature = temperature;
-    FForm->ComputeMeasurement();
+    FForm->FEngine->FBigCount = count;
+    FForm->FEngine->FM1 = m1;
+    FForm->FEngine->FM2 = m2;
+    FForm->FEngine->FTemperature = temperature;
+    FForm->FEngine->ComputeMeasurement();
 }
 
 void TestMeasure::CloseForm()
@@ -122,7 +122,7 @@ void TestMeasure::labelsAndPanels()
 void TestMeasure::filterOff64Reports()
 {
     FForm->mmApplyFilterClick();
-    QVERIFY(!FForm->FApplyFilter);
+    QVERIFY(!FForm->FEngine->FApplyFilter);
     QByteArray phase, tof;
     for (int line = 0; line < 2; ++line) {
         QByteArray phaseLine, tofLine = "25.00";
@@ -137,7 +137,7 @@ void TestMeasure::filterOff64Reports()
         phase += phaseLine + "\r\n";
         tof += tofLine + "\r\n";
     }
-    QCOMPARE(FForm->FTrend->size(), size_t(64));
+    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(64));
     CloseForm();
     QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase);
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof);
@@ -147,10 +147,10 @@ void TestMeasure::filterOff64Reports()
 
 void TestMeasure::filterOnEqualValuesRemovesNothing()
 {
-    QVERIFY(FForm->FApplyFilter);
+    QVERIFY(FForm->FEngine->FApplyFilter);
     for (int i = 0; i < 32; ++i)
         Report(16 * 100, 1000, 1000);
-    QCOMPARE(FForm->FTrend->size(), size_t(32));
+    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(32));
     CloseForm();
     QByteArray phase = "45.000", tof = "25.00,25.031";
     for (int i = 1; i < 32; ++i) {
@@ -168,10 +168,10 @@ void TestMeasure::outlierBatchContinuesLine()
         const auto m = Quadrant(i == 20 ? 1 : 0);
         Report(16 * i, m.first, m.second);
     }
-    QCOMPARE(FForm->FTrend->size(), size_t(30));
-    QCOMPARE(FForm->FPhaseLine.Count(), 30);
-    QCOMPARE(FForm->FPhaseRing->Count(), 0);
-    QCOMPARE(FForm->FTOFRing->Count(), 0);
+    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(30));
+    QCOMPARE(FForm->FEngine->FPhaseLine.Count(), 30);
+    QCOMPARE(FForm->FEngine->FPhaseRing->Count(), 0);
+    QCOMPARE(FForm->FEngine->FTOFRing->Count(), 0);
     for (int i = 0; i < 32; ++i)
         Report(16 * (100 + i), 1000, 1000);
     CloseForm();
@@ -209,8 +209,8 @@ void TestMeasure::trendEmptiedAt10001()
     for (int batch = 0; batch < 313; ++batch)
         for (int i = 0; i < 32; ++i)
             Report(16, 1000, batch == 312 && i >= 16 ? -1000 : 1000);
-    QCOMPARE(FForm->FTrend->size(), size_t(16));
-    QCOMPARE(*FForm->FTrend->front(), 315.0f);
+    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(16));
+    QCOMPARE(*FForm->FEngine->FTrend->front(), 315.0f);
 }
 
 void TestMeasure::savePhaseOffLeavesTofLog()
@@ -220,7 +220,7 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
     FForm->mmSavePhaseDataClick(); // twice: mark and flag back on
-    QVERIFY(FForm->FSavePhaseData && FForm->mmSavePhaseData->isChecked());
+    QVERIFY(FForm->FEngine->FSavePhaseData && FForm->mmSavePhaseData->isChecked());
     CloseForm();
     QVERIFY(!QFile::exists("Phase.csv"));
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);
@@ -244,7 +244,7 @@ void TestMeasure::logFailureShownInPanel9()
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
     QVERIFY(QDir().mkdir("Phase.csv"));
-    FForm->FPhaseLogger->FlushData();
+    FForm->FEngine->FPhaseLogger->FlushData();
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
     QCOMPARE(FForm->StatusPanels[9]->toolTip(), FForm->PanelText(9));
     // Panel 9 lies past the edge at the opening size; the line above the panels shows it whole.
@@ -256,10 +256,10 @@ void TestMeasure::logFailureShownInPanel9()
     const QRect shown(alarm->mapTo(FForm.get(), QPoint(0, 0)), alarm->size());
     QVERIFY(FForm->rect().contains(shown.topLeft()));
     QVERIFY(shown.width() >= alarm->fontMetrics().horizontalAdvance(alarm->text()));
-    FForm->FTOFLogger->FlushData(); // the other log still writes
+    FForm->FEngine->FTOFLogger->FlushData(); // the other log still writes
     QVERIFY(FForm->PanelText(9).startsWith("Cannot write Phase.csv"));
     QVERIFY(QDir().rmdir("Phase.csv"));
-    FForm->FPhaseLogger->FlushData();
+    FForm->FEngine->FPhaseLogger->FlushData();
     QCOMPARE(FForm->PanelText(9), QString());
     QVERIFY(!alarm->isVisible());
     QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31);

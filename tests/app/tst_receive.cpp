@@ -81,45 +81,45 @@ void TestReceive::Receive(const QByteArray &chunk)
 {
     FLine->Incoming += chunk;
     while (!FLine->Incoming.isEmpty())
-        FForm->FComm->ProcTimer(nullptr);
+        FForm->FEngine->FComm->ProcTimer(nullptr);
 }
 
 void TestReceive::meanReportInThreePieces()
 {
     FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
     QCOMPARE(FLine->Written, QByteArray("z"));
-    FForm->FReplyDone = false;
+    FForm->FEngine->FReplyDone = false;
     Receive("\r\n" + MeanReport.left(30));
     Receive(MeanReport.mid(30, 30));
-    QVERIFY(!FForm->FReplyDone);
-    QCOMPARE(FForm->FReceiveState, uint8_t(3));
+    QVERIFY(!FForm->FEngine->FReplyDone);
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(3));
     Receive(MeanReport.mid(60) + "\r\n");
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FReceiveState, uint8_t(0));
-    QCOMPARE(FForm->FBigCount, 290);
-    QCOMPARE(FForm->FM1, 1);
-    QCOMPARE(FForm->FM2, 0x7FFFFFFF);
+    QVERIFY(FForm->FEngine->FReplyDone);
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FBigCount, 290);
+    QCOMPARE(FForm->FEngine->FM1, 1);
+    QCOMPARE(FForm->FEngine->FM2, 0x7FFFFFFF);
     QCOMPARE(FForm->LabelBigTime->text(), QStringLiteral("18"));
     QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("90.000"));
     QCOMPARE(FForm->LabelTOF->text(), QStringLiteral("4.5625"));
-    QCOMPARE(FForm->FLineBuffer, QByteArray("\r\n")); // the rest waits for the next chunk
+    QCOMPARE(FForm->FEngine->FLineBuffer, QByteArray("\r\n")); // the rest waits for the next chunk
     Receive("late");
-    QVERIFY(FForm->FLineBuffer.isEmpty());
+    QVERIFY(FForm->FEngine->FLineBuffer.isEmpty());
 }
 
 void TestReceive::differenceReportWaitsForOneMore()
 {
     FForm->mmCommandClick(FForm->mmAnalyzeData);
-    FForm->FReplyDone = false;
+    FForm->FEngine->FReplyDone = false;
     Receive(DifferenceReport + "\r"); // 45 characters: not enough for the check
-    QVERIFY(!FForm->FReplyDone);
-    QCOMPARE(FForm->FReceiveState, uint8_t(1));
-    QCOMPARE(FForm->FM1, 0);
+    QVERIFY(!FForm->FEngine->FReplyDone);
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(1));
+    QCOMPARE(FForm->FEngine->FM1, 0);
     Receive("\n");
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FBigCount, 288);
-    QCOMPARE(FForm->FM1, 0x1000);
-    QCOMPARE(FForm->FTemperature, 25.31f);
+    QVERIFY(FForm->FEngine->FReplyDone);
+    QCOMPARE(FForm->FEngine->FBigCount, 288);
+    QCOMPARE(FForm->FEngine->FM1, 0x1000);
+    QCOMPARE(FForm->FEngine->FTemperature, 25.31f);
     QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.= 25.31 C"));
     QCOMPARE(FForm->PanelText(2), QStringLiteral("Phase= 45.000 deg"));
 }
@@ -127,14 +127,14 @@ void TestReceive::differenceReportWaitsForOneMore()
 void TestReceive::differenceReportReadOnce()
 {
     FForm->mmCommandClick(FForm->mmAnalyzeData);
-    FForm->FReplyDone = false;
+    FForm->FEngine->FReplyDone = false;
     Receive("junk " + DifferenceReport.left(20));
     Receive(DifferenceReport.mid(20, 20));
-    QVERIFY(!FForm->FReplyDone);
+    QVERIFY(!FForm->FEngine->FReplyDone);
     Receive(DifferenceReport.mid(40) + "\r\n" + DifferenceReport + "\r\n");
-    QVERIFY(FForm->FReplyDone);
-    QCOMPARE(FForm->FPhaseRing->Count(), 2); // the split record once, and the one after it
-    QVERIFY(FForm->FLineBuffer.size() <= 256);
+    QVERIFY(FForm->FEngine->FReplyDone);
+    QCOMPARE(FForm->FEngine->FPhaseRing->Count(), 2); // the split record once, and the one after it
+    QVERIFY(FForm->FEngine->FLineBuffer.size() <= 256);
 }
 
 void TestReceive::exchangeEndsWithoutRecord_data()
@@ -155,14 +155,14 @@ void TestReceive::exchangeEndsWithoutRecord()
     QFETCH(QByteArray, chunk);
     QFETCH(bool, ends);
     FForm->mmCommandClick(FForm->findChild<QAction *>(item));
-    const uint8_t state = FForm->FReceiveState;
-    FForm->FReplyDone = false;
+    const uint8_t state = FForm->FEngine->FReceiveState;
+    FForm->FEngine->FReplyDone = false;
     Receive(chunk);
-    QCOMPARE(FForm->FReplyDone, ends);
-    QCOMPARE(FForm->FReceiveState, ends ? uint8_t(0) : state);
-    QCOMPARE(FForm->FPhaseRing->Count(), 0);
+    QCOMPARE(FForm->FEngine->FReplyDone, ends);
+    QCOMPARE(FForm->FEngine->FReceiveState, ends ? uint8_t(0) : state);
+    QCOMPARE(FForm->FEngine->FPhaseRing->Count(), 0);
     QCOMPARE(FForm->PanelText(2), QString());
-    QVERIFY(FForm->FLineBuffer.size() <= 256);
+    QVERIFY(FForm->FEngine->FLineBuffer.size() <= 256);
     QCOMPARE(FForm->MemoComLog->toPlainText(), QString::fromLatin1(chunk));
 }
 
@@ -185,15 +185,15 @@ void TestReceive::reportSplitAnywhereComputedOnce()
     const QByteArray reply = report + "\r\n";
     for (int at = 1; at < reply.size(); ++at) {
         const QString where = QString("split at %1").arg(at);
-        FForm->FPhaseRing->Reset();
+        FForm->FEngine->FPhaseRing->Reset();
         FForm->mmCommandClick(FForm->findChild<QAction *>(item));
-        FForm->FReplyDone = false;
+        FForm->FEngine->FReplyDone = false;
         // The line end of the last report stays when nothing arrived in between ("a" has no answer).
-        FForm->FLineBuffer = left;
+        FForm->FEngine->FLineBuffer = left;
         Receive(reply.left(at));
         Receive(reply.mid(at));
-        QVERIFY2(FForm->FReplyDone, qPrintable(where));
-        QVERIFY2(FForm->FPhaseRing->Count() == 1, qPrintable(where));
+        QVERIFY2(FForm->FEngine->FReplyDone, qPrintable(where));
+        QVERIFY2(FForm->FEngine->FPhaseRing->Count() == 1, qPrintable(where));
     }
 }
 
@@ -231,34 +231,34 @@ void TestReceive::reportsTakenOnce()
     for (char c : commands)
         FForm->mmCommandClick(items[c]);
     QCOMPARE(FLine->Written, commands);
-    FForm->FReplyDone = false;
+    FForm->FEngine->FReplyDone = false;
     Receive(received);
-    QCOMPARE(FForm->FReportCount, qint64(computed));
-    QCOMPARE(FForm->FPhaseRing->Count(), computed);
-    QCOMPARE(FForm->FRefusedCount, qint64(refused));
+    QCOMPARE(FForm->FEngine->FReportCount, qint64(computed));
+    QCOMPARE(FForm->FEngine->FPhaseRing->Count(), computed);
+    QCOMPARE(FForm->FEngine->FRefusedCount, qint64(refused));
     QCOMPARE(FForm->LabelRefused->isVisibleTo(FForm), refused > 0);
     if (refused)
         QCOMPARE(FForm->LabelRefused->text(), QString("%1 report refused: a field could not be read").arg(refused));
     // An unreadable field never becomes a number: the last value is the last good report's.
     if (computed)
-        QCOMPARE(FForm->FM1, 1);
-    QVERIFY(FForm->FLineBuffer.isEmpty() || FForm->FLineBuffer == "\r\n");
+        QCOMPARE(FForm->FEngine->FM1, 1);
+    QVERIFY(FForm->FEngine->FLineBuffer.isEmpty() || FForm->FEngine->FLineBuffer == "\r\n");
 }
 
 void TestReceive::waveformPathAfterReplyDone()
 {
-    QVERIFY(FForm->FReplyDone);
-    FForm->FWaveCount = -1;
+    QVERIFY(FForm->FEngine->FReplyDone);
+    FForm->FEngine->FWaveCount = -1;
     FForm->mmCommandClick(FForm->mmSendData);
-    QCOMPARE(FForm->FReceiveState, uint8_t(2));
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(2));
     Receive("T=25.31 C\r\n2048,2048\r\n");
-    QCOMPARE(FForm->FWaveBuffer, QByteArray("2048,2048\r\n"));
-    QCOMPARE(FForm->FWaveCount, 0);
+    QCOMPARE(FForm->FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
+    QCOMPARE(FForm->FEngine->FWaveCount, 0);
     QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.=25.31"));
-    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
     Receive("2049,2047\r\n");
-    QCOMPARE(FForm->FWaveBuffer, QByteArray("2048,2048\r\n"));
-    QVERIFY(FForm->FLineBuffer.isEmpty());
+    QCOMPARE(FForm->FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
+    QVERIFY(FForm->FEngine->FLineBuffer.isEmpty());
 }
 
 void TestReceive::sampleListEmptiedWhenFull_data()
@@ -377,12 +377,12 @@ void TestReceive::randomChunksInEveryState()
         if (size > 100 && size % 3 == 0)
             chunk.replace(size / 2, 5, size % 2 ? "TMEAN" : "TRFDI");
         FForm->mmCommandClick(command);
-        FForm->FReplyDone = false;
+        FForm->FEngine->FReplyDone = false;
         FForm->MemoComLog->clear();
         FLine->Incoming = chunk;
         while (!FLine->Incoming.isEmpty()) {
-            FForm->FComm->ProcTimer(nullptr);
-            QVERIFY2(FForm->FLineBuffer.size() <= 256, qPrintable(QString::number(size)));
+            FForm->FEngine->FComm->ProcTimer(nullptr);
+            QVERIFY2(FForm->FEngine->FLineBuffer.size() <= 256, qPrintable(QString::number(size)));
         }
         // The raw text keeps no-break spaces; blocks are separated by U+2029.
         QString logged = FForm->MemoComLog->document()->toRawText();

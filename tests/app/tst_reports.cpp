@@ -2,8 +2,8 @@
 // records, the communication log's text, the phase arithmetic, the batch filter and log lines.
 
 #include "app/ComLogText.h"
-#include "app/Measurement.h"
-#include "app/Reports.h"
+#include "engine/Measurement.h"
+#include "engine/Reports.h"
 #include "tests/app/ReportTexts.h"
 
 #include <QtTest>

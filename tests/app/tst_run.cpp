@@ -68,7 +68,7 @@ void TestRun::stopDuringWaitRestoresAtOnce()
     bool running = false, idleAtOnce = false;
     QByteArray sentAtStop;
     TInLoop inLoop([&] {
-        if (!FLine->Written.endsWith('z') || FForm->FReceiveState != 3)
+        if (!FLine->Written.endsWith('z') || FForm->FEngine->FReceiveState != 3)
             return false;
         running = FForm->TB_Run->text() == "Stop" && TFormMain::ImageIndex(FForm->TB_Run) == 21
                   && !FForm->TB_Acquire->isEnabled() && !FForm->mmCommand->isEnabled()
@@ -137,7 +137,7 @@ void TestRun::rateEveryHundredCycles()
     FLine->Replies['x'] = DifferenceReport + "\r\n";
     // The clock: 8.1 s for the first 100 cycles, none at all for the next 100.
     const Platform::TTickCountHook previous =
-        Platform::SetTickCountHook([&] { return FForm->FRunCycleCount < 100 ? 1000u : 9100u; });
+        Platform::SetTickCountHook([&] { return FForm->FEngine->FRunCycleCount < 100 ? 1000u : 9100u; });
     QStringList rates;
     int highestCycle = 0;
     TInLoop inLoop([&] {
@@ -160,8 +160,8 @@ void TestRun::rateEveryHundredCycles()
 
 void TestRun::acquireWithoutReply()
 {
-    FForm->FChannel1[7] = 123;
-    FForm->FChannel2[1079] = -5;
+    FForm->FEngine->FChannel1[7] = 123;
+    FForm->FEngine->FChannel2[1079] = -5;
     bool waiting = false;
     TInLoop inLoop([&] {
         waiting = FForm->TB_Acquire->text() == "Wait ..." && !FForm->TB_Run->isEnabled()
@@ -173,9 +173,9 @@ void TestRun::acquireWithoutReply()
     QVERIFY(waiting);
     QCOMPARE(FLine->Written, QByteArray("s"));
     QCOMPARE(FForm->PanelText(7), QStringLiteral("101"));
-    QCOMPARE(FForm->FReceiveState, uint8_t(0));
-    QCOMPARE(FForm->FChannel1[7], int16_t(123));
-    QCOMPARE(FForm->FChannel2[1079], int16_t(-5));
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FChannel1[7], int16_t(123));
+    QCOMPARE(FForm->FEngine->FChannel2[1079], int16_t(-5));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QVERIFY(Idle());
     QCOMPARE(FMessages->Texts(), QStringList({"0 of 1568 lines received; the previous waveform is kept."}));
@@ -228,15 +228,15 @@ void TestRun::acquireKeepsOnlyWholeBlocks()
             next();
             return true;
         }
-        if (FForm->FWaveLines < lines.last())
+        if (FForm->FEngine->FWaveLines < lines.last())
             return false;
-        FForm->CommReceiveError(FForm->FComm, CE_DEVICEGONE);
+        FForm->FEngine->CommReceiveError(FForm->FEngine->FComm, CE_DEVICEGONE);
         return true;
     });
     FForm->TB_AcquireClick(FForm->TB_Acquire);
     QCOMPARE(FMessages->Texts().filter("lines received"), message.isEmpty() ? QStringList() : QStringList{message});
     for (int i : {0, 7, 1079})
-        QCOMPARE(FForm->FChannel2[i], message.isEmpty() ? int16_t(sample(i + 1).trimmed().toInt()) : int16_t(2048));
+        QCOMPARE(FForm->FEngine->FChannel2[i], message.isEmpty() ? int16_t(sample(i + 1).trimmed().toInt()) : int16_t(2048));
     // A whole block ends the wait as it is read, without waiting for the line to pause.
     if (lines.size() == 1 && message.isEmpty())
         QVERIFY2(FForm->PanelText(7).toInt() < 100, qPrintable(FForm->PanelText(7)));
@@ -256,13 +256,13 @@ void TestRun::everyValueReachesTheFiles()
     FLine->Replies['z'] = MeanReport + "\r\n";
     FLine->Replies['x'] = Record(44, {{0, "TRFDIF"}, {7, "290"}, {14, "00000001"}, {26, "7FFFFFFF"}, {37, "25.31"}})
                           + "\r\n";
-    if (FForm->FApplyFilter != filter)
+    if (FForm->FEngine->FApplyFilter != filter)
         FForm->mmApplyFilterClick();
     // Stopped after 50 reports, and again after 45 more, then the program ends.
     for (int more : {50, 45}) {
-        const qint64 target = FForm->FReportCount + more;
+        const qint64 target = FForm->FEngine->FReportCount + more;
         TInLoop stop([&] {
-            if (FForm->FReportCount < target)
+            if (FForm->FEngine->FReportCount < target)
                 return false;
             FForm->TB_Run->click();
             return true;
@@ -270,7 +270,7 @@ void TestRun::everyValueReachesTheFiles()
         FForm->TB_RunClick(FForm->TB_Run);
         QVERIFY(stop.Finished());
     }
-    const qint64 computed = FForm->FReportCount;
+    const qint64 computed = FForm->FEngine->FReportCount;
     FForm->close();
     for (const char *name : {"Phase.csv", "TimeOfFlight.csv"}) {
         QList<QByteArray> lines = TWorkingFolder::Read(name).split('\n');
@@ -299,7 +299,7 @@ void TestRun::silentInstrumentDoesNotLookLive()
     int stage = 0;
     TInLoop inLoop([&] {
         if (stage == 0 && FForm->PanelText(6).toInt() >= 3) {
-            ahead = TFormMain::NoReplyMs + 1;
+            ahead = TEngine::NoReplyMs + 1;
             stage = 1;
         } else if (stage == 1 && FForm->LabelNoReply->isVisibleTo(FForm)) {
             warning = FForm->LabelNoReply->text();
@@ -364,7 +364,7 @@ void TestRun::windowClosedDuringLoop()
     FForm->show();
     TInLoop inLoop([&] {
         const bool far = loop == "Run"       ? FForm->PanelText(6).toInt() >= 40
-                         : loop == "Acquire" ? FForm->FWaveCount >= 0
+                         : loop == "Acquire" ? FForm->FEngine->FWaveCount >= 0
                                              : !FForm->PanelText(7).isEmpty();
         if (!far)
             return false;

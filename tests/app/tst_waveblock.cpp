@@ -1,7 +1,7 @@
 // The waveform block format: header search across chunks, sample lines and whole blocks, on
 // plain buffers and channel arrays.
 
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

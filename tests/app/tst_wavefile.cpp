@@ -313,18 +313,18 @@ struct TWaveformWindow : TMemoryWindow {
         Form->PanelImage->resize(874, 537);
         Form->PanelImageResize();
         for (int k = 0; k < ChannelLength; ++k) {
-            Form->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
-            Form->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
+            Form->FEngine->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
+            Form->FEngine->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
         }
         Form->RedrawWaveforms();
         Messages.Clear(); // whatever start-up said about the port
-        Channel1 = Form->FChannel1;
-        Channel2 = Form->FChannel2;
+        Channel1 = Form->FEngine->FChannel1;
+        Channel2 = Form->FEngine->FChannel2;
         Picture = Form->ImageChart->Picture().copy();
     }
     bool Unchanged() const
     {
-        return Form->FChannel1 == Channel1 && Form->FChannel2 == Channel2 && Form->ImageChart->Picture() == Picture;
+        return Form->FEngine->FChannel1 == Channel1 && Form->FEngine->FChannel2 == Channel2 && Form->ImageChart->Picture() == Picture;
     }
 
     TFileDialogCapture Dialogs;
@@ -337,8 +337,8 @@ void TestWaveFile::menuSaveChangeLoad()
     TWaveformWindow w;
     w.Dialogs.Answer = w.Folder.Path("wave.CSV");
     w.Form->mmSave->trigger();
-    w.Form->FChannel1.fill(ChannelMidScale);
-    w.Form->FChannel2.fill(ChannelMidScale);
+    w.Form->FEngine->FChannel1.fill(ChannelMidScale);
+    w.Form->FEngine->FChannel2.fill(ChannelMidScale);
     w.Form->RedrawWaveforms();
     QVERIFY(!w.Unchanged());
     w.Form->mmLoad->trigger();

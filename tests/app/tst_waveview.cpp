@@ -94,8 +94,8 @@ void TestWaveView::onlyTheViewedSamplesCount()
 {
     ResizePanel(874, 537);
     for (int i = TFormMain::WaveViewFirst; i < TFormMain::WaveViewFirst + TFormMain::WaveViewCount; ++i) {
-        FForm->FChannel1[i] = int16_t(i * 3 % 4096);
-        FForm->FChannel2[i] = int16_t(4095 - i * 5 % 4096);
+        FForm->FEngine->FChannel1[i] = int16_t(i * 3 % 4096);
+        FForm->FEngine->FChannel2[i] = int16_t(4095 - i * 5 % 4096);
     }
     FForm->RedrawWaveforms();
     const QImage viewed = FForm->ImageChart->Picture().copy();
@@ -105,8 +105,8 @@ void TestWaveView::onlyTheViewedSamplesCount()
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
         if (i >= TFormMain::WaveViewFirst && i < TFormMain::WaveViewFirst + TFormMain::WaveViewCount)
             continue;
-        FForm->FChannel1[i] = int16_t(random.bounded(-32768, 32768));
-        FForm->FChannel2[i] = int16_t(random.bounded(-32768, 32768));
+        FForm->FEngine->FChannel1[i] = int16_t(random.bounded(-32768, 32768));
+        FForm->FEngine->FChannel2[i] = int16_t(random.bounded(-32768, 32768));
     }
     FForm->RedrawWaveforms();
     QCOMPARE(FForm->ImageChart->Picture(), viewed);
@@ -128,8 +128,8 @@ void TestWaveView::cursorFollowsMouse()
     QFETCH(int, x);
     QFETCH(int, sample);
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        FForm->FChannel1[i] = int16_t(i);
-        FForm->FChannel2[i] = int16_t(3000 - i);
+        FForm->FEngine->FChannel1[i] = int16_t(i);
+        FForm->FEngine->FChannel2[i] = int16_t(3000 - i);
     }
     FForm->show();
     FForm->mmWaveformClick();

@@ -3,7 +3,7 @@
 // received and the commands it sent, and say what the window must have made of them: the receive
 // state, the line buffer, whether the exchange is over and which reports each chunk completed.
 
-#include "app/Reports.h"
+#include "engine/Reports.h"
 
 #include <QByteArray>
 #include <QList>

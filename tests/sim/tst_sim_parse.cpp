@@ -3,7 +3,7 @@
 // nothing else; waveform blocks have the sample-line layout; and the main window on the
 // simulator's line ends up holding the reading the simulator reported.
 
-#include "app/Reports.h"
+#include "engine/Reports.h"
 #include "app/Unitmain.h"
 #include "sim/SimInstrument.h"
 #include "sim/SimProtocol.h"
@@ -297,7 +297,7 @@ void TestSimParse::windowReadsSimulatorReports()
 
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FComm != nullptr);
+    QVERIFY(form.FEngine->FComm != nullptr);
     QAction *report = difference ? form.mmAnalyzeData : form.mmAnalyzeAcquired;
 
     constexpr int Rounds = 4;
@@ -305,22 +305,22 @@ void TestSimParse::windowReadsSimulatorReports()
     QSet<qint32> seen;
     for (int round = 0; round < Rounds; ++round) {
         form.mmCommandClick(form.mmAcquire);
-        form.FReplyDone = false;
+        form.FEngine->FReplyDone = false;
         form.mmCommandClick(report);
         commands += 2;
-        QCOMPARE(form.FReceiveState, uint8_t(difference ? 1 : 3));
-        QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone && form.FReceiveState == 0, WaitMs);
+        QCOMPARE(form.FEngine->FReceiveState, uint8_t(difference ? 1 : 3));
+        QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone && form.FEngine->FReceiveState == 0, WaitMs);
         QCOMPARE(instrument.CommandCount(), commands);
 
         const TSimReading sent = instrument.Reading();
         QCOMPARE(sent.Index, round + 1);
-        QCOMPARE(form.FBigCount, sent.Count);
-        QCOMPARE(form.FM1, sent.M1);
-        QCOMPARE(form.FM2, sent.M2);
+        QCOMPARE(form.FEngine->FBigCount, sent.Count);
+        QCOMPARE(form.FEngine->FM1, sent.M1);
+        QCOMPARE(form.FEngine->FM2, sent.M2);
         if (difference)
-            QVERIFY2(std::abs(form.FTemperature - sent.Temperature) <= TemperatureTolerance,
-                     qPrintable(QStringLiteral("%1 for %2").arg(form.FTemperature).arg(sent.Temperature)));
-        seen.insert(form.FM1);
+            QVERIFY2(std::abs(form.FEngine->FTemperature - sent.Temperature) <= TemperatureTolerance,
+                     qPrintable(QStringLiteral("%1 for %2").arg(form.FEngine->FTemperature).arg(sent.Temperature)));
+        seen.insert(form.FEngine->FM1);
     }
     QCOMPARE(seen.size(), Rounds);   // each round read a new acquisition, not an old report
     QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
@@ -337,13 +337,13 @@ void TestSimParse::windowLogsSimulatorMeasurements()
     {
         TMessageCapture messages;
         TFormMain form;
-        QVERIFY(form.FComm != nullptr);
+        QVERIFY(form.FEngine->FComm != nullptr);
         form.mmApplyFilterClick(); // every value reaches the logs
         for (int round = 0; round < 64; ++round) {
             form.mmCommandClick(form.mmAcquire);
-            form.FReplyDone = false;
+            form.FEngine->FReplyDone = false;
             form.mmCommandClick(form.mmAnalyzeAcquired);
-            QTRY_VERIFY_WITH_TIMEOUT(form.FReplyDone && form.FReceiveState == 0, WaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone && form.FEngine->FReceiveState == 0, WaitMs);
             const TSimReading sent = instrument.Reading();
             QCOMPARE(sent.Index, round + 1);
             double degrees = std::atan2(double(sent.M2), double(sent.M1)) * 180 / M_PI;

@@ -1,8 +1,8 @@
 // The main window's Run and Acquire loops on the simulated instrument's line: the commands the
 // instrument receives, and what the window and its files hold when the line goes away.
 
-#include "app/Measurement.h"
-#include "app/Reports.h"
+#include "engine/Measurement.h"
+#include "engine/Reports.h"
 #include "app/Unitmain.h"
 #include "sim/SimInstrument.h"
 #include "tests/common/InLoop.h"
@@ -78,7 +78,7 @@ void TestSimRun::Start(const TSimOptions &options)
     QVERIFY2(FInstrument->Start(&error), qPrintable(error));
     qputenv("ZARN_COM1", FInstrument->SlavePath().toLocal8Bit());
     FForm = std::make_unique<TFormMain>();
-    QVERIFY(FForm->FComm != nullptr);
+    QVERIFY(FForm->FEngine->FComm != nullptr);
     FMessages->Clear();
 }
 
@@ -87,13 +87,13 @@ void TestSimRun::runSendsThePattern()
     Start(TSimOptions());
     // The stop comes after the window has sent cycle 200's commands; the loop ends with that cycle.
     TInLoop inLoop([&] {
-        if (FForm->FRunCycleCount < 200)
+        if (FForm->FEngine->FRunCycleCount < 200)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
     FForm->TB_RunClick(FForm->TB_Run);
-    QCOMPARE(FForm->FRunCycleCount, int64_t(200));
+    QCOMPARE(FForm->FEngine->FRunCycleCount, int64_t(200));
     QTRY_VERIFY_WITH_TIMEOUT(FInstrument->CommandCount() >= 400, WaitMs);
     QCOMPARE(FInstrument->Commands(), RunPattern(200));
     QCOMPARE(FMessages->Texts(), QStringList());
@@ -122,7 +122,7 @@ void TestSimRun::everyReplyComputedOnce()
     Start(options);
     FForm->mmApplyFilterClick(); // off: every value reaches the logs
     TInLoop stop([&] {
-        if (FForm->FRunCycleCount < 500)
+        if (FForm->FEngine->FRunCycleCount < 500)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
@@ -149,15 +149,15 @@ void TestSimRun::everyReplyComputedOnce()
         return sent;
     };
     // The replies still on their way when the Run ended are taken as they come.
-    QTRY_VERIFY2_WITH_TIMEOUT(readSent() == FForm->FReportCount + FForm->FRefusedCount,
+    QTRY_VERIFY2_WITH_TIMEOUT(readSent() == FForm->FEngine->FReportCount + FForm->FEngine->FRefusedCount,
                               qPrintable(QString("%1 sent, %2 computed, %3 refused")
                                              .arg(sent)
-                                             .arg(FForm->FReportCount)
-                                             .arg(FForm->FRefusedCount)),
+                                             .arg(FForm->FEngine->FReportCount)
+                                             .arg(FForm->FEngine->FRefusedCount)),
                               WaitMs);
-    QCOMPARE(FForm->FRefusedCount, qint64(unreadable));
-    qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FReportCount),
-          qint64(FForm->FRefusedCount));
+    QCOMPARE(FForm->FEngine->FRefusedCount, qint64(unreadable));
+    qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FEngine->FReportCount),
+          qint64(FForm->FEngine->FRefusedCount));
     FForm.reset();
     QStringList logged;
     for (const QByteArray &line : TWorkingFolder::Read("Phase.csv").split('\n'))
@@ -177,7 +177,7 @@ void TestSimRun::lineGoesAwayDuringRun()
     QVERIFY(FInstrument->HasVanished());
     QCOMPARE(FMessages->Messages.size(), 1);
     QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
-    QVERIFY(FForm->FComm == nullptr);
+    QVERIFY(FForm->FEngine->FComm == nullptr);
     QVERIFY(!FForm->FRunning);
     QCOMPARE(FForm->TB_Run->text(), QStringLiteral("Run"));
     QCOMPARE(TFormMain::ImageIndex(FForm->TB_Run), 11);
@@ -195,11 +195,11 @@ void TestSimRun::acquireTakesTheWholeBlock()
     // The wait went on while the block came (1080 lines need over a second), not half a second.
     const int polls = FForm->PanelText(7).toInt();
     QVERIFY2(polls > 101 && polls < 600, qPrintable(FForm->PanelText(7)));
-    QCOMPARE(FForm->FWaveCount, 1080);
+    QCOMPARE(FForm->FEngine->FWaveCount, 1080);
     // Beyond what one block fills the channels keep their mid-scale start.
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        QCOMPARE(int(FForm->FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
-        QCOMPARE(int(FForm->FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
+        QCOMPARE(int(FForm->FEngine->FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
+        QCOMPARE(int(FForm->FEngine->FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
     }
     QCOMPARE(FForm->MemoData->blockCount(), 1080);
     const QString panel = FForm->PanelText(5);
@@ -207,7 +207,7 @@ void TestSimRun::acquireTakesTheWholeBlock()
                                                <= TemperatureTolerance,
              qPrintable(panel));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
-    QCOMPARE(FForm->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
     QCOMPARE(FMessages->Texts(), QStringList());
 }
 
@@ -215,7 +215,7 @@ void TestSimRun::lineGoesAwayDuringAcquire()
 {
     Start(TSimOptions());
     TInLoop inLoop([&] {
-        if (FForm->FWaveCount < 0)
+        if (FForm->FEngine->FWaveCount < 0)
             return false;
         FInstrument->Stop(); // the line goes while the block is coming
         return true;
@@ -226,8 +226,8 @@ void TestSimRun::lineGoesAwayDuringAcquire()
     QCOMPARE(texts.size(), 2);
     QVERIFY2(texts[0].endsWith(" of 1568 lines received; the previous waveform is kept."), qPrintable(texts[0]));
     QVERIFY2(texts[1].startsWith("COM1 has been disconnected !"), qPrintable(texts[1]));
-    QCOMPARE(FForm->FChannel1[0], int16_t(2048));
-    QVERIFY(FForm->FComm == nullptr);
+    QCOMPARE(FForm->FEngine->FChannel1[0], int16_t(2048));
+    QVERIFY(FForm->FEngine->FComm == nullptr);
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QVERIFY(FForm->TB_Run->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());
 }

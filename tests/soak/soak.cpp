@@ -8,9 +8,9 @@
 //
 //   zarn_soak MINUTES
 
-#include "app/CommandTable.h"
-#include "app/Measurement.h"
-#include "app/Reports.h"
+#include "engine/CommandTable.h"
+#include "engine/Measurement.h"
+#include "engine/Reports.h"
 #include "app/Unitmain.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/common/MessageCapture.h"
@@ -303,16 +303,16 @@ int main(int argc, char *argv[])
     qputenv("ZARN_COM1", sims[0].Device.toLocal8Bit());
 
     auto form = std::make_unique<TFormMain>(nullptr, TraceDeviceFactory(trace));
-    if (!form->FComm) {
+    if (!form->FEngine->FComm) {
         std::fprintf(stderr, "soak: COM1 did not open\n");
         return 1;
     }
-    if (!form->FSavePhaseData)
+    if (!form->FEngine->FSavePhaseData)
         form->mmSavePhaseDataClick();
-    if (!form->FSaveTOFData)
+    if (!form->FEngine->FSaveTOFData)
         form->mmSaveTOFDataClick();
     // The filter as the operator finds it (on).
-    const bool applyFilter = form->FApplyFilter;
+    const bool applyFilter = form->FEngine->FApplyFilter;
 
     QElapsedTimer clock;
     clock.start();
@@ -336,7 +336,7 @@ int main(int argc, char *argv[])
     trace.Append(TTraceEvent::RunEnd);
     if (!vanished)
         Fail(QString("the first Run ended after %1 ms, before the device vanished").arg(clock.elapsed()));
-    if (!QTest::qWaitFor([&] { return !form->FComm; }, 10000))
+    if (!QTest::qWaitFor([&] { return !form->FEngine->FComm; }, 10000))
         Fail("the port was not closed when the device vanished");
     sims[0].Process.waitForFinished(10000);
 

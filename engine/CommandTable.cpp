@@ -1,4 +1,4 @@
-#include "app/CommandTable.h"
+#include "engine/CommandTable.h"
 
 namespace {
 constexpr TCommandEntry Commands[] = {

@@ -1,6 +1,6 @@
-#include "app/WaveBlock.h"
+#include "engine/WaveBlock.h"
 
-#include "app/Reports.h"
+#include "engine/Reports.h"
 
 namespace WaveBlock {
 

@@ -1,4 +1,4 @@
-#include "app/Measurement.h"
+#include "engine/Measurement.h"
 
 #include <cmath>
 

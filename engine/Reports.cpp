@@ -1,4 +1,4 @@
-#include "app/Reports.h"
+#include "engine/Reports.h"
 
 #include <limits>
 

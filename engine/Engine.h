@@ -1,0 +1,175 @@
+#pragma once
+// TEngine, the measurement engine: everything between the serial line and the files, apart from
+// any window. It owns the serial component, the receive dispatcher and its buffers, the parsing of
+// reports and waveform blocks, the time-of-flight computation with its four rings, the phase trend,
+// the two loggers and the rescue of lines no write could get out. It tells what happened through
+// signals; the window draws that, the headless mode prints it.
+
+#include "comm/Comm.h"
+#include "engine/Channel.h"
+#include "engine/CommandTable.h"
+#include "engine/Measurement.h"
+
+#include <QByteArrayList>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTime>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TDataLogger;
+template <typename T> class TCircularBuffer;
+
+// The status bar's panels, by what they show.
+enum TStatusPanel : int {
+    spM1Average,    // "M1Avg= " and the mean of the last 32 first correlation values
+    spM2Average,    // the same for the second
+    spPhase,        // "Phase= " with the phase and " deg"
+    spM1,           // the last raw first correlation value
+    spM2,           // the last raw second one
+    spTemperature,  // a report's or a waveform block's temperature
+    spCycle,        // the Run's cycle within its 100, or the arctangent test's milliseconds
+    spPolls,        // polls the last wait took, or the arctangent test's result
+    spRate,         // Run cycles per second, ending in "Hz"
+    spLogger,       // a log that cannot be written
+    StatusPanelCount
+};
+
+class TEngine : public QObject {
+    Q_OBJECT
+public:
+    // deviceFactory: how each new serial component makes its device; empty = the real port.
+    explicit TEngine(TComDeviceFactory deviceFactory = {}, QObject *parent = nullptr);
+    // Closes first when Close() was not called.
+    ~TEngine() override;
+
+    static constexpr int RingCapacity = Measurement::BatchSize;
+    static constexpr int TrendCapacity = 10000;
+    static constexpr int PortCount = 8; // COM1 to COM8
+    // A Run that has had no report for this long says so.
+    static constexpr uint32_t NoReplyMs = 1000;
+
+    // The port: one serial component at a time, COM1 to COM8 at index 0 to 7. Tells the operator
+    // whether it opened.
+    TComm *OpenPort(int index);
+    void ClosePort();
+
+    // A menu item's tag: sends its command byte and sets how the answer is treated; a tag that is
+    // no command sends the last letter again.
+    void Command(int tag);
+    void SendCommand(char letter);
+
+    // The receive path, bound to the serial component's events.
+    void CommReceiveData(QObject *Sender);
+    void CommReceiveError(QObject *Sender, uint32_t EventMask);
+    bool CheckDifferenceReport();
+    bool CheckMeanReport();
+    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
+    // with a field that cannot be read is counted instead. True when one was taken.
+    bool TakeReports();
+    void ParseWaveHeader();
+    // Stores the collected block's samples in the channels and hands its lines to BlockParsed.
+    void ParseWaveBlock();
+
+    // The time-of-flight computation, its batches, the trend and the logs.
+    static double PhaseAngle(int32_t a, int32_t b);
+    void ComputeMeasurement();
+    // Filters the batch as set, appends it to the trend and the log lines.
+    void ProcessBatch();
+    // The same for a batch that is not full yet, when there is one.
+    void FinishBatch();
+    // The open batch, then the log lines still being built (a last, shorter line), go out.
+    void WriteOpenLines();
+    void RemoveOutliers();
+    void BandFilter();
+    void AppendTrend();
+    void ClearTrend();
+    void LogTimeOfFlight();
+    void LogPhase();
+    void FlushLoggers();
+    // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
+    // in the user's data folder, and tells the operator how many lines went where.
+    void RescueLoggerLines(TDataLogger *logger);
+
+    // A Run begins: values taken since the last one are processed, the rings emptied, the
+    // refused count and the reply clock started again.
+    void BeginRun();
+    // Says so once the last report is older than NoReplyMs.
+    void CheckReplyAge();
+
+    // The end: nothing more is computed, every value goes to the files (or is rescued, the
+    // operator told where once both are on disk), and the port is closed. Once only.
+    void Close();
+
+    // State, readable by the window that draws it and by tests.
+    TComm *FComm = nullptr;
+    int32_t FPortIndex = 0;
+    uint8_t FReceiveState = rsNone;
+    bool FReplyDone = true;
+    char FCommandLetter = 0;
+    QByteArray FLineBuffer;
+    QByteArray FWaveBuffer;
+    int32_t FWaveCount = 0;
+    // Lines of the waveform block received after its header in the last acquisition.
+    int32_t FWaveLines = 0;
+    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
+    float FTemperature = 0;
+    float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
+    int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
+    TCircularBuffer<int32_t> *FM1Ring = nullptr;
+    TCircularBuffer<int32_t> *FM2Ring = nullptr;
+    TCircularBuffer<float> *FPhaseRing = nullptr;
+    TCircularBuffer<float> *FTOFRing = nullptr;
+    std::vector<std::unique_ptr<float>> *FTrend = nullptr;
+    QPointer<TDataLogger> FPhaseLogger;
+    QPointer<TDataLogger> FTOFLogger;
+    Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
+    bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true;
+    // Run cycles and computed reports since the engine was made (the headless mode's progress).
+    int64_t FRunCycleCount = 0;
+    int64_t FReportCount = 0;
+    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
+    // comes late, in whatever state the next command left.
+    int32_t FRepliesAwaited = 0;
+    // Reports refused since the Run started: a field the computation needs could not be read.
+    int64_t FRefusedCount = 0;
+    // When the last report came (or the Run started), and whether the instrument counts as silent.
+    uint32_t FLastReplyTick = 0;
+    QTime FLastReplyTime;
+    bool FNoReply = false;
+    uint64_t FReceivedCount = 0; // bytes received since the engine was made
+    TChannel FChannel1{};
+    TChannel FChannel2{};
+
+signals:
+    // Every received chunk, for the communication log.
+    void Received(const QByteArray &chunk);
+    // A report was computed: the values above hold it.
+    void ReportComputed();
+    // A batch reached the trend.
+    void BatchProcessed();
+    void PanelChanged(int panel, const QString &text);
+    // The count of refused reports changed (a refused report, or a Run's start).
+    void RefusedChanged();
+    // The instrument fell silent during a Run, or answered again.
+    void ReplyWarningChanged(bool silent);
+    // The sample lines of a parsed block, as received.
+    void BlockParsed(const QByteArrayList &lines);
+    // The line went away; the port is closed. What to tell the operator.
+    void PortLost(const QString &text);
+    // A log cannot be written (its file and why), or is written again.
+    void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
+    void LoggerRecovered(QObject *logger);
+
+private:
+    bool CheckReports(int limit);
+    void SetupLoggers();
+    void SetPanel(TStatusPanel panel, const QString &text);
+    void SetReplyWarning(bool silent);
+
+    TComDeviceFactory FDeviceFactory;
+    QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
+    bool FClosed = false;
+};

@@ -1,0 +1,314 @@
+// TEngine: report taking, the time-of-flight computation with its batches, trend and logs, and
+// the end that leaves every value in the files.
+
+#include "engine/Engine.h"
+
+#include "engine/Reports.h"
+#include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
+#include "ringbuffer/CircularBuffer.h"
+
+#include <QDir>
+
+using Measurement::Fixed;
+using Measurement::FixedText;
+
+// Once enough text is there, the exchange ends: with a computation when a record was read, and
+// without one only when no record can be in the text. A record whose marker has come but whose
+// last characters have not (its reply split into small chunks, with a line end of the last
+// exchange still in front of it) is waited for. Records of either kind are taken: a reply that
+// came after its wait, or two in one chunk, are each computed once.
+bool TEngine::CheckDifferenceReport()
+{
+    return CheckReports(Reports::DifferenceCheckLimit);
+}
+
+bool TEngine::CheckMeanReport()
+{
+    return CheckReports(Reports::MeanCheckLimit);
+}
+
+bool TEngine::CheckReports(int limit)
+{
+    if (TakeReports())
+        return true;
+    return FLineBuffer.size() > limit && !Reports::ReportPending(FLineBuffer);
+}
+
+bool TEngine::TakeReports()
+{
+    bool taken = false;
+    Reports::TReport report;
+    // A closing engine computes nothing more: its loggers may already be gone.
+    while (!FClosed && Reports::TakeReport(FLineBuffer, report)) {
+        taken = true;
+        FRepliesAwaited = qMax(0, FRepliesAwaited - 1);
+        FLastReplyTick = Platform::TickCount();
+        FLastReplyTime = QTime::currentTime();
+        if (!report.Values.Readable) {
+            // A field that cannot be read must not become a number in the files.
+            ++FRefusedCount;
+            emit RefusedChanged();
+            continue;
+        }
+        FBigCount = report.Values.BigCount;
+        FM1 = report.Values.M1;
+        FM2 = report.Values.M2;
+        // The mean report carries no temperature; the last one stays.
+        if (report.Kind == Reports::TReportKind::Difference)
+            FTemperature = report.Values.Temperature;
+        ComputeMeasurement();
+    }
+    if (taken)
+        SetReplyWarning(false);
+    return taken;
+}
+
+double TEngine::PhaseAngle(int32_t a, int32_t b)
+{
+    return Measurement::PhaseAngle(a, b);
+}
+
+void TEngine::ComputeMeasurement()
+{
+    ++FReportCount;
+    FPhaseRad = static_cast<float>(PhaseAngle(FM1, FM2));
+    FPhaseDeg = Measurement::PhaseDegrees(FPhaseRad);
+    FBigTime = Measurement::BigTime(FBigCount);
+    FTimeOfFlight = Measurement::TimeOfFlight(FBigTime, FPhaseDeg);
+
+    FM1Ring->Push(FM1);
+    FM2Ring->Push(FM2);
+    FPhaseRing->Push(FPhaseDeg);
+    FTOFRing->Push(FTimeOfFlight);
+    emit ReportComputed();
+
+    if (FPhaseRing->Count() == FPhaseRing->Capacity())
+        ProcessBatch();
+
+    if (FM1Ring->Count() == FM1Ring->Capacity()) {
+        FM1Avg = FM1Ring->Mean();
+        FM2Avg = FM2Ring->Mean();
+        SetPanel(spM1Average, "M1Avg= " + QString::number(FM1Avg));
+        SetPanel(spM2Average, "M2Avg= " + QString::number(FM2Avg));
+    }
+    SetPanel(spPhase, "Phase= " + FixedText(FPhaseDeg, 3) + " deg");
+    SetPanel(spM1, QString::number(FM1));
+    SetPanel(spM2, QString::number(FM2));
+    SetPanel(spTemperature, "Temp.= " + FixedText(FTemperature, 2) + " C");
+}
+
+void TEngine::ProcessBatch()
+{
+    if (FApplyFilter) {
+        RemoveOutliers();
+        BandFilter();
+    }
+    AppendTrend();
+    LogTimeOfFlight();
+    LogPhase();
+    emit BatchProcessed();
+}
+
+void TEngine::FinishBatch()
+{
+    // A batch cut short (the Run stopped, the port went, the program ends) is processed as a full
+    // one would be; thinning stops by itself below its minimum count.
+    if (FPhaseRing && FPhaseRing->Count() > 0)
+        ProcessBatch();
+}
+
+void TEngine::WriteOpenLines()
+{
+    FinishBatch();
+    // The lines still being built go out as a last, shorter line, whatever the save options say
+    // now: their values were taken while saving was on.
+    if (FPhaseLogger && FPhaseLine.Count() > 0)
+        FPhaseLogger->Append(FPhaseLine.TakeOpen());
+    if (FTOFLogger && FTOFLine.Count() > 0)
+        FTOFLogger->Append(FTOFLine.TakeOpen());
+}
+
+void TEngine::BeginRun()
+{
+    // Values taken since the last Run ended (a late reply, a command from the menu) are not lost.
+    FinishBatch();
+    FTOFRing->Reset();
+    FPhaseRing->Reset();
+    FM1Ring->Reset();
+    FM2Ring->Reset();
+    for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
+        SetPanel(panel, QString());
+    FRefusedCount = 0;
+    emit RefusedChanged();
+    FLastReplyTick = Platform::TickCount();
+    FLastReplyTime = QTime::currentTime();
+    SetReplyWarning(false);
+}
+
+void TEngine::CheckReplyAge()
+{
+    if (!FNoReply && Platform::TickCount() - FLastReplyTick > NoReplyMs)
+        SetReplyWarning(true);
+}
+
+void TEngine::SetReplyWarning(bool silent)
+{
+    if (silent == FNoReply)
+        return;
+    FNoReply = silent;
+    emit ReplyWarningChanged(silent);
+}
+
+void TEngine::RemoveOutliers()
+{
+    Measurement::RemoveOutliers(*FPhaseRing, *FTOFRing);
+}
+
+void TEngine::BandFilter()
+{
+    Measurement::BandFilter(*FPhaseRing, *FTOFRing);
+}
+
+void TEngine::AppendTrend()
+{
+    for (int32_t i = 0; i < FPhaseRing->Count(); ++i) {
+        if (FTrend->size() >= size_t(TrendCapacity))
+            ClearTrend();
+        FTrend->push_back(std::make_unique<float>(FPhaseRing->At(i)));
+    }
+}
+
+void TEngine::ClearTrend()
+{
+    if (!FTrend)
+        return;
+    FTrend->clear();
+    FTrend->reserve(TrendCapacity);
+}
+
+void TEngine::LogTimeOfFlight()
+{
+    if (FSaveTOFData) {
+        for (int32_t i = 0; i < FTOFRing->Count(); ++i)
+            if (FTOFLine.Add(Fixed(FTOFRing->At(i), 3), Fixed(FTemperature, 2)))
+                FTOFLogger->Append(FTOFLine.Line());
+    }
+    FTOFRing->Reset();
+}
+
+void TEngine::LogPhase()
+{
+    if (FSavePhaseData) {
+        for (int32_t i = 0; i < FPhaseRing->Count(); ++i)
+            if (FPhaseLine.Add(Fixed(FPhaseRing->At(i), 3)))
+                FPhaseLogger->Append(FPhaseLine.Line());
+    }
+    FPhaseRing->Reset();
+}
+
+void TEngine::FlushLoggers()
+{
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
+        if (logger)
+            logger->FlushData();
+}
+
+void TEngine::SetupLoggers()
+{
+    FPhaseLogger = new TDataLogger(this);
+    FPhaseLogger->SetFileName("Phase.csv");
+    FPhaseLogger->SetMaxCount(100);
+    FPhaseLogger->SetAutoSaveTime(60);
+    FTOFLogger = new TDataLogger(this);
+    FTOFLogger->SetFileName("TimeOfFlight.csv");
+    FTOFLogger->SetMaxCount(100);
+    FTOFLogger->SetAutoSaveTime(60);
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()}) {
+        logger->OnWriteError.Bind([this](QObject *sender, const QString &fileName, const QString &error) {
+            emit LoggerFailing(sender, fileName, error);
+        });
+        logger->OnWriteRecovered.Bind([this](QObject *sender) { emit LoggerRecovered(sender); });
+        // A log that stays unwritable has its backlog saved elsewhere before any line is lost.
+        logger->OnSpilled.Bind([](QObject *, const QString &fileName, int32_t lines, const QString &savedIn) {
+            Platform::MessageBox(QString("%1 could not be written for a long time: %2 waiting lines were saved in %3.")
+                                     .arg(fileName)
+                                     .arg(lines)
+                                     .arg(QDir::toNativeSeparators(savedIn)),
+                                 "Information", Platform::TMsgIcon::Warning);
+        });
+        // Appends stay whole either way, but the operator should know the two runs' lines mix.
+        logger->OnShared.Bind([](QObject *, const QString &fileName) {
+            Platform::MessageBox(QString("Another program is writing %1 too. Both keep appending whole lines, but "
+                                         "their measurements are mixed in the file.")
+                                     .arg(fileName),
+                                 "Information", Platform::TMsgIcon::Warning);
+        });
+        // Nowhere to save them either: the status line keeps the count of lines lost.
+        logger->OnDropped.Bind([this](QObject *sender, const QString &fileName, int32_t) {
+            const auto *dropping = qobject_cast<TDataLogger *>(sender);
+            emit LoggerFailing(sender, fileName,
+                               QString("%1 lines could not be saved anywhere and are lost")
+                                   .arg(dropping ? dropping->DroppedCount() : 0));
+        });
+    }
+}
+
+void TEngine::RescueLoggerLines(TDataLogger *logger)
+{
+    logger->FlushData();
+    const int32_t held = logger->Count();
+    if (held == 0)
+        return;
+    const QString fileName = logger->FileName();
+    QString rescue;
+    if (logger->Rescue(rescue)) {
+        Platform::MessageBox(QString("%1 lines of %2 could not be written").arg(held).arg(fileName) +
+                                 ".\nThey were saved in " + QDir::toNativeSeparators(rescue) + " instead.",
+                             "Information", Platform::TMsgIcon::Warning);
+        return;
+    }
+    Platform::MessageBox(QString("%1 lines of %2 could not be written anywhere and are lost.")
+                             .arg(logger->Count())
+                             .arg(fileName),
+                         "Information", Platform::TMsgIcon::Error);
+}
+
+void TEngine::Close()
+{
+    if (FClosed)
+        return;
+    // Nothing computed stays behind: the open batch and the shorter last lines go to the loggers.
+    WriteOpenLines();
+    FClosed = true;
+    FReceiveState = rsNone;
+    // Lines no write could get out must not go with the loggers: the operator learns where they are,
+    // once both logs are on disk. A box may wait for an operator who is not there (a logout), and
+    // the process may end before anyone answers it.
+    QList<Platform::TMessage> rescueMessages;
+    const Platform::TMessageSink sink =
+        Platform::SetMessageSink([&rescueMessages](const Platform::TMessage &message) { rescueMessages << message; });
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
+        if (logger)
+            RescueLoggerLines(logger);
+    Platform::SetMessageSink(sink);
+    // The loggers, whose destruction writes what they still hold; the trend and the rings.
+    delete FPhaseLogger.data();
+    FPhaseLogger = nullptr;
+    delete FTOFLogger.data();
+    FTOFLogger = nullptr;
+    ClearTrend();
+    delete FTrend;
+    FTrend = nullptr;
+    delete FTOFRing;
+    FTOFRing = nullptr;
+    delete FPhaseRing;
+    FPhaseRing = nullptr;
+    delete FM1Ring;
+    FM1Ring = nullptr;
+    delete FM2Ring;
+    FM2Ring = nullptr;
+    ClosePort();
+    for (const Platform::TMessage &message : std::as_const(rescueMessages))
+        Platform::MessageBox(message.Text, message.Caption, message.Icon);
+}
