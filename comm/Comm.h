@@ -106,6 +106,8 @@ public:
     // The poll step's receive and error part (steps 1-3 and 8, no event processing), run from the
     // event loop as soon as the device signals waiting data.
     void ReceiveStep();
+    // Writes: true only when every byte went out; false when a write fails, the port is closed
+    // (with the not-open message) or the device went away (quietly: the error event tells of it).
     bool OutputString(const QByteArray &text);
     bool OutputBuffer(int length, const char *buffer);
     bool OutputByte(const QByteArray &bytes);
@@ -128,6 +130,8 @@ private:
     bool PollReceive();
     // A device is held and has not gone away: the poll step has something to poll.
     bool Polling() const { return FDevice && !FGone; }
+    // One write to the device; false when it fails or the device went away.
+    bool WriteDevice(const char *data, int64_t count);
 
     QTimer *FTimer = nullptr;
     char FReceiveBuffer[ReceiveBufferSize] = {};
