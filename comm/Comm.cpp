@@ -301,12 +301,6 @@ int64_t TComm::ReadInDataCount()
     return waiting;
 }
 
-void TComm::SetInDataCount(int64_t count)
-{
-    if (count == 0 && FDevice)
-        FDevice->Purge(PURGE_RXCLEAR);
-}
-
 QByteArray TComm::ReadInputData()
 {
     if (!FDevice) {

@@ -93,7 +93,6 @@ public:
     bool GetRTSStatus() const { return FRTS; }
     void SetRTSStatus(bool value);
     int64_t ReadInDataCount();
-    void SetInDataCount(int64_t count);
     QByteArray ReadInputData();
     QByteArray ReadInputByte();
     void ReadProcess();
@@ -101,7 +100,6 @@ public:
     void ReceiveData();
     void ReceiveError(uint32_t mask);
     void ModemStateChange(uint32_t mask);
-    void EventProcess() {}
     void ProcTimer(QObject *Sender);
     // The poll step's receive and error part (steps 1-3 and 8, no event processing), run from the
     // event loop as soon as the device signals waiting data.
