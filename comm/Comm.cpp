@@ -39,9 +39,6 @@ QString TComm::PortName(int index)
 
 QString TComm::DeviceNameFor(const QString &portName)
 {
-#ifdef Q_OS_WIN
-    return portName;
-#else
     const QString configured = qEnvironmentVariable(("ZARN_" + portName.toLatin1()).constData());
     if (!configured.isEmpty())
         return configured;
@@ -50,7 +47,6 @@ QString TComm::DeviceNameFor(const QString &portName)
     if (portName.startsWith(QLatin1String("COM")) && ok && number >= 1)
         return QStringLiteral("/dev/ttyS") + QString::number(number - 1);
     return portName;
-#endif
 }
 
 // ---- properties ----

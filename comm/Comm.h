@@ -47,8 +47,8 @@ public:
 
     // The operator's name of a port: "COM1" for pnCOM1 (index 0), and so on.
     static QString PortName(int index);
-    // Platform device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>
-    // (on Windows the device COMn itself).
+    // Device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>. The program is built
+    // for Linux only.
     static QString DeviceNameFor(const QString &portName);
 
     // Properties
