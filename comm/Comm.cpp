@@ -39,9 +39,6 @@ QString TComm::PortName(int index)
 
 QString TComm::DeviceNameFor(const QString &portName)
 {
-#ifdef Q_OS_WIN
-    return portName;
-#else
     const QString configured = qEnvironmentVariable(("ZARN_" + portName.toLatin1()).constData());
     if (!configured.isEmpty())
         return configured;
@@ -50,7 +47,6 @@ QString TComm::DeviceNameFor(const QString &portName)
     if (portName.startsWith(QLatin1String("COM")) && ok && number >= 1)
         return QStringLiteral("/dev/ttyS") + QString::number(number - 1);
     return portName;
-#endif
 }
 
 // ---- properties ----
@@ -301,12 +297,6 @@ int64_t TComm::ReadInDataCount()
     return waiting;
 }
 
-void TComm::SetInDataCount(int64_t count)
-{
-    if (count == 0 && FDevice)
-        FDevice->Purge(PURGE_RXCLEAR);
-}
-
 QByteArray TComm::ReadInputData()
 {
     if (!FDevice) {
@@ -457,7 +447,7 @@ bool TComm::OutputString(const QByteArray &text)
         Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
         return false;
     }
-    return FDevice->Write(text.constData(), text.size());
+    return WriteDevice(text.constData(), text.size());
 }
 
 bool TComm::OutputBuffer(int length, const char *buffer)
@@ -468,7 +458,7 @@ bool TComm::OutputBuffer(int length, const char *buffer)
     }
     if (length < 0 || (length > 0 && !buffer))
         return false;
-    return FDevice->Write(buffer, length);
+    return WriteDevice(buffer, length);
 }
 
 bool TComm::OutputByte(const QByteArray &bytes)
@@ -477,12 +467,22 @@ bool TComm::OutputByte(const QByteArray &bytes)
         Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
         return false;
     }
+    if (!Polling())
+        return false;
+    // The bytes after a lost one would reach the instrument out of their context: stop at the first
+    // failure. A device that goes away during a write fails the rest the same way.
     for (const char byte : bytes) {
-        if (!FDevice)
-            break;
-        FDevice->Write(&byte, 1);
+        if (!WriteDevice(&byte, 1))
+            return false;
     }
     return true;
+}
+
+// A device that went away is still held until its queued close; writing to it fails quietly, as the
+// owner hears of the loss once, through the error event.
+bool TComm::WriteDevice(const char *data, int64_t count)
+{
+    return Polling() && FDevice->Write(data, count);
 }
 
 // ---- display conversion ----

@@ -47,8 +47,8 @@ public:
 
     // The operator's name of a port: "COM1" for pnCOM1 (index 0), and so on.
     static QString PortName(int index);
-    // Platform device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>
-    // (on Windows the device COMn itself).
+    // Device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>. The program is built
+    // for Linux only.
     static QString DeviceNameFor(const QString &portName);
 
     // Properties
@@ -93,7 +93,6 @@ public:
     bool GetRTSStatus() const { return FRTS; }
     void SetRTSStatus(bool value);
     int64_t ReadInDataCount();
-    void SetInDataCount(int64_t count);
     QByteArray ReadInputData();
     QByteArray ReadInputByte();
     void ReadProcess();
@@ -101,11 +100,12 @@ public:
     void ReceiveData();
     void ReceiveError(uint32_t mask);
     void ModemStateChange(uint32_t mask);
-    void EventProcess() {}
     void ProcTimer(QObject *Sender);
     // The poll step's receive and error part (steps 1-3 and 8, no event processing), run from the
     // event loop as soon as the device signals waiting data.
     void ReceiveStep();
+    // Writes: true only when every byte went out; false when a write fails, the port is closed
+    // (with the not-open message) or the device went away (quietly: the error event tells of it).
     bool OutputString(const QByteArray &text);
     bool OutputBuffer(int length, const char *buffer);
     bool OutputByte(const QByteArray &bytes);
@@ -128,6 +128,8 @@ private:
     bool PollReceive();
     // A device is held and has not gone away: the poll step has something to poll.
     bool Polling() const { return FDevice && !FGone; }
+    // One write to the device; false when it fails or the device went away.
+    bool WriteDevice(const char *data, int64_t count);
 
     QTimer *FTimer = nullptr;
     char FReceiveBuffer[ReceiveBufferSize] = {};

@@ -2,8 +2,9 @@
 // The product's serial device: TComDevice on QSerialPort.
 //
 // What QSerialPort cannot express is approximated, not faked:
-// - driver queue sizes do not exist; Qt's own read buffer is kept unlimited (readBufferSize 0) and the
-//   component drains it in its poll step, so SetupQueues only confirms the port is open;
+// - driver queue sizes do not exist; the input size bounds Qt's own read buffer instead, so a source
+//   faster than the component's reads meets a full kernel buffer and the line pushes back; the output
+//   size is not used, as writes wait until the line took them;
 // - flow control is one of none / hardware / software: CTS output flow or RTS handshake selects hardware
 //   (RTS/CTS both ways), else XON/XOFF on output or input selects software (both ways);
 // - RTS "enable" / "disable" are carried out by raising / lowering RTS when the mode changes (or at the

@@ -28,7 +28,9 @@ struct TFakeLine {
     bool QueuesFail = false;
     bool QueryFails = false;
     bool ReadFails = false;
-    bool WriteFails = false;
+    int Writes = 0;
+    int FailingWrite = 0;              // this write, counted from 1, fails; 0: none does
+    bool GoneWithFailingWrite = false; // the device goes away with that write
     bool GoneAtNextQuery = false;
     bool InsideGone = false;
     int Alive = 0;
@@ -105,7 +107,11 @@ public:
     bool Write(const char *, int64_t count) override
     {
         L.Calls << QString("Write %1").arg(count);
-        return !L.WriteFails;
+        if (++L.Writes != L.FailingWrite)
+            return true;
+        if (L.GoneWithFailingWrite && OnGone)
+            OnGone();
+        return false;
     }
     void Close() override { L.Calls << (L.InsideGone ? "Close inside OnGone" : "Close"); FOpen = false; }
 
@@ -113,6 +119,10 @@ private:
     TFakeLine &L;
     bool FOpen = false;
 };
+
+// Which write call a row makes, and what has become of the device by then.
+enum { wcString, wcBuffer, wcBytes };
+enum { dsPresent, dsGoneBefore, dsGoneWithWrite };
 
 } // namespace
 
@@ -412,43 +422,80 @@ private slots:
         comm->SetPortOpen(false);
     }
 
-    void writesReportThePlatformResult_data()
+    void writesTellTheTruth_data()
     {
         QTest::addColumn<int>("call");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("fails");
+        QTest::addColumn<int>("failingWrite");
+        QTest::addColumn<int>("device");
         QTest::addColumn<bool>("result");
         QTest::addColumn<QStringList>("writes");
-        QTest::newRow("string") << 0 << QByteArray("ab\0c", 4) << false << true << QStringList{"Write 4"};
-        QTest::newRow("string fails") << 0 << QByteArray("ab") << true << false << QStringList{"Write 2"};
-        QTest::newRow("empty string") << 0 << QByteArray() << false << true << QStringList{"Write 0"};
-        QTest::newRow("buffer fails") << 1 << QByteArray("ab") << true << false << QStringList{"Write 2"};
-        QTest::newRow("bytes, one each") << 2 << QByteArray("abc") << false << true
+        const QStringList one{"Write 1"}, two{"Write 1", "Write 1"};
+        QTest::newRow("string") << int(wcString) << QByteArray("ab\0c", 4) << 0 << int(dsPresent) << true
+                                << QStringList{"Write 4"};
+        QTest::newRow("string fails") << int(wcString) << QByteArray("ab") << 1 << int(dsPresent) << false
+                                      << QStringList{"Write 2"};
+        QTest::newRow("empty string") << int(wcString) << QByteArray() << 0 << int(dsPresent) << true
+                                      << QStringList{"Write 0"};
+        QTest::newRow("buffer fails") << int(wcBuffer) << QByteArray("ab") << 1 << int(dsPresent) << false
+                                      << QStringList{"Write 2"};
+        QTest::newRow("bytes, one each") << int(wcBytes) << QByteArray("abc") << 0 << int(dsPresent) << true
                                          << QStringList{"Write 1", "Write 1", "Write 1"};
-        QTest::newRow("bytes fail, still true") << 2 << QByteArray("ab") << true << true
-                                                << QStringList{"Write 1", "Write 1"};
-        QTest::newRow("no bytes") << 2 << QByteArray() << false << true << QStringList{};
+        QTest::newRow("bytes, first fails") << int(wcBytes) << QByteArray("abc") << 1 << int(dsPresent) << false
+                                            << one;
+        QTest::newRow("bytes, second fails") << int(wcBytes) << QByteArray("abc") << 2 << int(dsPresent) << false
+                                             << two;
+        QTest::newRow("no bytes") << int(wcBytes) << QByteArray() << 0 << int(dsPresent) << true << QStringList{};
+        QTest::newRow("string, device gone") << int(wcString) << QByteArray("a") << 0 << int(dsGoneBefore) << false
+                                             << QStringList{};
+        QTest::newRow("buffer, device gone") << int(wcBuffer) << QByteArray("a") << 0 << int(dsGoneBefore) << false
+                                             << QStringList{};
+        QTest::newRow("bytes, device gone") << int(wcBytes) << QByteArray("ab") << 0 << int(dsGoneBefore) << false
+                                            << QStringList{};
+        QTest::newRow("no bytes, device gone") << int(wcBytes) << QByteArray() << 0 << int(dsGoneBefore) << false
+                                               << QStringList{};
+        QTest::newRow("string, gone while writing") << int(wcString) << QByteArray("ab") << 1 << int(dsGoneWithWrite)
+                                                    << false << QStringList{"Write 2"};
+        QTest::newRow("bytes, gone while writing") << int(wcBytes) << QByteArray("abc") << 2 << int(dsGoneWithWrite)
+                                                   << false << two;
     }
 
-    void writesReportThePlatformResult()
+    void writesTellTheTruth()
     {
         QFETCH(int, call);
         QFETCH(QByteArray, bytes);
-        QFETCH(bool, fails);
+        QFETCH(int, failingWrite);
+        QFETCH(int, device);
         QFETCH(bool, result);
         QFETCH(QStringList, writes);
         auto comm = MakeComm();
+        QList<uint32_t> errors;
+        comm->OnReceiveError.Bind([&](QObject *, uint32_t mask) { errors << mask; });
         comm->SetPortOpen(true);
-        FLine.Calls.clear();
-        FLine.WriteFails = fails;
-        bool ok = false;
-        switch (call) {
-        case 0: ok = comm->OutputString(bytes); break;
-        case 1: ok = comm->OutputBuffer(bytes.size(), bytes.constData()); break;
-        case 2: ok = comm->OutputByte(bytes); break;
+        if (device == dsGoneBefore) {
+            FLine.GoneAtNextQuery = true;
+            comm->ReadInputData(); // the query finds the device gone; its close waits in the event loop
         }
-        QCOMPARE(ok, result);
+        FLine.Calls.clear();
+        FLine.FailingWrite = failingWrite;
+        FLine.GoneWithFailingWrite = device == dsGoneWithWrite;
+        const auto write = [&](const QByteArray &b) {
+            switch (call) {
+            case wcString: return comm->OutputString(b);
+            case wcBuffer: return comm->OutputBuffer(b.size(), b.constData());
+            default: return comm->OutputByte(b);
+            }
+        };
+        QCOMPARE(write(bytes), result);
         QCOMPARE(FLine.Calls, writes);
+        if (device != dsPresent) {
+            // Until the close, every further write fails without reaching the device.
+            QVERIFY(!write("z"));
+            QCOMPARE(FLine.Calls, writes);
+            QTRY_VERIFY_WITH_TIMEOUT(!comm->PortOpen(), 10000);
+            QCOMPARE(errors, QList<uint32_t>{CE_DEVICEGONE});
+        }
+        QVERIFY(FMessages->Texts().isEmpty());
         comm->SetPortOpen(false);
     }
 
