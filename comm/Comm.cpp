@@ -406,9 +406,9 @@ void TComm::ReceiveStep()
         ReceiveError(FCommError);
 }
 
-// Handlers and the nested event processing may close the port or destroy the component; the step
-// ends as soon as either has happened, so it neither touches a freed component nor reports on a
-// port its owner has closed.
+// Handlers may close the port or destroy the component; the step ends as soon as either has
+// happened, so it neither touches a freed component nor reports on a port its owner has closed.
+// Nothing here runs the event loop: what the handlers cause happens after the step.
 void TComm::ProcTimer(QObject *Sender)
 {
     Q_UNUSED(Sender);
@@ -417,26 +417,16 @@ void TComm::ProcTimer(QObject *Sender)
     QPointer<TComm> self(this);
     const auto goOn = [&self] { return self && self->Polling(); };
 
-    if (!PollReceive())
+    if (!PollReceive() || !goOn())
         return;
     GetModemState();
-    Platform::ProcessMessages();
-    if (!goOn())
-        return;
     if (FCommEvent != 0) {
         ModemStateChange(FCommEvent);
         if (!goOn())
             return;
     }
-    Platform::ProcessMessages();
-    if (!goOn())
-        return;
-    if (FCommError != 0) {
+    if (FCommError != 0)
         ReceiveError(FCommError);
-        if (!goOn())
-            return;
-    }
-    Platform::ProcessMessages();
 }
 
 // ---- output ----

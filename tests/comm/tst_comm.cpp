@@ -61,6 +61,7 @@ private:
         auto comm = std::make_unique<TComm>();
         comm->SetBaudRate(115200);
         comm->SetRThreshold(threshold);
+        FPolls->Watch(*comm);
         comm->SetPortOpen(true);
         return comm;
     }

@@ -136,7 +136,9 @@ private:
 
     std::unique_ptr<TComm> MakeComm()
     {
-        return std::make_unique<TComm>(nullptr, [this] { return std::make_unique<TFakeDevice>(FLine); });
+        auto comm = std::make_unique<TComm>(nullptr, [this] { return std::make_unique<TFakeDevice>(FLine); });
+        FPolls->Watch(*comm);
+        return comm;
     }
     bool WaitTicks(int ticks) { return FPolls->WaitSteps(ticks); }
 
@@ -572,9 +574,10 @@ private slots:
         comm->SetRThreshold(1);
         FLine.ModemBits = MS_CTS_ON;
         comm->OnReceiveData.Bind([&](QObject *) {
-            // Runs in the step's own event processing, like a Disconnect click would.
+            // The owner closes the port from its receive event and frees the component once the
+            // step has returned, as a lost line does.
+            comm->SetPortOpen(false);
             QTimer::singleShot(0, [&] {
-                comm->SetPortOpen(false);
                 delete comm;
                 comm = nullptr;
             });

@@ -1,11 +1,9 @@
 #pragma once
 // Watching a serial component's polling from outside: whether its poll timer runs, and waiting
-// for a number of complete poll steps (each step lets pending events run three times).
+// for a number of complete poll steps.
 
 #include "comm/Comm.h"
-#include "platform/Platform.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 #include <QtTest>
 
@@ -15,28 +13,24 @@ inline bool PollTimerActive(const TComm &comm)
     return timer && timer->isActive();
 }
 
-// Counts the "process pending events" calls while it lives.
+// Counts the poll steps of the components it watches: each tick of a component's poll timer,
+// counted after the component's own step has run.
 class TPollStepCounter {
 public:
-    TPollStepCounter()
+    void Watch(const TComm &comm)
     {
-        FPrevious = Platform::SetProcessMessagesHook([this] {
-            ++FCalls;
-            QCoreApplication::processEvents();
-        });
+        if (auto *timer = comm.findChild<QTimer *>())
+            QObject::connect(timer, &QTimer::timeout, &FContext, [this] { ++FSteps; });
     }
-    ~TPollStepCounter() { Platform::SetProcessMessagesHook(FPrevious); }
-    TPollStepCounter(const TPollStepCounter &) = delete;
-    TPollStepCounter &operator=(const TPollStepCounter &) = delete;
 
     // Waits, with a generous bound, for at least `steps` further complete poll steps.
     bool WaitSteps(int steps)
     {
-        const int target = FCalls + 3 * steps;
-        return QTest::qWaitFor([&] { return FCalls >= target; }, 10000);
+        const int target = FSteps + steps;
+        return QTest::qWaitFor([&] { return FSteps >= target; }, 10000);
     }
 
 private:
-    int FCalls = 0;
-    Platform::TProcessMessagesHook FPrevious;
+    int FSteps = 0;
+    QObject FContext; // the connections end with the counter
 };
