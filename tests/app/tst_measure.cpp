@@ -1,5 +1,5 @@
-// The time-of-flight computation as the window runs it: labels and status panels, batches of 32
-// with and without the filter, the trend, and the bytes of "Phase.csv" and "TimeOfFlight.csv".
+// What the window shows of the time-of-flight computation: labels and status panels, the refused
+// count, the save options, a failing log, and the gauge drawing the trend.
 
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
@@ -14,18 +14,6 @@
 #include <QLabel>
 #include <QtTest>
 
-namespace {
-
-// M1 and M2 for a phase of 45 + 90 k degrees (k = 0..3).
-QPair<int, int> Quadrant(int k)
-{
-    const int m1[] = {1000, -1000, -1000, 1000};
-    const int m2[] = {1000, 1000, -1000, -1000};
-    return {m1[k], m2[k]};
-}
-
-} // namespace
-
 class TestMeasure : public QObject {
     Q_OBJECT
 private slots:
@@ -34,13 +22,8 @@ private slots:
 
     void labelsAndPanels_data();
     void labelsAndPanels();
-    void filterOff64Reports();
-    void filterOnEqualValuesRemovesNothing();
-    void outlierBatchContinuesLine();
-    void averagesFromThe32ndReport();
-    void trendEmptiedAt10001();
     void savePhaseOffLeavesTofLog();
-    void temperatureOfLineWhenItStarts();
+    void refusedReportsCounted();
     void logFailureShownInPanel9();
     void gaugeDrawsTheTrend();
     void gaugeFollowsThePage();
@@ -119,100 +102,6 @@ void TestMeasure::labelsAndPanels()
     QCOMPARE(FForm->PanelText(5), QStringLiteral("Temp.= -5.25 C"));
 }
 
-void TestMeasure::filterOff64Reports()
-{
-    FForm->mmApplyFilterClick();
-    QVERIFY(!FForm->FEngine->FApplyFilter);
-    QByteArray phase, tof;
-    for (int line = 0; line < 2; ++line) {
-        QByteArray phaseLine, tofLine = "25.00";
-        for (int i = 0; i < 32; ++i) {
-            const int k = i % 4, bigTime = line * 32 + i;
-            const auto m = Quadrant(k);
-            Report(bigTime * 16 + 3, m.first, m.second);
-            phaseLine += (i ? "," : "") + QByteArray::number(45 + 90 * k) + ".000";
-            // (big time + (45 + 90 k) / 360) x 0.25, never a tie at three decimals
-            tofLine += "," + QByteArray::number((bigTime + (45 + 90 * k) / 360.0) * 0.25, 'f', 3);
-        }
-        phase += phaseLine + "\r\n";
-        tof += tofLine + "\r\n";
-    }
-    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(64));
-    CloseForm();
-    QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase);
-    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof);
-    const QList<QByteArray> lines = tof.split('\n');
-    QCOMPARE(lines[0].count(',') + 1, 33);
-}
-
-void TestMeasure::filterOnEqualValuesRemovesNothing()
-{
-    QVERIFY(FForm->FEngine->FApplyFilter);
-    for (int i = 0; i < 32; ++i)
-        Report(16 * 100, 1000, 1000);
-    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(32));
-    CloseForm();
-    QByteArray phase = "45.000", tof = "25.00,25.031";
-    for (int i = 1; i < 32; ++i) {
-        phase += ",45.000";
-        tof += ",25.031";
-    }
-    QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase + "\r\n");
-    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
-}
-
-void TestMeasure::outlierBatchContinuesLine()
-{
-    // 31 reports at 45 degrees and one at 135: the high one and the first 45 go.
-    for (int i = 0; i < 32; ++i) {
-        const auto m = Quadrant(i == 20 ? 1 : 0);
-        Report(16 * i, m.first, m.second);
-    }
-    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(30));
-    QCOMPARE(FForm->FEngine->FPhaseLine.Count(), 30);
-    QCOMPARE(FForm->FEngine->FPhaseRing->Count(), 0);
-    QCOMPARE(FForm->FEngine->FTOFRing->Count(), 0);
-    for (int i = 0; i < 32; ++i)
-        Report(16 * (100 + i), 1000, 1000);
-    CloseForm();
-    QByteArray tof = "25.00";
-    for (int i = 1; i < 32; ++i)
-        if (i != 20)
-            tof += "," + QByteArray::number((i + 0.125) * 0.25, 'f', 3);
-    tof += ",25.031,25.281\r\n25.00";
-    // The 30 values left open are the shorter last line, written at exit.
-    for (int i = 2; i < 32; ++i)
-        tof += "," + QByteArray::number((100 + i + 0.125) * 0.25, 'f', 3);
-    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
-    QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31 + 29);
-}
-
-void TestMeasure::averagesFromThe32ndReport()
-{
-    for (int i = 1; i <= 31; ++i) {
-        Report(0, i, -i);
-        QCOMPARE(FForm->PanelText(0), QString());
-    }
-    Report(0, 32, -32);
-    QCOMPARE(FForm->PanelText(0), QStringLiteral("M1Avg= 16")); // 16.5 truncated
-    QCOMPARE(FForm->PanelText(1), QStringLiteral("M2Avg= -16"));
-    Report(0, 33, -33); // the last 32: 2..33
-    QCOMPARE(FForm->PanelText(0), QStringLiteral("M1Avg= 17"));
-}
-
-void TestMeasure::trendEmptiedAt10001()
-{
-    FForm->mmApplyFilterClick();
-    FForm->mmSavePhaseDataClick();
-    FForm->mmSaveTOFDataClick();
-    // 312 batches: 9984 values. The 313th fills the trend to 10000 and starts it again.
-    for (int batch = 0; batch < 313; ++batch)
-        for (int i = 0; i < 32; ++i)
-            Report(16, 1000, batch == 312 && i >= 16 ? -1000 : 1000);
-    QCOMPARE(FForm->FEngine->FTrend->size(), size_t(16));
-    QCOMPARE(*FForm->FEngine->FTrend->front(), 315.0f);
-}
-
 void TestMeasure::savePhaseOffLeavesTofLog()
 {
     FForm->mmSavePhaseDataClick();
@@ -226,17 +115,21 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);
 }
 
-void TestMeasure::temperatureOfLineWhenItStarts()
+void TestMeasure::refusedReportsCounted()
 {
-    FForm->mmApplyFilterClick();
-    // A line's values are added when their batch completes: the temperature then is the one of
-    // the batch's last report.
-    for (int i = 0; i < 64; ++i)
-        Report(16, 1000, 1000, i < 31 ? 20.5f : i == 31 ? 22.0f : 30.125f);
-    CloseForm();
-    const QList<QByteArray> lines = TWorkingFolder::Read("TimeOfFlight.csv").split('\n');
-    QVERIFY2(lines[0].startsWith("22.00,0.281,"), lines[0].constData());
-    QVERIFY(lines[1].startsWith("30.13,0.281,")); // 30.125 is a tie: away from zero
+    QByteArray garbled = QByteArray("TMEAN") + QByteArray(74, ' ') + "\r\n";
+    garbled.replace(49, 3, ":88");
+    for (const char *text : {"1 report refused: a field could not be read",
+                                "2 reports refused: a field could not be read"}) {
+        FForm->FEngine->FLineBuffer = garbled;
+        QVERIFY(FForm->FEngine->TakeReports());
+        QCOMPARE(FForm->LabelRefused->text(), QString(text));
+        QVERIFY(FForm->LabelRefused->isVisibleTo(FForm.get()));
+    }
+    // A Run starts the count again, and nothing is shown for none.
+    FForm->FEngine->BeginRun();
+    QVERIFY(!FForm->LabelRefused->isVisibleTo(FForm.get()));
+    QCOMPARE(FForm->FEngine->FReportCount, qint64(0));
 }
 
 void TestMeasure::logFailureShownInPanel9()

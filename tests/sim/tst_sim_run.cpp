@@ -150,10 +150,13 @@ void TestSimRun::everyReplyComputedOnce()
     };
     // The replies still on their way when the Run ended are taken as they come.
     QTRY_VERIFY2_WITH_TIMEOUT(readSent() == FForm->FEngine->FReportCount + FForm->FEngine->FRefusedCount,
-                              qPrintable(QString("%1 sent, %2 computed, %3 refused")
+                              qPrintable(QString("%1 sent, %2 computed, %3 refused; state %4, awaited %5, buffer %6")
                                              .arg(sent)
                                              .arg(FForm->FEngine->FReportCount)
-                                             .arg(FForm->FEngine->FRefusedCount)),
+                                             .arg(FForm->FEngine->FRefusedCount)
+                                             .arg(FForm->FEngine->FReceiveState)
+                                             .arg(FForm->FEngine->FRepliesAwaited)
+                                             .arg(QString::fromLatin1(FForm->FEngine->FLineBuffer.toPercentEncoding()))),
                               WaitMs);
     QCOMPARE(FForm->FEngine->FRefusedCount, qint64(unreadable));
     qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FEngine->FReportCount),
