@@ -206,7 +206,7 @@ private:
     void CopyOptions();
     void RemoveLoggerError(QObject *logger);
     void ShowLoggerErrors();
-    QAction *AddCommandItem(const QString &name, const QString &caption, int tag, bool shown);
+    QAction *AddCommandItem(const TCommandEntry &entry);
 
     TComLogText FComLogText;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first

@@ -3,12 +3,14 @@
 #include "app/Memo.h"
 #include "app/ToolBarImages.h"
 #include "app/Unitmain.h"
+#include "engine/CommandTable.h"
 #include "app/UpDown.h"
 #include "display/Image.h"
 #include "platform/PixelFont.h"
 
 #include <QApplication>
 #include <QAction>
+#include <iterator>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -105,13 +107,13 @@ void TFormMain::CreateToolBar()
     connect(TB_Acquire, &QToolButton::clicked, this, [this] { TB_AcquireClick(TB_Acquire); });
 }
 
-QAction *TFormMain::AddCommandItem(const QString &name, const QString &caption, int tag, bool shown)
+QAction *TFormMain::AddCommandItem(const TCommandEntry &entry)
 {
-    auto *item = mmCommand->addAction(caption);
-    item->setObjectName(name);
-    item->setProperty("Tag", tag);
-    item->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_A + tag - 1)));
-    item->setVisible(shown);
+    auto *item = mmCommand->addAction(QString::fromLatin1(entry.Caption));
+    item->setObjectName(QString::fromLatin1(entry.Name));
+    item->setProperty("Tag", entry.Tag());
+    item->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_A + entry.Tag() - 1)));
+    item->setVisible(entry.Shown);
     connect(item, &QAction::triggered, this, [this, item] { mmCommandClick(item); });
     return item;
 }
@@ -187,18 +189,13 @@ void TFormMain::CreateMenus()
 
     mmCommand = MainMenu1->addMenu("&Commands");
     mmCommand->setObjectName("mmCommand");
-    mmMenu = AddCommandItem("mmMenu", "(&M) Menu", 13, true);
-    mmAcquire = AddCommandItem("mmAcquire", "(&A) Acquire Data", 1, true);
-    mmTransmit = AddCommandItem("mmTransmit", "(&C) Transmit Continuous Signal", 3, true);
-    mmParameters = AddCommandItem("mmParameters", "(&D) Display Parameters", 4, true);
-    mmProgram = AddCommandItem("mmProgram", "(&F) Write Program to Flash", 6, false);
-    mmKeypad = AddCommandItem("mmKeypad", "(&K) Test Keypad", 11, false);
-    mmNewPars = AddCommandItem("mmNewPars", "(&P) Enter New Parameters", 16, false);
-    mmSendData = AddCommandItem("mmSendData", "(&S) Send Acquired Data to Host", 19, true);
-    mmTemperature = AddCommandItem("mmTemperature", "(&T) Display Temperature", 20, true);
-    mmAveragedData = AddCommandItem("mmAveragedData", "(&V) Send Averaged Data", 22, true);
-    mmAnalyzeData = AddCommandItem("mmAnalyzeData", "(&X) Analyze Data", 24, true);
-    mmAnalyzeAcquired = AddCommandItem("mmAnalyzeAcquired", "(&Z) Analyze Acquired Data", 26, true);
+    // The items in the table's order, each kept under its own name.
+    QAction **const items[] = {&mmMenu,        &mmAcquire,      &mmTransmit,    &mmParameters,
+                               &mmProgram,     &mmKeypad,       &mmNewPars,     &mmSendData,
+                               &mmTemperature, &mmAveragedData, &mmAnalyzeData, &mmAnalyzeAcquired};
+    static_assert(std::size(items) == std::size(CommandTable), "one member per command");
+    for (size_t i = 0; i < std::size(items); ++i)
+        *items[i] = AddCommandItem(CommandTable[i]);
 
     QMenu *mmHelp = MainMenu1->addMenu("&Help");
     mmHelp->setObjectName("mmHelp");
@@ -340,13 +337,20 @@ void TFormMain::CreateRS232Page()
     for (int i = 0; i < PortCount; ++i)
         ports << TComm::PortName(i);
     setting(Label1, "Label1", "Port", CB_Port, "CB_Port", ports, "0");
-    setting(Label2, "Label2", "Baud Rate", CB_BaudRate, "CB_BaudRate", {"115200"}, "115200");
-    setting(Label4, "Label4", "Data Bits", CB_DataBits, "CB_DataBits", {"5 Bits", "6 Bits", "7 Bits", "8 Bits"},
-            "8 Bits");
-    setting(Label5, "Label5", "Parity", CB_Parity, "CB_Parity", {"None", "Odd", "Even", "Mark", "Space"}, "None");
-    setting(Label3, "Label3", "Stop Bit", CB_StopBit, "CB_StopBit", {"1 Bit", "1.5 Bits", "2 Bits"}, "1 Bit");
-    setting(Label6, "Label6", "HW Handshaking", CB_HWHS, "CB_HWHS", {"None", "RTSON", "RTSCTS"}, "None");
-    setting(Label7, "Label7", "SW Handshaking", CB_SWHS, "CB_SWHS", {"None", "XonXoff"}, "None");
+    // Each box shows the setting the engine applies to the line.
+    const TLineSettings &line = TEngine::LineSettings;
+    const QString baud = QString::number(line.BaudRate);
+    const QStringList dataBits{"5 Bits", "6 Bits", "7 Bits", "8 Bits"};
+    const QStringList parities{"None", "Odd", "Even", "Mark", "Space"};
+    const QStringList stopBits{"1 Bit", "1.5 Bits", "2 Bits"};
+    const QStringList hardware{"None", "RTSON", "RTSCTS"};
+    const QStringList software{"None", "XonXoff"};
+    setting(Label2, "Label2", "Baud Rate", CB_BaudRate, "CB_BaudRate", {baud}, baud);
+    setting(Label4, "Label4", "Data Bits", CB_DataBits, "CB_DataBits", dataBits, dataBits[line.DataBits - DB5]);
+    setting(Label5, "Label5", "Parity", CB_Parity, "CB_Parity", parities, parities[int(line.Parity)]);
+    setting(Label3, "Label3", "Stop Bit", CB_StopBit, "CB_StopBit", stopBits, stopBits[line.StopBits]);
+    setting(Label6, "Label6", "HW Handshaking", CB_HWHS, "CB_HWHS", hardware, hardware[line.HwHandShaking]);
+    setting(Label7, "Label7", "SW Handshaking", CB_SWHS, "CB_SWHS", software, software[line.SwHandShaking]);
     // The line settings are fixed: shown, but not to be changed.
     for (QComboBox *box : {CB_BaudRate, CB_DataBits, CB_Parity, CB_StopBit, CB_HWHS, CB_SWHS}) {
         box->setEnabled(false);

@@ -247,7 +247,7 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     }
     if (!loop.WindowAlive() || FClosed)
         return; // nothing of a closed window is drawn
-    FEngine->FReceiveState = 0;
+    FEngine->FReceiveState = rsNone;
     SetPanelText(7, QString::number(m));
     FinishAcquire();
 }

@@ -1,26 +1,32 @@
 #include "engine/CommandTable.h"
 
-namespace {
-constexpr TCommandEntry Commands[] = {
-    {13, '?', rsNone},       // (M) Menu
-    {1, 'a', rsNone},        // (A) Acquire Data
-    {3, 'c', rsNone},        // (C) Transmit Continuous Signal
-    {4, 'd', rsNone},        // (D) Display Parameters
-    {6, 'f', rsNone},        // (F) Write Program to Flash
-    {11, 'k', rsNone},       // (K) Test Keypad
-    {16, 'p', rsNone},       // (P) Enter New Parameters
-    {19, 's', rsWaveform},   // (S) Send Acquired Data to Host
-    {20, 't', rsNone},       // (T) Display Temperature
-    {22, 'v', rsNone},       // (V) Send Averaged Data
-    {24, 'x', rsDifference}, // (X) Analyze Data
-    {26, 'z', rsMean},       // (Z) Analyze Acquired Data
+#include <cstring>
+
+const TCommandEntry CommandTable[12] = {
+    {"mmMenu", "(&M) Menu", '?', rsNone, true},
+    {"mmAcquire", "(&A) Acquire Data", 'a', rsNone, true},
+    {"mmTransmit", "(&C) Transmit Continuous Signal", 'c', rsNone, true},
+    {"mmParameters", "(&D) Display Parameters", 'd', rsNone, true},
+    {"mmProgram", "(&F) Write Program to Flash", 'f', rsNone, false},
+    {"mmKeypad", "(&K) Test Keypad", 'k', rsNone, false},
+    {"mmNewPars", "(&P) Enter New Parameters", 'p', rsNone, false},
+    {"mmSendData", "(&S) Send Acquired Data to Host", 's', rsWaveform, true},
+    {"mmTemperature", "(&T) Display Temperature", 't', rsNone, true},
+    {"mmAveragedData", "(&V) Send Averaged Data", 'v', rsNone, true},
+    {"mmAnalyzeData", "(&X) Analyze Data", 'x', rsDifference, true},
+    {"mmAnalyzeAcquired", "(&Z) Analyze Acquired Data", 'z', rsMean, true},
 };
-} // namespace
+
+int TCommandEntry::Tag() const
+{
+    const char *mark = std::strchr(Caption, '&');
+    return mark && mark[1] >= 'A' && mark[1] <= 'Z' ? mark[1] - 'A' + 1 : 0;
+}
 
 const TCommandEntry *FindCommand(int tag)
 {
-    for (const TCommandEntry &entry : Commands)
-        if (entry.Tag == tag)
+    for (const TCommandEntry &entry : CommandTable)
+        if (entry.Tag() == tag)
             return &entry;
     return nullptr;
 }

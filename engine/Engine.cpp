@@ -39,12 +39,12 @@ TComm *TEngine::OpenPort(int index)
 {
     auto *comm = new TComm(nullptr, FDeviceFactory);
     comm->SetCommPort(static_cast<TComPortNumber>(index));
-    comm->SetBaudRate(115200);
-    comm->SetDataBits(DB8);
-    comm->SetParity(TParity::None);
-    comm->SetStopBits(SB1);
-    comm->SetSwHandShaking(shNone);
-    comm->SetHwHandShaking(hhNone);
+    comm->SetBaudRate(LineSettings.BaudRate);
+    comm->SetDataBits(LineSettings.DataBits);
+    comm->SetParity(LineSettings.Parity);
+    comm->SetStopBits(LineSettings.StopBits);
+    comm->SetSwHandShaking(LineSettings.SwHandShaking);
+    comm->SetHwHandShaking(LineSettings.HwHandShaking);
     comm->SetRThreshold(1);
     comm->SetPortOpen(true);
 

@@ -37,6 +37,16 @@ enum TStatusPanel : int {
     StatusPanelCount
 };
 
+// The line as the instrument runs it: applied to every port opened, shown on the COM Port page.
+struct TLineSettings {
+    TBaudRate BaudRate = 115200;
+    TDataBits DataBits = DB8;
+    TParity Parity = TParity::None;
+    TStopBits StopBits = SB1;
+    THwHandShaking HwHandShaking = hhNone;
+    TSwHandShaking SwHandShaking = shNone;
+};
+
 class TEngine : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +58,7 @@ public:
     static constexpr int RingCapacity = Measurement::BatchSize;
     static constexpr int TrendCapacity = 10000;
     static constexpr int PortCount = 8; // COM1 to COM8
+    static constexpr TLineSettings LineSettings{};
     // A Run that has had no report for this long says so.
     static constexpr uint32_t NoReplyMs = 1000;
 
@@ -106,7 +117,7 @@ public:
     // State, readable by the window that draws it and by tests.
     TComm *FComm = nullptr;
     int32_t FPortIndex = 0;
-    uint8_t FReceiveState = rsNone;
+    TReceiveState FReceiveState = rsNone;
     bool FReplyDone = true;
     char FCommandLetter = 0;
     QByteArray FLineBuffer;

@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     TFormMain &form = *Fixture->Form;
     // Every input starts from a quiet window.
-    form.FEngine->FReceiveState = 0;
+    form.FEngine->FReceiveState = rsNone;
     form.FEngine->FReplyDone = false;
     form.FEngine->FCommandLetter = 0;
     form.FEngine->FRepliesAwaited = 0;

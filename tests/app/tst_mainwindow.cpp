@@ -527,7 +527,7 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     QVERIFY(!form.FEngine->FReplyDone);
     QVERIFY(pty.Write(report.mid(60)));
     QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone, 10000);
-    QCOMPARE(form.FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(form.FEngine->FReceiveState, rsNone);
     QCOMPARE(form.FEngine->FBigCount, 290);
     QCOMPARE(form.FEngine->FM1, 1000);
     QCOMPARE(form.FEngine->FM2, -1000);

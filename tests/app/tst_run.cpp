@@ -173,7 +173,7 @@ void TestRun::acquireWithoutReply()
     QVERIFY(waiting);
     QCOMPARE(FLine->Written, QByteArray("s"));
     QCOMPARE(FForm->PanelText(7), QStringLiteral("101"));
-    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FReceiveState, rsNone);
     QCOMPARE(FForm->FEngine->FChannel1[7], int16_t(123));
     QCOMPARE(FForm->FEngine->FChannel2[1079], int16_t(-5));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));

@@ -108,10 +108,10 @@ void TestEngine::meanReportInThreePieces()
     Receive("\r\n" + MeanReport.left(30));
     Receive(MeanReport.mid(30, 30));
     QVERIFY(!FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, uint8_t(3));
+    QCOMPARE(FEngine->FReceiveState, rsMean);
     Receive(MeanReport.mid(60) + "\r\n");
     QVERIFY(FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FEngine->FReceiveState, rsNone);
     QCOMPARE(FEngine->FBigCount, 290);
     QCOMPARE(FEngine->FM1, 1);
     QCOMPARE(FEngine->FM2, 0x7FFFFFFF);
@@ -129,7 +129,7 @@ void TestEngine::differenceReportWaitsForOneMore()
     FEngine->FReplyDone = false;
     Receive(DifferenceReport + "\r"); // 45 characters: not enough for the check
     QVERIFY(!FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, uint8_t(1));
+    QCOMPARE(FEngine->FReceiveState, rsDifference);
     QCOMPARE(FEngine->FM1, 0);
     Receive("\n");
     QVERIFY(FEngine->FReplyDone);
@@ -174,11 +174,11 @@ void TestEngine::exchangeEndsWithoutRecord()
     QFETCH(QByteArray, chunk);
     QFETCH(bool, ends);
     Command(item);
-    const uint8_t state = FEngine->FReceiveState;
+    const TReceiveState state = FEngine->FReceiveState;
     FEngine->FReplyDone = false;
     Receive(chunk);
     QCOMPARE(FEngine->FReplyDone, ends);
-    QCOMPARE(FEngine->FReceiveState, ends ? uint8_t(0) : state);
+    QCOMPARE(FEngine->FReceiveState, ends ? rsNone : state);
     QCOMPARE(FEngine->FPhaseRing->Count(), 0);
     QCOMPARE(Panel(2), QString());
     QVERIFY(FEngine->FLineBuffer.size() <= 256);
@@ -269,12 +269,12 @@ void TestEngine::waveformPathAfterReplyDone()
     QVERIFY(FEngine->FReplyDone);
     FEngine->FWaveCount = -1;
     Command('s');
-    QCOMPARE(FEngine->FReceiveState, uint8_t(2));
+    QCOMPARE(FEngine->FReceiveState, rsWaveform);
     Receive("T=25.31 C\r\n2048,2048\r\n");
     QCOMPARE(FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
     QCOMPARE(FEngine->FWaveCount, 0);
     QCOMPARE(Panel(5), QStringLiteral("Temp.=25.31"));
-    QCOMPARE(FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FEngine->FReceiveState, rsNone);
     Receive("2049,2047\r\n");
     QCOMPARE(FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
     QVERIFY(FEngine->FLineBuffer.isEmpty());

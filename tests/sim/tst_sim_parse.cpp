@@ -308,7 +308,7 @@ void TestSimParse::windowReadsSimulatorReports()
         form.FEngine->FReplyDone = false;
         form.mmCommandClick(report);
         commands += 2;
-        QCOMPARE(form.FEngine->FReceiveState, uint8_t(difference ? 1 : 3));
+        QCOMPARE(form.FEngine->FReceiveState, difference ? rsDifference : rsMean);
         QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone && form.FEngine->FReceiveState == 0, WaitMs);
         QCOMPARE(instrument.CommandCount(), commands);
 

@@ -210,7 +210,7 @@ void TestSimRun::acquireTakesTheWholeBlock()
                                                <= TemperatureTolerance,
              qPrintable(panel));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
-    QCOMPARE(FForm->FEngine->FReceiveState, uint8_t(0));
+    QCOMPARE(FForm->FEngine->FReceiveState, rsNone);
     QCOMPARE(FMessages->Texts(), QStringList());
 }
 
