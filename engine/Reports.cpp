@@ -246,7 +246,11 @@ bool TakeReport(QByteArray &buffer, TReport &report)
 
 bool ReportPending(const QByteArray &buffer)
 {
-    return DifferenceReportPending(buffer) || MeanReportPending(buffer);
+    // A whole record in a buffer not yet above its kind's check limit is taken with the next
+    // character: it is still to come, not to be dropped.
+    return DifferenceReportPending(buffer) || MeanReportPending(buffer)
+           || (buffer.size() <= DifferenceCheckLimit && buffer.contains(DifferenceMarker))
+           || (buffer.size() <= MeanCheckLimit && buffer.contains(MeanMarker));
 }
 
 } // namespace Reports
