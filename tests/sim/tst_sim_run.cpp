@@ -148,13 +148,10 @@ void TestSimRun::everyReplyComputedOnce()
         }
         return sent;
     };
-    // The replies still on their way when the Run ended are taken as they come.
-    QTRY_VERIFY2_WITH_TIMEOUT(readSent() == FForm->FEngine->FReportCount + FForm->FEngine->FRefusedCount,
-                              qPrintable(QString("%1 sent, %2 computed, %3 refused")
-                                             .arg(sent)
-                                             .arg(FForm->FEngine->FReportCount)
-                                             .arg(FForm->FEngine->FRefusedCount)),
-                              WaitMs);
+    // Every cycle's report is sent, the last ones after the Run has ended; each is taken as it
+    // comes. (Both counts only grow from here.)
+    QTRY_COMPARE_WITH_TIMEOUT(readSent(), int(FForm->FEngine->FRunCycleCount), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->FEngine->FReportCount + FForm->FEngine->FRefusedCount, qint64(sent), WaitMs);
     QCOMPARE(FForm->FEngine->FRefusedCount, qint64(unreadable));
     qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FEngine->FReportCount),
           qint64(FForm->FEngine->FRefusedCount));
