@@ -110,9 +110,9 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
-    // A Run loop or test still going must not touch what is released below, and a report that
-    // comes while the operator reads a message below is no longer computed.
-    FRunning = false;
+    // A Run, acquisition or test still going ends before anything is released below, and a
+    // report that comes while the operator reads a message below is no longer computed.
+    LoopWindowClosed();
     FReceiveState = rsNone;
     // Nothing computed stays behind: the open batch and the shorter last lines go to the loggers.
     WriteOpenLines();

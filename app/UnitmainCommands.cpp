@@ -75,6 +75,7 @@ void TFormMain::CommReceiveData(QObject *Sender)
     AppendComLog(received);
     if (FLineBuffer.size() > LineBufferLimit)
         FLineBuffer.clear();
+    emit ReceiveHandled();
 }
 
 void TFormMain::AppendComLog(const QByteArray &chunk)

@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
-#include <QTimer>
 
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
@@ -53,6 +52,8 @@ void TFormMain::ClosePort()
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
+    // A Run or acquisition talking through it ends.
+    LoopPortClosed();
     // The port may be closed from inside one of the component's own calls (its receive or error
     // event, or a click handled during its poll step), so it is freed once those have returned.
     FClosedComms.removeAll(nullptr);
@@ -67,13 +68,7 @@ void TFormMain::CommReceiveError(QObject *Sender, uint32_t EventMask)
     const QString text =
         TComm::PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
     ClosePort();
-    // A loop that was using the port tells it once it has ended and the window is idle again.
-    if (FLoopDepth > 0) {
-        FPortLossMessage = text;
-        return;
-    }
-    // Shown after the component's poll step has returned, so no box runs inside it.
-    QTimer::singleShot(0, this, [text] { Platform::MessageBox(text, "Information"); });
+    TellWhenIdle(text);
 }
 
 void TFormMain::mmComPortClick()
