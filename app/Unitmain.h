@@ -298,6 +298,7 @@ private:
     void EndReplyWait();
     void ShowCycle();
     void EndRun();
+    void TakeOverOrEnd();
     void EndAcquire();
     void TestBatch();
     bool CheckReports(int limit);

@@ -167,10 +167,7 @@ void TFormMain::LoopStep()
         break;
     case TLoopState::TestEnding:
         FLoopState = TLoopState::Idle;
-        if (FRunning)
-            BeginRun(); // a Run clicked while the last batch ended
-        else
-            emit RunEnded();
+        TakeOverOrEnd(); // a Run may have been clicked while the last batch ended
         break;
     }
 }
@@ -335,10 +332,17 @@ void TFormMain::EndRun()
     QPointer<TFormMain> self(this);
     FinishBatch();
     FlushLoggers();
-    if (!self || FLoopState != TLoopState::Idle)
-        return;
+    if (self && FLoopState == TLoopState::Idle)
+        TakeOverOrEnd(); // a Run may have been clicked while the last cycle ended
+}
+
+void TFormMain::TakeOverOrEnd()
+{
+    // A Run clicked before the port was lost ends as it would have at its first cycle.
+    if (FRunning && !FComm)
+        RunStop();
     if (FRunning && !FClosed)
-        BeginRun(); // a Run clicked while the last cycle ended takes over
+        BeginRun();
     else
         emit RunEnded();
 }

@@ -38,6 +38,7 @@ private slots:
     void lostPortEndsWithOneMessage_data();
     void lostPortEndsWithOneMessage();
     void arctangentTestStopsAtRunClick();
+    void portLostBeforeRunTakesOverFromTest();
 
 private:
     // Whether the window shows the idle state.
@@ -497,6 +498,29 @@ void TestRun::arctangentTestStopsAtRunClick()
     QVERIFY(stopped);
     QCOMPARE(FLine->Written, QByteArray("az"));
     QVERIFY(Idle());
+}
+
+void TestRun::portLostBeforeRunTakesOverFromTest()
+{
+    // Stop, start and the loss in one go, while the test's last batch still ends: the Run that
+    // was to take over ends before it sends anything.
+    TInLoop inLoop([&] {
+        if (FForm->PanelText(7).isEmpty())
+            return false;
+        FForm->TB_Run->click();
+        FForm->TB_Run->click();
+        FForm->CommReceiveError(FForm->FComm, CE_DEVICEGONE);
+        return true;
+    });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
+    FForm->mmTestATanClick(FForm->mmTestATan);
+    QVERIFY(Ended(ended));
+    QVERIFY(inLoop.Finished());
+    QTRY_COMPARE_WITH_TIMEOUT(FMessages->Texts().size(), 1, 10000);
+    QVERIFY(FMessages->Texts().first().startsWith("COM1 has been disconnected !"));
+    QCOMPARE(FLine->Written, QByteArray());
+    QVERIFY(Idle());
+    QCOMPARE(ended.count(), 1);
 }
 
 QTEST_MAIN(TestRun)
