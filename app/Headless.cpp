@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace Headless {
@@ -88,6 +90,23 @@ void QtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
         PrintError(text);
 }
 
+// Starts something of the window with `start` and runs the event loop until the window says it
+// has ended; returns at once when nothing started (no port, say).
+template <typename Signal>
+void WaitFor(TFormMain *form, Signal ended, const std::function<void()> &start)
+{
+    QEventLoop loop;
+    bool done = false;
+    const QMetaObject::Connection connection = QObject::connect(form, ended, &loop, [&] {
+        done = true;
+        loop.quit();
+    });
+    start();
+    if (!done && form->Busy())
+        loop.exec();
+    QObject::disconnect(connection);
+}
+
 class TRunner {
 public:
     TRunner(const TOptions &options, const QString &device) : FOptions(options), FDevice(device) {}
@@ -128,7 +147,7 @@ void TRunner::RequestStop(const QString &why)
     // started after an earlier request (a duration that ended before the Run began).
     if (FStopWhy.isEmpty())
         FStopWhy = why;
-    // The stop click, as the operator gives it: the loop ends after the cycle in progress.
+    // The stop click, as the operator gives it: the Run ends after the cycle in progress.
     if (FForm && FForm->FRunning)
         FForm->TB_RunClick(FForm->TB_Run);
 }
@@ -169,7 +188,7 @@ QString TRunner::Progress()
 
 bool TRunner::AcquireWaveform()
 {
-    FForm->TB_AcquireClick(FForm->TB_Acquire);
+    WaitFor(FForm.get(), &TFormMain::AcquireEnded, [this] { FForm->TB_AcquireClick(FForm->TB_Acquire); });
     if (!FForm->FEngine->FComm) {
         Fail(ExitIncomplete);
         return false;
@@ -283,12 +302,12 @@ int TRunner::Exec()
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
-        FForm->TB_RunClick(FForm->TB_Run);
+        WaitFor(FForm.get(), &TFormMain::RunEnded, [this] { FForm->TB_RunClick(FForm->TB_Run); });
         FProgressTimer.stop();
         FDurationTimer.stop();
     }
     const qint64 runMs = FClock.elapsed();
-    // What the loop left queued (a lost line's message) is shown before the summary.
+    // What the Run left queued (a lost line's message) is shown before the summary.
     QCoreApplication::processEvents();
     if (FStopWhy.isEmpty()) {
         FStopWhy = FForm->FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";

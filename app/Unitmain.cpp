@@ -53,7 +53,10 @@ void TFormMain::FormCreate()
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.
-    connect(FEngine, &TEngine::Received, this, &TFormMain::AppendComLog);
+    connect(FEngine, &TEngine::Received, this, [this](const QByteArray &chunk) {
+        AppendComLog(chunk);
+        emit ReceiveHandled();
+    });
     connect(FEngine, &TEngine::ReportComputed, this, &TFormMain::ShowReport);
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
         if (FGauge)
@@ -92,8 +95,8 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
-    // A Run loop or test still going must not touch what is released below.
-    FRunning = false;
+    // A Run, acquisition or test still going ends before anything is released below.
+    LoopWindowClosed();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
     // shorter last lines go to the loggers.
     FEngine->WriteOpenLines();

@@ -85,10 +85,13 @@ public:
     void AppendDataLines(const QByteArrayList &lines);
     void MemoDblClick(QObject *Sender);
 
-    // Run and Acquire control, and the arctangent timing test (reached by ScTestATan only)
+    // Run and Acquire control, and the arctangent timing test (reached by ScTestATan only). Each
+    // returns at once; the Run, the acquisition and the test go on from the event loop.
     void TB_RunClick(QObject *Sender);
     void TB_AcquireClick(QObject *Sender);
     void mmTestATanClick(QObject *Sender);
+    // Whether a Run (with the last cycle of a stopped one), an acquisition or the test still goes on.
+    bool Busy() const { return FLoopState != TLoopState::Idle; }
 
     // What the engine computed, drawn: the labels of the Main page, the gauge, the warnings
     void ShowReport();
@@ -177,21 +180,56 @@ public:
     // The tool bar is part of the window, not something to hide: no menu offers to.
     QMenu *createPopupMenu() override { return nullptr; }
 
+signals:
+    // A Run or the arctangent test has ended (stopped, its port lost, the window closed) and no new
+    // Run took over; a Run's open batch is processed and the loggers are flushed by then.
+    void RunEnded();
+    // An acquisition has ended: its block drawn, or what came of it told.
+    void AcquireEnded();
+    // The receive handler has taken a chunk; a reply or a whole block may end a wait now.
+    void ReceiveHandled();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    class TClickLoop;
+    // What the Run, the acquisition and the test are doing; each step runs from FLoopTimer.
+    enum class TLoopState {
+        Idle,
+        RunCommanded,   // "a" sent; the analyse command follows after one pass of the event loop
+        RunFirstPass,   // analyse command sent; a reply handled in this pass ends the wait with no poll
+        RunPolling,     // polls of 1 ms until the reply or the 41st poll
+        RunBatchPass,   // 100 cycles done; one pass of the event loop before the next cycle
+        RunEnding,      // stopped or its port closed: the Run ends at the next step
+        AcquireWaiting, // polls of 5 ms while the block comes
+        AcquireEnding,  // its port closed: what came is handled at the next step
+        Testing,        // one batch of the arctangent test at each step
+        TestEnding,     // stopped by a Run click: ends at the next step
+    };
 
     void RunStart();
     void RunStop();
-    // Runs cycles until the Run ends; false when the window was destroyed meanwhile.
-    bool RunCycles();
-    // The Run cycles, and those of a Run started while the last cycle of a stopped one finished.
-    void RunLoop();
     void PortLost(const QString &text);
+    // The loop steps and the events that change their state.
+    void ArmLoop(int ms);
+    void LoopStep();
+    void LoopReceived();
+    void StopLoop();
+    void LoopPortClosed();
+    void LoopWindowClosed();
+    // Tells the loss of the port once whatever used it has ended and the window is idle again.
+    void TellWhenIdle(const QString &text);
+    void BeginRun();
+    void BeginCycle();
+    void SendAnalyze();
+    void EndReplyWait();
+    void ShowCycle();
+    void EndRun();
+    void TakeOverOrEnd();
+    void EndAcquire();
+    void TestBatch();
     // Ends the Acquire wait: stores a whole block, else keeps the channels and says what came.
     void FinishAcquire();
     void SetLoopControlsEnabled(bool enabled);
@@ -212,7 +250,13 @@ private:
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;
     bool FClosed = false;
-    uint32_t FRunStarts = 0;     // Runs and tests started; a loop ends when a newer one starts
-    int FLoopDepth = 0;          // loops of click handlers on the stack
-    QString FPortLossMessage;    // told once the loop that was using the port has ended
+    // The loops' state: n and m of the Run cycle, the polls of the Acquire wait, and when the
+    // current batch of cycles, the test's batch or the last received byte began or came.
+    TLoopState FLoopState = TLoopState::Idle;
+    QTimer *FLoopTimer = nullptr;
+    int32_t FCycle = 0;
+    int32_t FPolls = 0;
+    uint32_t FLoopStart = 0;
+    uint64_t FAcquireReceived = 0;
+    bool FAcquireArriving = false;
 };

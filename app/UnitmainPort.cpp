@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
-#include <QTimer>
 
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
@@ -26,13 +25,9 @@ void TFormMain::ClosePort()
 
 void TFormMain::PortLost(const QString &text)
 {
-    // A loop that was using the port tells it once it has ended and the window is idle again.
-    if (FLoopDepth > 0) {
-        FPortLossMessage = text;
-        return;
-    }
-    // Shown after the component's poll step has returned, so no box runs inside it.
-    QTimer::singleShot(0, this, [text] { Platform::MessageBox(text, "Information"); });
+    // A Run or acquisition talking through it ends; the loss is told once it has.
+    LoopPortClosed();
+    TellWhenIdle(text);
 }
 
 void TFormMain::mmComPortClick()

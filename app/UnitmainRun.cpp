@@ -1,6 +1,7 @@
-// TFormMain: the Run cycle, the Acquire button and the arctangent timing test. All three are
-// loops inside a click handler that let pending events run between their steps; the receive
-// handler, the stop click, a close of the window or the loss of the port may run inside them.
+// TFormMain: the Run cycle, the Acquire button and the arctangent timing test. Each is a state
+// machine stepped by one timer of the window: a click starts it and returns, and the receive
+// handler, a stop click, the loss of the port or a close of the window change its state. No step
+// lets other events run inside it, so none of them can run in the middle of one.
 
 #include "app/Unitmain.h"
 
@@ -12,10 +13,8 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QTimer>
 #include <QToolButton>
-
-#include <functional>
-#include <utility>
 
 using Measurement::FixedText;
 
@@ -35,87 +34,32 @@ constexpr int32_t TestATanM2 = 13569394;
 constexpr int32_t TestATanBatch = 1000000; // evaluations between two reports (and one more)
 } // namespace
 
-// One loop of a click handler. While it lives the window knows a loop is on its stack; when the
-// last one ends, a port loss that happened meanwhile is told.
-class TFormMain::TClickLoop {
-public:
-    // usesPort: the loop talks through the port open at its start and ends when it is lost.
-    // endsOnStop: the loop belongs to the Run (or test) started last and ends when that stops.
-    TClickLoop(TFormMain *form, bool usesPort, bool endsOnStop)
-        : FForm(form), FComm(usesPort ? form->FEngine->FComm : nullptr), FUsesPort(usesPort), FEndsOnStop(endsOnStop),
-          FRun(form->FRunStarts)
-    {
-        ++form->FLoopDepth;
-    }
-
-    ~TClickLoop()
-    {
-        if (!FForm || --FForm->FLoopDepth > 0 || FForm->FPortLossMessage.isEmpty())
-            return;
-        const QString text = std::exchange(FForm->FPortLossMessage, QString());
-        if (!FForm->FClosed)
-            Platform::MessageBox(text, "Information");
-    }
-
-    TClickLoop(const TClickLoop &) = delete;
-    TClickLoop &operator=(const TClickLoop &) = delete;
-
-    // Lets pending events run, then says whether the loop may go on. With a wait, events run as
-    // they come for that many milliseconds, or until the loop may not go on or `done` holds.
-    bool ProcessMessages(int waitMs = 0, const std::function<bool()> &done = {})
-    {
-        if (waitMs > 0)
-            Platform::SleepProcessing(waitMs, [&] { return !GoesOn() || (done && done()); });
-        else
-            Platform::ProcessMessages();
-        return GoesOn();
-    }
-
-    // Not once the window is destroyed or closing, the port was lost, or the loop was stopped.
-    bool GoesOn() const
-    {
-        if (!FForm || FForm->FClosed || PortLost())
-            return false;
-        return !FEndsOnStop || (FForm->FRunning && FForm->FRunStarts == FRun);
-    }
-
-    // When this is false nothing of the window may be touched any more.
-    bool WindowAlive() const { return !FForm.isNull(); }
-    bool PortLost() const { return FUsesPort && (!FComm || FForm->FEngine->FComm != FComm); }
-    uint32_t Run() const { return FRun; }
-
-private:
-    QPointer<TFormMain> FForm;
-    QPointer<TComm> FComm;
-    bool FUsesPort;
-    bool FEndsOnStop;
-    uint32_t FRun;
-};
-
 void TFormMain::TB_RunClick(QObject *Sender)
 {
     Q_UNUSED(Sender);
     if (FRunning) {
         RunStop();
+        StopLoop();
         return;
     }
+    // A click on the disabled button does nothing.
+    if (FLoopState == TLoopState::AcquireWaiting || FLoopState == TLoopState::AcquireEnding)
+        return;
     // Every command of the cycle would show this; once is enough, and nothing starts.
     if (!FEngine->FComm) {
         Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
         return;
     }
     RunStart();
-    // A loop still finishing (the last cycle of a stopped Run, the last batch of the test) goes on
-    // with this Run when it returns; a second loop inside its event processing would hold it up.
-    if (FLoopDepth > 0)
-        return;
-    RunLoop();
+    // The last cycle of a stopped Run, or the last batch of the test, is still ending: this Run
+    // takes over when it has.
+    if (FLoopState == TLoopState::Idle)
+        BeginRun();
 }
 
 void TFormMain::RunStart()
 {
     FRunning = true;
-    ++FRunStarts;
     SetImageIndex(TB_Run, ToolBarImage::Stop);
     TB_Run->setText(StopCaption);
     TB_Acquire->setEnabled(false);
@@ -139,67 +83,256 @@ void TFormMain::SetLoopControlsEnabled(bool enabled)
     mmComPort->setEnabled(enabled);
 }
 
-void TFormMain::RunLoop()
+void TFormMain::ArmLoop(int ms)
 {
-    // RunCycles says false once the window is gone.
-    while (RunCycles() && !FClosed && FRunning) {
+    if (!FLoopTimer) {
+        // A child of the window: a step still due when the window is destroyed goes with it.
+        FLoopTimer = new QTimer(this);
+        FLoopTimer->setSingleShot(true);
+        FLoopTimer->setTimerType(Qt::PreciseTimer);
+        connect(FLoopTimer, &QTimer::timeout, this, &TFormMain::LoopStep);
+        connect(this, &TFormMain::ReceiveHandled, this, &TFormMain::LoopReceived);
+    }
+    FLoopTimer->start(ms);
+}
+
+void TFormMain::LoopStep()
+{
+    switch (FLoopState) {
+    case TLoopState::Idle:
+        break;
+    case TLoopState::RunCommanded:
+        SendAnalyze();
+        break;
+    case TLoopState::RunFirstPass:
+        if (FEngine->FReplyDone) {
+            EndReplyWait();
+        } else {
+            FLoopState = TLoopState::RunPolling;
+            ArmLoop(ReplyPollMs);
+        }
+        break;
+    case TLoopState::RunPolling:
+        // The poll that a reply cut short counts as one.
+        if (++FPolls > ReplyPolls)
+            FEngine->FReplyDone = true; // the receive state stays: a late report is still taken
+        if (FEngine->FReplyDone)
+            EndReplyWait();
+        else
+            ArmLoop(ReplyPollMs);
+        break;
+    case TLoopState::RunBatchPass:
+        BeginCycle();
+        break;
+    case TLoopState::RunEnding:
+        EndRun();
+        break;
+    case TLoopState::AcquireWaiting: {
+        FPolls += 1;
+        const uint32_t now = Platform::TickCount();
+        if (FEngine->FReceivedCount != FAcquireReceived) {
+            FAcquireReceived = FEngine->FReceivedCount;
+            FAcquireArriving = true;
+            FLoopStart = now;
+        }
+        // Once text comes, until the block's last line is in, or the line has paused longer than
+        // an instrument or an adapter ever does inside a block, or the cap; else 101 polls.
+        const bool complete = FEngine->FWaveLines >= WaveBlock::BlockLines;
+        const bool paused = FAcquireArriving && now - FLoopStart > AcquirePauseMs;
+        if (complete || paused || (!FAcquireArriving && FPolls > AcquirePolls) || FPolls >= AcquireCapPolls) {
+            FEngine->FReplyDone = true;
+            EndAcquire();
+        } else {
+            ArmLoop(AcquirePollMs);
+        }
+        break;
+    }
+    case TLoopState::AcquireEnding:
+        EndAcquire();
+        break;
+    case TLoopState::Testing:
+        TestBatch();
+        break;
+    case TLoopState::TestEnding:
+        FLoopState = TLoopState::Idle;
+        TakeOverOrEnd(); // a Run may have been clicked while the last batch ended
+        break;
     }
 }
 
-bool TFormMain::RunCycles()
+void TFormMain::LoopReceived()
 {
-    TClickLoop loop(this, true, true);
-    uint32_t t0 = Platform::TickCount();
-    int32_t n = 0;
-    while (loop.GoesOn()) {
-        mmCommandClick(mmAcquire);
-        if (!loop.ProcessMessages())
-            break;
-        n += 1;
-        ++FEngine->FRunCycleCount;
-        mmCommandClick(n % DifferenceEvery == 0 ? mmAnalyzeData : mmAnalyzeAcquired);
+    // Called at the end of the receive handler, inside the component's receive step: the wait
+    // ends on the next pass, as soon as that step has returned.
+    if ((FLoopState == TLoopState::RunPolling && FEngine->FReplyDone)
+        || (FLoopState == TLoopState::AcquireWaiting && FEngine->FWaveLines >= WaveBlock::BlockLines))
+        ArmLoop(0);
+}
 
-        FEngine->FReplyDone = false;
-        int32_t m = 0;
-        bool goesOn = loop.ProcessMessages();
-        while (goesOn && !FEngine->FReplyDone) {
-            // One poll of 1 ms; a report that comes meanwhile is handled at once and ends it.
-            if (!(goesOn = loop.ProcessMessages(ReplyPollMs, [this] { return FEngine->FReplyDone; })))
-                break;
-            if (++m > ReplyPolls)
-                FEngine->FReplyDone = true; // the receive state stays: a late report is still taken
-        }
-        if (!loop.WindowAlive())
-            return false;
-        SetPanelText(6, QString::number(n));
-        SetPanelText(7, QString::number(m));
-        if (!goesOn)
-            break;
-        FEngine->CheckReplyAge();
-
-        if (n >= RunBatch) {
-            const uint32_t dt = Platform::TickCount() - t0;
-            n = 0;
-            t0 = Platform::TickCount();
-            // 100 cycles within one tick of the clock give no rate; the last one stays.
-            if (dt > 0)
-                SetPanelText(8, FixedText(RateScale / static_cast<float>(dt), 4) + "Hz");
-            if (!loop.ProcessMessages())
-                break;
-        }
+void TFormMain::StopLoop()
+{
+    switch (FLoopState) {
+    case TLoopState::RunFirstPass:
+    case TLoopState::RunPolling:
+        ShowCycle(); // the wait ends at once, without the poll in progress
+        [[fallthrough]];
+    case TLoopState::RunCommanded:
+    case TLoopState::RunBatchPass:
+        FLoopState = TLoopState::RunEnding;
+        ArmLoop(0);
+        break;
+    case TLoopState::Testing:
+        FLoopState = TLoopState::TestEnding;
+        ArmLoop(0);
+        break;
+    default:
+        break;
     }
-    if (!loop.WindowAlive())
-        return false;
-    if (FClosed)
-        return true;
-    // A lost port ends the Run as the stop click would; a newer Run is left alone.
-    if (loop.PortLost() && FRunning && FRunStarts == loop.Run())
-        RunStop();
+}
+
+void TFormMain::LoopPortClosed()
+{
+    switch (FLoopState) {
+    case TLoopState::RunCommanded:
+    case TLoopState::RunFirstPass:
+    case TLoopState::RunPolling:
+    case TLoopState::RunBatchPass:
+    case TLoopState::RunEnding:
+        // The Run ends as a stop click would end it, also one that was to take over.
+        if (FRunning)
+            RunStop();
+        StopLoop();
+        break;
+    case TLoopState::AcquireWaiting:
+        FLoopState = TLoopState::AcquireEnding;
+        ArmLoop(0);
+        break;
+    default:
+        break; // the test does not use the port
+    }
+}
+
+void TFormMain::LoopWindowClosed()
+{
+    const TLoopState state = FLoopState;
+    FLoopState = TLoopState::Idle;
+    FRunning = false;
+    if (FLoopTimer)
+        FLoopTimer->stop();
+    switch (state) {
+    case TLoopState::Idle:
+        break;
+    case TLoopState::AcquireWaiting:
+    case TLoopState::AcquireEnding:
+        emit AcquireEnded(); // nothing of a closing window is drawn
+        break;
+    case TLoopState::Testing:
+    case TLoopState::TestEnding:
+        emit RunEnded();
+        break;
+    default:
+        FEngine->FinishBatch();
+        FEngine->FlushLoggers();
+        emit RunEnded();
+        break;
+    }
+}
+
+void TFormMain::TellWhenIdle(const QString &text)
+{
+    const auto tell = [this, text] {
+        if (!FClosed)
+            Platform::MessageBox(text, "Information");
+    };
+    // Queued: never inside the component's poll step, nor inside a step of a loop.
+    const auto once = Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection);
+    switch (FLoopState) {
+    case TLoopState::Idle:
+        QTimer::singleShot(0, this, tell);
+        break;
+    case TLoopState::AcquireWaiting:
+    case TLoopState::AcquireEnding:
+        connect(this, &TFormMain::AcquireEnded, this, tell, once);
+        break;
+    default:
+        connect(this, &TFormMain::RunEnded, this, tell, once);
+        break;
+    }
+}
+
+void TFormMain::BeginRun()
+{
+    FCycle = 0;
+    FLoopStart = Platform::TickCount();
+    BeginCycle();
+}
+
+void TFormMain::BeginCycle()
+{
+    FLoopState = TLoopState::RunCommanded;
+    mmCommandClick(mmAcquire);
+    // Writing may have lost the port; then the Run is ending already.
+    if (FLoopState == TLoopState::RunCommanded)
+        ArmLoop(0);
+}
+
+void TFormMain::SendAnalyze()
+{
+    FCycle += 1;
+    ++FEngine->FRunCycleCount;
+    FPolls = 0;
+    FLoopState = TLoopState::RunFirstPass;
+    mmCommandClick(FCycle % DifferenceEvery == 0 ? mmAnalyzeData : mmAnalyzeAcquired);
+    FEngine->FReplyDone = false;
+    if (FLoopState == TLoopState::RunFirstPass)
+        ArmLoop(0);
+}
+
+void TFormMain::ShowCycle()
+{
+    SetPanelText(spCycle, QString::number(FCycle));
+    SetPanelText(spPolls, QString::number(FPolls));
+}
+
+void TFormMain::EndReplyWait()
+{
+    ShowCycle();
+    FEngine->CheckReplyAge();
+    if (FCycle < RunBatch) {
+        BeginCycle();
+        return;
+    }
+    const uint32_t dt = Platform::TickCount() - FLoopStart;
+    FCycle = 0;
+    FLoopStart = Platform::TickCount();
+    // 100 cycles within one tick of the clock give no rate; the last one stays.
+    if (dt > 0)
+        SetPanelText(spRate, FixedText(RateScale / static_cast<float>(dt), 4) + "Hz");
+    FLoopState = TLoopState::RunBatchPass;
+    ArmLoop(0);
+}
+
+void TFormMain::EndRun()
+{
+    FLoopState = TLoopState::Idle;
     // Every value is in the files once the Run has ended, whatever ended it; the open log lines
-    // go on with the next Run.
+    // go on with the next Run. A logger's box may let events run: the window may close meanwhile.
+    QPointer<TFormMain> self(this);
     FEngine->FinishBatch();
     FEngine->FlushLoggers();
-    return true;
+    if (self && FLoopState == TLoopState::Idle)
+        TakeOverOrEnd(); // a Run may have been clicked while the last cycle ended
+}
+
+void TFormMain::TakeOverOrEnd()
+{
+    // A Run clicked before the port was lost ends as it would have at its first cycle.
+    if (FRunning && !FEngine->FComm)
+        RunStop();
+    if (FRunning && !FClosed)
+        BeginRun();
+    else
+        emit RunEnded();
 }
 
 void TFormMain::TB_AcquireClick(QObject *Sender)
@@ -207,10 +340,13 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     Q_UNUSED(Sender);
     if (TB_Acquire->text() != QLatin1String(AcquireCaption))
         return; // a click while it waits
+    if (FLoopState != TLoopState::Idle)
+        return; // the button is disabled while a Run goes on
     if (!FEngine->FComm) {
         Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
         return;
     }
+    FLoopState = TLoopState::AcquireWaiting;
     mmCommandClick(mmSendData);
     TB_Acquire->setText(AcquireWaitCaption);
     TB_Run->setEnabled(false);
@@ -220,36 +356,27 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
     FEngine->FWaveCount = -1;
     FEngine->FWaveLines = 0;
     FEngine->FReplyDone = false;
-    for (int panel = 0; panel <= 2; ++panel)
+    for (TStatusPanel panel : {spM1Average, spM2Average, spPhase})
         SetPanelText(panel, QString());
+    FPolls = 0;
+    FAcquireArriving = false;
+    FAcquireReceived = FEngine->FReceivedCount;
+    FLoopStart = Platform::TickCount();
+    // Writing may have lost the port; then the wait is ending already.
+    if (FLoopState == TLoopState::AcquireWaiting)
+        ArmLoop(AcquirePollMs);
+}
 
-    // The wait: 101 polls of 5 ms when nothing comes. Once text comes, until the block's last
-    // line is in, or the line has paused longer than an instrument or an adapter ever does
-    // inside a block, or the cap.
-    TClickLoop loop(this, true, false);
-    const auto complete = [this] { return FEngine->FWaveLines >= WaveBlock::BlockLines; };
-    int32_t m = 0;
-    bool arriving = false;
-    uint64_t received = FEngine->FReceivedCount;
-    uint32_t lastByte = Platform::TickCount();
-    while (!FEngine->FReplyDone) {
-        if (!loop.ProcessMessages(AcquirePollMs, complete))
-            break;
-        m += 1;
-        if (FEngine->FReceivedCount != received) {
-            received = FEngine->FReceivedCount;
-            arriving = true;
-            lastByte = Platform::TickCount();
-        }
-        const bool paused = arriving && Platform::TickCount() - lastByte > AcquirePauseMs;
-        if (complete() || paused || (!arriving && m > AcquirePolls) || m >= AcquireCapPolls)
-            FEngine->FReplyDone = true;
-    }
-    if (!loop.WindowAlive() || FClosed)
-        return; // nothing of a closed window is drawn
+void TFormMain::EndAcquire()
+{
+    FLoopState = TLoopState::Idle;
     FEngine->FReceiveState = rsNone;
-    SetPanelText(7, QString::number(m));
+    SetPanelText(spPolls, QString::number(FPolls));
+    // Its box may let events run: the window may be destroyed meanwhile.
+    QPointer<TFormMain> self(this);
     FinishAcquire();
+    if (self)
+        emit AcquireEnded();
 }
 
 void TFormMain::FinishAcquire()
@@ -277,29 +404,24 @@ void TFormMain::mmTestATanClick(QObject *Sender)
 {
     Q_UNUSED(Sender);
     // One loop at a time: the test starts from the idle window only.
-    if (FRunning || FLoopDepth > 0)
+    if (FRunning || FLoopState != TLoopState::Idle)
         return;
     FRunning = true;
-    ++FRunStarts;
-    QPointer<TFormMain> self(this);
-    {
-        TClickLoop loop(this, false, true);
-        int32_t k = 0;
-        uint32_t t0 = Platform::TickCount();
-        while (loop.GoesOn()) {
-            const double r = TEngine::PhaseAngle(TestATanM1, TestATanM2);
-            if (++k > TestATanBatch) {
-                const uint32_t elapsed = Platform::TickCount() - t0;
-                k = 0;
-                t0 = Platform::TickCount();
-                SetPanelText(6, QString::number(elapsed));
-                SetPanelText(7, FixedText(r, 4));
-                if (!loop.ProcessMessages())
-                    break;
-            }
-        }
-    }
-    // A Run started while the last batch was finishing goes on from here.
-    if (self && !FClosed && FRunning)
-        RunLoop();
+    FLoopState = TLoopState::Testing;
+    FLoopStart = Platform::TickCount();
+    ArmLoop(0);
+}
+
+void TFormMain::TestBatch()
+{
+    // 1000001 evaluations, then the time they took and the result, then one pass of the event
+    // loop, where a Run click ends the test.
+    double r = 0;
+    for (int32_t k = 0; k <= TestATanBatch; ++k)
+        r = TEngine::PhaseAngle(TestATanM1, TestATanM2);
+    const uint32_t elapsed = Platform::TickCount() - FLoopStart;
+    FLoopStart = Platform::TickCount();
+    SetPanelText(spCycle, QString::number(elapsed));
+    SetPanelText(spPolls, FixedText(r, 4));
+    ArmLoop(0);
 }

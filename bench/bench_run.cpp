@@ -75,9 +75,12 @@ void MeasureRun(int replyDelayUs)
         form.TB_RunClick(form.TB_Run);
         return true;
     });
+    QSignalSpy ended(&form, &TFormMain::RunEnded);
     wall.start();
     cpuStart = ThreadCpuSeconds();
     form.TB_RunClick(form.TB_Run);
+    if (!Ended(ended, 600000))
+        std::printf("  the Run did not end\n");
 
     const int cycles = commands / 2;
     const double lineSeconds = double(bytesIn + commands) * BitsPerByte / BaudRate;
@@ -105,7 +108,9 @@ void MeasureAcquire()
     QApplication::processEvents();
     QElapsedTimer wall;
     wall.start();
+    QSignalSpy ended(&form, &TFormMain::AcquireEnded);
     form.TB_AcquireClick(form.TB_Acquire);
+    Ended(ended);
     QApplication::processEvents(); // the drawn chart reaches the screen
     const double seconds = wall.nsecsElapsed() / 1e9;
     const double lineSeconds = double(instrument.BytesSent()) * BitsPerByte / BaudRate;

@@ -10,8 +10,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QThread>
-#include <QTimer>
-#include <QDeadlineTimer>
 
 namespace Platform {
 
@@ -166,20 +164,6 @@ void ProcessMessages()
     // What those events posted in turn (a read the device signalled, say) is pending too; one pass
     // of the event loop leaves it for the next call.
     QCoreApplication::sendPostedEvents();
-}
-
-void SleepProcessing(int milliseconds, const std::function<bool()> &done)
-{
-    const QDeadlineTimer deadline(milliseconds, Qt::PreciseTimer);
-    // Wakes the wait at the end when no event comes sooner.
-    QTimer wake;
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.setSingleShot(true);
-    wake.start(milliseconds);
-    while (!deadline.hasExpired() && !done()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        QCoreApplication::sendPostedEvents();
-    }
 }
 
 TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook)

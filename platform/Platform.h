@@ -63,9 +63,6 @@ void Sleep(int milliseconds);
 // Lets the event loop process what is pending, including what those events post in turn, then
 // returns.
 void ProcessMessages();
-// Waits up to `milliseconds` like Sleep, but lets events run as they arrive and returns as soon as
-// `done` holds after one of them: a reply is handled the moment it comes.
-void SleepProcessing(int milliseconds, const std::function<bool()> &done);
 using TProcessMessagesHook = std::function<void()>;
 TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook);
 

@@ -1,6 +1,6 @@
-// The Run cycle and the arctangent test of the main window against an in-memory instrument that
-// answers at once: what the buttons, menus and status panels show while the loops run and after
-// them, and what a stop click, a closed port or a closed window does to them.
+// The Run cycle, the Acquire wait and the arctangent test of the main window against an in-memory
+// instrument that answers at once: what the buttons, menus and status panels show while they go on
+// and after them, and what a stop click, a closed or lost port or a closed window does to them.
 
 #include "app/Unitmain.h"
 #include "tests/app/ReportTexts.h"
@@ -35,7 +35,10 @@ private slots:
     void closedPortShowsOneMessage();
     void windowClosedDuringLoop_data();
     void windowClosedDuringLoop();
+    void lostPortEndsWithOneMessage_data();
+    void lostPortEndsWithOneMessage();
     void arctangentTestStopsAtRunClick();
+    void portLostBeforeRunTakesOverFromTest();
 
 private:
     // Whether the window shows the idle state.
@@ -80,12 +83,14 @@ void TestRun::stopDuringWaitRestoresAtOnce()
         idleAtOnce = Idle();
         return true;
     });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     FForm->TB_Run->click();
+    QVERIFY(Ended(ended));
     QVERIFY(inLoop.Finished());
     QVERIFY(running);
     QVERIFY(idleAtOnce);
     QCOMPARE(sentAtStop, QByteArray("az"));
-    QCOMPARE(FLine->Written, QByteArray("az")); // the loop ended with that cycle
+    QCOMPARE(FLine->Written, QByteArray("az")); // the Run ended with that cycle
     QVERIFY(Idle());
     QCOMPARE(FMessages->Texts(), QStringList());
 }
@@ -94,11 +99,12 @@ void TestRun::startWhileLastCycleEndsTakesOver()
 {
     // No replies: every cycle waits its 41 polls after its "z", so the timer sees the line as it
     // stands in each wait; between a wait and the next "a" no events run.
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     QString countAfterRestart;
     int stage = 0;
     TInLoop inLoop([&] {
         if (stage == 0 && FLine->Written == "azaz") {
-            FForm->TB_RunClick(FForm->TB_Run); // stop, and start again before the loop has ended
+            FForm->TB_RunClick(FForm->TB_Run); // stop, and start again before its last cycle has ended
             FForm->TB_RunClick(FForm->TB_Run);
             stage = 1;
         } else if (stage == 1 && FLine->Written == "azazazaz") {
@@ -109,8 +115,10 @@ void TestRun::startWhileLastCycleEndsTakesOver()
         return false;
     });
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended));
+    QCOMPARE(ended.count(), 1); // the first Run's end is not the end of Running
     QVERIFY(inLoop.Finished());
-    // The new Run went on in the same loop, counting from its first cycle.
+    // The new Run took over, counting from its first cycle.
     QCOMPARE(countAfterRestart, QStringLiteral("1"));
     QCOMPARE(FLine->Written, QByteArray("azazazaz"));
     QVERIFY(Idle());
@@ -125,7 +133,9 @@ void TestRun::replyInStepFourShowsNoPolls()
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended));
     QVERIFY(FForm->PanelText(6).toInt() >= 1);
     QCOMPARE(FForm->PanelText(7), QStringLiteral("0"));
     QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("90.000"));
@@ -150,7 +160,9 @@ void TestRun::rateEveryHundredCycles()
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended));
     Platform::SetTickCountHook(previous);
     QVERIFY(highestCycle >= 1 && highestCycle <= 100);
     // 100 cycles in 0 ms give no rate: the last one stays.
@@ -162,15 +174,13 @@ void TestRun::acquireWithoutReply()
 {
     FForm->FEngine->FChannel1[7] = 123;
     FForm->FEngine->FChannel2[1079] = -5;
-    bool waiting = false;
-    TInLoop inLoop([&] {
-        waiting = FForm->TB_Acquire->text() == "Wait ..." && !FForm->TB_Run->isEnabled()
-                  && !FForm->mmCommand->isEnabled() && !FForm->mmComPort->isEnabled();
-        FForm->TB_Acquire->click(); // ignored while it waits
-        return true;
-    });
+    QSignalSpy ended(FForm, &TFormMain::AcquireEnded);
     FForm->TB_Acquire->click();
-    QVERIFY(waiting);
+    QVERIFY(FForm->TB_Acquire->text() == "Wait ..." && !FForm->TB_Run->isEnabled() && !FForm->mmCommand->isEnabled()
+            && !FForm->mmComPort->isEnabled());
+    FForm->TB_Acquire->click(); // ignored while it waits
+    QVERIFY(Ended(ended));
+    QCOMPARE(ended.count(), 1);
     QCOMPARE(FLine->Written, QByteArray("s"));
     QCOMPARE(FForm->PanelText(7), QStringLiteral("101"));
     QCOMPARE(FForm->FEngine->FReceiveState, rsNone);
@@ -223,17 +233,15 @@ void TestRun::acquireKeepsOnlyWholeBlocks()
                 next();
             });
     };
-    TInLoop start([&] {
-        if (!lost) {
-            next();
-            return true;
-        }
-        if (FForm->FEngine->FWaveLines < lines.last())
-            return false;
-        FForm->FEngine->CommReceiveError(FForm->FEngine->FComm, CE_DEVICEGONE);
-        return true;
-    });
+    QSignalSpy ended(FForm, &TFormMain::AcquireEnded);
     FForm->TB_AcquireClick(FForm->TB_Acquire);
+    if (lost) {
+        QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FWaveLines >= lines.last(); }, 10000));
+        FForm->FEngine->CommReceiveError(FForm->FEngine->FComm, CE_DEVICEGONE);
+    } else {
+        next();
+    }
+    QVERIFY(Ended(ended));
     QCOMPARE(FMessages->Texts().filter("lines received"), message.isEmpty() ? QStringList() : QStringList{message});
     for (int i : {0, 7, 1079})
         QCOMPARE(FForm->FEngine->FChannel2[i], message.isEmpty() ? int16_t(sample(i + 1).trimmed().toInt()) : int16_t(2048));
@@ -260,15 +268,17 @@ void TestRun::everyValueReachesTheFiles()
         FForm->mmApplyFilterClick();
     // Stopped after 50 reports, and again after 45 more, then the program ends.
     for (int more : {50, 45}) {
+        // The stop as the report that reaches the count is taken: the count is exact.
         const qint64 target = FForm->FEngine->FReportCount + more;
-        TInLoop stop([&] {
-            if (FForm->FEngine->FReportCount < target)
-                return false;
-            FForm->TB_Run->click();
-            return true;
+        const QMetaObject::Connection stop = connect(FForm, &TFormMain::ReceiveHandled, FForm, [&] {
+            if (FForm->FEngine->FReportCount >= target && FForm->FRunning)
+                FForm->TB_Run->click();
         });
+        QSignalSpy ended(FForm, &TFormMain::RunEnded);
         FForm->TB_RunClick(FForm->TB_Run);
-        QVERIFY(stop.Finished());
+        QVERIFY(Ended(ended));
+        disconnect(stop);
+        QCOMPARE(FForm->FEngine->FReportCount, target);
     }
     const qint64 computed = FForm->FEngine->FReportCount;
     FForm->close();
@@ -313,7 +323,9 @@ void TestRun::silentInstrumentDoesNotLookLive()
         }
         return false;
     });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended));
     Platform::SetTickCountHook(previous);
     QVERIFY(inLoop.Finished());
     QVERIFY2(QRegularExpression("^No reply from the instrument since \\d\\d:\\d\\d:\\d\\d$").match(warning).hasMatch(),
@@ -362,12 +374,15 @@ void TestRun::windowClosedDuringLoop()
     FLine->Replies['s'] = "T=25.31 C\r\n2048,2047\r\n";
     FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
     FForm->show();
+    QSignalSpy ended(FForm, loop == "Acquire" ? &TFormMain::AcquireEnded : &TFormMain::RunEnded);
+    qint64 computed = -1;
     TInLoop inLoop([&] {
         const bool far = loop == "Run"       ? FForm->PanelText(6).toInt() >= 40
                          : loop == "Acquire" ? FForm->FEngine->FWaveCount >= 0
                                              : !FForm->PanelText(7).isEmpty();
         if (!far)
             return false;
+        computed = FForm->FEngine->FReportCount;
         if (destroy)
             FWindow->Form.reset();
         else
@@ -381,7 +396,13 @@ void TestRun::windowClosedDuringLoop()
         form->TB_AcquireClick(form->TB_Acquire);
     else
         form->mmTestATanClick(form->mmTestATan);
+    // The close is the end, whatever step was due.
+    QVERIFY(Ended(ended));
+    QCOMPARE(ended.count(), 1);
     QVERIFY(inLoop.Finished());
+    // What was due on the closed window runs now, if anything.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (!destroy) { // else nothing of the window is left to look at
         QVERIFY(!FForm->isVisible());
         QVERIFY(!FForm->FRunning);
@@ -390,6 +411,57 @@ void TestRun::windowClosedDuringLoop()
     const int lines = loop == "Run" ? 2 : -1;
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), lines);
     QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), lines);
+    if (loop == "Run") {
+        QCOMPARE(TWorkingFolder::Read("Phase.csv").count(',') + lines, computed);
+        QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), computed);
+    }
+    QCOMPARE(FMessages->Texts(), QStringList());
+}
+
+void TestRun::lostPortEndsWithOneMessage_data()
+{
+    QTest::addColumn<bool>("acquire");
+    QTest::newRow("Run") << false;
+    QTest::newRow("Acquire") << true;
+}
+
+void TestRun::lostPortEndsWithOneMessage()
+{
+    QFETCH(bool, acquire);
+    FLine->Replies['z'] = MeanReport + "\r\n";
+    FLine->Replies['x'] = DifferenceReport + "\r\n";
+    FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
+    QSignalSpy ended(FForm, acquire ? &TFormMain::AcquireEnded : &TFormMain::RunEnded);
+    qint64 computed = -1;
+    QByteArray sentAtLoss;
+    // The device goes while a reply is awaited (a Run past its first batch) or the block is.
+    TInLoop inLoop([&] {
+        if (acquire ? FForm->TB_Acquire->text() != "Wait ..." : FForm->FEngine->FReportCount < 40)
+            return false;
+        computed = FForm->FEngine->FReportCount;
+        sentAtLoss = FLine->Written;
+        FForm->FEngine->CommReceiveError(FForm->FEngine->FComm, CE_DEVICEGONE);
+        return true;
+    });
+    if (acquire)
+        FForm->TB_Acquire->click();
+    else
+        FForm->TB_Run->click();
+    QVERIFY(Ended(ended));
+    QVERIFY(inLoop.Finished());
+    const QString lost = "COM1 has been disconnected !\n\n Please check the line and open the port again.";
+    const QStringList expected =
+        acquire ? QStringList{"0 of 1568 lines received; the previous waveform is kept.", lost} : QStringList{lost};
+    QTRY_COMPARE_WITH_TIMEOUT(FMessages->Texts(), expected, 10000);
+    QVERIFY(Idle());
+    QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
+    QVERIFY(!FForm->FEngine->FComm);
+    // Nothing was sent after the loss, and everything computed is in the files.
+    QCOMPARE(FLine->Written, sentAtLoss);
+    QCOMPARE(FForm->FEngine->FReportCount, computed);
+    QVERIFY(!FForm->Busy());
+    FForm->close();
+    QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), computed);
 }
 
 void TestRun::arctangentTestStopsAtRunClick()
@@ -405,7 +477,7 @@ void TestRun::arctangentTestStopsAtRunClick()
             runCaption = FForm->TB_Run->text();
             FForm->TB_Run->click();
             stopped = Idle();
-            FForm->TB_Run->click(); // starts a Run once the test has returned
+            FForm->TB_Run->click(); // starts a Run once the test's last batch has ended
             stage = 1;
         } else if (stage == 1 && FLine->Written == "az") {
             FForm->TB_Run->click();
@@ -413,8 +485,11 @@ void TestRun::arctangentTestStopsAtRunClick()
         }
         return false;
     });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
     // The test's only way in: a key combination of the window.
     QTest::keyClick(FForm, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    QVERIFY(Ended(ended));
+    QCOMPARE(ended.count(), 1); // the test's end was the Run's start
     QVERIFY(inLoop.Finished());
     QCOMPARE(runCaption, QStringLiteral("Run"));
     bool isNumber = false;
@@ -423,6 +498,29 @@ void TestRun::arctangentTestStopsAtRunClick()
     QVERIFY(stopped);
     QCOMPARE(FLine->Written, QByteArray("az"));
     QVERIFY(Idle());
+}
+
+void TestRun::portLostBeforeRunTakesOverFromTest()
+{
+    // Stop, start and the loss in one go, while the test's last batch still ends: the Run that
+    // was to take over ends before it sends anything.
+    TInLoop inLoop([&] {
+        if (FForm->PanelText(7).isEmpty())
+            return false;
+        FForm->TB_Run->click();
+        FForm->TB_Run->click();
+        FForm->FEngine->CommReceiveError(FForm->FEngine->FComm, CE_DEVICEGONE);
+        return true;
+    });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
+    FForm->mmTestATanClick(FForm->mmTestATan);
+    QVERIFY(Ended(ended));
+    QVERIFY(inLoop.Finished());
+    QTRY_COMPARE_WITH_TIMEOUT(FMessages->Texts().size(), 1, 10000);
+    QVERIFY(FMessages->Texts().first().startsWith("COM1 has been disconnected !"));
+    QCOMPARE(FLine->Written, QByteArray());
+    QVERIFY(Idle());
+    QCOMPARE(ended.count(), 1);
 }
 
 QTEST_MAIN(TestRun)

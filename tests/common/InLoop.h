@@ -1,8 +1,10 @@
 #pragma once
-// Acts from inside a loop that runs in a click handler: a 1 ms timer fires while the loop lets
-// pending events run, and calls the step until the step returns true.
+// Acting while the window's Run, acquisition or test goes on, and waiting for its end. TInLoop's
+// 1 ms timer calls the step from the event loop until the step returns true; Ended waits, with a
+// generous bound, until a spy on the window's RunEnded or AcquireEnded has seen it.
 
 #include <QObject>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <functional>
@@ -28,3 +30,8 @@ private:
     std::function<bool()> FStep;
     QTimer FTimer;
 };
+
+inline bool Ended(QSignalSpy &spy, int timeoutMs = 30000)
+{
+    return !spy.isEmpty() || spy.wait(timeoutMs);
+}

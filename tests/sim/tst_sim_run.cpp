@@ -1,4 +1,4 @@
-// The main window's Run and Acquire loops on the simulated instrument's line: the commands the
+// The main window's Run and Acquire on the simulated instrument's line: the commands the
 // instrument receives, and what the window and its files hold when the line goes away.
 
 #include "engine/Measurement.h"
@@ -85,14 +85,16 @@ void TestSimRun::Start(const TSimOptions &options)
 void TestSimRun::runSendsThePattern()
 {
     Start(TSimOptions());
-    // The stop comes after the window has sent cycle 200's commands; the loop ends with that cycle.
+    // The stop comes after the window has sent cycle 200's commands; the Run ends with that cycle.
     TInLoop inLoop([&] {
         if (FForm->FEngine->FRunCycleCount < 200)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
+    QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended, WaitMs));
     QCOMPARE(FForm->FEngine->FRunCycleCount, int64_t(200));
     QTRY_VERIFY_WITH_TIMEOUT(FInstrument->CommandCount() >= 400, WaitMs);
     QCOMPARE(FInstrument->Commands(), RunPattern(200));
@@ -127,7 +129,9 @@ void TestSimRun::everyReplyComputedOnce()
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
+    QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended, WaitMs));
 
     // What the instrument sent: each whole record once, the unreadable ones refused.
     QStringList expected;
@@ -170,8 +174,12 @@ void TestSimRun::lineGoesAwayDuringRun()
     options.VanishAfter = 200; // the line goes once cycle 100 has been answered
     Start(options);
     FForm->mmApplyFilterClick(); // every value of a batch reaches the logs
+    QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended, WaitMs));
     QVERIFY(FInstrument->HasVanished());
+    // Told once the Run has ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!FMessages->Messages.isEmpty(), WaitMs);
     QCOMPARE(FMessages->Messages.size(), 1);
     QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
     QVERIFY(FForm->FEngine->FComm == nullptr);
@@ -188,7 +196,9 @@ void TestSimRun::acquireTakesTheWholeBlock()
 {
     Start(TSimOptions());
     const TSimWaveform sent = TSimProtocol(TSimOptions()).Model().Waveform(TSimOptions().Samples);
+    QSignalSpy ended(FForm.get(), &TFormMain::AcquireEnded);
     FForm->TB_AcquireClick(FForm->TB_Acquire);
+    QVERIFY(Ended(ended, WaitMs));
     // The wait went on while the block came (1080 lines need over a second), not half a second.
     const int polls = FForm->PanelText(7).toInt();
     QVERIFY2(polls > 101 && polls < 600, qPrintable(FForm->PanelText(7)));
@@ -211,14 +221,13 @@ void TestSimRun::acquireTakesTheWholeBlock()
 void TestSimRun::lineGoesAwayDuringAcquire()
 {
     Start(TSimOptions());
-    TInLoop inLoop([&] {
-        if (FForm->FEngine->FWaveCount < 0)
-            return false;
-        FInstrument->Stop(); // the line goes while the block is coming
-        return true;
-    });
+    QSignalSpy ended(FForm.get(), &TFormMain::AcquireEnded);
     FForm->TB_AcquireClick(FForm->TB_Acquire);
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FWaveCount >= 0; }, WaitMs));
+    FInstrument->Stop(); // the line goes while the block is coming
+    QVERIFY(Ended(ended, WaitMs));
     // What came of the block, then the loss; the channels keep their mid-scale start.
+    QTRY_COMPARE_WITH_TIMEOUT(FMessages->Texts().size(), 2, WaitMs);
     const QStringList texts = FMessages->Texts();
     QCOMPARE(texts.size(), 2);
     QVERIFY2(texts[0].endsWith(" of 1568 lines received; the previous waveform is kept."), qPrintable(texts[0]));

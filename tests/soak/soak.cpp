@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -330,10 +331,17 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         sims[0].Process.kill();
     });
-    trace.Append(TTraceEvent::RunStart);
-    form->TB_RunClick(form->TB_Run);
-    // The click returns as the Run ends, with nothing read in between.
-    trace.Append(TTraceEvent::RunEnd);
+    // Marked as the Run ends, right after its open batch was processed, with nothing read in between.
+    QObject::connect(form.get(), &TFormMain::RunEnded, form.get(), [&] { trace.Append(TTraceEvent::RunEnd); });
+    const auto runUntilEnded = [&] {
+        QEventLoop loop;
+        QObject::connect(form.get(), &TFormMain::RunEnded, &loop, &QEventLoop::quit);
+        trace.Append(TTraceEvent::RunStart);
+        form->TB_RunClick(form->TB_Run);
+        if (form->Busy())
+            loop.exec();
+    };
+    runUntilEnded();
     if (!vanished)
         Fail(QString("the first Run ended after %1 ms, before the device vanished").arg(clock.elapsed()));
     if (!QTest::qWaitFor([&] { return !form->FEngine->FComm; }, 10000))
@@ -356,9 +364,7 @@ int main(int argc, char *argv[])
             if (form->FRunning)
                 form->TB_RunClick(form->TB_Run);
         });
-        trace.Append(TTraceEvent::RunStart);
-        form->TB_RunClick(form->TB_Run);
-        trace.Append(TTraceEvent::RunEnd);
+        runUntilEnded();
     }
     sampler.stop();
     const double seconds = clock.elapsed() / 1000.0;
