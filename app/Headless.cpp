@@ -148,7 +148,7 @@ void TRunner::RequestStop(const QString &why)
     if (FStopWhy.isEmpty())
         FStopWhy = why;
     // The stop click, as the operator gives it: the Run ends after the cycle in progress.
-    if (FForm && FForm->FRunning)
+    if (FForm && FForm->FEngine->FRunning)
         FForm->TB_RunClick(FForm->TB_Run);
 }
 

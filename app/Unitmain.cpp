@@ -53,10 +53,12 @@ void TFormMain::FormCreate()
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.
-    connect(FEngine, &TEngine::Received, this, [this](const QByteArray &chunk) {
-        AppendComLog(chunk);
-        emit ReceiveHandled();
-    });
+    connect(FEngine, &TEngine::Received, this, &TFormMain::AppendComLog);
+    connect(FEngine, &TEngine::ReceiveHandled, this, &TFormMain::ReceiveHandled);
+    // The cycles: the buttons and menus follow them.
+    connect(FEngine, &TEngine::RunningChanged, this, [this](bool running) { running ? RunStart() : RunStop(); });
+    connect(FEngine, &TEngine::RunEnded, this, &TFormMain::RunEnded);
+    connect(FEngine, &TEngine::AcquireEnded, this, &TFormMain::FinishAcquire);
     connect(FEngine, &TEngine::ReportComputed, this, &TFormMain::ShowReport);
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
         if (FGauge)
@@ -96,7 +98,7 @@ void TFormMain::FormClose()
         return;
     FClosed = true;
     // A Run, acquisition or test still going ends before anything is released below.
-    LoopWindowClosed();
+    FEngine->StopCycles();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
     // shorter last lines go to the loggers.
     FEngine->WriteOpenLines();

@@ -91,7 +91,7 @@ public:
     void TB_AcquireClick(QObject *Sender);
     void mmTestATanClick(QObject *Sender);
     // Whether a Run (with the last cycle of a stopped one), an acquisition or the test still goes on.
-    bool Busy() const { return FLoopState != TLoopState::Idle; }
+    bool Busy() const { return FEngine->Busy(); }
 
     // What the engine computed, drawn: the labels of the Main page, the gauge, the warnings
     void ShowReport();
@@ -128,7 +128,6 @@ public:
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
     QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
-    bool FRunning = false;
 
     // Widgets, named as the operator's window shows them
     QToolBar *ToolBar1 = nullptr;
@@ -196,42 +195,12 @@ protected:
 
 private:
     // What the Run, the acquisition and the test are doing; each step runs from FLoopTimer.
-    enum class TLoopState {
-        Idle,
-        RunCommanded,   // "a" sent; the analyse command follows after one pass of the event loop
-        RunFirstPass,   // analyse command sent; a reply handled in this pass ends the wait with no poll
-        RunPolling,     // polls of 1 ms until the reply or the 41st poll
-        RunBatchPass,   // 100 cycles done; one pass of the event loop before the next cycle
-        RunEnding,      // stopped or its port closed: the Run ends at the next step
-        AcquireWaiting, // polls of 5 ms while the block comes
-        AcquireEnding,  // its port closed: what came is handled at the next step
-        Testing,        // one batch of the arctangent test at each step
-        TestEnding,     // stopped by a Run click: ends at the next step
-    };
 
     void RunStart();
     void RunStop();
     void PortLost(const QString &text);
-    // The loop steps and the events that change their state.
-    void ArmLoop(int ms);
-    void LoopStep();
-    void LoopReceived();
-    void StopLoop();
-    void LoopPortClosed();
-    void LoopWindowClosed();
-    // Tells the loss of the port once whatever used it has ended and the window is idle again.
-    void TellWhenIdle(const QString &text);
-    void BeginRun();
-    void BeginCycle();
-    void SendAnalyze();
-    void EndReplyWait();
-    void ShowCycle();
-    void EndRun();
-    void TakeOverOrEnd();
-    void EndAcquire();
-    void TestBatch();
-    // Ends the Acquire wait: stores a whole block, else keeps the channels and says what came.
-    void FinishAcquire();
+    // The Acquire wait has ended: a whole block is drawn; the buttons and menus are back.
+    void FinishAcquire(bool whole);
     void SetLoopControlsEnabled(bool enabled);
 
     void CreateToolBar();
@@ -250,13 +219,4 @@ private:
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;
     bool FClosed = false;
-    // The loops' state: n and m of the Run cycle, the polls of the Acquire wait, and when the
-    // current batch of cycles, the test's batch or the last received byte began or came.
-    TLoopState FLoopState = TLoopState::Idle;
-    QTimer *FLoopTimer = nullptr;
-    int32_t FCycle = 0;
-    int32_t FPolls = 0;
-    uint32_t FLoopStart = 0;
-    uint64_t FAcquireReceived = 0;
-    bool FAcquireArriving = false;
 };

@@ -25,9 +25,9 @@ void TFormMain::ClosePort()
 
 void TFormMain::PortLost(const QString &text)
 {
-    // A Run or acquisition talking through it ends; the loss is told once it has.
-    LoopPortClosed();
-    TellWhenIdle(text);
+    // Told once whatever used the port has ended, outside the component's poll step.
+    if (!FClosed)
+        Platform::MessageBox(text, "Information");
 }
 
 void TFormMain::mmComPortClick()

@@ -30,3 +30,11 @@ const TCommandEntry *FindCommand(int tag)
             return &entry;
     return nullptr;
 }
+
+int CommandTag(char letter)
+{
+    for (const TCommandEntry &entry : CommandTable)
+        if (entry.Letter == letter)
+            return entry.Tag();
+    return 0;
+}

@@ -27,3 +27,5 @@ struct TCommandEntry {
 extern const TCommandEntry CommandTable[12];
 // The entry for a tag, or nullptr when the tag is not a command.
 const TCommandEntry *FindCommand(int tag);
+// The tag of the item that sends a letter (0 when none does).
+int CommandTag(char letter);

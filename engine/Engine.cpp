@@ -74,6 +74,8 @@ void TEngine::ClosePort()
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
+    // A Run or acquisition talking through it ends.
+    LoopPortClosed();
     // The port may be closed from inside one of the component's own calls (its receive or error
     // event, or a click handled during its poll step), so it is freed once those have returned.
     FClosedComms.removeAll(nullptr);
@@ -88,7 +90,7 @@ void TEngine::CommReceiveError(QObject *Sender, uint32_t EventMask)
     const QString text =
         TComm::PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
     ClosePort();
-    emit PortLost(text);
+    TellWhenIdle(text);
 }
 
 void TEngine::Command(int tag)
@@ -153,6 +155,9 @@ void TEngine::CommReceiveData(QObject *Sender)
     emit Received(received);
     if (FLineBuffer.size() > LineBufferLimit)
         FLineBuffer.clear();
+    emit ReceiveHandled();
+    // A reply or a whole block may end a wait now.
+    LoopReceived();
 }
 
 void TEngine::ParseWaveHeader()

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+class QTimer;
 class TDataLogger;
 template <typename T> class TCircularBuffer;
 
@@ -110,9 +111,39 @@ public:
     // Says so once the last report is older than NoReplyMs.
     void CheckReplyAge();
 
+    // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
+    // told, when there is no port. A stopped Run ends after the cycle in progress; a Run started
+    // meanwhile takes over.
+    bool StartRun();
+    void StopRun();
+    // One waveform block; false when something else goes on or there is no port.
+    bool StartAcquire();
+    // The arctangent timing test, until StopRun; only from idle.
+    bool StartTest();
+    bool Busy() const { return FLoopState != TLoopState::Idle; }
+    bool Acquiring() const
+    {
+        return FLoopState == TLoopState::AcquireWaiting || FLoopState == TLoopState::AcquireEnding;
+    }
+    // Ends whatever cycle goes on, at once (the program ends).
+    void StopCycles();
+
     // The end: nothing more is computed, every value goes to the files (or is rescued, the
     // operator told where once both are on disk), and the port is closed. Once only.
     void Close();
+
+    enum class TLoopState {
+        Idle,
+        RunCommanded,   // "a" sent; the analyse command follows after one pass of the event loop
+        RunFirstPass,   // analyse command sent; a reply handled in this pass ends the wait with no poll
+        RunPolling,     // polls of 1 ms until the reply or the 41st poll
+        RunBatchPass,   // 100 cycles done; one pass of the event loop before the next cycle
+        RunEnding,      // stopped or its port closed: the Run ends at the next step
+        AcquireWaiting, // polls of 5 ms while the block comes
+        AcquireEnding,  // its port closed: what came is handled at the next step
+        Testing,        // one batch of the arctangent test at each step
+        TestEnding,     // stopped by a Run click: ends at the next step
+    };
 
     // State, readable by the window that draws it and by tests.
     TComm *FComm = nullptr;
@@ -153,8 +184,20 @@ public:
     uint64_t FReceivedCount = 0; // bytes received since the engine was made
     TChannel FChannel1{};
     TChannel FChannel2{};
+    // A Run (or the test) is on; what cycle goes on.
+    bool FRunning = false;
+    TLoopState FLoopState = TLoopState::Idle;
 
 signals:
+    // A Run was started or stopped (also by the loss of its port).
+    void RunningChanged(bool running);
+    // A Run or the arctangent test has ended (stopped, its port lost, the engine closing) and no
+    // new Run took over; a Run's open batch is processed and the loggers are flushed by then.
+    void RunEnded();
+    // An acquisition has ended: whole, its block is in the channels; else they are as they were.
+    void AcquireEnded(bool whole);
+    // The receive handler has taken a chunk.
+    void ReceiveHandled();
     // Every received chunk, for the communication log.
     void Received(const QByteArray &chunk);
     // A report was computed: the values above hold it.
@@ -168,18 +211,44 @@ signals:
     void ReplyWarningChanged(bool silent);
     // The sample lines of a parsed block, as received.
     void BlockParsed(const QByteArrayList &lines);
-    // The line went away; the port is closed. What to tell the operator.
+    // The line went away and whatever used it has ended. What to tell the operator.
     void PortLost(const QString &text);
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
     void LoggerRecovered(QObject *logger);
 
 private:
+    // The cycles' steps and the events that change their state.
+    void SetRunning(bool running);
+    void ArmLoop(int ms);
+    void LoopStep();
+    void LoopReceived();
+    void StopLoop();
+    void LoopPortClosed();
+    void TellWhenIdle(const QString &text);
+    void StartCycles();
+    void BeginCycle();
+    void SendAnalyze();
+    void ShowCycle();
+    void EndReplyWait();
+    void EndRun();
+    void TakeOverOrEnd();
+    void EndAcquire();
+    void TestBatch();
+
     bool CheckReports(int limit);
     void SetupLoggers();
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
 
+    // n and m of the Run cycle, the polls of the Acquire wait, and when the current batch of
+    // cycles, the test's batch or the last received byte began or came.
+    QTimer *FLoopTimer = nullptr;
+    int32_t FCycle = 0;
+    int32_t FPolls = 0;
+    uint32_t FLoopStart = 0;
+    uint64_t FAcquireReceived = 0;
+    bool FAcquireArriving = false;
     TComDeviceFactory FDeviceFactory;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FClosed = false;

@@ -278,6 +278,7 @@ void TEngine::Close()
 {
     if (FClosed)
         return;
+    StopCycles();
     // Nothing computed stays behind: the open batch and the shorter last lines go to the loggers.
     WriteOpenLines();
     FClosed = true;

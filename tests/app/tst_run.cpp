@@ -58,7 +58,7 @@ void TestRun::cleanup()
 
 bool TestRun::Idle() const
 {
-    return !FForm->FRunning && FForm->TB_Run->text() == "Run" && TFormMain::ImageIndex(FForm->TB_Run) == 11
+    return !FForm->FEngine->FRunning && FForm->TB_Run->text() == "Run" && TFormMain::ImageIndex(FForm->TB_Run) == 11
            && FForm->TB_Run->isEnabled() && FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled()
            && FForm->mmComPort->isEnabled();
 }
@@ -271,7 +271,7 @@ void TestRun::everyValueReachesTheFiles()
         // The stop as the report that reaches the count is taken: the count is exact.
         const qint64 target = FForm->FEngine->FReportCount + more;
         const QMetaObject::Connection stop = connect(FForm, &TFormMain::ReceiveHandled, FForm, [&] {
-            if (FForm->FEngine->FReportCount >= target && FForm->FRunning)
+            if (FForm->FEngine->FReportCount >= target && FForm->FEngine->FRunning)
                 FForm->TB_Run->click();
         });
         QSignalSpy ended(FForm, &TFormMain::RunEnded);
@@ -405,7 +405,7 @@ void TestRun::windowClosedDuringLoop()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (!destroy) { // else nothing of the window is left to look at
         QVERIFY(!FForm->isVisible());
-        QVERIFY(!FForm->FRunning);
+        QVERIFY(!FForm->FEngine->FRunning);
     }
     // One batch of 32 in each log and the shorter rest, written when the window closed.
     const int lines = loop == "Run" ? 2 : -1;

@@ -183,7 +183,7 @@ void TestSimRun::lineGoesAwayDuringRun()
     QCOMPARE(FMessages->Messages.size(), 1);
     QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
     QVERIFY(FForm->FEngine->FComm == nullptr);
-    QVERIFY(!FForm->FRunning);
+    QVERIFY(!FForm->FEngine->FRunning);
     QCOMPARE(FForm->TB_Run->text(), QStringLiteral("Run"));
     QCOMPARE(TFormMain::ImageIndex(FForm->TB_Run), 11);
     QVERIFY(FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());

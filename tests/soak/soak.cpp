@@ -361,7 +361,7 @@ int main(int argc, char *argv[])
         Fail("COM1 did not open again");
     } else {
         QTimer::singleShot(qMax<qint64>(0, totalMs - clock.elapsed()), [&] {
-            if (form->FRunning)
+            if (form->FEngine->FRunning)
                 form->TB_RunClick(form->TB_Run);
         });
         runUntilEnded();
