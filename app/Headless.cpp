@@ -1,7 +1,12 @@
 #include "app/Headless.h"
 
 #include "app/Application.h"
-#include "app/Unitmain.h"
+#include "app/ComLogText.h"
+#include "app/Pictures.h"
+#include "display/Canvas.h"
+#include "display/Cgauge.h"
+#include "display/Cischart.h"
+#include "engine/Engine.h"
 #include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
@@ -13,7 +18,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPixmap>
 #include <QSaveFile>
@@ -92,20 +97,55 @@ void QtMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
 
 // Starts something of the window with `start` and runs the event loop until the window says it
 // has ended; returns at once when nothing started (no port, say).
+// Starts a cycle of the engine and lets the event loop run until it says it has ended.
 template <typename Signal>
-void WaitFor(TFormMain *form, Signal ended, const std::function<void()> &start)
+void WaitFor(TEngine *engine, Signal ended, const std::function<void()> &start)
 {
     QEventLoop loop;
     bool done = false;
-    const QMetaObject::Connection connection = QObject::connect(form, ended, &loop, [&] {
+    const QMetaObject::Connection connection = QObject::connect(engine, ended, &loop, [&] {
         done = true;
         loop.quit();
     });
     start();
-    if (!done && form->Busy())
+    if (!done && engine->Busy())
         loop.exec();
     QObject::disconnect(connection);
 }
+
+// The communication log and the sample list as the Log page would show them, last lines only.
+class TLogText {
+public:
+    static constexpr int KeptLines = 200;
+    void Received(const QByteArray &chunk)
+    {
+        // The formatter carries an open line over to the next chunk; it shows as the last line.
+        FComLogText += FFormat.Format(chunk);
+        Trim(FComLogText);
+    }
+    void Samples(const QByteArrayList &lines)
+    {
+        for (const QByteArray &line : lines)
+            FSamples << QString::fromLatin1(line);
+        if (FSamples.size() > KeptLines)
+            FSamples.remove(0, FSamples.size() - KeptLines);
+    }
+    QStringList ComLog() const { return FComLogText.split('\n'); }
+    const QStringList &SampleList() const { return FSamples; }
+
+private:
+    static void Trim(QString &text)
+    {
+        qsizetype cut = text.size();
+        for (int i = 0; i < KeptLines && cut > 0; ++i)
+            cut = text.lastIndexOf('\n', cut - 1);
+        if (cut > 0)
+            text.remove(0, cut + 1);
+    }
+    TComLogText FFormat;
+    QString FComLogText;
+    QStringList FSamples;
+};
 
 class TRunner {
 public:
@@ -123,7 +163,8 @@ private:
 
     const TOptions &FOptions;
     QString FDevice;
-    std::unique_ptr<TFormMain> FForm;
+    std::unique_ptr<TEngine> FEngine;
+    TLogText FLog;
     QString FStopWhy; // empty until a stop was asked for
     QElapsedTimer FClock;
     QDeadlineTimer FDeadline;
@@ -148,8 +189,8 @@ void TRunner::RequestStop(const QString &why)
     if (FStopWhy.isEmpty())
         FStopWhy = why;
     // The stop click, as the operator gives it: the Run ends after the cycle in progress.
-    if (FForm && FForm->FEngine->FRunning)
-        FForm->TB_RunClick(FForm->TB_Run);
+    if (FEngine && FEngine->FRunning)
+        FEngine->StopRun();
 }
 
 void TRunner::ArmDuration()
@@ -174,7 +215,7 @@ QString TRunner::LogCount(TDataLogger *logger) const
 QString TRunner::Progress()
 {
     const qint64 ms = FClock.elapsed();
-    const int64_t cycles = FForm->FEngine->FRunCycleCount;
+    const int64_t cycles = FEngine->FRunCycleCount;
     const double rate = ms > FLastMs ? (cycles - FLastCycles) * 1000.0 / double(ms - FLastMs) : 0.0;
     FLastCycles = cycles;
     FLastMs = ms;
@@ -182,25 +223,25 @@ QString TRunner::Progress()
         .arg(qRound64(ms / 1000.0))
         .arg(cycles)
         .arg(rate, 0, 'f', 1)
-        .arg(FForm->FEngine->FReportCount)
-        .arg(LogCount(FForm->FEngine->FPhaseLogger), LogCount(FForm->FEngine->FTOFLogger));
+        .arg(FEngine->FReportCount)
+        .arg(LogCount(FEngine->FPhaseLogger), LogCount(FEngine->FTOFLogger));
 }
 
 bool TRunner::AcquireWaveform()
 {
-    WaitFor(FForm.get(), &TFormMain::AcquireEnded, [this] { FForm->TB_AcquireClick(FForm->TB_Acquire); });
-    if (!FForm->FEngine->FComm) {
+    WaitFor(FEngine.get(), &TEngine::AcquireEnded, [this] { FEngine->StartAcquire(); });
+    if (!FEngine->FComm) {
         Fail(ExitIncomplete);
         return false;
     }
-    // The window has said how much of the block came; only a whole one is saved.
-    if (FForm->FEngine->FWaveLines < WaveBlock::BlockLines) {
+    // The engine has said how much of the block came; only a whole one is saved.
+    if (FEngine->FWaveLines < WaveBlock::BlockLines) {
         PrintError("no whole waveform block arrived; " + FOptions.WaveformFile + " is not written");
         Fail(ExitIncomplete);
         return false;
     }
     const WaveFile::TResult saved =
-        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FForm->FEngine->FChannel1, FForm->FEngine->FChannel2);
+        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FEngine->FChannel1, FEngine->FChannel2);
     if (!saved.Ok) {
         PrintError("cannot write " + FOptions.WaveformFile + ": " + saved.Message.simplified());
         Fail(ExitCannotWrite);
@@ -217,27 +258,49 @@ bool TRunner::WritePictures()
         Fail(ExitCannotWrite);
         return false;
     }
-    struct TPage {
-        const char *Name;
-        QWidget *Page;
-        void (TFormMain::*Show)();
-    };
-    const TPage pages[] = {{"Main.png", FForm->TS_Main, &TFormMain::mmTimeOfFlightClick},
-                           {"Waveform.png", FForm->TS_Waveform, &TFormMain::mmWaveformClick},
-                           {"Log.png", FForm->TS_Log, &TFormMain::mmCommunicationClick}};
+    // Drawn by the display classes as the window's pages would show them, without a window.
+    TGauge gauge(nullptr, Pictures::GaugeSize.width(), Pictures::GaugeSize.height(), 5);
+    Pictures::SetupPhaseGauge(gauge, *FEngine);
+    gauge.UpdateDisplay();
+
+    QImage chartImage(Pictures::ChartSize, QImage::Format_RGB32);
+    TCanvas canvas(&chartImage);
+    TCISChart chart(nullptr, &canvas);
+    chart.SetPosition(0, 0, chartImage.width(), chartImage.height());
+    chart.SetBackgroundColor(clNavy);
+    Pictures::DrawWaveforms(chart, FEngine->FChannel1, FEngine->FChannel2);
+    canvas.End();
+
+    // The Log page: the communication log beside the sample list, black on white.
+    QImage logImage(Pictures::ChartSize, QImage::Format_RGB32);
+    logImage.fill(Qt::white);
+    {
+        QPainter painter(&logImage);
+        painter.setPen(Qt::black);
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(11);
+        painter.setFont(font);
+        const int line = painter.fontMetrics().height();
+        const int rows = logImage.height() / line;
+        const int half = logImage.width() / 2;
+        for (const auto &[column, lines] : {std::pair{0, FLog.ComLog()}, std::pair{half, FLog.SampleList()}}) {
+            const qsizetype first = qMax<qsizetype>(0, lines.size() - rows);
+            for (qsizetype i = first; i < lines.size(); ++i)
+                painter.drawText(QRect(column + 4, int(i - first) * line, half - 8, line), Qt::AlignLeft, lines[i]);
+        }
+    }
+
     bool ok = true;
-    for (const TPage &page : pages) {
-        // Each page drawn as the operator would see it, made current with the View menu's own handler.
-        (FForm.get()->*page.Show)();
-        QCoreApplication::processEvents();
-        QSaveFile file(folder.absoluteFilePath(page.Name));
-        if (!file.open(QIODevice::WriteOnly) || !page.Page->grab().save(&file, "PNG") || !file.commit()) {
+    const QPair<const char *, const QImage *> pictures[] = {
+        {"Main.png", &gauge.Picture()}, {"Waveform.png", &chartImage}, {"Log.png", &logImage}};
+    for (const auto &[name, image] : pictures) {
+        QSaveFile file(folder.absoluteFilePath(name));
+        if (!file.open(QIODevice::WriteOnly) || !image->save(&file, "PNG") || !file.commit()) {
             PrintError("cannot write " + file.fileName() + ": " + file.errorString());
             Fail(ExitCannotWrite);
             ok = false;
         }
     }
-    FForm->mmTimeOfFlightClick();
     return ok;
 }
 
@@ -247,25 +310,27 @@ int TRunner::Exec()
     TStopSignals stopSignals([this](int signal) { RequestStop(TStopSignals::Name(signal)); });
 
     messages.Hold();
-    FForm = std::make_unique<TFormMain>();
-    if (!FForm->FEngine->FComm) {
+    FEngine = std::make_unique<TEngine>();
+    QObject::connect(FEngine.get(), &TEngine::Received, [this](const QByteArray &chunk) { FLog.Received(chunk); });
+    QObject::connect(FEngine.get(), &TEngine::BlockParsed, [this](const QByteArrayList &lines) { FLog.Samples(lines); });
+    QObject::connect(FEngine.get(), &TEngine::PortLost,
+                     [](const QString &text) { Platform::MessageBox(text, "Information"); });
+    if (!FEngine->OpenPort(0)) {
         messages.Release(false);
         PrintError("cannot open " + FDevice + " as COM1: it is in use, or not a serial device we may open");
         return ExitNoPort;
     }
-    FForm->show();
-    QCoreApplication::processEvents();
     // Each log line goes to its file at once: an unattended run keeps nothing back that a
     // power cut or a kill could lose.
     // A log that cannot be written is told on standard error when it starts failing and when it
     // is written again; the window's own handlers still run, for its status bar.
-    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()})
+    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()})
         logger->SetMaxCount(1);
-    QObject::connect(FForm->FEngine, &TEngine::LoggerFailing,
+    QObject::connect(FEngine.get(), &TEngine::LoggerFailing,
                      [](QObject *, const QString &fileName, const QString &error) {
                          PrintError("cannot write " + fileName + ": " + error);
                      });
-    QObject::connect(FForm->FEngine, &TEngine::LoggerRecovered, [](QObject *logger) {
+    QObject::connect(FEngine.get(), &TEngine::LoggerRecovered, [](QObject *logger) {
         if (const auto *recovered = qobject_cast<TDataLogger *>(logger))
             PrintError(recovered->FileName() + " is written again");
     });
@@ -285,7 +350,7 @@ int TRunner::Exec()
 
     FClock.start();
     bool ran = false;
-    if (FStopWhy.isEmpty() && FForm->FEngine->FComm) {
+    if (FStopWhy.isEmpty() && FEngine->FComm) {
         FDurationTimer.setSingleShot(true);
         FDurationTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % late
         QObject::connect(&FDurationTimer, &QTimer::timeout, [this] { ArmDuration(); });
@@ -296,13 +361,13 @@ int TRunner::Exec()
         QObject::connect(&FProgressTimer, &QTimer::timeout, [this] {
             PrintOut(Progress());
             // What the Main page shows in red, told once each time the instrument falls silent.
-            if (FForm->FEngine->FNoReply && !FToldNoReply)
-                PrintError(FForm->LabelNoReply->text());
-            FToldNoReply = FForm->FEngine->FNoReply;
+            if (FEngine->FNoReply && !FToldNoReply)
+                PrintError(FEngine->NoReplyText());
+            FToldNoReply = FEngine->FNoReply;
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
-        WaitFor(FForm.get(), &TFormMain::RunEnded, [this] { FForm->TB_RunClick(FForm->TB_Run); });
+        WaitFor(FEngine.get(), &TEngine::RunEnded, [this] { FEngine->StartRun(); });
         FProgressTimer.stop();
         FDurationTimer.stop();
     }
@@ -310,10 +375,10 @@ int TRunner::Exec()
     // What the Run left queued (a lost line's message) is shown before the summary.
     QCoreApplication::processEvents();
     if (FStopWhy.isEmpty()) {
-        FStopWhy = FForm->FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
+        FStopWhy = FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
         Fail(ExitIncomplete);
     }
-    if (ran && FForm->FEngine->FReportCount == 0) {
+    if (ran && FEngine->FReportCount == 0) {
         PrintError("no report arrived from the instrument on " + FDevice);
         Fail(ExitIncomplete);
     }
@@ -322,22 +387,22 @@ int TRunner::Exec()
         WritePictures();
 
     // The summary counts every value: the last, shorter lines are written before it.
-    FForm->FEngine->WriteOpenLines();
-    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()}) {
+    FEngine->WriteOpenLines();
+    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()}) {
         logger->FlushData();
         if (logger->WriteFailing())
             Fail(ExitCannotWrite);
     }
-    const int64_t cycles = FForm->FEngine->FRunCycleCount;
+    const int64_t cycles = FEngine->FRunCycleCount;
     QStringList summary;
     summary << QStringLiteral("%1: stopped after %2 s (%3)").arg(ProgramName).arg(runMs / 1000.0, 0, 'f', 1).arg(FStopWhy);
     summary << QStringLiteral("  %1 cycles (%2 per second), %3 reports")
                    .arg(cycles)
                    .arg(runMs > 0 ? cycles * 1000.0 / double(runMs) : 0.0, 0, 'f', 1)
-                   .arg(FForm->FEngine->FReportCount);
-    if (FForm->FEngine->FRefusedCount > 0)
-        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FForm->FEngine->FRefusedCount);
-    for (TDataLogger *logger : {FForm->FEngine->FPhaseLogger.data(), FForm->FEngine->FTOFLogger.data()})
+                   .arg(FEngine->FReportCount);
+    if (FEngine->FRefusedCount > 0)
+        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->FRefusedCount);
+    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()})
         summary << "  " + LogCount(logger) + " written, " + QDir(working).absoluteFilePath(logger->FileName());
     if (!waveform.isEmpty())
         summary << "  waveform: " + waveform;
@@ -345,8 +410,8 @@ int TRunner::Exec()
         summary << "  pictures: " + QDir(FOptions.PictureFolder).absolutePath() + "/{Main,Waveform,Log}.png";
     PrintOut(summary.join('\n'));
 
-    FForm->close();
-    FForm.reset();
+    FEngine->Close();
+    FEngine.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return FStatus;
 }

@@ -49,9 +49,6 @@ public:
     static constexpr char StopCaption[] = "Stop";
     static constexpr char AcquireCaption[] = "Acquire";
     static constexpr char AcquireWaitCaption[] = "Wait ...";
-    // The stretch of each channel the Waveform page shows.
-    static constexpr int WaveViewFirst = 540;
-    static constexpr int WaveViewCount = 512;
 
     // Window events
     void FormCreate();

@@ -1,6 +1,7 @@
 // TFormMain: what the engine computed, drawn: the Main page's values and warnings, the gauge, and
 // the logs that cannot be written.
 
+#include "app/Pictures.h"
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
 
@@ -19,14 +20,7 @@ void TFormMain::SetupGauge()
 {
     FGauge = new TGauge(PanelGauge, PanelGauge->width(), PanelGauge->height(), 5);
     FGauge->move(0, 0);
-    FGauge->FValues2 = FEngine->FPhaseRing;
-    FGauge->FValues = FEngine->FPhaseRing;
-    FGauge->FAngles = FEngine->FPhaseRing;
-    FGauge->FSamples = FEngine->FTrend;
-    FGauge->SetMode(TGaugeMode::SingleChannel);
-    FGauge->SetUnit("degree");
-    FGauge->SetZoom(1.0f);
-    FGauge->SetXSpan(1600);
+    Pictures::SetupPhaseGauge(*FGauge, *FEngine);
     FGauge->show();
 }
 
@@ -40,8 +34,7 @@ void TFormMain::ShowRefusedCount()
 
 void TFormMain::ShowReplyWarning(bool silent)
 {
-    LabelNoReply->setText(silent ? "No reply from the instrument since " + FEngine->FLastReplyTime.toString("HH:mm:ss")
-                                 : QString());
+    LabelNoReply->setText(silent ? FEngine->NoReplyText() : QString());
     LabelNoReply->setVisible(silent);
     // Values that no longer come from the instrument must not look live.
     for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})

@@ -2,6 +2,7 @@
 
 #include "app/ComLogText.h"
 #include "engine/Measurement.h"
+#include "app/Pictures.h"
 #include "app/Unitmain.h"
 #include "engine/WaveBlock.h"
 #include "display/Cischart.h"
@@ -17,8 +18,6 @@ using Measurement::FixedText;
 constexpr int CursorTipOffset = 8; // the tool tip's distance to the right of the cursor circle
 
 static_assert(TFormMain::ChannelLength >= WaveBlock::MaxSamples, "a block must fit the channels");
-static_assert(TFormMain::WaveViewFirst + TFormMain::WaveViewCount <= TFormMain::ChannelLength,
-              "the view lies within the channels");
 
 // The fields as received, one line each: control bytes show by name, so a stray CR or LF in a
 // field cannot split a line of the list.
@@ -83,12 +82,7 @@ void TFormMain::RedrawWaveforms()
 {
     if (!FChart)
         return;
-    FChart->Clear();
-    FChart->SetData(WaveViewCount, FEngine->FChannel1.data() + WaveViewFirst);
-    FChart->DrawCurve(clRed, 1);
-    // The second channel last, on top where the curves meet.
-    FChart->SetData(WaveViewCount, FEngine->FChannel2.data() + WaveViewFirst);
-    FChart->DrawCurve(clYellow, 1);
+    Pictures::DrawWaveforms(*FChart, FEngine->FChannel1, FEngine->FChannel2);
     ImageChart->update();
 }
 
@@ -106,7 +100,7 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
     }
     ImageChart->update();
     // The chart holds the shown stretch of channel 2; index counts from its first sample.
-    const int sample = WaveViewFirst + index;
+    const int sample = Pictures::WaveViewFirst + index;
     const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")
                              .arg(sample)
                              .arg(FEngine->FChannel1[static_cast<size_t>(sample)])

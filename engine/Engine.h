@@ -110,6 +110,8 @@ public:
     void BeginRun();
     // Says so once the last report is older than NoReplyMs.
     void CheckReplyAge();
+    // What to tell the operator while the instrument is silent.
+    QString NoReplyText() const;
 
     // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
     // told, when there is no port. A stopped Run ends after the cycle in progress; a Run started

@@ -152,6 +152,11 @@ void TEngine::CheckReplyAge()
         SetReplyWarning(true);
 }
 
+QString TEngine::NoReplyText() const
+{
+    return "No reply from the instrument since " + FLastReplyTime.toString("HH:mm:ss");
+}
+
 void TEngine::SetReplyWarning(bool silent)
 {
     if (silent == FNoReply)

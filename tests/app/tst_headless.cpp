@@ -3,6 +3,8 @@
 // simulated instrument ended each way, their logs, waveform file and pictures.
 
 #include "app/CommandLine.h"
+#include "app/Pictures.h"
+#include "display/Image.h"
 #include "app/Unitmain.h"
 #include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
@@ -337,23 +339,27 @@ void TestHeadless::waveformAndPictures()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), WaveFile::WaveformText(expected1, expected2));
 
-    // Each picture is its page at the window's opening size; the waveform shows both curves.
+    // Each picture as the window's page shows it at its opening size, drawn without a window: the
+    // gauge with the trend, the chart with both curves, the log with text.
     TMessageCapture messages;
     TFormMain form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const QList<QPair<QString, QAction *>> pages{
-        {"Main.png", form.mmTimeOfFlight}, {"Waveform.png", form.mmWaveform}, {"Log.png", form.mmCommunication}};
-    for (const auto &[name, view] : pages) {
-        view->trigger();
-        QApplication::processEvents();
+    QCOMPARE(form.PanelGauge->size(), Pictures::GaugeSize);
+    form.mmWaveformClick();
+    QTRY_COMPARE(form.ImageChart->size(), Pictures::ChartSize);
+    const QList<QPair<QString, QSize>> pictures{
+        {"Main.png", Pictures::GaugeSize}, {"Waveform.png", Pictures::ChartSize}, {"Log.png", Pictures::ChartSize}};
+    for (const auto &[name, size] : pictures) {
         const QImage picture(folder.Path("pictures/" + name));
-        QCOMPARE(picture.size(), form.PageControl1->currentWidget()->size());
+        QCOMPARE(picture.size(), size);
         QSet<QRgb> colours;
-        for (int y = 0; y < picture.height(); y += 3)
-            for (int x = 0; x < picture.width(); x += 3)
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
                 colours.insert(picture.pixel(x, y) & 0xffffff);
         QVERIFY2(colours.size() > 2, qPrintable(name));
+        if (name == "Main.png")
+            QVERIFY(colours.contains(0xff0000));
         if (name == "Waveform.png")
             QVERIFY(colours.contains(0xff0000) && colours.contains(0xffff00) && colours.contains(0x000080));
     }

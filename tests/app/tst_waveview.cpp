@@ -1,6 +1,7 @@
 // The Waveform page: the picture's size follows the panel, both channels are drawn from sample
 // 540 to 1051, red under yellow on navy, and the cursor follows the mouse.
 
+#include "app/Pictures.h"
 #include "app/Unitmain.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
@@ -93,7 +94,7 @@ void TestWaveView::coincidentLinesYellowOnTop()
 void TestWaveView::onlyTheViewedSamplesCount()
 {
     ResizePanel(874, 537);
-    for (int i = TFormMain::WaveViewFirst; i < TFormMain::WaveViewFirst + TFormMain::WaveViewCount; ++i) {
+    for (int i = Pictures::WaveViewFirst; i < Pictures::WaveViewFirst + Pictures::WaveViewCount; ++i) {
         FForm->FEngine->FChannel1[i] = int16_t(i * 3 % 4096);
         FForm->FEngine->FChannel2[i] = int16_t(4095 - i * 5 % 4096);
     }
@@ -103,7 +104,7 @@ void TestWaveView::onlyTheViewedSamplesCount()
     QCOMPARE(viewed.pixel(1, FForm->FChart->YOf(540 * 3 % 4096)), clRed);
     QRandomGenerator random(540);
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        if (i >= TFormMain::WaveViewFirst && i < TFormMain::WaveViewFirst + TFormMain::WaveViewCount)
+        if (i >= Pictures::WaveViewFirst && i < Pictures::WaveViewFirst + Pictures::WaveViewCount)
             continue;
         FForm->FEngine->FChannel1[i] = int16_t(random.bounded(-32768, 32768));
         FForm->FEngine->FChannel2[i] = int16_t(random.bounded(-32768, 32768));

@@ -1,0 +1,33 @@
+#include "app/Pictures.h"
+
+#include "display/Canvas.h"
+#include "display/Cgauge.h"
+#include "display/Cischart.h"
+#include "engine/Engine.h"
+
+namespace Pictures {
+
+static_assert(WaveViewFirst + WaveViewCount <= ChannelLength, "the view lies within the channels");
+
+void SetupPhaseGauge(TGauge &gauge, TEngine &engine)
+{
+    gauge.FValues2 = engine.FPhaseRing;
+    gauge.FValues = engine.FPhaseRing;
+    gauge.FAngles = engine.FPhaseRing;
+    gauge.FSamples = engine.FTrend;
+    gauge.SetMode(TGaugeMode::SingleChannel);
+    gauge.SetUnit("degree");
+    gauge.SetZoom(1.0f);
+    gauge.SetXSpan(1600);
+}
+
+void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2)
+{
+    chart.Clear();
+    chart.SetData(WaveViewCount, channel1.data() + WaveViewFirst);
+    chart.DrawCurve(clRed, 1);
+    chart.SetData(WaveViewCount, channel2.data() + WaveViewFirst);
+    chart.DrawCurve(clYellow, 1);
+}
+
+} // namespace Pictures
