@@ -372,8 +372,6 @@ int TRunner::Exec()
         FDurationTimer.stop();
     }
     const qint64 runMs = FClock.elapsed();
-    // What the Run left queued (a lost line's message) is shown before the summary.
-    QCoreApplication::processEvents();
     if (FStopWhy.isEmpty()) {
         FStopWhy = FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
         Fail(ExitIncomplete);
@@ -412,7 +410,6 @@ int TRunner::Exec()
 
     FEngine->Close();
     FEngine.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return FStatus;
 }
 

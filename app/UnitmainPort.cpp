@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
@@ -25,9 +26,11 @@ void TFormMain::ClosePort()
 
 void TFormMain::PortLost(const QString &text)
 {
-    // Told once whatever used the port has ended, outside the component's poll step.
-    if (!FClosed)
-        Platform::MessageBox(text, "Information");
+    // Shown once the component's poll step has returned: no box runs inside it.
+    QTimer::singleShot(0, this, [this, text] {
+        if (!FClosed)
+            Platform::MessageBox(text, "Information");
+    });
 }
 
 void TFormMain::mmComPortClick()

@@ -213,7 +213,8 @@ signals:
     void ReplyWarningChanged(bool silent);
     // The sample lines of a parsed block, as received.
     void BlockParsed(const QByteArrayList &lines);
-    // The line went away and whatever used it has ended. What to tell the operator.
+    // The line went away and whatever used it has ended. What to tell the operator; it may come
+    // inside the serial component's poll step.
     void PortLost(const QString &text);
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);

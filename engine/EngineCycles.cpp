@@ -256,11 +256,11 @@ void TEngine::TellWhenIdle(const QString &text)
         if (!FClosed)
             emit PortLost(text);
     };
-    // Queued: never inside the component's poll step, nor inside a step of a loop.
-    const auto once = Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection);
+    // Once whatever used the port has ended: the Run's last batch is in the files by then.
+    const auto once = Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection);
     switch (FLoopState) {
     case TLoopState::Idle:
-        QTimer::singleShot(0, this, tell);
+        tell();
         break;
     case TLoopState::AcquireWaiting:
     case TLoopState::AcquireEnding:

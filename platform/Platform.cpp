@@ -32,11 +32,6 @@ TPrintDialogSink &PrintSink()
     static TPrintDialogSink sink;
     return sink;
 }
-TProcessMessagesHook &ProcessHook()
-{
-    static TProcessMessagesHook hook;
-    return hook;
-}
 TTickCountHook &TickHook()
 {
     static TTickCountHook hook;
@@ -154,23 +149,5 @@ void Sleep(int milliseconds)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
-void ProcessMessages()
-{
-    if (ProcessHook()) {
-        ProcessHook()();
-        return;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    // What those events posted in turn (a read the device signalled, say) is pending too; one pass
-    // of the event loop leaves it for the next call.
-    QCoreApplication::sendPostedEvents();
-}
-
-TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook)
-{
-    TProcessMessagesHook old = std::move(ProcessHook());
-    ProcessHook() = std::move(hook);
-    return old;
-}
 
 } // namespace Platform

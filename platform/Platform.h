@@ -1,7 +1,7 @@
 #pragma once
 // The small layer that stands in for the desktop platform: message boxes, file dialogs,
-// the millisecond clock, the blocking sleep and "process pending events". Each of the
-// interactive pieces goes through a replaceable sink so that tests never block on a dialog.
+// the millisecond clock and the blocking sleep. Each of the interactive pieces goes through a
+// replaceable sink so that tests never block on a dialog.
 
 #include <QString>
 #include <QStringList>
@@ -60,10 +60,5 @@ using TTickCountHook = std::function<uint32_t()>;
 TTickCountHook SetTickCountHook(TTickCountHook hook);
 // Blocks the calling thread; the user interface is not serviced meanwhile.
 void Sleep(int milliseconds);
-// Lets the event loop process what is pending, including what those events post in turn, then
-// returns.
-void ProcessMessages();
-using TProcessMessagesHook = std::function<void()>;
-TProcessMessagesHook SetProcessMessagesHook(TProcessMessagesHook hook);
 
 } // namespace Platform
