@@ -48,6 +48,9 @@ private slots:
 private:
     // Starts the instrument and a window on its line.
     void Start(const TSimOptions &options);
+    // Clicks Run, and Stop once the window has sent that many cycles' commands; true when the Run
+    // has ended.
+    bool RunCycles(int64_t cycles);
 
     std::unique_ptr<TWorkingFolder> FFolder;
     std::unique_ptr<TSimInstrument> FInstrument;
@@ -82,19 +85,24 @@ void TestSimRun::Start(const TSimOptions &options)
     FMessages->Clear();
 }
 
-void TestSimRun::runSendsThePattern()
+bool TestSimRun::RunCycles(int64_t cycles)
 {
-    Start(TSimOptions());
-    // The stop comes after the window has sent cycle 200's commands; the Run ends with that cycle.
-    TInLoop inLoop([&] {
-        if (FForm->FEngine->FRunCycleCount < 200)
+    TInLoop stop([&] {
+        if (FForm->FEngine->FRunCycleCount < cycles)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
     });
     QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
-    QVERIFY(Ended(ended, WaitMs));
+    return Ended(ended, WaitMs);
+}
+
+void TestSimRun::runSendsThePattern()
+{
+    Start(TSimOptions());
+    // The stop comes after the window has sent cycle 200's commands; the Run ends with that cycle.
+    QVERIFY(RunCycles(200));
     QCOMPARE(FForm->FEngine->FRunCycleCount, int64_t(200));
     QTRY_VERIFY_WITH_TIMEOUT(FInstrument->CommandCount() >= 400, WaitMs);
     QCOMPARE(FInstrument->Commands(), RunPattern(200));
@@ -123,15 +131,7 @@ void TestSimRun::everyReplyComputedOnce()
     options.RecordFile = FFolder->Path("sent.bin");
     Start(options);
     FForm->mmApplyFilterClick(); // off: every value reaches the logs
-    TInLoop stop([&] {
-        if (FForm->FEngine->FRunCycleCount < 500)
-            return false;
-        FForm->TB_RunClick(FForm->TB_Run);
-        return true;
-    });
-    QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
-    FForm->TB_RunClick(FForm->TB_Run);
-    QVERIFY(Ended(ended, WaitMs));
+    QVERIFY(RunCycles(500));
 
     // What the instrument sent: each whole record once, the unreadable ones refused.
     QStringList expected;
