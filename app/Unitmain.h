@@ -90,15 +90,7 @@ public:
     // Whether a Run (with the last cycle of a stopped one), an acquisition or the test still goes on.
     bool Busy() const { return FEngine->Busy(); }
 
-    // What the engine computed, drawn: the labels of the Main page, the gauge, the warnings
-    void ShowReport();
     void SetupGauge();
-    void ShowRefusedCount();
-    void ShowReplyWarning(bool silent);
-    // A failing log is shown in status panel 9 and on the line above the panels until it is
-    // written again.
-    void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
-    void LoggerWriteRecovered(QObject *Sender);
 
     // Layout of the pages when they change size
     void TS_MainResize();
@@ -191,6 +183,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What the engine computed, drawn: the labels of the Main page, the warnings.
+    void ShowReport();
+    void ShowRefusedCount();
+    void ShowReplyWarning(bool silent);
+    // A failing log is shown in status panel 9 and on the line above the panels until it is
+    // written again.
+    void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
+    void LoggerWriteRecovered(QObject *Sender);
     // What the Run, the acquisition and the test are doing; each step runs from FLoopTimer.
 
     void RunStart();
