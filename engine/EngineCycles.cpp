@@ -236,7 +236,7 @@ void TEngine::StopCycles()
         break;
     case TLoopState::AcquireWaiting:
     case TLoopState::AcquireEnding:
-        emit AcquireEnded(false); // nothing of a closing window is drawn
+        emit AcquireEnded(false); // a block cut short by the end is not stored
         break;
     case TLoopState::Testing:
     case TLoopState::TestEnding:
