@@ -48,10 +48,10 @@ struct TModel {
     // A menu item whose tag is no command sends the last letter again and changes no state.
     void Click(int tag)
     {
-        if (const TCommandEntry *entry = FindCommand(tag)) {
+        const TCommandEntry *entry = FindCommand(tag);
+        if (entry)
             Letter = entry->Letter;
-            Rules.Command(entry->StateAfter);
-        }
+        Rules.Command(entry);
         Written += Letter;
     }
 

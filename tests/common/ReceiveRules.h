@@ -3,6 +3,7 @@
 // received and the commands it sent, and say what the window must have made of them: the receive
 // state, the line buffer, whether the exchange is over and which reports each chunk completed.
 
+#include "engine/CommandTable.h"
 #include "engine/Reports.h"
 
 #include <QByteArray>
@@ -19,10 +20,12 @@ struct TReceiveRules {
     int Awaited = 0;       // reports asked for that have not come
     int Refused = 0;       // reports taken with a field that could not be read
 
-    // A command sent on an open line, and the state it leaves.
-    void Command(uint8_t stateAfter)
+    // A letter sent on an open line: a command's sets the state it leaves; any other repeats the
+    // last letter in the state as it stands. In a report state either one asks for a report.
+    void Command(const TCommandEntry *entry)
     {
-        State = stateAfter;
+        if (entry)
+            State = entry->StateAfter;
         if (State == 1 || State == 3)
             ++Awaited;
     }

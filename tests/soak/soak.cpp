@@ -154,9 +154,7 @@ private:
     void Command(char letter)
     {
         // The Run cycle's commands; the Run clears the reply flag before it waits.
-        const int tag = letter >= 'a' && letter <= 'z' ? letter - 'a' + 1 : 0;
-        if (const TCommandEntry *entry = FindCommand(tag))
-            FRules.Command(entry->StateAfter);
+        FRules.Command(FindCommand(CommandTag(letter)));
         if (letter == 'x' || letter == 'z')
             FRules.ReplyDone = false;
     }
