@@ -61,7 +61,6 @@ void TFormMain::SetupPortBox()
     view->setAllColumnsShowFocus(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     CB_Port->setView(view);
-    CB_Port->setModelColumn(0);
     // Enter in the box chooses what was typed, as OK does.
     connect(CB_Port->lineEdit(), &QLineEdit::returnPressed, this, [this] {
         if (PageControl1->currentWidget() == TS_RS232)
