@@ -66,8 +66,10 @@ void TFormMain::SetupPortBox()
         if (PageControl1->currentWidget() == TS_RS232)
             BBtnComOKClick();
     });
-    // A typed COM name moves the up-down with it.
+    // A typed COM name moves the up-down with it; a device path longer than the box shows whole
+    // in its tool tip.
     connect(CB_Port, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        CB_Port->setToolTip(text.startsWith('/') ? text : QString());
         int index = -1;
         QString device;
         if (TEngine::ParsePortChoice(text, index, device) && device.isEmpty())
