@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
