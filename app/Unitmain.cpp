@@ -19,9 +19,10 @@
 #include <QTabWidget>
 #include <QToolButton>
 
-TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory)
+TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TPortEnumerator *portEnumerator)
     : QMainWindow(parent), FEngine(new TEngine(std::move(deviceFactory), this))
 {
+    FEngine->SetPortEnumerator(portEnumerator ? portEnumerator : new TSystemPortEnumerator(FEngine));
     setObjectName("FormMain");
     setWindowTitle("Zarn Monitor");
     QFont windowFont("MS Sans Serif");
@@ -69,6 +70,7 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::ReplyWarningChanged, this, &TFormMain::ShowReplyWarning);
     connect(FEngine, &TEngine::BlockParsed, this, &TFormMain::AppendDataLines);
     connect(FEngine, &TEngine::PortLost, this, &TFormMain::PortLost);
+    connect(FEngine, &TEngine::PortNote, this, &TFormMain::ShowPortNote);
     connect(FEngine, &TEngine::LoggerFailing, this, &TFormMain::LoggerWriteError);
     connect(FEngine, &TEngine::LoggerRecovered, this, &TFormMain::LoggerWriteRecovered);
 

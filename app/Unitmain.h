@@ -38,7 +38,10 @@ class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     // deviceFactory: how each new serial component makes its device; empty = the real port.
-    explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {});
+    // portEnumerator: the serial devices offered on the COM Port page and watched for a lost port
+    // to come back (not owned); null = the system's.
+    explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {},
+                       TPortEnumerator *portEnumerator = nullptr);
     ~TFormMain() override;
 
     static constexpr int ChannelLength = ::ChannelLength;
@@ -156,6 +159,8 @@ public:
     // A line above the panels, shown while a log cannot be written: panel 9 lies past the edge of
     // a window narrower than the ten panels.
     QLabel *LabelLogError = nullptr;
+    // A note on the port that needs no answer ("COM1 is back: ..."), for a while.
+    QLabel *LabelPortNote = nullptr;
     QTimer *TimerClock = nullptr;
     QVector<QIcon> ImageTB;
 
@@ -207,12 +212,16 @@ private:
     void CreateRS232Page();
     void CreateStatusBar();
     void ShowComPortPage();
+    void SetupPortBox();
+    void FillPortBox();
+    void ShowPortNote(const QString &text);
     void CopyOptions();
     void RemoveLoggerError(QObject *logger);
     void ShowLoggerErrors();
     QAction *AddCommandItem(const TCommandEntry &entry);
 
     TComLogText FComLogText;
+    QTimer *FPortNoteTimer = nullptr;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;
     bool FClosed = false;

@@ -337,6 +337,7 @@ void TFormMain::CreateRS232Page()
     for (int i = 0; i < PortCount; ++i)
         ports << TComm::PortName(i);
     setting(Label1, "Label1", "Port", CB_Port, "CB_Port", ports, "0");
+    SetupPortBox();
     // Each box shows the setting the engine applies to the line.
     const TLineSettings &line = TEngine::LineSettings;
     const QString baud = QString::number(line.BaudRate);
@@ -411,6 +412,16 @@ void TFormMain::CreateStatusBar()
     LabelLogError->setPalette(alarmPalette);
     LabelLogError->setVisible(false);
     rowsLayout->addWidget(LabelLogError);
+    LabelPortNote = new QLabel(rows);
+    LabelPortNote->setObjectName("LabelPortNote");
+    LabelPortNote->setTextFormat(Qt::PlainText);
+    LabelPortNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    LabelPortNote->setFont(font());
+    LabelPortNote->setVisible(false);
+    rowsLayout->addWidget(LabelPortNote);
+    FPortNoteTimer = new QTimer(this);
+    FPortNoteTimer->setSingleShot(true);
+    connect(FPortNoteTimer, &QTimer::timeout, LabelPortNote, &QLabel::hide);
     auto *strip = new QWidget(rows);
     strip->setObjectName("StatusPanels");
     strip->setMinimumWidth(0);

@@ -77,6 +77,8 @@ public:
     virtual bool Read(char *buffer, int64_t count, int64_t &bytesRead) = 0;
     virtual bool Write(const char *data, int64_t count) = 0;
     virtual void Close() = 0;
+    // Why the last open failed, in the system's words; empty when it did not say.
+    virtual QString OpenErrorText() const { return {}; }
 
     // Raised (at most once per open) when the device has gone away: unplugged, or the peer of a
     // pseudo-terminal closed. Called from the device's own event handling; the receiver must not

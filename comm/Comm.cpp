@@ -49,6 +49,11 @@ QString TComm::DeviceNameFor(const QString &portName)
     return portName;
 }
 
+QString TComm::DeviceName() const
+{
+    return FDeviceName.isEmpty() ? DeviceNameFor(PortName(FCommPort)) : FDeviceName;
+}
+
 // ---- properties ----
 
 void TComm::SetCommPort(TComPortNumber value)
@@ -133,20 +138,26 @@ void TComm::SetPortOpen(bool value)
     OpenComm();
 }
 
-bool TComm::OpenComm()
+bool TComm::OpenComm(bool tell)
 {
     if (FDevice)
         return FPortOpen;
-    const QString portName = PortName(FCommPort);
-    std::unique_ptr<TComDevice> device = FFactory ? FFactory() : std::make_unique<TSerialDevice>();
-    if (!device || !device->Open(DeviceNameFor(portName))) {
-        Platform::ShowMessage(QString::fromLatin1(MsgOpenError));
+    const QString deviceName = DeviceName();
+    const auto fail = [&](const char *message, const QString &reason) {
+        FOpenError = deviceName + ": " + (reason.isEmpty() ? QString::fromLatin1(message) : reason);
+        if (tell)
+            Platform::ShowMessage(QString::fromLatin1(message));
         return false;
-    }
+    };
+    FOpenError.clear();
+    std::unique_ptr<TComDevice> device = FFactory ? FFactory() : std::make_unique<TSerialDevice>();
+    if (!device)
+        return fail(MsgOpenError, {});
+    if (!device->Open(deviceName))
+        return fail(MsgOpenError, device->OpenErrorText());
     if (!device->SetupQueues(QueueSize, QueueSize)) {
         device->Close();
-        Platform::ShowMessage(QString::fromLatin1(MsgSetupError));
-        return false;
+        return fail(MsgSetupError, {});
     }
     FDevice = std::move(device);
     FGone = false;

@@ -50,6 +50,12 @@ public:
     // Device for a port name "COMn": $ZARN_COMn when set, else /dev/ttyS<n-1>. The program is built
     // for Linux only.
     static QString DeviceNameFor(const QString &portName);
+    // The device the port opens: the one set here, else the one its number maps to.
+    QString DeviceName() const;
+    // A device to open instead of the number's (any path); empty: by the number again.
+    void SetDeviceName(const QString &device) { FDeviceName = device; }
+    // Why the last open failed: the device and the system's reason.
+    QString OpenError() const { return FOpenError; }
 
     // Properties
     TComPortNumber CommPort() const { return FCommPort; }
@@ -85,7 +91,8 @@ public:
 
     // Operations
     void SetPortOpen(bool value);
-    bool OpenComm();
+    // tell: show the component's own messages when it fails; a reopen nobody asked for is quiet.
+    bool OpenComm(bool tell = true);
     void CloseComm();
     bool _SetCommState();
     bool GetDTRStatus() const { return FDTR; }
@@ -134,6 +141,8 @@ private:
     QTimer *FTimer = nullptr;
     char FReceiveBuffer[ReceiveBufferSize] = {};
     std::unique_ptr<TComDevice> FDevice;
+    QString FDeviceName;
+    QString FOpenError;
     TComDeviceFactory FFactory;
     TComPortNumber FCommPort = pnCOM1;
     bool FPortOpen = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -58,16 +59,23 @@ uint8_t FromQtStopBits(QSerialPort::StopBits stopBits)
 }
 
 // A name that is not a terminal must not be taken for a port: QSerialPort would try to configure
-// whatever it is given.
-bool IsCharacterDevice(const QString &systemName)
+// whatever it is given. error: why not, in the system's words.
+bool IsCharacterDevice(const QString &systemName, QString &error)
 {
 #ifdef Q_OS_UNIX
     struct stat info {};
-    if (::stat(systemName.toLocal8Bit().constData(), &info) != 0)
+    if (::stat(systemName.toLocal8Bit().constData(), &info) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
-    return S_ISCHR(info.st_mode);
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        error = QStringLiteral("Not a serial device");
+        return false;
+    }
+    return true;
 #else
     Q_UNUSED(systemName);
+    Q_UNUSED(error);
     return true;
 #endif
 }
@@ -83,11 +91,17 @@ TSerialDevice::~TSerialDevice()
 
 bool TSerialDevice::Open(const QString &systemName)
 {
-    if (FPort.isOpen() || !IsCharacterDevice(systemName))
+    FOpenError.clear();
+    if (FPort.isOpen()) {
+        FOpenError = QStringLiteral("The device is already open");
+        return false;
+    }
+    if (!IsCharacterDevice(systemName, FOpenError))
         return false;
     FPort.setPortName(systemName);
     // QSerialPort takes the lock file and TIOCEXCL: a second opener, even root, is refused.
     if (!FPort.open(QIODevice::ReadWrite)) {
+        FOpenError = FPort.errorString();
         FPort.clearError();
         return false;
     }
@@ -95,6 +109,7 @@ bool TSerialDevice::Open(const QString &systemName)
     if (!::isatty(static_cast<int>(FPort.handle()))) {
         FPort.close();
         FPort.clearError();
+        FOpenError = QStringLiteral("Not a serial device");
         return false;
     }
 #endif

@@ -36,6 +36,7 @@ public:
     bool Read(char *buffer, int64_t count, int64_t &bytesRead) override;
     bool Write(const char *data, int64_t count) override;
     void Close() override;
+    QString OpenErrorText() const override { return FOpenError; }
 
 private:
     void ErrorOccurred(QSerialPort::SerialPortError error);
@@ -50,6 +51,7 @@ private:
     TDeviceSettings FRecord;      // the fields QSerialPort keeps no state for
     bool FRecordApplied = false;  // RTS mode applied since the open
     bool FGone = false;
+    QString FOpenError;
     uint32_t FErrorWord = 0;      // CE_ bits gathered since the last ClearError
     bool FHaveCounters = false;
     int FCounters[5] = {};        // frame, overrun, parity, brk, buf_overrun

@@ -8,8 +8,11 @@
 #include "platform/Platform.h"
 #include "ringbuffer/CircularBuffer.h"
 
+#include <QTimer>
+
 namespace {
 constexpr int LineBufferLimit = 256; // received text kept while waiting for a report
+constexpr int ReconnectRetryMs = 500;  // between tries to open a device that came back
 } // namespace
 
 TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
@@ -25,6 +28,10 @@ TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     SetupLoggers();
     FChannel1.fill(ChannelMidScale);
     FChannel2.fill(ChannelMidScale);
+    FReconnectTimer = new QTimer(this);
+    FReconnectTimer->setSingleShot(true);
+    FReconnectTimer->setInterval(ReconnectRetryMs);
+    connect(FReconnectTimer, &QTimer::timeout, this, &TEngine::CheckLostPort);
 }
 
 TEngine::~TEngine()
@@ -35,10 +42,11 @@ TEngine::~TEngine()
         delete comm.data();
 }
 
-TComm *TEngine::OpenPort(int index)
+TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
 {
     auto *comm = new TComm(nullptr, FDeviceFactory);
     comm->SetCommPort(static_cast<TComPortNumber>(index));
+    comm->SetDeviceName(device);
     comm->SetBaudRate(LineSettings.BaudRate);
     comm->SetDataBits(LineSettings.DataBits);
     comm->SetParity(LineSettings.Parity);
@@ -46,25 +54,99 @@ TComm *TEngine::OpenPort(int index)
     comm->SetSwHandShaking(LineSettings.SwHandShaking);
     comm->SetHwHandShaking(LineSettings.HwHandShaking);
     comm->SetRThreshold(1);
-    comm->SetPortOpen(true);
+    if (tell)
+        comm->SetPortOpen(true);
+    else
+        comm->OpenComm(false);
+    return comm;
+}
 
-    const QString name = TComm::PortName(index);
+void TEngine::UseComm(TComm *comm, int index, const QString &device)
+{
+    FComm = comm;
+    FComm->OnReceiveData.Bind(this, &TEngine::CommReceiveData);
+    FComm->OnReceiveError.Bind(this, &TEngine::CommReceiveError);
+    FPortIndex = index;
+    FPortDevice = device;
+    FOpenedDevice = comm->DeviceName();
+    const TSystemPort *port = FEnumerator ? FEnumerator->Find(FOpenedDevice) : nullptr;
+    FOpenedStable = port ? port->StableName : QString();
+}
+
+TComm *TEngine::OpenPort(int index)
+{
+    return OpenPortChoice(TComm::PortName(index));
+}
+
+TComm *TEngine::OpenDevice(const QString &device)
+{
+    return OpenPortChoice(device);
+}
+
+TComm *TEngine::OpenPortChoice(const QString &choice)
+{
+    int index = FPortIndex;
+    QString device;
+    if (!ParsePortChoice(choice, index, device))
+        return nullptr;
+    // The operator's choice replaces any wait for a lost port.
+    FLost = TLostPort();
+    TComm *comm = MakeComm(index, device, true);
+    const QString name = device.isEmpty() ? TComm::PortName(index) : device;
     if (comm->PortOpen()) {
         Platform::MessageBox("Open " + name + " !", "Information");
-        FComm = comm;
-        FComm->OnReceiveData.Bind(this, &TEngine::CommReceiveData);
-        FComm->OnReceiveError.Bind(this, &TEngine::CommReceiveError);
-        FPortIndex = index;
+        UseComm(comm, index, device);
         return comm;
     }
-    Platform::MessageBox("Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n", "Information");
+    Platform::MessageBox("Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" +
+                             comm->OpenError(),
+                         "Information");
     delete comm;
     FComm = nullptr;
     return nullptr;
 }
 
+bool TEngine::ParsePortChoice(const QString &text, int &index, QString &device)
+{
+    const QString choice = text.trimmed();
+    if (choice.startsWith('/')) {
+        device = choice;
+        return true;
+    }
+    for (int i = 0; i < PortCount; ++i) {
+        if (choice.compare(TComm::PortName(i), Qt::CaseInsensitive) == 0) {
+            index = i;
+            device.clear();
+            return true;
+        }
+    }
+    return false;
+}
+
+QString TEngine::PortChoice() const
+{
+    if (FPortDevice.isEmpty())
+        return TComm::PortName(FPortIndex);
+    return FComm && !FOpenedStable.isEmpty() ? FOpenedStable : FPortDevice;
+}
+
+QString TEngine::PortLabel() const
+{
+    return FPortDevice.isEmpty() ? TComm::PortName(FPortIndex) : FPortDevice;
+}
+
+void TEngine::SetPortEnumerator(TPortEnumerator *enumerator)
+{
+    if (FEnumerator)
+        disconnect(FEnumerator, nullptr, this, nullptr);
+    FEnumerator = enumerator;
+    if (enumerator)
+        connect(enumerator, &TPortEnumerator::Changed, this, &TEngine::CheckLostPort);
+}
+
 void TEngine::ClosePort()
 {
+    FLost = TLostPort();
     if (!FComm)
         return;
     TComm *comm = FComm;
@@ -87,10 +169,60 @@ void TEngine::CommReceiveError(QObject *Sender, uint32_t EventMask)
 {
     if (!(EventMask & CE_DEVICEGONE) || Sender != FComm)
         return;
-    const QString text =
-        TComm::PortName(FPortIndex) + " has been disconnected !\n\n Please check the line and open the port again.";
+    const QString text = PortLabel() + " has been disconnected !\n\n Please check the line and open the port again.";
+    TLostPort lost;
+    lost.Active = FEnumerator != nullptr;
+    lost.Index = FPortIndex;
+    lost.Device = FPortDevice;
+    lost.Opened = FOpenedDevice;
+    lost.Stable = FOpenedStable;
     ClosePort();
+    FLost = lost;
     TellWhenIdle(text);
+    if (FLost.Active) {
+        FEnumerator->Refresh();
+        CheckLostPort();
+    }
+}
+
+// A lost port is opened again once its device has been seen gone and is back; a Run the loss
+// ended stays ended. The system may list a new node before its permissions are set, so a refused
+// open is tried again a few times.
+void TEngine::CheckLostPort()
+{
+    constexpr int Attempts = 20;
+    if (!FLost.Active || FComm || FClosed || !FEnumerator)
+        return;
+    const TSystemPort *port = FEnumerator->Find(FLost.Stable.isEmpty() ? FLost.Opened : FLost.Stable);
+    if (!port) {
+        FLost.SeenGone = true;
+        return;
+    }
+    if (!FLost.SeenGone)
+        return;
+    // The cycle the loss ended finishes first.
+    if (Busy()) {
+        FReconnectTimer->start();
+        return;
+    }
+    const QString path = port->Path;
+    const QString label = PortLabel();
+    TComm *comm = MakeComm(FLost.Index, path, false);
+    if (comm->PortOpen()) {
+        const TLostPort lost = FLost;
+        FLost = TLostPort();
+        UseComm(comm, lost.Index, lost.Device);
+        emit PortNote(label + " is back: " + path);
+        return;
+    }
+    const QString reason = comm->OpenError();
+    delete comm;
+    if (++FLost.Attempts < Attempts) {
+        FReconnectTimer->start();
+        return;
+    }
+    FLost = TLostPort();
+    emit PortNote(label + " is back but cannot be opened: " + reason);
 }
 
 void TEngine::Command(int tag)

@@ -6,6 +6,7 @@
 // signals; the window draws that, the headless mode prints it.
 
 #include "comm/Comm.h"
+#include "comm/PortEnumerator.h"
 #include "engine/Channel.h"
 #include "engine/CommandTable.h"
 #include "engine/Measurement.h"
@@ -63,10 +64,30 @@ public:
     // A Run that has had no report for this long says so.
     static constexpr uint32_t NoReplyMs = 1000;
 
-    // The port: one serial component at a time, COM1 to COM8 at index 0 to 7. Tells the operator
-    // whether it opened.
+    // The port: one serial component at a time, COM1 to COM8 at index 0 to 7, or a serial device
+    // chosen by its path. Tells the operator whether it opened, and why not.
     TComm *OpenPort(int index);
+    TComm *OpenDevice(const QString &device);
     void ClosePort();
+
+    // The port as one string, to show or keep: "COM1" to "COM8", or a device path. What was last
+    // opened; a device is given by its stable name where the system has one, so that it is found
+    // again when it comes back under another node.
+    QString PortChoice() const;
+    // Opens a choice in that form; false, with nothing opened or closed, when the text is
+    // neither a COM name nor an absolute path.
+    TComm *OpenPortChoice(const QString &choice);
+    // "COM2" (any case, blanks around) gives index 1; an absolute path gives the device.
+    static bool ParsePortChoice(const QString &text, int &index, QString &device);
+    // What the operator calls the port in use or last used: "COM1", or the device chosen.
+    QString PortLabel() const;
+
+    // The serial devices the system has now. With one set, a port lost while in use is opened
+    // again by itself when its device comes back (same node, or same stable name). Not owned.
+    void SetPortEnumerator(TPortEnumerator *enumerator);
+    TPortEnumerator *PortEnumerator() const { return FEnumerator; }
+    // A lost port waits for its device to come back.
+    bool AwaitingPort() const { return FLost.Active; }
 
     // A menu item's tag: sends its command byte and sets how the answer is treated; a tag that is
     // no command sends the last letter again.
@@ -150,6 +171,8 @@ public:
     // State, readable by the window that draws it and by tests.
     TComm *FComm = nullptr;
     int32_t FPortIndex = 0;
+    // The device chosen by its path when the port in use is one; empty for a COM name.
+    QString FPortDevice;
     TReceiveState FReceiveState = rsNone;
     bool FReplyDone = true;
     char FCommandLetter = 0;
@@ -216,6 +239,8 @@ signals:
     // The line went away and whatever used it has ended. What to tell the operator; it may come
     // inside the serial component's poll step.
     void PortLost(const QString &text);
+    // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
+    void PortNote(const QString &text);
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
     void LoggerRecovered(QObject *logger);
@@ -239,6 +264,11 @@ private:
     void EndAcquire();
     void TestBatch();
 
+    // Makes, sets up and opens a component; tell: the operator asked for it and hears how it went.
+    TComm *MakeComm(int index, const QString &device, bool tell);
+    void UseComm(TComm *comm, int index, const QString &device);
+    void CheckLostPort();
+
     bool CheckReports(int limit);
     void SetupLoggers();
     void SetPanel(TStatusPanel panel, const QString &text);
@@ -253,6 +283,20 @@ private:
     uint64_t FAcquireReceived = 0;
     bool FAcquireArriving = false;
     TComDeviceFactory FDeviceFactory;
+    QPointer<TPortEnumerator> FEnumerator;
+    // The device the port in use opened, and its stable name.
+    QString FOpenedDevice, FOpenedStable;
+    // A port lost while in use, until its device comes back or the operator opens one.
+    struct TLostPort {
+        bool Active = false;
+        int32_t Index = 0;
+        QString Device;   // chosen by path, else empty
+        QString Opened;   // the node it had
+        QString Stable;   // its stable name, when it had one: then only that counts
+        bool SeenGone = false; // the system has been seen without it since the loss
+        int32_t Attempts = 0;
+    } FLost;
+    QTimer *FReconnectTimer = nullptr;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     bool FClosed = false;
 };

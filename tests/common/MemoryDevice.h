@@ -2,29 +2,38 @@
 // An in-memory serial device for window tests: the test puts the instrument's bytes into
 // Incoming and reads what the program wrote from Written. Every open of the factory's devices
 // shares one line, which outlives them. Replies plays a quick instrument: the answer to a command
-// byte arrives the moment the byte is written, and the device signals it.
+// byte arrives the moment the byte is written, and the device signals it. LoseDevice pulls the
+// open device out, as an unplugged adapter.
 
 #include "comm/ComDevice.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QStringList>
 #include <cstring>
 #include <memory>
+
+class TMemoryDevice;
 
 struct TMemoryLine {
     QByteArray Incoming;
     QByteArray Written;
     int Opens = 0;
+    QStringList Names; // the device names opened, in order
     QHash<char, QByteArray> Replies;
+    TMemoryDevice *Current = nullptr;
 };
 
 class TMemoryDevice : public TComDevice {
 public:
     explicit TMemoryDevice(TMemoryLine &line) : L(line) {}
+    ~TMemoryDevice() override { Close(); }
 
-    bool Open(const QString &) override
+    bool Open(const QString &name) override
     {
         ++L.Opens;
+        L.Names << name;
+        L.Current = this;
         return FOpen = true;
     }
     bool IsOpen() const override { return FOpen; }
@@ -78,13 +87,24 @@ public:
             OnDataWaiting();
         return true;
     }
-    void Close() override { FOpen = false; }
+    void Close() override
+    {
+        FOpen = false;
+        if (L.Current == this)
+            L.Current = nullptr;
+    }
 
 private:
     TMemoryLine &L;
     TDeviceSettings FSettings;
     bool FOpen = false;
 };
+
+inline void LoseDevice(TMemoryLine &line)
+{
+    if (line.Current && line.Current->OnGone)
+        line.Current->OnGone();
+}
 
 inline TComDeviceFactory MemoryDeviceFactory(TMemoryLine &line)
 {
