@@ -80,6 +80,23 @@ bool IsCharacterDevice(const QString &systemName, QString &error)
 #endif
 }
 
+// Many USB serial adapters hold received bytes for up to 16 ms before passing them on, which would
+// stretch every reply wait. Linux drivers that honour the low-latency flag pass bytes on at once.
+// Pseudo-terminals and some drivers refuse it, and changing it may need privileges: a refusal
+// leaves the port as it was and is no fault.
+void RequestLowLatency(int handle)
+{
+#ifdef Q_OS_LINUX
+    serial_struct serial {};
+    if (::ioctl(handle, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    (void)::ioctl(handle, TIOCSSERIAL, &serial);
+#else
+    Q_UNUSED(handle);
+#endif
+}
+
 } // namespace
 
 TSerialDevice::TSerialDevice() = default;
@@ -112,6 +129,7 @@ bool TSerialDevice::Open(const QString &systemName)
         FOpenError = QStringLiteral("Not a serial device");
         return false;
     }
+    RequestLowLatency(static_cast<int>(FPort.handle()));
 #endif
     FGone = false;
     FErrorWord = 0;

@@ -1,7 +1,37 @@
 #include "guide/GuideFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
+
+namespace {
+
+QString &DataFolder()
+{
+    static QString folder = QStringLiteral(ZARN_DATA_DIR);
+    return folder;
+}
+
+} // namespace
+
+QString GuideDataFolder()
+{
+    return DataFolder();
+}
+
+void SetGuideDataFolder(const QString &folder)
+{
+    DataFolder() = folder;
+}
+
+QString GuideFilePath()
+{
+    if (QFileInfo(GuideFileName).isFile())
+        return GuideFileName;
+    const QString installed = QDir(GuideDataFolder()).filePath(GuideFileName);
+    return QFileInfo(installed).isFile() ? installed : GuideFileName;
+}
 
 TGuideText DecodeGuideText(const QByteArray &bytes)
 {

@@ -8,6 +8,13 @@
 
 inline const QString GuideFileName = QStringLiteral("ZarnMonitor.txt");
 
+// The folder the package installs the guide file in; a test may point it elsewhere.
+QString GuideDataFolder();
+void SetGuideDataFolder(const QString &folder);
+// The guide file to read: GuideFileName in the working folder when it is there, else the one in
+// the data folder when that is there, else the bare name (which then is not found).
+QString GuideFilePath();
+
 // Caps on what is read, so that a huge or binary file cannot stall the window: at most
 // GuideMaxBytes of the file (cut back to its last whole line), at most GuideMaxNodes lines, and
 // at most GuideMaxText characters of a line (the tree lays out a node's whole text at each paint).

@@ -189,7 +189,8 @@ void TFormManual::FormCreate()
         resize(800, 600);
         setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                        Qt::WindowCloseButtonHint);
-        FGuideFileName = GuideFileName;
+        // The working folder's guide first, then the one the package installed.
+        FGuideFileName = GuideFilePath();
         QByteArray bytes;
         if (QFileInfo(FGuideFileName).isFile() && ReadGuide(bytes)) {
             const TGuideTree tree = ParseGuide(bytes);

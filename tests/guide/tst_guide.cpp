@@ -75,6 +75,8 @@ private slots:
     void builtInGuide();
     void guideFileLoads_data();
     void guideFileLoads();
+    void guideFileFound_data();
+    void guideFileFound();
     void hugeFilesAreCut_data();
     void hugeFilesAreCut();
     void binaryFileOpens();
@@ -90,16 +92,21 @@ private slots:
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
+    const QString FInstalledFolder = GuideDataFolder();
 };
 
 void TestGuide::init()
 {
     FFolder = std::make_unique<TWorkingFolder>();
     QVERIFY(FFolder->IsValid());
+    // Whatever this machine has installed stays out of the tests.
+    QVERIFY(QDir().mkpath(FFolder->Path("installed")));
+    SetGuideDataFolder(FFolder->Path("installed"));
 }
 
 void TestGuide::cleanup()
 {
+    SetGuideDataFolder(FInstalledFolder);
     FFolder.reset();
 }
 
@@ -159,6 +166,36 @@ void TestGuide::guideFileLoads()
         QVERIFY(ImagesAre(form.TreeView1, -1, -1));
     }
     QCOMPARE(form.PageControl1->currentWidget(), form.TSManual);
+}
+
+void TestGuide::guideFileFound_data()
+{
+    QTest::addColumn<bool>("inWorkingFolder");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("firstNode");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("working folder") << true << false << "Working" << "ZarnMonitor.txt";
+    QTest::newRow("installed") << false << true << "Installed" << "installed/ZarnMonitor.txt";
+    QTest::newRow("working folder first") << true << true << "Working" << "ZarnMonitor.txt";
+    QTest::newRow("neither: built in") << false << false << "Functions" << "ZarnMonitor.txt";
+}
+
+void TestGuide::guideFileFound()
+{
+    QFETCH(bool, inWorkingFolder);
+    QFETCH(bool, installed);
+    QFETCH(QString, firstNode);
+    QFETCH(QString, fileName);
+    if (inWorkingFolder)
+        QVERIFY(TWorkingFolder::Write(GuideFileName, "Working\n\tW\n"));
+    if (installed)
+        QVERIFY(TWorkingFolder::Write(FFolder->Path("installed/" + GuideFileName), "Installed\n\tI\n"));
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    QCOMPARE(form.TreeView1->topLevelItem(0)->text(0), firstNode);
+    QCOMPARE(form.FGuideFileName, installed && !inWorkingFolder ? FFolder->Path(fileName) : fileName);
+    QVERIFY(messages.Messages.isEmpty());
 }
 
 void TestGuide::hugeFilesAreCut_data()
@@ -260,29 +297,31 @@ void TestGuide::buttonsFollowWidth()
 
 void TestGuide::printing_data()
 {
-    QTest::addColumn<bool>("fileThere");
+    QTest::addColumn<QString>("guideFile"); // where the guide file is; empty for none
     QTest::addColumn<bool>("confirmed");
     QTest::addColumn<QString>("pdf");
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("file to PDF") << true << true << "guide.pdf" << QStringList();
-    QTest::newRow("no file") << false << true << "guide.pdf"
+    QTest::newRow("file to PDF") << "ZarnMonitor.txt" << true << "guide.pdf" << QStringList();
+    QTest::newRow("installed file to PDF") << "installed/ZarnMonitor.txt" << true << "guide.pdf" << QStringList();
+    QTest::newRow("no file") << "" << true << "guide.pdf"
                              << QStringList{QStringLiteral("Cannot find ZarnMonitor.txt \uFF01\n\n")};
-    QTest::newRow("dialog cancelled") << true << false << "guide.pdf" << QStringList();
+    QTest::newRow("dialog cancelled") << "ZarnMonitor.txt" << false << "guide.pdf" << QStringList();
     QTest::newRow("PDF cannot be written")
-        << true << true << "no-such-folder/guide.pdf"
+        << "ZarnMonitor.txt" << true << "no-such-folder/guide.pdf"
         << QStringList{QStringLiteral("Cannot print \"ZarnMonitor.txt\" on the chosen printer.")};
 }
 
 void TestGuide::printing()
 {
-    QFETCH(bool, fileThere);
+    QFETCH(QString, guideFile);
     QFETCH(bool, confirmed);
     QFETCH(QString, pdf);
     QFETCH(QStringList, messages);
     const QByteArray guide("Functions\n\tStep 1: Connect\n\t\tGr\xc3\xbc\xc3\x9f""e\nMenu\n");
+    const bool fileThere = !guideFile.isEmpty();
     if (fileThere)
-        QVERIFY(TWorkingFolder::Write(GuideFileName, guide));
+        QVERIFY(TWorkingFolder::Write(FFolder->Path(guideFile), guide));
     int dialogs = 0;
     const Platform::TPrintDialogSink previous = Platform::SetPrintDialogSink([&](QPrinter *printer) {
         ++dialogs;

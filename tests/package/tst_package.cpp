@@ -1,7 +1,11 @@
 // The Debian package as an operator gets it: built by CPack, unpacked with dpkg-deb into a
-// temporary folder (never installed), its files, its dependencies, its program's version.
+// temporary folder (never installed), its files, its dependencies, its program's version, its
+// manual pages against the programs' --help, the guide file where the program looks for it, and
+// lintian's verdict when lintian is there.
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,6 +36,10 @@ private slots:
     void dependencies_data();
     void dependencies();
     void programPrintsItsVersion();
+    void manPagesCoverHelp_data();
+    void manPagesCoverHelp();
+    void guideFileShipped();
+    void lintianIsClean();
 
 private:
     QByteArray Field(const char *name);
@@ -74,7 +82,10 @@ void TestPackage::contents()
     files.sort();
     QCOMPARE(files, QStringList({"/usr/bin/zarnmonitor", "/usr/bin/zarnsim",
                                  "/usr/share/applications/zarnmonitor.desktop", "/usr/share/doc/zarnmonitor/README.md",
-                                 "/usr/share/icons/hicolor/scalable/apps/zarnmonitor.svg"}));
+                                 "/usr/share/doc/zarnmonitor/changelog.gz", "/usr/share/doc/zarnmonitor/copyright",
+                                 "/usr/share/icons/hicolor/scalable/apps/zarnmonitor.svg",
+                                 "/usr/share/lintian/overrides/zarnmonitor", "/usr/share/man/man1/zarnmonitor.1.gz",
+                                 "/usr/share/man/man1/zarnsim.1.gz", "/usr/share/zarnmonitor/ZarnMonitor.txt"}));
     for (const char *program : {"/usr/bin/zarnmonitor", "/usr/bin/zarnsim"})
         QVERIFY2(QFileInfo(FRoot + program).isExecutable(), program);
     QCOMPARE(Field("Package"), QByteArray("zarnmonitor"));
@@ -119,6 +130,61 @@ void TestPackage::programPrintsItsVersion()
     const QByteArray version = Output(FRoot + "/usr/bin/zarnmonitor", {"--version"}, error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(version, QByteArray("Zarn Monitor " ZARN_VERSION "\n"));
+}
+
+void TestPackage::manPagesCoverHelp_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("zarnmonitor") << "zarnmonitor";
+    QTest::newRow("zarnsim") << "zarnsim";
+}
+
+void TestPackage::manPagesCoverHelp()
+{
+    QFETCH(QString, program);
+    QString error;
+    const QString help = QString::fromUtf8(Output(FRoot + "/usr/bin/" + program, {"--help"}, error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QString page = QString::fromUtf8(Output("gzip", {"-dc", FRoot + "/usr/share/man/man1/" + program + ".1.gz"}, error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    // The page as its reader sees the names: roff's escaped hyphens and font changes undone.
+    page.replace(QStringLiteral("\\-"), QStringLiteral("-")).remove(QRegularExpression(R"(\\f[BIRP])"));
+    QStringList options;
+    const QRegularExpression option(R"((?<![\w-])(--?[a-z][a-z0-9-]*))");
+    for (auto it = option.globalMatch(help); it.hasNext();)
+        options << it.next().captured(1);
+    options.removeDuplicates();
+    QVERIFY2(options.contains("--help") && options.size() > 3, qPrintable(help));
+    for (const QString &name : options) {
+        const QRegularExpression inPage("(?<![\\w-])" + QRegularExpression::escape(name) + "(?![\\w-])");
+        QVERIFY2(page.contains(inPage), qPrintable(name + " is not in the manual page of " + program));
+    }
+}
+
+void TestPackage::guideFileShipped()
+{
+    // Where the installed program looks after the working folder, the same text as the built-in guide.
+    QFile shipped(FRoot + ZARN_DATA_DIR "/ZarnMonitor.txt");
+    QFile source(GUIDE_SOURCE);
+    QVERIFY2(shipped.open(QIODevice::ReadOnly), qPrintable(shipped.fileName()));
+    QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
+    QCOMPARE(shipped.readAll(), source.readAll());
+}
+
+void TestPackage::lintianIsClean()
+{
+    const QString lintian = QStandardPaths::findExecutable("lintian");
+    if (lintian.isEmpty())
+        QSKIP("lintian is not installed (./zarn test installs it)");
+    QProcess process;
+    process.start(lintian, {"--display-info", FDeb});
+    QVERIFY2(process.waitForFinished(WaitMs), qPrintable(process.errorString()));
+    const QString report = QString::fromUtf8(process.readAllStandardOutput());
+    // No error or warning, and none of the informational hardening tags either.
+    QVERIFY2(!report.contains(QRegularExpression("^[EW]: |hardening-", QRegularExpression::MultilineOption)),
+             qPrintable(report));
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             qPrintable(report + process.readAllStandardError()));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
