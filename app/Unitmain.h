@@ -33,12 +33,16 @@ class TGauge;
 class TCISChart;
 class TImage;
 class QImage;
+class TSettings;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     // deviceFactory: how each new serial component makes its device; empty = the real port.
-    explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {});
+    // settings: what the window keeps between runs, read at start and written as it changes;
+    // none: nothing is kept. It must outlive the window.
+    explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {},
+                       TSettings *settings = nullptr);
     ~TFormMain() override;
 
     static constexpr int ChannelLength = ::ChannelLength;
@@ -65,6 +69,9 @@ public:
     void mmApplyFilterClick();
     void mmSavePhaseDataClick();
     void mmSaveTOFDataClick();
+    void mmSaveMeasurementsClick();
+    // File menu: the folder the logs go to, chosen in a folder dialog.
+    void mmLogFolderClick();
 
     // COM port setup and connection
     TComm *OpenPort(int index);
@@ -129,6 +136,8 @@ public:
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
     // Under the values: a Run without replies, and reports refused as unreadable.
     QLabel *LabelNoReply = nullptr, *LabelRefused = nullptr;
+    // Under the gauge: where the logs go; each one's full path on the pointer.
+    QLabel *LabelLogFiles = nullptr;
     QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
     TImage *ImageChart = nullptr;
     TMemo *MemoComLog = nullptr, *MemoData = nullptr;
@@ -140,7 +149,9 @@ public:
     TUpDown *UD_ComPort = nullptr;
     QPushButton *BBtnComCancel = nullptr, *BBtnComOK = nullptr;
     QAction *mmLoad = nullptr, *mmSave = nullptr, *mmPrint = nullptr, *mmExit = nullptr;
-    QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr;
+    QAction *mmLogFolder = nullptr;
+    QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr,
+            *mmSaveMeasurements = nullptr;
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
     QMenu *mmRun = nullptr;
@@ -208,10 +219,19 @@ private:
     void CreateStatusBar();
     void ShowComPortPage();
     void CopyOptions();
+    // The port to open at start: COM1, or the one kept when it is still there (else the
+    // operator is told it is not).
+    int StartPortIndex();
+    void RestoreSettings();
+    void RestorePage();
+    void KeepOptions();
+    void SaveWindowSettings();
+    void ShowLogFiles();
     void RemoveLoggerError(QObject *logger);
     void ShowLoggerErrors();
     QAction *AddCommandItem(const TCommandEntry &entry);
 
+    TSettings *FSettings = nullptr;
     TComLogText FComLogText;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;

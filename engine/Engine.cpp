@@ -15,11 +15,13 @@ constexpr int LineBufferLimit = 256; // received text kept while waiting for a r
 TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     : QObject(parent), FDeviceFactory(std::move(deviceFactory))
 {
-    // Ring buffers of the current batch and of the raw values, the phase trend, the two logs.
+    // Ring buffers of the current batch and of the raw values, the phase trend, the logs.
     FM1Ring = new TCircularBuffer<int32_t>(RingCapacity);
     FM2Ring = new TCircularBuffer<int32_t>(RingCapacity);
     FPhaseRing = new TCircularBuffer<float>(RingCapacity);
     FTOFRing = new TCircularBuffer<float>(RingCapacity);
+    FRecordRing = new TCircularBuffer<int32_t>(RingCapacity);
+    FBatchRecords.reserve(RingCapacity);
     FTrend = new std::vector<std::unique_ptr<float>>;
     FTrend->reserve(TrendCapacity);
     SetupLoggers();
