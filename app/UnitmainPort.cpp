@@ -1,5 +1,6 @@
 // TFormMain: COM port setup and connection.
 
+#include "app/Settings.h"
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 #include "platform/Platform.h"
@@ -68,8 +69,11 @@ void TFormMain::BBtnComOKClick()
     }
     ClosePort();
     Platform::Sleep(ReopenDelayMs);
-    if (OpenPort(index))
+    if (OpenPort(index)) {
+        if (FSettings)
+            FSettings->SetPort(TComm::PortName(index));
         mmComPortClick();
+    }
 }
 
 void TFormMain::BBtnComCancelClick()

@@ -14,12 +14,12 @@
 
 namespace {
 
-// The index of a port the operator can choose and whose device is there; -1 otherwise.
-int AvailablePortIndex(const QString &name)
+// The index of a port the operator can choose; -1 for another name.
+int PortIndex(const QString &name)
 {
     for (int i = 0; i < TEngine::PortCount; ++i)
         if (name == TComm::PortName(i))
-            return QFileInfo::exists(TComm::DeviceNameFor(name)) ? i : -1;
+            return i;
     return -1;
 }
 
@@ -30,13 +30,13 @@ int TFormMain::StartPortIndex()
     if (!FSettings || FSettings->PortFromCommandLine || FSettings->Port().isEmpty())
         return 0;
     const QString kept = FSettings->Port();
-    const int index = AvailablePortIndex(kept);
-    if (index >= 0)
+    const int index = PortIndex(kept);
+    const QString device = index >= 0 ? TComm::DeviceNameFor(kept) : QString();
+    if (index >= 0 && QFileInfo::exists(device))
         return index;
     // Kept all the same: the adapter may be back next time.
-    const QString device = TComm::DeviceNameFor(kept);
     Platform::MessageBox(QString("%1%2, the port of the last session, is not there any more.\n%3 is opened instead.")
-                             .arg(kept, device == kept ? QString() : " (" + device + ")", TComm::PortName(0)),
+                             .arg(kept, device.isEmpty() ? QString() : " (" + device + ")", TComm::PortName(0)),
                          "Information");
     return 0;
 }
