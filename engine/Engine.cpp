@@ -168,6 +168,7 @@ void TEngine::ParseWaveHeader()
     if (!WaveBlock::TakeHeader(FWaveBuffer, temperature))
         return;
     FTemperature = temperature;
+    FTemperatureKnown = true;
     FWaveCount = 0;
     SetPanel(spTemperature, "Temp.=" + Measurement::FixedText(FTemperature, 2));
 }

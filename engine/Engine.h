@@ -172,6 +172,7 @@ public:
     int32_t FWaveLines = 0;
     int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
     float FTemperature = 0;
+    bool FTemperatureKnown = false; // a report or a waveform block has told one
     float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
     int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
     TCircularBuffer<int32_t> *FM1Ring = nullptr;

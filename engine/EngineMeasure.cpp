@@ -56,8 +56,10 @@ bool TEngine::TakeReports()
         FM1 = report.Values.M1;
         FM2 = report.Values.M2;
         // The mean report carries no temperature; the last one stays.
-        if (report.Kind == Reports::TReportKind::Difference)
+        if (report.Kind == Reports::TReportKind::Difference) {
             FTemperature = report.Values.Temperature;
+            FTemperatureKnown = true;
+        }
         ComputeMeasurement();
     }
     if (taken)
@@ -84,7 +86,7 @@ void TEngine::ComputeMeasurement()
     FTOFRing->Push(FTimeOfFlight);
     FRecordRing->Push(int32_t(FBatchRecords.size()));
     FBatchRecords.push_back({QDateTime::currentDateTime(), InRun() ? FRunNumber : 0, FBigCount, FM1, FM2, FPhaseDeg,
-                             FTimeOfFlight, FTemperature});
+                             FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature});
     emit ReportComputed();
 
     if (FPhaseRing->Count() == FPhaseRing->Capacity())

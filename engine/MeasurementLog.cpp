@@ -2,6 +2,7 @@
 
 #include "platform/FixedText.h"
 
+#include <cmath>
 #include <cstdlib>
 
 namespace MeasurementLog {
@@ -26,7 +27,8 @@ QByteArray Line(const TRecord &record, bool kept)
          {QByteArray::number(qint64(record.Run)), QByteArray::number(record.BigCount), QByteArray::number(record.M1),
           QByteArray::number(record.M2), Platform::Fixed(record.PhaseDeg, PhaseDecimals),
           Platform::Fixed(record.TimeOfFlight, TimeOfFlightDecimals),
-          Platform::Fixed(record.Temperature, TemperatureDecimals), QByteArray(kept ? "1" : "0")})
+          std::isnan(record.Temperature) ? QByteArray() : Platform::Fixed(record.Temperature, TemperatureDecimals),
+          QByteArray(kept ? "1" : "0")})
         line += ',' + field;
     return line;
 }

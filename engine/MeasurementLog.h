@@ -6,10 +6,14 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
+#include <limits>
 
 namespace MeasurementLog {
 
 inline constexpr char FileName[] = "Measurements.csv";
+// The temperature of a report that came before any told one: an empty field, which CSV readers
+// take as missing, not as 0 degrees.
+inline constexpr float NoTemperature = std::numeric_limits<float>::quiet_NaN();
 
 // One computed report, as it was when it was computed.
 struct TRecord {
@@ -19,7 +23,7 @@ struct TRecord {
     int32_t M1 = 0, M2 = 0;
     float PhaseDeg = 0;
     float TimeOfFlight = 0; // microseconds
-    float Temperature = 0;  // degrees Celsius; the last one reported
+    float Temperature = NoTemperature; // degrees Celsius; the last one reported
 };
 
 QByteArray Header();

@@ -79,6 +79,7 @@ private:
         FEngine->FM1 = m1;
         FEngine->FM2 = m2;
         FEngine->FTemperature = temperature;
+        FEngine->FTemperatureKnown = true;
         FEngine->ComputeMeasurement();
     }
 
@@ -463,14 +464,14 @@ void TestEngine::measurementsFile()
         const int k = report == RunReports ? 0 : quadrant(report);
         const auto m = Quadrant(k);
         const bool isKept = !dropped.contains(report);
-        // The mean report carries no temperature: the last one known stays.
+        // The mean report carries no temperature: none is known until a report tells one.
         QCOMPARE(line.mid(stamp.size()), QStringLiteral(",%1,290,%2,%3,%4.000,%5,%6,%7")
                                              .arg(report == RunReports ? 0 : 1)
                                              .arg(m.first)
                                              .arg(m.second)
                                              .arg(45 + 90 * k)
                                              .arg(k == 0 ? "4.531250" : "4.593750")
-                                             .arg(report == RunReports ? "21.50" : "0.00")
+                                             .arg(report == RunReports ? "21.50" : "")
                                              .arg(isKept ? 1 : 0)
                                              .toLatin1());
         if (isKept)
