@@ -143,7 +143,7 @@ void TestHeadless::helpListsEveryOption()
     QCOMPARE(result.ExitCode, 0);
     QCOMPARE(result.Err, QByteArray());
     for (const char *option : {"-h, --help", "-v, --version", "--device DEVICE", "--headless", "--duration SECONDS",
-                               "--waveform FILE", "--pictures FOLDER", "--run", "Exit status: 0"})
+                               "--waveform FILE", "--pictures FOLDER", "--run", "--documents", "Exit status: 0"})
         QVERIFY2(result.Out.contains(option), option);
 }
 

@@ -157,6 +157,7 @@ void TestSettings::keptBetweenRuns()
     form->close();
     QCOMPARE(TWorkingFolder::LineCount(logs + "/Phase.csv"), 1);
     QVERIFY(!QFile::exists("Phase.csv"));
+    QVERIFY(!QFile::exists(logs + "/Measurements.csv")); // switched off
 }
 
 void TestSettings::keptPortNoLongerThere_data()
