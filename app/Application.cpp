@@ -6,6 +6,8 @@
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
+    // The names under which the platform keeps the settings and the data of the program.
+    setOrganizationName("Dunmeridge");
     setApplicationName("Zarn Monitor");
 }
 

@@ -23,15 +23,20 @@ struct TOptionSet {
                               "Use DEVICE as COM1 (default: $ZARN_COM1, else /dev/ttyS0). With or without a window.",
                               "DEVICE"};
     QCommandLineOption Headless{"headless",
-                                "Measure without a window: open COM1, run the Run cycle and append to Phase.csv and "
-                                "TimeOfFlight.csv in the working folder. A progress line each second on standard "
-                                "output, a summary at the end; messages on standard error.",
+                                "Measure without a window: open COM1, run the Run cycle and append to Phase.csv, "
+                                "TimeOfFlight.csv and Measurements.csv in the working folder. A progress line each "
+                                "second on standard output, a summary at the end; messages on standard error.",
                                 {}};
     QCommandLineOption Run{"run",
                            "Without --headless: start the Run cycle as soon as the window opens. Messages of "
                            "the start (the port's opening) go to standard error instead of a box, so no one "
                            "need be at the screen.",
                            {}};
+    QCommandLineOption Documents{"documents",
+                                 "Write the logs into the folder \"Zarn Monitor\" in the user's documents folder "
+                                 "(made when missing) instead of the working folder, unless a folder was chosen "
+                                 "with File > Log Folder. The desktop entry starts the program so.",
+                                 {}};
     QCommandLineOption Duration{"duration",
                                 "With --headless: stop after SECONDS, at least 0.001 (default: run until Ctrl+C, "
                                 "SIGTERM or SIGHUP).",
@@ -43,7 +48,7 @@ struct TOptionSet {
                                 "the window's pages, into FOLDER (made when missing).",
                                 "FOLDER"};
 
-    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Run, Duration, Waveform, Pictures}; }
+    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures}; }
 };
 
 QString OptionName(const QCommandLineOption &option)
@@ -71,6 +76,7 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
     options.Version = parser.isSet(set.Version);
     options.Headless = parser.isSet(set.Headless);
     options.Run = parser.isSet(set.Run);
+    options.Documents = parser.isSet(set.Documents);
     if (options.Run && options.Headless) {
         error = "--run is for the window; --headless always runs.";
         return false;
@@ -116,7 +122,8 @@ QString HelpText()
 {
     const TOptionSet set;
     QString text = QStringLiteral(
-        "Usage: %1 [--device DEVICE] [--run | --headless [--duration SECONDS] [--waveform FILE] [--pictures FOLDER]]\n"
+        "Usage: %1 [--device DEVICE] [--documents] [--run | --headless [--duration SECONDS] [--waveform FILE]\n"
+        "       [--pictures FOLDER]]\n"
         "\n"
         "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"
         "time of flight continuously and logs it. Without --headless it opens its window.\n"
@@ -161,10 +168,6 @@ QString VersionText()
     return QStringLiteral("Zarn Monitor " ZARN_VERSION);
 }
 
-namespace {
-
-// Checks, without leaving anything behind, that a file can be created in the folder (the
-// working folder when empty). False with the reason in error.
 bool CanWriteIn(const QString &folder, QString &error)
 {
     const QString path = QDir(folder).absolutePath();
@@ -181,8 +184,6 @@ bool CanWriteIn(const QString &folder, QString &error)
     }
     return true;
 }
-
-} // namespace
 
 void PrintError(const QString &line)
 {

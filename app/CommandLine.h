@@ -30,6 +30,7 @@ struct TOptions {
     bool Version = false;
     bool Headless = false;
     bool Run = false;             // the window starts the Run cycle at once
+    bool Documents = false;       // the logs go to "Zarn Monitor" in the user's documents folder
     QString Device;               // empty: COM1 as the environment names it
     double DurationSeconds = 0;   // 0: until SIGINT, SIGTERM or SIGHUP
     QString WaveformFile;         // empty: no acquisition
@@ -46,6 +47,9 @@ QString VersionText();
 
 // One line on standard error: "zarnmonitor: " and the text.
 void PrintError(const QString &line);
+// Checks, without leaving anything behind, that a file can be created in the folder (the
+// working folder when empty). False with the reason in error.
+bool CanWriteIn(const QString &folder, QString &error);
 // Checks the outputs the options name and the working folder the logs go to; the pictures
 // folder may be missing when the folder it would be made in can be written. False with one
 // line in error.

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/ComLogText.h"
 #include "app/Pictures.h"
+#include "app/Settings.h"
 #include "display/Canvas.h"
 #include "display/Cgauge.h"
 #include "display/Cischart.h"
@@ -149,7 +150,10 @@ private:
 
 class TRunner {
 public:
-    TRunner(const TOptions &options, const QString &device) : FOptions(options), FDevice(device) {}
+    TRunner(const TOptions &options, const QString &device, const QString &logFolder)
+        : FOptions(options), FDevice(device), FLogFolder(logFolder)
+    {
+    }
     int Exec();
 
 private:
@@ -163,6 +167,7 @@ private:
 
     const TOptions &FOptions;
     QString FDevice;
+    QString FLogFolder; // empty: the working folder
     std::unique_ptr<TEngine> FEngine;
     TLogText FLog;
     QString FStopWhy; // empty until a stop was asked for
@@ -206,7 +211,7 @@ QString TRunner::LogCount(TDataLogger *logger) const
 {
     if (!logger)
         return QString();
-    QString text = QStringLiteral("%1 %2 lines").arg(logger->FileName()).arg(logger->WrittenCount());
+    QString text = QStringLiteral("%1 %2 lines").arg(QFileInfo(logger->FileName()).fileName()).arg(logger->WrittenCount());
     if (logger->WriteFailing())
         text += QStringLiteral(" (cannot write, %1 waiting)").arg(logger->Count());
     return text;
@@ -219,12 +224,15 @@ QString TRunner::Progress()
     const double rate = ms > FLastMs ? (cycles - FLastCycles) * 1000.0 / double(ms - FLastMs) : 0.0;
     FLastCycles = cycles;
     FLastMs = ms;
-    return QStringLiteral("%1 s: %2 cycles, %3 Hz, %4 reports; %5, %6")
+    QStringList logs;
+    for (TDataLogger *logger : FEngine->Loggers())
+        logs << LogCount(logger);
+    return QStringLiteral("%1 s: %2 cycles, %3 Hz, %4 reports; %5")
         .arg(qRound64(ms / 1000.0))
         .arg(cycles)
         .arg(rate, 0, 'f', 1)
         .arg(FEngine->FReportCount)
-        .arg(LogCount(FEngine->FPhaseLogger), LogCount(FEngine->FTOFLogger));
+        .arg(logs.join(", "));
 }
 
 bool TRunner::AcquireWaveform()
@@ -324,7 +332,8 @@ int TRunner::Exec()
     // power cut or a kill could lose.
     // A log that cannot be written is told on standard error when it starts failing and when it
     // is written again; the window's own handlers still run, for its status bar.
-    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()})
+    FEngine->SetLogFolder(FLogFolder);
+    for (TDataLogger *logger : FEngine->Loggers())
         logger->SetMaxCount(1);
     QObject::connect(FEngine.get(), &TEngine::LoggerFailing,
                      [](QObject *, const QString &fileName, const QString &error) {
@@ -335,7 +344,7 @@ int TRunner::Exec()
             PrintError(recovered->FileName() + " is written again");
     });
 
-    const QString working = QDir::currentPath();
+    const QString working = FLogFolder.isEmpty() ? QDir::currentPath() : FLogFolder;
     PrintOut(QStringLiteral("%1: measuring on %2 (COM1) %3; logs in %4")
                  .arg(ProgramName, FDevice,
                       FOptions.DurationSeconds > 0 ? "for " + QString::number(FOptions.DurationSeconds) + " s"
@@ -386,7 +395,7 @@ int TRunner::Exec()
 
     // The summary counts every value: the last, shorter lines are written before it.
     FEngine->WriteOpenLines();
-    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()}) {
+    for (TDataLogger *logger : FEngine->Loggers()) {
         logger->FlushData();
         if (logger->WriteFailing())
             Fail(ExitCannotWrite);
@@ -400,8 +409,8 @@ int TRunner::Exec()
                    .arg(FEngine->FReportCount);
     if (FEngine->FRefusedCount > 0)
         summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->FRefusedCount);
-    for (TDataLogger *logger : {FEngine->FPhaseLogger.data(), FEngine->FTOFLogger.data()})
-        summary << "  " + LogCount(logger) + " written, " + QDir(working).absoluteFilePath(logger->FileName());
+    for (TDataLogger *logger : FEngine->Loggers())
+        summary << "  " + LogCount(logger) + " written, " + TEngine::LogPath(logger);
     if (!waveform.isEmpty())
         summary << "  waveform: " + waveform;
     if (!FOptions.PictureFolder.isEmpty())
@@ -423,7 +432,13 @@ int Run(int &argc, char **argv, const TOptions &options)
         PrintError("no such device: " + device);
         return ExitNoPort;
     }
-    if (!CheckOutputs(options, error)) {
+    // The logs' folder, made when it is wanted and missing.
+    const QString logFolder = options.Documents ? TSettings::DocumentsLogFolder() : QString();
+    if (!logFolder.isEmpty() && !QDir().mkpath(logFolder)) {
+        PrintError("cannot make the folder " + logFolder);
+        return ExitCannotWrite;
+    }
+    if (!CheckOutputs(options, error) || !CanWriteIn(logFolder, error)) {
         PrintError(error);
         return ExitCannotWrite;
     }
@@ -431,7 +446,7 @@ int Run(int &argc, char **argv, const TOptions &options)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);
     TApplication application(argc, argv);
-    TRunner runner(options, device);
+    TRunner runner(options, device, logFolder);
     return runner.Exec();
 }
 

@@ -19,8 +19,9 @@
 #include <QTabWidget>
 #include <QToolButton>
 
-TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TPortEnumerator *portEnumerator)
-    : QMainWindow(parent), FEngine(new TEngine(std::move(deviceFactory), this))
+TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TSettings *settings,
+                     TPortEnumerator *portEnumerator)
+    : QMainWindow(parent), FEngine(new TEngine(std::move(deviceFactory), this)), FSettings(settings)
 {
     FEngine->SetPortEnumerator(portEnumerator ? portEnumerator : new TSystemPortEnumerator(FEngine));
     setObjectName("FormMain");
@@ -49,8 +50,9 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
-    // 1. The port: COM1 at start; the program goes on without one when it cannot be opened.
-    FEngine->OpenPort(0);
+    // 1. The port: COM1 at start (or the one kept from the last run); the program goes on without
+    // one when it cannot be opened.
+    OpenStartPort();
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.
@@ -86,12 +88,16 @@ void TFormMain::FormCreate()
 
     // 6. The gauge.
     SetupGauge();
+
+    // What was kept from the last run: the options, the log folder, the window's place.
+    RestoreSettings();
 }
 
 void TFormMain::FormShow()
 {
     PageControl1->tabBar()->setVisible(false);
     PageControl1->setCurrentWidget(TS_Main);
+    RestorePage();
 }
 
 void TFormMain::FormClose()
@@ -99,6 +105,7 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
+    SaveWindowSettings();
     // A Run, acquisition or test still going ends before anything is released below.
     FEngine->StopCycles();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
@@ -214,11 +221,19 @@ void TFormMain::mmSaveTOFDataClick()
     CopyOptions();
 }
 
+void TFormMain::mmSaveMeasurementsClick()
+{
+    mmSaveMeasurements->setChecked(!mmSaveMeasurements->isChecked());
+    CopyOptions();
+}
+
 void TFormMain::CopyOptions()
 {
     FEngine->FApplyFilter = mmApplyFilter->isChecked();
     FEngine->FSavePhaseData = mmSavePhaseData->isChecked();
     FEngine->FSaveTOFData = mmSaveTOFData->isChecked();
+    FEngine->FSaveMeasurements = mmSaveMeasurements->isChecked();
+    KeepOptions();
 }
 
 void TFormMain::TS_MainResize()
@@ -226,6 +241,7 @@ void TFormMain::TS_MainResize()
     const int w = TS_Main->width();
     const int h = TS_Main->height();
     PanelGauge->setGeometry(40, 128, qMax(0, w - 80), qMax(0, h - 168));
+    LabelLogFiles->setGeometry(40, PanelGauge->y() + PanelGauge->height() + 4, qMax(0, w - 80), LabelLogFiles->height());
     if (FGauge) {
         FGauge->move(0, 0);
         FGauge->ChangeSize(PanelGauge->width(), PanelGauge->height());

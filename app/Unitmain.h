@@ -33,15 +33,18 @@ class TGauge;
 class TCISChart;
 class TImage;
 class QImage;
+class TSettings;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     // deviceFactory: how each new serial component makes its device; empty = the real port.
+    // settings: what the window keeps between runs, read at start and written as it changes;
+    // none: nothing is kept. It must outlive the window.
     // portEnumerator: the serial devices offered on the COM Port page and watched for a lost port
     // to come back (not owned); null = the system's.
     explicit TFormMain(QWidget *parent = nullptr, TComDeviceFactory deviceFactory = {},
-                       TPortEnumerator *portEnumerator = nullptr);
+                       TSettings *settings = nullptr, TPortEnumerator *portEnumerator = nullptr);
     ~TFormMain() override;
 
     static constexpr int ChannelLength = ::ChannelLength;
@@ -68,6 +71,9 @@ public:
     void mmApplyFilterClick();
     void mmSavePhaseDataClick();
     void mmSaveTOFDataClick();
+    void mmSaveMeasurementsClick();
+    // File menu: the folder the logs go to, chosen in a folder dialog.
+    void mmLogFolderClick();
 
     // COM port setup and connection
     TComm *OpenPort(int index);
@@ -132,6 +138,8 @@ public:
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
     // Under the values: a Run without replies, and reports refused as unreadable.
     QLabel *LabelNoReply = nullptr, *LabelRefused = nullptr;
+    // Under the gauge: where the logs go; each one's full path on the pointer.
+    QLabel *LabelLogFiles = nullptr;
     QFrame *PanelGauge = nullptr, *PanelImage = nullptr;
     TImage *ImageChart = nullptr;
     TMemo *MemoComLog = nullptr, *MemoData = nullptr;
@@ -143,7 +151,9 @@ public:
     TUpDown *UD_ComPort = nullptr;
     QPushButton *BBtnComCancel = nullptr, *BBtnComOK = nullptr;
     QAction *mmLoad = nullptr, *mmSave = nullptr, *mmPrint = nullptr, *mmExit = nullptr;
-    QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr;
+    QAction *mmLogFolder = nullptr;
+    QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr,
+            *mmSaveMeasurements = nullptr;
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
     QMenu *mmRun = nullptr;
@@ -216,10 +226,19 @@ private:
     void FillPortBox();
     void ShowPortNote(const QString &text);
     void CopyOptions();
+    // Opens the port kept from the last run when it is still there (else the operator is told
+    // it is not), or COM1.
+    void OpenStartPort();
+    void RestoreSettings();
+    void RestorePage();
+    void KeepOptions();
+    void SaveWindowSettings();
+    void ShowLogFiles();
     void RemoveLoggerError(QObject *logger);
     void ShowLoggerErrors();
     QAction *AddCommandItem(const TCommandEntry &entry);
 
+    TSettings *FSettings = nullptr;
     TComLogText FComLogText;
     QTimer *FPortNoteTimer = nullptr;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first

@@ -131,6 +131,9 @@ void TFormMain::CreateMenus()
     mmSave->setObjectName("mmSave");
     connect(mmLoad, &QAction::triggered, this, [this] { mmLoadClick(); });
     connect(mmSave, &QAction::triggered, this, [this] { mmSaveClick(); });
+    mmLogFolder = mmFile->addAction("&Log Folder...");
+    mmLogFolder->setObjectName("mmLogFolder");
+    connect(mmLogFolder, &QAction::triggered, this, [this] { mmLogFolderClick(); });
     mmPrint = mmFile->addAction("&Print");
     mmPrint->setObjectName("mmPrint");
     mmPrint->setVisible(false);
@@ -159,8 +162,9 @@ void TFormMain::CreateMenus()
     mmApplyFilter = checkItem("mmApplyFilter", "Apply &Filter");
     mmSavePhaseData = checkItem("mmSavePhaseData", "Save &Phase Data");
     mmSaveTOFData = checkItem("mmSaveTOFData", "Save &TOF Data");
+    mmSaveMeasurements = checkItem("mmSaveMeasurements", "&Measurements.csv");
     // A checkable action flips its own mark before triggered(); only the flags follow then.
-    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData})
+    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
         connect(item, &QAction::triggered, this, [this] { CopyOptions(); });
 
     QMenu *mmView = MainMenu1->addMenu("&View");
@@ -299,6 +303,10 @@ void TFormMain::CreateMainPage()
     LabelRefused->setStyleSheet("color: rgb(128, 0, 0);");
     LabelRefused->setGeometry(460, noteTop, 360, 128 - noteTop);
     LabelRefused->hide();
+
+    LabelLogFiles = MakeLabel(TS_Main, "LabelLogFiles", QString());
+    LabelLogFiles->setTextFormat(Qt::PlainText);
+    LabelLogFiles->setGeometry(32, 128 + 369 + 4, 817, QFontMetrics(font()).height() + 4);
 
     PanelGauge = new QFrame(TS_Main);
     PanelGauge->setObjectName("PanelGauge");

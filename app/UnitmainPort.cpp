@@ -1,5 +1,6 @@
 // TFormMain: COM port setup and connection.
 
+#include "app/Settings.h"
 #include "app/Unitmain.h"
 #include "app/UpDown.h"
 #include "platform/Platform.h"
@@ -174,8 +175,11 @@ void TFormMain::BBtnComOKClick()
     }
     ClosePort();
     Platform::Sleep(ReopenDelayMs);
-    if (FEngine->OpenPortChoice(choice))
+    if (FEngine->OpenPortChoice(choice)) {
+        if (FSettings)
+            FSettings->SetPort(FEngine->PortChoice());
         mmComPortClick();
+    }
 }
 
 void TFormMain::BBtnComCancelClick()

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "app/Settings.h"
 #include "app/Unitmain.h"
 #include "platform/Platform.h"
 #include "platform/StopSignals.h"
@@ -40,9 +41,15 @@ int RunWindow(const CommandLine::TOptions &options)
         QCoreApplication::exit(0);
     });
 
+    // What the operator chose last time; --device names COM1's device for this start only.
+    TSettings settings;
+    settings.PortFromCommandLine = !options.Device.isEmpty();
+    if (options.Documents)
+        settings.DefaultLogFolder = TSettings::DocumentsLogFolder();
+
     const Platform::TMessageSink boxes =
         options.Run ? Platform::SetMessageSink(PrintMessage) : Platform::TMessageSink();
-    TFormMain form;
+    TFormMain form(nullptr, {}, &settings);
     window = &form;
     if (options.Run && !signalled)
         Platform::SetMessageSink(boxes);

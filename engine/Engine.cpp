@@ -18,11 +18,13 @@ constexpr int ReconnectRetryMs = 500;  // between tries to open a device that ca
 TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     : QObject(parent), FDeviceFactory(std::move(deviceFactory))
 {
-    // Ring buffers of the current batch and of the raw values, the phase trend, the two logs.
+    // Ring buffers of the current batch and of the raw values, the phase trend, the logs.
     FM1Ring = new TCircularBuffer<int32_t>(RingCapacity);
     FM2Ring = new TCircularBuffer<int32_t>(RingCapacity);
     FPhaseRing = new TCircularBuffer<float>(RingCapacity);
     FTOFRing = new TCircularBuffer<float>(RingCapacity);
+    FRecordRing = new TCircularBuffer<int32_t>(RingCapacity);
+    FBatchRecords.reserve(RingCapacity);
     FTrend = new std::vector<std::unique_ptr<float>>;
     FTrend->reserve(TrendCapacity);
     SetupLoggers();
@@ -298,6 +300,7 @@ void TEngine::ParseWaveHeader()
     if (!WaveBlock::TakeHeader(FWaveBuffer, temperature))
         return;
     FTemperature = temperature;
+    FTemperatureKnown = true;
     FWaveCount = 0;
     SetPanel(spTemperature, "Temp.=" + Measurement::FixedText(FTemperature, 2));
 }

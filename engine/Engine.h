@@ -1,8 +1,8 @@
 #pragma once
 // TEngine, the measurement engine: everything between the serial line and the files, apart from
 // any window. It owns the serial component, the receive dispatcher and its buffers, the parsing of
-// reports and waveform blocks, the time-of-flight computation with its four rings, the phase trend,
-// the two loggers and the rescue of lines no write could get out. It tells what happened through
+// reports and waveform blocks, the time-of-flight computation with its rings, the phase trend,
+// the three loggers and the rescue of lines no write could get out. It tells what happened through
 // signals; the window draws that, the headless mode prints it.
 
 #include "comm/Comm.h"
@@ -10,6 +10,7 @@
 #include "engine/Channel.h"
 #include "engine/CommandTable.h"
 #include "engine/Measurement.h"
+#include "engine/MeasurementLog.h"
 
 #include <QByteArrayList>
 #include <QList>
@@ -121,7 +122,18 @@ public:
     void ClearTrend();
     void LogTimeOfFlight();
     void LogPhase();
+    // One line per report of the batch, each saying whether the filter kept it; empties the
+    // batch's records.
+    void LogMeasurements();
     void FlushLoggers();
+    // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv (those not yet released).
+    QList<TDataLogger *> Loggers() const;
+    // The folder the logs go to; empty: the working folder, at the time of each write. Lines
+    // waiting for a log that cannot be written go to the new folder.
+    void SetLogFolder(const QString &folder);
+    QString LogFolder() const { return FLogFolder; }
+    // The full path a log writes to now.
+    static QString LogPath(const TDataLogger *logger);
     // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
     // in the user's data folder, and tells the operator how many lines went where.
     void RescueLoggerLines(TDataLogger *logger);
@@ -183,6 +195,7 @@ public:
     int32_t FWaveLines = 0;
     int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
     float FTemperature = 0;
+    bool FTemperatureKnown = false; // a report or a waveform block has told one
     float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
     int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
     TCircularBuffer<int32_t> *FM1Ring = nullptr;
@@ -192,8 +205,15 @@ public:
     std::vector<std::unique_ptr<float>> *FTrend = nullptr;
     QPointer<TDataLogger> FPhaseLogger;
     QPointer<TDataLogger> FTOFLogger;
+    QPointer<TDataLogger> FMeasurementLogger;
     Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
-    bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true;
+    bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true, FSaveMeasurements = true;
+    // The reports of the current batch, in the order computed, and their positions in it: the
+    // filter takes a report's position out with its phase, so what stays is what it kept.
+    std::vector<MeasurementLog::TRecord> FBatchRecords;
+    TCircularBuffer<int32_t> *FRecordRing = nullptr;
+    // Runs started since the engine was made; the number of the last one.
+    int64_t FRunNumber = 0;
     // Run cycles and computed reports since the engine was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
     int64_t FReportCount = 0;
@@ -270,6 +290,7 @@ private:
     void CheckLostPort();
 
     bool CheckReports(int limit);
+    bool InRun() const;
     void SetupLoggers();
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
@@ -298,5 +319,6 @@ private:
     } FLost;
     QTimer *FReconnectTimer = nullptr;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
+    QString FLogFolder;
     bool FClosed = false;
 };

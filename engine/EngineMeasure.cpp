@@ -9,6 +9,7 @@
 #include "ringbuffer/CircularBuffer.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using Measurement::Fixed;
 using Measurement::FixedText;
@@ -55,8 +56,10 @@ bool TEngine::TakeReports()
         FM1 = report.Values.M1;
         FM2 = report.Values.M2;
         // The mean report carries no temperature; the last one stays.
-        if (report.Kind == Reports::TReportKind::Difference)
+        if (report.Kind == Reports::TReportKind::Difference) {
             FTemperature = report.Values.Temperature;
+            FTemperatureKnown = true;
+        }
         ComputeMeasurement();
     }
     if (taken)
@@ -81,6 +84,9 @@ void TEngine::ComputeMeasurement()
     FM2Ring->Push(FM2);
     FPhaseRing->Push(FPhaseDeg);
     FTOFRing->Push(FTimeOfFlight);
+    FRecordRing->Push(int32_t(FBatchRecords.size()));
+    FBatchRecords.push_back({QDateTime::currentDateTime(), InRun() ? FRunNumber : 0, FBigCount, FM1, FM2, FPhaseDeg,
+                             FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature});
     emit ReportComputed();
 
     if (FPhaseRing->Count() == FPhaseRing->Capacity())
@@ -107,6 +113,7 @@ void TEngine::ProcessBatch()
     AppendTrend();
     LogTimeOfFlight();
     LogPhase();
+    LogMeasurements();
     emit BatchProcessed();
 }
 
@@ -135,8 +142,11 @@ void TEngine::BeginRun()
     FinishBatch();
     FTOFRing->Reset();
     FPhaseRing->Reset();
+    FRecordRing->Reset();
+    FBatchRecords.clear();
     FM1Ring->Reset();
     FM2Ring->Reset();
+    ++FRunNumber;
     for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
         SetPanel(panel, QString());
     FRefusedCount = 0;
@@ -167,12 +177,12 @@ void TEngine::SetReplyWarning(bool silent)
 
 void TEngine::RemoveOutliers()
 {
-    Measurement::RemoveOutliers(*FPhaseRing, *FTOFRing);
+    Measurement::RemoveOutliers(*FPhaseRing, *FTOFRing, FRecordRing);
 }
 
 void TEngine::BandFilter()
 {
-    Measurement::BandFilter(*FPhaseRing, *FTOFRing);
+    Measurement::BandFilter(*FPhaseRing, *FTOFRing, FRecordRing);
 }
 
 void TEngine::AppendTrend()
@@ -212,11 +222,65 @@ void TEngine::LogPhase()
     FPhaseRing->Reset();
 }
 
+void TEngine::LogMeasurements()
+{
+    if (FSaveMeasurements) {
+        std::vector<bool> kept(FBatchRecords.size(), false);
+        for (int32_t i = 0; i < FRecordRing->Count(); ++i)
+            if (const size_t position = size_t(FRecordRing->At(i)); position < kept.size())
+                kept[position] = true;
+        for (size_t i = 0; i < FBatchRecords.size(); ++i)
+            FMeasurementLogger->Append(MeasurementLog::Line(FBatchRecords[i], kept[i]));
+    }
+    FRecordRing->Reset();
+    FBatchRecords.clear();
+}
+
+bool TEngine::InRun() const
+{
+    switch (FLoopState) {
+    case TLoopState::RunCommanded:
+    case TLoopState::RunFirstPass:
+    case TLoopState::RunPolling:
+    case TLoopState::RunBatchPass:
+    case TLoopState::RunEnding:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void TEngine::FlushLoggers()
 {
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
+    for (TDataLogger *logger : Loggers())
+        logger->FlushData();
+}
+
+QList<TDataLogger *> TEngine::Loggers() const
+{
+    QList<TDataLogger *> loggers;
+    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data(), FMeasurementLogger.data()})
         if (logger)
-            logger->FlushData();
+            loggers << logger;
+    return loggers;
+}
+
+void TEngine::SetLogFolder(const QString &folder)
+{
+    FLogFolder = folder;
+    for (TDataLogger *logger : Loggers()) {
+        // What waits goes to the log it was made for while that can be written; what cannot be
+        // goes to the new folder at once.
+        logger->FlushData();
+        const QString name = QFileInfo(logger->FileName()).fileName();
+        logger->SetFileName(folder.isEmpty() ? name : QDir(folder).filePath(name));
+        logger->FlushData();
+    }
+}
+
+QString TEngine::LogPath(const TDataLogger *logger)
+{
+    return QDir::toNativeSeparators(QFileInfo(logger->FileName()).absoluteFilePath());
 }
 
 void TEngine::SetupLoggers()
@@ -229,9 +293,17 @@ void TEngine::SetupLoggers()
     FTOFLogger->SetFileName("TimeOfFlight.csv");
     FTOFLogger->SetMaxCount(100);
     FTOFLogger->SetAutoSaveTime(60);
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()}) {
-        logger->OnWriteError.Bind([this](QObject *sender, const QString &fileName, const QString &error) {
-            emit LoggerFailing(sender, fileName, error);
+    // Beside them, one time-stamped line per report, written as often.
+    FMeasurementLogger = new TDataLogger(this);
+    FMeasurementLogger->SetFileName(MeasurementLog::FileName);
+    FMeasurementLogger->SetHeader(MeasurementLog::Header());
+    FMeasurementLogger->SetMaxCount(100);
+    FMeasurementLogger->SetAutoSaveTime(60);
+    for (TDataLogger *logger : Loggers()) {
+        // The operator is told the whole path: the logs need not be where the program started.
+        logger->OnWriteError.Bind([this](QObject *sender, const QString &, const QString &error) {
+            if (const auto *failing = qobject_cast<TDataLogger *>(sender))
+                emit LoggerFailing(sender, LogPath(failing), error);
         });
         logger->OnWriteRecovered.Bind([this](QObject *sender) { emit LoggerRecovered(sender); });
         // A log that stays unwritable has its backlog saved elsewhere before any line is lost.
@@ -252,7 +324,7 @@ void TEngine::SetupLoggers()
         // Nowhere to save them either: the status line keeps the count of lines lost.
         logger->OnDropped.Bind([this](QObject *sender, const QString &fileName, int32_t) {
             const auto *dropping = qobject_cast<TDataLogger *>(sender);
-            emit LoggerFailing(sender, fileName,
+            emit LoggerFailing(sender, dropping ? LogPath(dropping) : fileName,
                                QString("%1 lines could not be saved anywhere and are lost")
                                    .arg(dropping ? dropping->DroppedCount() : 0));
         });
@@ -294,20 +366,23 @@ void TEngine::Close()
     QList<Platform::TMessage> rescueMessages;
     const Platform::TMessageSink sink =
         Platform::SetMessageSink([&rescueMessages](const Platform::TMessage &message) { rescueMessages << message; });
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data()})
-        if (logger)
-            RescueLoggerLines(logger);
+    for (TDataLogger *logger : Loggers())
+        RescueLoggerLines(logger);
     Platform::SetMessageSink(sink);
     // The loggers, whose destruction writes what they still hold; the trend and the rings.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;
     delete FTOFLogger.data();
     FTOFLogger = nullptr;
+    delete FMeasurementLogger.data();
+    FMeasurementLogger = nullptr;
     ClearTrend();
     delete FTrend;
     FTrend = nullptr;
     delete FTOFRing;
     FTOFRing = nullptr;
+    delete FRecordRing;
+    FRecordRing = nullptr;
     delete FPhaseRing;
     FPhaseRing = nullptr;
     delete FM1Ring;

@@ -31,21 +31,30 @@ float TimeOfFlight(int32_t bigTime, float phaseDeg)
     return static_cast<float>((bigTime + static_cast<long double>(phaseDeg) * Inverse360) * 0.25L);
 }
 
-void RemoveOutliers(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs)
+namespace {
+void RemoveCompanions(int32_t p, TCircularBuffer<float> &tofs, TCircularBuffer<int32_t> *reports)
+{
+    tofs.RemoveAt(p);
+    if (reports)
+        reports->RemoveAt(p);
+}
+} // namespace
+
+void RemoveOutliers(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs, TCircularBuffer<int32_t> *reports)
 {
     float s = phases.StdDev();
     while (s > OutlierSpread) {
         phases.Max();
-        tofs.RemoveAt(phases.RemoveAtCursor());
+        RemoveCompanions(phases.RemoveAtCursor(), tofs, reports);
         phases.Min();
-        tofs.RemoveAt(phases.RemoveAtCursor());
+        RemoveCompanions(phases.RemoveAtCursor(), tofs, reports);
         if (phases.Count() < OutlierKeepAtLeast)
             break;
         s = phases.StdDev();
     }
 }
 
-void BandFilter(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs)
+void BandFilter(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs, TCircularBuffer<int32_t> *reports)
 {
     const float m = phases.Mean();
     const float s = phases.StdDev();
@@ -55,7 +64,7 @@ void BandFilter(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs)
         const float v = phases.At(i);
         if (v < lo || v > hi) {
             phases.RemoveAt(i);
-            tofs.RemoveAt(i);
+            RemoveCompanions(i, tofs, reports);
         } else {
             ++i;
         }

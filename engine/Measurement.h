@@ -32,11 +32,14 @@ using Platform::Fixed;
 using Platform::FixedText;
 
 // Thins a complete batch: while the phase spread exceeds one degree, the first largest and the
-// first smallest phase values go, each with the time of flight of the same report.
-void RemoveOutliers(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs);
+// first smallest phase values go, each with the time of flight of the same report (and its entry
+// in reports, when given, which so ends up holding the reports kept).
+void RemoveOutliers(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs,
+                    TCircularBuffer<int32_t> *reports = nullptr);
 // Drops the phase values outside mean +- 1.6 standard deviations (clamped to 0..360), each with
-// its time of flight.
-void BandFilter(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs);
+// its time of flight (and its entry in reports).
+void BandFilter(TCircularBuffer<float> &phases, TCircularBuffer<float> &tofs,
+                TCircularBuffer<int32_t> *reports = nullptr);
 
 // A log line built from batches: values joined by ",", handed over once it holds 32 values.
 // A line may start with a fixed first field (the temperature of the time-of-flight log).

@@ -346,11 +346,15 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
     struct stat info {};
     const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     const off_t sizeBefore = regular ? info.st_size : 0;
-    bool needLineEnd = false;
+    // What goes before our first line: a line end when the file's last line is unterminated (ours
+    // must not continue another writer's), the header when the file is empty.
+    QByteArray lead;
     if (canRead && regular && sizeBefore > 0) {
-        // Our lines must not continue a last line that another writer left unterminated.
         char last = 0;
-        needLineEnd = pread(fd, &last, 1, sizeBefore - 1) == 1 && last != '\r' && last != '\n';
+        if (pread(fd, &last, 1, sizeBefore - 1) == 1 && last != '\r' && last != '\n')
+            lead = LineEnd;
+    } else if (regular && sizeBefore == 0 && !FHeader.isEmpty()) {
+        lead = FHeader + LineEnd;
     }
 
     const int32_t total = static_cast<int32_t>(FLines.size());
@@ -358,9 +362,8 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
     off_t firstStart = -1; // where our first chunk landed
     while (done < total) {
         FWriteBuffer.resize(0); // keeps its capacity from one flush to the next
-        const qsizetype prefix = needLineEnd ? LineEnd.size() : 0;
-        if (needLineEnd)
-            FWriteBuffer.append(LineEnd);
+        const qsizetype prefix = lead.size();
+        FWriteBuffer.append(lead);
         int32_t next = done;
         do {
             FWriteBuffer.append(FLines.at(next)).append(LineEnd);
@@ -380,7 +383,7 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
             firstStart = chunkStart;
         if (written == FWriteBuffer.size()) {
             done = next;
-            needLineEnd = false;
+            lead.clear();
             continue;
         }
 

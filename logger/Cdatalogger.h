@@ -58,6 +58,10 @@ public:
     // Folders tried in turn for rescue files, created when missing. Empty (the default): the
     // log's own folder, then the application's data folder.
     void SetRescueFolders(const QStringList &folders);
+    // A line written first into a file that is empty or new (a log or a rescue file), so that the
+    // file reads alone; none (the default) writes nothing of the kind.
+    void SetHeader(const QByteArray &line) { FHeader = line; }
+    QByteArray Header() const { return FHeader; }
 
     void Append(const QByteArray &line);
     // Writes the waiting lines and drops those written. An empty file name writes nothing and
@@ -136,6 +140,7 @@ private:
     int32_t FAutoSaveTime = 0;
     int32_t FMaxKeptLines = DefaultMaxKeptLines;
     QStringList FRescueFolders;
+    QByteArray FHeader;
 
     int32_t FKept = 0;
     int64_t FWrittenCount = 0;

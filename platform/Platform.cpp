@@ -88,6 +88,8 @@ QString FileDialog(const TFileDialogRequest &request)
 {
     if (FileSink())
         return FileSink()(request);
+    if (request.Kind == TFileDialogKind::Folder)
+        return QFileDialog::getExistingDirectory(request.Owner, request.Title, request.InitialName);
     QFileDialog dialog(request.Owner, request.Title, QString(), request.Filter);
     dialog.setAcceptMode(request.Kind == TFileDialogKind::Open ? QFileDialog::AcceptOpen
                                                               : QFileDialog::AcceptSave);

@@ -31,7 +31,8 @@ void ShowMessage(const QString &text);
 // Returns the sink that was installed before.
 TMessageSink SetMessageSink(TMessageSink sink);
 
-enum class TFileDialogKind { Open, Save };
+// Folder: an existing folder is chosen; InitialName is the folder the dialog opens in.
+enum class TFileDialogKind { Open, Save, Folder };
 
 struct TFileDialogRequest {
     TFileDialogKind Kind = TFileDialogKind::Open;
@@ -42,7 +43,7 @@ struct TFileDialogRequest {
     QWidget *Owner = nullptr; // the window the dialog stays above
 };
 
-// Returns the chosen file, or an empty string when the operator cancelled.
+// Returns the chosen file (or folder), or an empty string when the operator cancelled.
 using TFileDialogSink = std::function<QString(const TFileDialogRequest &)>;
 QString FileDialog(const TFileDialogRequest &request);
 TFileDialogSink SetFileDialogSink(TFileDialogSink sink);

@@ -143,7 +143,7 @@ void TestHeadless::helpListsEveryOption()
     QCOMPARE(result.ExitCode, 0);
     QCOMPARE(result.Err, QByteArray());
     for (const char *option : {"-h, --help", "-v, --version", "--device DEVICE", "--headless", "--duration SECONDS",
-                               "--waveform FILE", "--pictures FOLDER", "--run", "Exit status: 0"})
+                               "--waveform FILE", "--pictures FOLDER", "--run", "--documents", "Exit status: 0"})
         QVERIFY2(result.Out.contains(option), option);
 }
 
@@ -249,7 +249,7 @@ void TestHeadless::runEnds()
     TResult result;
     if (end.startsWith("SIG")) {
         // Stopped once a line of each log is on disk, as an operator would press Ctrl+C.
-        const QRegularExpression written("Phase.csv [1-9]\\d* lines, TimeOfFlight.csv [1-9]");
+        const QRegularExpression written("Phase.csv [1-9]\\d* lines, TimeOfFlight.csv [1-9]\\d* lines, Measurements.csv [1-9]");
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromLocal8Bit(result.Out += program.readAllStandardOutput()).contains(written), WaitMs);
         ::kill(static_cast<pid_t>(program.processId()), end == "SIGINT" ? SIGINT : end == "SIGHUP" ? SIGHUP : SIGTERM);
     }
@@ -262,7 +262,7 @@ void TestHeadless::runEnds()
     // Progress once a second, then the summary.
     const QString out = QString::fromLocal8Bit(result.Out);
     QVERIFY2(out.contains(QRegularExpression("\\n\\d+ s: \\d+ cycles, \\d+\\.\\d Hz, \\d+ reports; Phase.csv \\d+ lines, "
-                                             "TimeOfFlight.csv \\d+ lines\\n")),
+                                             "TimeOfFlight.csv \\d+ lines, Measurements.csv \\d+ lines\\n")),
              qPrintable(out));
     QVERIFY2(out.contains(QRegularExpression("\\nzarnmonitor: stopped after \\d+\\.\\d s .*" + QRegularExpression::escape(stopped))),
              qPrintable(out));
@@ -289,6 +289,11 @@ void TestHeadless::runEnds()
     QVERIFY2(out.contains(QStringLiteral("  Phase.csv %1 lines written, %2").arg(phaseLines.size()).arg(folder.Path("Phase.csv"))),
              qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("  TimeOfFlight.csv %1 lines written").arg(tofLines.size())), qPrintable(out));
+    // One time-stamped line per report, after the header.
+    QVERIFY2(out.contains(QStringLiteral("  Measurements.csv %1 lines written, %2")
+                              .arg(TWorkingFolder::LineCount(folder.Path("Measurements.csv")) - 1)
+                              .arg(folder.Path("Measurements.csv"))),
+             qPrintable(out));
     const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
@@ -379,7 +384,7 @@ void TestHeadless::logFailsAndRecovers()
     Launch(program, {"--headless", "--device", instrument.SlavePath()}, folder.Folder());
 
     // Told once when it starts failing, once when it is written again.
-    const QString failing = "zarnmonitor: cannot write Phase.csv: No space left on device";
+    const QString failing = "zarnmonitor: cannot write " + folder.Path("Phase.csv") + ": No space left on device";
     const QString recovered = "zarnmonitor: Phase.csv is written again";
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);

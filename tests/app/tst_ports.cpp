@@ -59,7 +59,7 @@ void TestPorts::listShowsComNamesAndSystemDevices()
     TPortEnumerator ports;
     ports.SetPorts({Acm0, Usb0});
     TMessageCapture messages;
-    TFormMain form(nullptr, MemoryDeviceFactory(line), &ports);
+    TFormMain form(nullptr, MemoryDeviceFactory(line), nullptr, &ports);
     form.mmComPortClick();
     QCOMPARE(Column(form.CB_Port, 0), QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
                                                    "/dev/ttyACM0", "/dev/ttyUSB0"}));
@@ -112,7 +112,7 @@ void TestPorts::choosingOpens()
     TPortEnumerator ports;
     ports.SetPorts({Acm0, Usb0});
     TMessageCapture messages;
-    TFormMain form(nullptr, MemoryDeviceFactory(line), &ports);
+    TFormMain form(nullptr, MemoryDeviceFactory(line), nullptr, &ports);
     form.show();
     form.mmComPortClick();
     if (row >= 0) {
@@ -163,7 +163,7 @@ void TestPorts::failedOpenSaysWhy()
     TPortEnumerator ports;
     TMessageCapture messages;
     // The real device layer: the reason is the system's.
-    TFormMain form(nullptr, {}, &ports);
+    TFormMain form(nullptr, {}, nullptr, &ports);
     form.mmComPortClick();
     form.CB_Port->setEditText(typed);
     messages.Clear();
@@ -196,7 +196,7 @@ void TestPorts::lostPortComesBack()
     TPortEnumerator ports;
     ports.SetPorts({{"/dev/ttyUSB0", stable, {}}});
     TMessageCapture messages;
-    TFormMain form(nullptr, MemoryDeviceFactory(line), &ports);
+    TFormMain form(nullptr, MemoryDeviceFactory(line), nullptr, &ports);
     QVERIFY(form.FEngine->FComm);
     form.TB_RunClick(form.TB_Run);
     QVERIFY(form.FEngine->FRunning);

@@ -85,6 +85,8 @@ void TestSignals::windowWritesLogs()
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.insert("QT_QPA_PLATFORM", "offscreen");
+    // The program keeps its settings in the folder's, not in those of whoever runs the test.
+    environment.insert("XDG_CONFIG_HOME", folder.Path("config"));
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(folder.Folder());
     program.start(QStringLiteral(ZARNMONITOR_PATH), {"--device", line.SlavePath(), "--run"});

@@ -3,6 +3,7 @@
 
 #include "engine/Engine.h"
 #include "engine/CommandTable.h"
+#include "logger/Cdatalogger.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/app/ReportTexts.h"
 #include "tests/common/MemoryDevice.h"
@@ -10,6 +11,7 @@
 #include "tests/common/WorkingFolder.h"
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
@@ -22,6 +24,13 @@ QPair<int, int> Quadrant(int k)
     const int m1[] = {1000, -1000, -1000, 1000};
     const int m2[] = {1000, 1000, -1000, -1000};
     return {m1[k], m2[k]};
+}
+
+// A mean report with count 290 and these correlation values.
+QByteArray MeanReportOf(int m1, int m2)
+{
+    const auto hex = [](int v) { return QByteArray::number(quint32(v), 16).toUpper().rightJustified(8, '0'); };
+    return Record(79, {{0, "TMEAN"}, {6, "  64"}, {49, "290"}, {57, hex(m1)}, {69, hex(m2)}}) + "\r\n";
 }
 
 } // namespace
@@ -48,6 +57,9 @@ private slots:
     void averagesFromThe32ndReport();
     void trendEmptiedAt10001();
     void temperatureOfLineWhenItStarts();
+    void measurementsFile_data();
+    void measurementsFile();
+    void logsSurviveAFailingFolder();
 
 private:
     // The command of a letter, as its menu item sends it ("?" is the Menu item's).
@@ -67,6 +79,7 @@ private:
         FEngine->FM1 = m1;
         FEngine->FM2 = m2;
         FEngine->FTemperature = temperature;
+        FEngine->FTemperatureKnown = true;
         FEngine->ComputeMeasurement();
     }
 
@@ -397,6 +410,108 @@ void TestEngine::temperatureOfLineWhenItStarts()
     QVERIFY(lines[1].startsWith("30.13,0.281,")); // 30.125 is a tie: away from zero
 }
 
+
+void TestEngine::measurementsFile_data()
+{
+    QTest::addColumn<bool>("filter");
+    QTest::addColumn<QList<int>>("dropped"); // reports the filter drops
+    QTest::newRow("filter off") << false << QList<int>();
+    // Two reports at 135 degrees among 45: each goes with the first 45 of its pass.
+    QTest::newRow("filter on") << true << QList<int>{0, 1, 5, 20};
+}
+
+void TestEngine::measurementsFile()
+{
+    QFETCH(bool, filter);
+    QFETCH(QList<int>, dropped);
+    // 40 reports in a Run (a full batch and 8 processed at its stop), then one outside it.
+    constexpr int RunReports = 40;
+    FEngine->FApplyFilter = filter;
+    const auto quadrant = [](int report) { return report == 5 || report == 20 ? 1 : 0; };
+    const auto reply = [&](int report) {
+        const auto m = Quadrant(quadrant(report));
+        FLine.Replies['z'] = FLine.Replies['x'] = MeanReportOf(m.first, m.second);
+    };
+    reply(0);
+    connect(FEngine.get(), &TEngine::ReportComputed, this, [&] {
+        if (FEngine->FReportCount < RunReports) {
+            reply(int(FEngine->FReportCount));
+        } else if (FEngine->FRunning) {
+            FLine.Replies.clear();
+            FEngine->StopRun();
+        }
+    });
+    QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
+    QVERIFY(FEngine->StartRun());
+    QVERIFY(ended.wait(60000));
+    QCOMPARE(FEngine->FReportCount, qint64(RunReports));
+    Report(290, 1000, 1000, 21.5f);
+    FEngine->Close();
+
+    const QList<QByteArray> lines = TWorkingFolder::Read("Measurements.csv").split('\n');
+    QCOMPARE(lines.size(), 1 + RunReports + 1 + 1); // header, reports, after the last line end
+    QCOMPARE(lines[0], QByteArray("Time,Run,Big count,M1,M2,Phase (deg),Time of flight (us),Temperature (C),"
+                                  "Kept by filter\r"));
+    const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$");
+    QByteArrayList kept;
+    QByteArray previousTime;
+    for (int report = 0; report <= RunReports; ++report) {
+        const QByteArray line = lines[report + 1].chopped(1);
+        QByteArray stamp = line.left(line.indexOf(','));
+        QVERIFY2(time.match(QString::fromLatin1(stamp)).hasMatch(), line.constData());
+        QVERIFY(stamp.left(23) >= previousTime); // in the order computed
+        previousTime = stamp.left(23);
+        const int k = report == RunReports ? 0 : quadrant(report);
+        const auto m = Quadrant(k);
+        const bool isKept = !dropped.contains(report);
+        // The mean report carries no temperature: none is known until a report tells one.
+        QCOMPARE(line.mid(stamp.size()), QStringLiteral(",%1,290,%2,%3,%4.000,%5,%6,%7")
+                                             .arg(report == RunReports ? 0 : 1)
+                                             .arg(m.first)
+                                             .arg(m.second)
+                                             .arg(45 + 90 * k)
+                                             .arg(k == 0 ? "4.531250" : "4.593750")
+                                             .arg(report == RunReports ? "21.50" : "")
+                                             .arg(isKept ? 1 : 0)
+                                             .toLatin1());
+        if (isKept)
+            kept << QByteArray::number(45 + 90 * k) + ".000";
+    }
+    // What the filter kept is what reached Phase.csv, in the same order.
+    QCOMPARE(TWorkingFolder::Read("Phase.csv").replace("\r\n", ",").chopped(1), kept.join(','));
+}
+
+void TestEngine::logsSurviveAFailingFolder()
+{
+    // A folder under a file: no log can be written there, nor a rescue file beside it.
+    QVERIFY(TWorkingFolder::Write("f", "a file"));
+    const QString folder = FFolder->Path("f/logs");
+    FEngine->SetLogFolder(folder);
+    QStringList failing;
+    connect(FEngine.get(), &TEngine::LoggerFailing, this,
+            [&failing](QObject *, const QString &path, const QString &) { failing << path; });
+    for (TDataLogger *logger : FEngine->Loggers())
+        logger->SetRescueFolders({FFolder->Path("rescue")});
+    FEngine->FApplyFilter = false;
+    for (int i = 0; i < 32; ++i)
+        Report(16, 1000, 1000);
+    FMessages->Clear();
+    FEngine->Close();
+
+    QStringList names{"Phase.csv", "TimeOfFlight.csv", "Measurements.csv"};
+    for (QString &name : names)
+        name = QDir(folder).filePath(name);
+    QCOMPARE(failing, names);
+    const QStringList rescued = QDir(FFolder->Path("rescue")).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(rescued.size(), 3);
+    QCOMPARE(FMessages->Texts().size(), 3);
+    for (const QString &message : FMessages->Texts())
+        QVERIFY2(message.contains(" could not be written.\nThey were saved in "), qPrintable(message));
+    const QString measurements = rescued.filter(QRegularExpression("^Measurements-\\d{8}-\\d{6}\\.csv$")).value(0);
+    const QList<QByteArray> lines = TWorkingFolder::Read(FFolder->Path("rescue/" + measurements)).split('\n');
+    QCOMPARE(lines.size(), 1 + 32 + 1);
+    QVERIFY(lines[0].startsWith("Time,Run,"));
+}
 
 QTEST_MAIN(TestEngine)
 #include "tst_engine.moc"

@@ -74,8 +74,8 @@ private slots:
     void loadData();
     void loadDataMissingFile();
     void lowerMaxCountWritesWaitingLines();
-    void missingLineEndIsSupplied_data();
-    void missingLineEndIsSupplied();
+    void startOfAppendedLines_data();
+    void startOfAppendedLines();
     void unwritableFileKeepsLinesAndReportsOnce();
     void missingFolderKeepsLines();
     void diskFullKeepsLines();
@@ -329,23 +329,33 @@ void TestLogger::lowerMaxCountWritesWaitingLines()
     QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 60));
 }
 
-void TestLogger::missingLineEndIsSupplied_data()
+void TestLogger::startOfAppendedLines_data()
 {
-    QTest::addColumn<QByteArray>("existing");
+    QTest::addColumn<QByteArray>("existing"); // null: no file
+    QTest::addColumn<QByteArray>("header");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("no line end") << QByteArray("old") << QByteArray("old\r\nnew\r\n");
-    QTest::newRow("LF") << QByteArray("old\n") << QByteArray("old\nnew\r\n");
-    QTest::newRow("CR") << QByteArray("old\r") << QByteArray("old\rnew\r\n");
-    QTest::newRow("empty file") << QByteArray() << QByteArray("new\r\n");
+    QTest::newRow("no line end") << QByteArray("old") << QByteArray() << QByteArray("old\r\nnew\r\n");
+    QTest::newRow("LF") << QByteArray("old\n") << QByteArray() << QByteArray("old\nnew\r\n");
+    QTest::newRow("CR") << QByteArray("old\r") << QByteArray() << QByteArray("old\rnew\r\n");
+    QTest::newRow("empty file") << QByteArray("") << QByteArray() << QByteArray("new\r\n");
+    // A header opens a file only: never again when lines are appended later.
+    QTest::newRow("header, no file") << QByteArray() << QByteArray("a,b") << QByteArray("a,b\r\nnew\r\n");
+    QTest::newRow("header, empty file") << QByteArray("") << QByteArray("a,b") << QByteArray("a,b\r\nnew\r\n");
+    QTest::newRow("header, lines") << QByteArray("a,b\r\nold\r\n") << QByteArray("a,b")
+                                   << QByteArray("a,b\r\nold\r\nnew\r\n");
+    QTest::newRow("header, no line end") << QByteArray("old") << QByteArray("a,b") << QByteArray("old\r\nnew\r\n");
 }
 
-void TestLogger::missingLineEndIsSupplied()
+void TestLogger::startOfAppendedLines()
 {
     QFETCH(QByteArray, existing);
+    QFETCH(QByteArray, header);
     QFETCH(QByteArray, expected);
-    WriteAll(Path("log.csv"), existing);
+    if (!existing.isNull())
+        WriteAll(Path("log.csv"), existing);
     TDataLogger logger;
     logger.SetFileName(Path("log.csv"));
+    logger.SetHeader(header);
     logger.Append("new");
     logger.FlushData();
     QCOMPARE(TWorkingFolder::Read(Path("log.csv")), expected);

@@ -98,8 +98,11 @@ void TestPackage::desktopEntry()
     entry.beginGroup("Desktop Entry");
     QCOMPARE(entry.value("Type").toString(), QString("Application"));
     QCOMPARE(entry.value("Name").toString(), QString("Zarn Monitor"));
-    // The entry starts the packaged program and shows the packaged icon.
-    QVERIFY(QFileInfo(FRoot + "/usr/bin/" + entry.value("Exec").toString()).isExecutable());
+    // The entry starts the packaged program, writing its logs among the user's documents rather
+    // than wherever the desktop starts programs, and shows the packaged icon.
+    const QStringList command = entry.value("Exec").toString().split(' ');
+    QVERIFY(QFileInfo(FRoot + "/usr/bin/" + command.value(0)).isExecutable());
+    QCOMPARE(command.mid(1), QStringList{"--documents"});
     QVERIFY(QFileInfo::exists(FRoot + "/usr/share/icons/hicolor/scalable/apps/" + entry.value("Icon").toString() + ".svg"));
     QCOMPARE(entry.value("Terminal").toString(), QString("false"));
 }

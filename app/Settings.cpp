@@ -1,0 +1,83 @@
+#include "app/Settings.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+const QString PortKey = QStringLiteral("Port/Name");
+const QString OptionsGroup = QStringLiteral("Options/");
+const QString GeometryKey = QStringLiteral("Window/Geometry");
+const QString PageKey = QStringLiteral("Window/Page");
+const QString LogFolderKey = QStringLiteral("Logs/Folder");
+const QString LogFolderName = QStringLiteral("Zarn Monitor");
+} // namespace
+
+TSettings::TSettings() : FStore(std::make_unique<QSettings>()) {}
+
+TSettings::TSettings(const QString &fileName) : FStore(std::make_unique<QSettings>(fileName, QSettings::IniFormat)) {}
+
+TSettings::~TSettings() = default;
+
+QString TSettings::Port() const
+{
+    return FStore->value(PortKey).toString();
+}
+
+void TSettings::SetPort(const QString &port)
+{
+    FStore->setValue(PortKey, port);
+}
+
+bool TSettings::Option(const QString &name, bool fallback) const
+{
+    // A value edited by hand into something else is no switch: the first start's stands.
+    const QString text = FStore->value(OptionsGroup + name).toString();
+    return text == "true" ? true : text == "false" ? false : fallback;
+}
+
+void TSettings::SetOption(const QString &name, bool on)
+{
+    FStore->setValue(OptionsGroup + name, on);
+}
+
+QByteArray TSettings::Geometry() const
+{
+    return FStore->value(GeometryKey).toByteArray();
+}
+
+void TSettings::SetGeometry(const QByteArray &geometry)
+{
+    FStore->setValue(GeometryKey, geometry);
+}
+
+QString TSettings::Page() const
+{
+    return FStore->value(PageKey).toString();
+}
+
+void TSettings::SetPage(const QString &page)
+{
+    FStore->setValue(PageKey, page);
+}
+
+QString TSettings::LogFolder() const
+{
+    return FStore->value(LogFolderKey).toString();
+}
+
+void TSettings::SetLogFolder(const QString &folder)
+{
+    FStore->setValue(LogFolderKey, folder);
+}
+
+void TSettings::Sync()
+{
+    FStore->sync();
+}
+
+QString TSettings::DocumentsLogFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(LogFolderName);
+}

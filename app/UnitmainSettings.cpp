@@ -1,0 +1,145 @@
+// TFormMain: what is kept between runs, and the folder the logs go to.
+
+#include "app/CommandLine.h"
+#include "app/Settings.h"
+#include "app/Unitmain.h"
+#include "logger/Cdatalogger.h"
+#include "platform/Platform.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QTabWidget>
+
+void TFormMain::OpenStartPort()
+{
+    if (!FSettings || FSettings->PortFromCommandLine || FSettings->Port().isEmpty()) {
+        FEngine->OpenPort(0);
+        return;
+    }
+    // A COM name or a device path; a COM name stands for the device it maps to now.
+    const QString kept = FSettings->Port();
+    int index = 0;
+    QString device;
+    const bool known = TEngine::ParsePortChoice(kept, index, device);
+    if (known && device.isEmpty())
+        device = TComm::DeviceNameFor(kept);
+    if (known && QFileInfo::exists(device)) {
+        FEngine->OpenPortChoice(kept);
+        return;
+    }
+    // Kept all the same: the adapter may be back next time.
+    Platform::MessageBox(QString("%1%2, the port of the last session, is not there any more.\n%3 is opened instead.")
+                             .arg(kept, device.isEmpty() || device == kept ? QString() : " (" + device + ")",
+                                  TComm::PortName(0)),
+                         "Information");
+    FEngine->OpenPort(0);
+}
+
+void TFormMain::RestoreSettings()
+{
+    QString folder;
+    if (FSettings) {
+        for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
+            item->setChecked(FSettings->Option(item->objectName(), item->isChecked()));
+        const QByteArray geometry = FSettings->Geometry();
+        if (!geometry.isEmpty())
+            restoreGeometry(geometry);
+
+        folder = FSettings->LogFolder();
+        if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+            // Kept all the same: a disk that is not mounted now may be next time.
+            const QString instead = FSettings->DefaultLogFolder.isEmpty() ? QDir::currentPath()
+                                                                          : FSettings->DefaultLogFolder;
+            Platform::MessageBox(QString("The log folder of the last session, %1, is not there any more.\n"
+                                         "The logs go to %2 instead.")
+                                     .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(instead)),
+                                 "Information");
+            folder.clear();
+        }
+        if (folder.isEmpty() && !FSettings->DefaultLogFolder.isEmpty()) {
+            folder = FSettings->DefaultLogFolder;
+            QDir().mkpath(folder); // a folder that cannot be made shows at the first write
+        }
+    }
+    CopyOptions();
+    if (!folder.isEmpty())
+        FEngine->SetLogFolder(folder);
+    ShowLogFiles();
+}
+
+void TFormMain::RestorePage()
+{
+    if (!FSettings)
+        return;
+    const QString page = FSettings->Page();
+    if (page == TS_RS232->objectName()) {
+        mmComPort->setChecked(true);
+        ShowComPortPage();
+        return;
+    }
+    for (QWidget *shown : {TS_Waveform, TS_Log})
+        if (page == shown->objectName())
+            PageControl1->setCurrentWidget(shown);
+}
+
+void TFormMain::KeepOptions()
+{
+    if (!FSettings)
+        return;
+    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
+        FSettings->SetOption(item->objectName(), item->isChecked());
+}
+
+void TFormMain::SaveWindowSettings()
+{
+    // A window never shown has no place of its own to keep.
+    if (!FSettings || !FShown)
+        return;
+    FSettings->SetGeometry(saveGeometry());
+    FSettings->SetPage(PageControl1->currentWidget()->objectName());
+    FSettings->Sync();
+}
+
+void TFormMain::mmLogFolderClick()
+{
+    const QList<TDataLogger *> loggers = FEngine->Loggers();
+    if (loggers.isEmpty())
+        return;
+    const QString current = QFileInfo(TEngine::LogPath(loggers.first())).absolutePath();
+    Platform::TFileDialogRequest request;
+    request.Kind = Platform::TFileDialogKind::Folder;
+    request.Title = "Choose the folder for the logs";
+    request.InitialName = current;
+    request.Owner = this;
+    const QString chosen = Platform::FileDialog(request);
+    if (chosen.isEmpty())
+        return;
+    QString error;
+    if (!CommandLine::CanWriteIn(chosen, error)) {
+        Platform::MessageBox(QString("The logs cannot be written there: %1.\nThey go on in %2.")
+                                 .arg(error, QDir::toNativeSeparators(current)),
+                             "Information", Platform::TMsgIcon::Warning);
+        return;
+    }
+    const QString folder = QDir(chosen).absolutePath();
+    FEngine->SetLogFolder(folder);
+    if (FSettings)
+        FSettings->SetLogFolder(folder);
+    ShowLogFiles();
+}
+
+void TFormMain::ShowLogFiles()
+{
+    QStringList names, paths;
+    for (const TDataLogger *logger : FEngine->Loggers()) {
+        paths << TEngine::LogPath(logger);
+        names << QFileInfo(logger->FileName()).fileName();
+    }
+    if (paths.isEmpty())
+        return;
+    LabelLogFiles->setText(
+        QString("Logs in %1: %2").arg(QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath()), names.join(", ")));
+    LabelLogFiles->setToolTip(paths.join('\n'));
+}

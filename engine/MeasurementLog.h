@@ -1,0 +1,36 @@
+#pragma once
+// Measurements.csv: one line per computed report, time-stamped, with a header that names each
+// column and its unit, so that the file can be read by anyone who plots it without knowing the
+// instrument. Its header and line format live here and nowhere else.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <cstdint>
+#include <limits>
+
+namespace MeasurementLog {
+
+inline constexpr char FileName[] = "Measurements.csv";
+// The temperature of a report that came before any told one: an empty field, which CSV readers
+// take as missing, not as 0 degrees.
+inline constexpr float NoTemperature = std::numeric_limits<float>::quiet_NaN();
+
+// One computed report, as it was when it was computed.
+struct TRecord {
+    QDateTime Time;      // local time
+    int64_t Run = 0;     // the Run it came in, counted from 1 since the program started; 0 outside a Run
+    int32_t BigCount = 0; // the instrument's coarse count (cycles x 16)
+    int32_t M1 = 0, M2 = 0;
+    float PhaseDeg = 0;
+    float TimeOfFlight = 0; // microseconds
+    float Temperature = NoTemperature; // degrees Celsius; the last one reported
+};
+
+QByteArray Header();
+// The record's line; kept: whether the filter kept the report (1) or dropped it as an outlier (0).
+QByteArray Line(const TRecord &record, bool kept);
+// ISO 8601 local time with milliseconds and the offset from UTC, such as
+// 2026-12-07T10:15:00.250+01:00: unambiguous across a change to or from summer time.
+QByteArray TimeText(const QDateTime &time);
+
+} // namespace MeasurementLog

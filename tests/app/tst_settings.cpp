@@ -1,0 +1,240 @@
+// What the window keeps between runs (port, options, place and page, log folder), a first start
+// that keeps nothing yet, kept settings that no longer apply, and the folder the logs go to.
+
+#include "app/Settings.h"
+#include "app/Unitmain.h"
+#include "logger/Cdatalogger.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
+#include "tests/common/WorkingFolder.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+
+const QStringList OptionItems{"mmApplyFilter", "mmSavePhaseData", "mmSaveTOFData", "mmSaveMeasurements"};
+
+// Answers every folder dialog with the folder given, recording the requests.
+class TFolderAnswer {
+public:
+    explicit TFolderAnswer(const QString &answer)
+    {
+        FPrevious = Platform::SetFileDialogSink([this, answer](const Platform::TFileDialogRequest &request) {
+            Requests << request;
+            return answer;
+        });
+    }
+    ~TFolderAnswer() { Platform::SetFileDialogSink(FPrevious); }
+    QList<Platform::TFileDialogRequest> Requests;
+
+private:
+    Platform::TFileDialogSink FPrevious;
+};
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartAsSpecified();
+    void keptBetweenRuns();
+    void keptPortNoLongerThere_data();
+    void keptPortNoLongerThere();
+    void logFolderAtStart_data();
+    void logFolderAtStart();
+    void chosenFolderMustTakeFiles();
+
+private:
+    std::unique_ptr<TFormMain> NewWindow()
+    {
+        return std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine), FSettings.get());
+    }
+    // Options as the check marks and the engine's flags show them; they must agree.
+    QList<bool> Options(const TFormMain &form)
+    {
+        const TEngine &e = *form.FEngine;
+        const QList<bool> flags{e.FApplyFilter, e.FSavePhaseData, e.FSaveTOFData, e.FSaveMeasurements};
+        QList<bool> marks;
+        for (const QString &name : OptionItems)
+            marks << form.findChild<QAction *>(name)->isChecked();
+        return marks == flags ? marks : QList<bool>();
+    }
+
+    std::unique_ptr<TWorkingFolder> FFolder;
+    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TSettings> FSettings;
+    TMemoryLine FLine;
+};
+
+void TestSettings::init()
+{
+    FFolder = std::make_unique<TWorkingFolder>();
+    QVERIFY(FFolder->IsValid());
+    // Every port's device is there unless a test says otherwise.
+    for (int n = 1; n <= TEngine::PortCount; ++n)
+        qputenv(QStringLiteral("ZARN_COM%1").arg(n).toLatin1(), FFolder->Folder().toLocal8Bit());
+    FMessages = std::make_unique<TMessageCapture>();
+    FSettings = std::make_unique<TSettings>(FFolder->Path("settings.ini"));
+    FLine = TMemoryLine();
+}
+
+void TestSettings::cleanup()
+{
+    FSettings.reset();
+    FMessages.reset();
+    FFolder.reset();
+}
+
+void TestSettings::firstStartAsSpecified()
+{
+    auto form = NewWindow();
+    QCOMPARE(FMessages->Texts(), QStringList{"Open COM1 !"});
+    QCOMPARE(form->FEngine->FPortIndex, 0);
+    QCOMPARE(Options(*form), QList<bool>({true, true, true, true}));
+    QCOMPARE(form->pos(), QPoint(90, 79));
+    QCOMPARE(form->size(), QSize(907, 669));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->PageControl1->currentWidget(), form->TS_Main);
+    // The logs in the working folder, each with its whole path on the pointer.
+    const QDir working = QDir::current();
+    QCOMPARE(form->LabelLogFiles->text(), "Logs in " + working.absolutePath() +
+                                              ": Phase.csv, TimeOfFlight.csv, Measurements.csv");
+    QCOMPARE(form->LabelLogFiles->toolTip(), QStringList({working.absoluteFilePath("Phase.csv"),
+                                                          working.absoluteFilePath("TimeOfFlight.csv"),
+                                                          working.absoluteFilePath("Measurements.csv")})
+                                                 .join('\n'));
+    QVERIFY(form->LabelLogFiles->isVisible());
+}
+
+void TestSettings::keptBetweenRuns()
+{
+    const QString logs = FFolder->Path("logs");
+    QVERIFY(QDir().mkdir(logs));
+    {
+        auto form = NewWindow();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->mmComPortClick();
+        form->CB_Port->setCurrentIndex(2);
+        form->BBtnComOKClick();
+        QCOMPARE(form->FEngine->FPortIndex, 2);
+        form->mmApplyFilterClick();
+        form->mmSaveMeasurementsClick();
+        TFolderAnswer answer(logs);
+        form->mmLogFolderClick();
+        QCOMPARE(answer.Requests.size(), 1);
+        QCOMPARE(answer.Requests[0].Kind, Platform::TFileDialogKind::Folder);
+        QCOMPARE(answer.Requests[0].InitialName, QDir::currentPath()); // where the logs go now
+        form->resize(1000, 700);
+        form->mmWaveformClick();
+        form->close();
+    }
+    FMessages->Clear();
+    auto form = NewWindow();
+    QCOMPARE(FMessages->Texts(), QStringList{"Open COM3 !"});
+    QCOMPARE(form->FEngine->FPortIndex, 2);
+    QCOMPARE(Options(*form), QList<bool>({false, true, true, false}));
+    QCOMPARE(form->FEngine->LogFolder(), logs);
+    QVERIFY(form->LabelLogFiles->text().startsWith("Logs in " + logs + ": "));
+    QCOMPARE(form->size(), QSize(1000, 700));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(form->PageControl1->currentWidget(), form->TS_Waveform);
+    // The logs go there.
+    for (int i = 0; i < 32; ++i) {
+        form->FEngine->FM1 = form->FEngine->FM2 = 1000;
+        form->FEngine->ComputeMeasurement();
+    }
+    form->close();
+    QCOMPARE(TWorkingFolder::LineCount(logs + "/Phase.csv"), 1);
+    QVERIFY(!QFile::exists("Phase.csv"));
+    QVERIFY(!QFile::exists(logs + "/Measurements.csv")); // switched off
+}
+
+void TestSettings::keptPortNoLongerThere_data()
+{
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("device gone") << "COM3" << "COM3 (@/gone), the port of the last session, is not there any more.\n"
+                                             "COM1 is opened instead.";
+    QTest::newRow("no such port") << "COM9" << "COM9, the port of the last session, is not there any more.\n"
+                                              "COM1 is opened instead.";
+}
+
+void TestSettings::keptPortNoLongerThere()
+{
+    QFETCH(QString, kept);
+    QFETCH(QString, message);
+    qputenv("ZARN_COM3", FFolder->Path("gone").toLocal8Bit());
+    FSettings->SetPort(kept);
+    auto form = NewWindow();
+    QCOMPARE(FMessages->Texts(), QStringList({message.replace("@", FFolder->Folder()), "Open COM1 !"}));
+    QCOMPARE(form->FEngine->FPortIndex, 0);
+    // Kept for when the device is back; a port chosen on the page replaces it.
+    form->close();
+    QCOMPARE(FSettings->Port(), kept);
+}
+
+void TestSettings::logFolderAtStart_data()
+{
+    QTest::addColumn<QString>("kept");     // the folder kept from the last run ("@": the test's folder)
+    QTest::addColumn<QString>("fallback"); // where the logs go while none was chosen
+    QTest::addColumn<QString>("folder");   // where they go now
+    QTest::addColumn<QString>("message");
+    QTest::newRow("working folder") << "" << "" << "@" << "";
+    QTest::newRow("documents, made") << "" << "@/docs/Zarn Monitor" << "@/docs/Zarn Monitor" << "";
+    QTest::newRow("chosen wins") << "@" << "@/docs/Zarn Monitor" << "@" << "";
+    QTest::newRow("chosen gone") << "@/stick" << "" << "@"
+                                 << "The log folder of the last session, @/stick, is not there any more.\n"
+                                    "The logs go to @ instead.";
+}
+
+void TestSettings::logFolderAtStart()
+{
+    QFETCH(QString, kept);
+    QFETCH(QString, fallback);
+    QFETCH(QString, folder);
+    QFETCH(QString, message);
+    const QString here = QFileInfo(FFolder->Folder()).absoluteFilePath();
+    for (QString *text : {&kept, &fallback, &folder, &message})
+        text->replace("@", here);
+    FSettings->SetLogFolder(kept);
+    FSettings->DefaultLogFolder = fallback;
+    auto form = NewWindow();
+    QStringList expected{"Open COM1 !"};
+    if (!message.isEmpty())
+        expected << message;
+    QCOMPARE(FMessages->Texts(), expected);
+    for (const TDataLogger *logger : form->FEngine->Loggers())
+        QCOMPARE(TEngine::LogPath(logger), QDir(folder).filePath(QFileInfo(logger->FileName()).fileName()));
+    QVERIFY(QFileInfo(folder).isDir());
+    form->close();
+    QCOMPARE(FSettings->LogFolder(), kept);
+}
+
+void TestSettings::chosenFolderMustTakeFiles()
+{
+    auto form = NewWindow();
+    QVERIFY(TWorkingFolder::Write("f", "a file"));
+    const QString current = form->LabelLogFiles->text();
+    TFolderAnswer answer(FFolder->Path("f"));
+    form->mmLogFolderClick();
+    QCOMPARE(FMessages->Texts().value(1), "The logs cannot be written there: not a folder: " + FFolder->Path("f") +
+                                              ".\nThey go on in " + QDir::currentPath() + ".");
+    QCOMPARE(form->LabelLogFiles->text(), current);
+    QCOMPARE(form->FEngine->LogFolder(), QString());
+    form->close();
+    QCOMPARE(FSettings->LogFolder(), QString());
+}
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
