@@ -142,7 +142,7 @@ void TestMainWindow::windowLayout()
     QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
     QCOMPARE(form.pos(), QPoint(90, 79));
     QCOMPARE(form.size(), QSize(907, 669));
-    QCOMPARE(form.minimumSize(), QSize(640, 480));
+    QCOMPARE(form.minimumSize(), QSize(TFormMain::MinimumWidth, TFormMain::MinimumHeight));
     QVERIFY(!form.windowIcon().isNull());
     QVERIFY(!form.createPopupMenu()); // nothing offers to hide the tool bar
     QCOMPARE(form.font().pixelSize(), 11);
@@ -162,8 +162,9 @@ void TestMainWindow::windowLayout()
     QCOMPARE(TFormMain::ImageIndex(form.TB_Run), 11);
 
     const QList<int> widths = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
-    for (int i = 0; i < TFormMain::StatusPanelCount; ++i)
+    for (int i = 0; i < TFormMain::StatusPanelCount - 1; ++i)
         QCOMPARE(form.StatusPanels[static_cast<size_t>(i)]->width(), widths[i]);
+
     // Side by side, never over each other, in the window's font.
     for (size_t i = 1; i < form.StatusPanels.size(); ++i) {
         QVERIFY(form.StatusPanels[i]->x() >= form.StatusPanels[i - 1]->geometry().right() + 1);
@@ -204,6 +205,10 @@ void TestMainWindow::windowLayout()
     // The Log page lays its memos out side by side whenever it changes size.
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The last status panel takes the rest of the row: whole, not past the window's edge.
+    QLabel *last = form.StatusPanels.back();
+    QTRY_VERIFY(last->width() >= 16 && last->parentWidget()->rect().contains(last->geometry()));
+    QCOMPARE(last->y(), form.StatusPanels[0]->y());
     form.mmCommunicationClick();
     QTRY_VERIFY(form.TS_Log->width() > 0);
     form.resize(form.width() + 840 - form.TS_Log->width(), form.height() + 500 - form.TS_Log->height());

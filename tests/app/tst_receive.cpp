@@ -225,7 +225,9 @@ void TestReceive::logKeysActOnTheLog_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("copied");
     QTest::newRow("Ctrl+C copies the selection") << true << true << int(Qt::Key_C) << QByteArray() << "OK";
-    QTest::newRow("Ctrl+C, nothing selected") << true << false << int(Qt::Key_C) << QByteArray("c") << "";
+    // In the log the command keys belong to the text, selected or not.
+    QTest::newRow("Ctrl+C, nothing selected") << true << false << int(Qt::Key_C) << QByteArray() << "";
+    QTest::newRow("Ctrl+M in the log") << true << false << int(Qt::Key_M) << QByteArray() << "";
     QTest::newRow("Ctrl+C elsewhere") << false << true << int(Qt::Key_C) << QByteArray("c") << "";
     QTest::newRow("Ctrl+A selects the log") << true << false << int(Qt::Key_A) << QByteArray() << "";
     QTest::newRow("Ctrl+A elsewhere") << false << false << int(Qt::Key_A) << QByteArray("a") << "";
