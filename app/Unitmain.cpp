@@ -155,7 +155,8 @@ void TFormMain::SetTabOrder()
             w->setFocusPolicy(Qt::TabFocus);
     for (qsizetype i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);
-    setTabOrder(chain.back(), chain.front());
+    // The page control's tabs are hidden: nothing of it takes the focus.
+    PageControl1->setFocusPolicy(Qt::NoFocus);
 }
 
 bool TFormMain::InSelectableText() const

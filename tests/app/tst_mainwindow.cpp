@@ -9,6 +9,7 @@
 #include "tests/common/WorkingFolder.h"
 #include "tests/common/PtyPair.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -51,6 +52,10 @@ private slots:
     void menuItems();
     void pagesSwitch_data();
     void pagesSwitch();
+    void checkMarkFollowsThePage_data();
+    void checkMarkFollowsThePage();
+    void tabGoesRoundEachPage_data();
+    void tabGoesRoundEachPage();
     void okWithMissingPortLeavesNoPort();
     void cancelKeepsThePort();
     void pageShowsLastPortOpened();
@@ -298,6 +303,82 @@ void TestMainWindow::pagesSwitch()
     QCOMPARE(form.PageControl1->currentWidget()->objectName(), page);
     QVERIFY(!form.PageControl1->tabBar()->isVisible());
     QVERIFY(messages.Messages.size() == 2); // only the start-up failure
+}
+
+void TestMainWindow::checkMarkFollowsThePage_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::newRow("Cancel") << "BBtnComCancel";
+    QTest::newRow("OK") << "BBtnComOK";
+    QTest::newRow("View > Time Of Flight") << "mmTimeOfFlight";
+    QTest::newRow("View > Waveform") << "mmWaveform";
+    QTest::newRow("View > Communication") << "mmCommunication";
+    QTest::newRow("tool bar Time Of Flight") << "TB_TimeOfFlight";
+    QTest::newRow("tool bar Waveform") << "TB_Waveform";
+    QTest::newRow("tool bar Communication") << "TB_Communcation";
+}
+
+void TestMainWindow::checkMarkFollowsThePage()
+{
+    QFETCH(QString, control);
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.mmComPort->trigger();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+    if (auto *item = form.findChild<QAction *>(control))
+        item->trigger();
+    else
+        QTest::mouseClick(form.findChild<QAbstractButton *>(control), Qt::LeftButton);
+    QVERIFY(form.PageControl1->currentWidget() != form.TS_RS232);
+    QVERIFY(!form.mmComPort->isChecked());
+    // One click opens the page again.
+    form.mmComPort->trigger();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+}
+
+void TestMainWindow::tabGoesRoundEachPage_data()
+{
+    const QStringList toolBar = {"TB_Exit",    "TB_TimeOfFlight", "TB_Waveform",  "TB_Communcation",
+                                 "TB_Acquire", "TB_Run",          "TB_UsersGuide"};
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("Main") << "TS_Main" << toolBar;
+    QTest::newRow("COM Port") << "TS_RS232" << QStringList({"CB_Port", "BBtnComCancel", "BBtnComOK"}) + toolBar;
+    QTest::newRow("Waveform") << "TS_Waveform" << toolBar;
+    QTest::newRow("Log") << "TS_Log" << QStringList({"MemoComLog", "MemoData"}) + toolBar;
+}
+
+void TestMainWindow::tabGoesRoundEachPage()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, order);
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.PageControl1->setCurrentWidget(form.findChild<QWidget *>(page));
+    QWidget *first = form.findChild<QWidget *>(order.first());
+    first->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(first->hasFocus());
+    // The control that has the focus: an edit-style box has it in its line.
+    const auto focused = [] {
+        QWidget *w = QApplication::focusWidget();
+        if (w && qobject_cast<QComboBox *>(w->parentWidget()))
+            w = w->parentWidget();
+        return w ? w->objectName() : QString();
+    };
+    QStringList visited = {focused()};
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << focused();
+    }
+    QCOMPARE(visited, order + QStringList(order.first()));
 }
 
 void TestMainWindow::okWithMissingPortLeavesNoPort()
