@@ -105,8 +105,8 @@ public:
     // The Waveform page
     void RebuildChartBitmap();
     void RedrawWaveforms();
-    // Moves the chart's cursor to the sample under the pointer and shows the sample's index and
-    // both channels' values in the chart's tool tip.
+    // Moves the chart's cursor to the sample under the pointer, on the curve nearer the pointer,
+    // and shows the sample's index and both channels' values in the chart's tool tip.
     void ImageChartMouseMove(int32_t x, int32_t y);
 
     // Waveform files (File menu)
