@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -739,6 +740,18 @@ void TestMainWindow::messageBoxBelongsToTheWindow()
     });
     Platform::MessageBox("Open COM1 !", "Information", Platform::TMsgIcon::Information);
     // A title bar shows an icon and up to three buttons beside the caption.
+    QVERIFY2(width >= captionWidth + 90, qPrintable(QString("box %1, caption %2").arg(width).arg(captionWidth)));
+
+    // So does the question before a file is overwritten, whose caption is the save dialog's.
+    width = captionWidth = 0;
+    QTimer::singleShot(0, form.get(), [&width, &captionWidth] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            width = box->width();
+            captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    QVERIFY(!Platform::Question("a.csv already exists.\nDo you want to replace it?", "Save waveform signal as file ..."));
     QVERIFY2(width >= captionWidth + 90, qPrintable(QString("box %1, caption %2").arg(width).arg(captionWidth)));
 }
 
