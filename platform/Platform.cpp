@@ -175,6 +175,7 @@ bool PrintDialog(QPrinter *printer)
     if (PrintSink())
         return PrintSink()(printer);
     QPrintDialog dialog(printer);
+    CentreOnScreen(&dialog, dialog.sizeHint());
     return dialog.exec() == QDialog::Accepted;
 }
 
