@@ -3,6 +3,7 @@
 // page lies inside its window at the opening size, at the smallest size and maximised.
 
 #include "app/Unitmain.h"
+#include "display/Cgauge.h"
 #include "guide/Unitmanual.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
@@ -116,6 +117,10 @@ void TestScreens::mainWindowPages()
         QCOMPARE(form.size(), design);
         QCOMPARE(form.pos(), QPoint(90, 79));
     }
+    // The gauge draws at the screen's pixel ratio: its labels are sharp, not doubled pixels.
+    const qreal ratio = form.FGauge->devicePixelRatioF();
+    QCOMPARE(ratio, QGuiApplication::primaryScreen()->devicePixelRatio());
+    QCOMPARE(form.FGauge->Picture().size(), form.FGauge->size() * ratio);
     if (size == "maximised")
         form.showMaximized();
     else
