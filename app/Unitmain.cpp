@@ -8,10 +8,17 @@
 #include "display/Image.h"
 #include "guide/Unitmanual.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStatusBar>
@@ -29,15 +36,22 @@ TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TSettings
     QFont windowFont("MS Sans Serif");
     windowFont.setPixelSize(11);
     setFont(windowFont);
-    move(90, 79);
-    resize(907, 669);
     // Below this the labels of the Main page and the setup page are cut off.
-    setMinimumSize(640, 480);
+    setMinimumSize(MinimumWidth, MinimumHeight);
 
     CreateToolBar();
     CreateMenus();
     CreatePages();
     CreateStatusBar();
+    SetTabOrder();
+    // The check mark of Edit > COM Port stands for the setup page being shown, however the page
+    // was left (OK, Cancel, the View menu, the tool bar).
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            [this] { mmComPort->setChecked(PageControl1->currentWidget() == TS_RS232); });
+    // The design's place and size where the screen has room, else as much as it has.
+    Platform::FitToScreen(this, QSize(907, 669), QPoint(90, 79));
+    // The status panels' rows, for the width the window opens at.
+    LayoutStatusPanels();
 
     FormCreate();
 }
@@ -138,6 +152,47 @@ void TFormMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void TFormMain::SetTabOrder()
+{
+    // Each page's own controls first, in reading order, then the tool bar, and round again;
+    // controls of the pages not shown are passed over.
+    const QList<QWidget *> chain = {CB_Port,         BBtnComCancel, BBtnComOK,       MemoComLog,
+                                    MemoData,        TB_Exit,       TB_TimeOfFlight, TB_Waveform,
+                                    TB_Communcation, TB_Acquire,    TB_Run,          TB_UsersGuide};
+    for (QWidget *w : chain)
+        if (w->focusPolicy() == Qt::NoFocus)
+            w->setFocusPolicy(Qt::TabFocus);
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+    // The page control's tabs are hidden: nothing of it takes the focus.
+    PageControl1->setFocusPolicy(Qt::NoFocus);
+}
+
+bool TFormMain::InSelectableText() const
+{
+    const QWidget *focus = QApplication::focusWidget();
+    if (!focus || focus->window() != this)
+        return false;
+    return focus == MemoComLog || focus == MemoData || qobject_cast<const QPlainTextEdit *>(focus) ||
+           qobject_cast<const QTextEdit *>(focus) || qobject_cast<const QLineEdit *>(focus);
+}
+
+bool TFormMain::event(QEvent *event)
+{
+    // In a text the operator can select, Ctrl+A, Ctrl+C and the other command keys belong to the
+    // text, not to the instrument: the key goes on to the text instead of sending a command.
+    // The Commands menu still sends every command.
+    if (event->type() == QEvent::ShortcutOverride && InSelectableText()) {
+        const QKeySequence keys(static_cast<QKeyEvent *>(event)->keyCombination());
+        for (const QAction *item : mmCommand->actions())
+            if (!item->shortcut().isEmpty() && item->shortcut() == keys) {
+                event->accept();
+                return true;
+            }
+    }
+    return QMainWindow::event(event);
+}
+
 bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonDblClick) {
@@ -159,6 +214,10 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
             PanelImageResize();
         else if (watched == TS_Waveform)
             PanelImage->setGeometry(TS_Waveform->rect());
+        else if (watched == TS_RS232)
+            TS_RS232Resize();
+        else if (watched == StatusStrip)
+            LayoutStatusPanels();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -238,6 +297,7 @@ void TFormMain::CopyOptions()
 
 void TFormMain::TS_MainResize()
 {
+    LayoutMainLabels();
     const int w = TS_Main->width();
     const int h = TS_Main->height();
     PanelGauge->setGeometry(40, 128, qMax(0, w - 80), qMax(0, h - 168));
@@ -278,8 +338,17 @@ QString TFormMain::PanelText(int index) const
 
 void TFormMain::SetPanelText(int index, const QString &text)
 {
-    if (index >= 0 && index < StatusPanelCount)
-        StatusPanels[static_cast<size_t>(index)]->setText(text);
+    if (index < 0 || index >= StatusPanelCount)
+        return;
+    QLabel *panel = StatusPanels[static_cast<size_t>(index)];
+    panel->setText(text);
+    // The temperature comes from reports ("Temp.= 24.85 C") and from waveform headers
+    // ("Temp.=24.86"); the tip says which gave the value shown.
+    if (index == spTemperature)
+        panel->setToolTip(StatusPanelTip(index) +
+                          (text.isEmpty()              ? QString()
+                           : text.endsWith(QLatin1String(" C")) ? tr(", from the last report")
+                                                                : tr(", from the last waveform header")));
 }
 
 int TFormMain::Tag(const QObject *item)

@@ -104,13 +104,18 @@ public:
     // Layout of the pages when they change size
     void TS_MainResize();
     void TS_LogResize();
+    void TS_RS232Resize();
+    // The window may not get smaller than this: every page's texts and controls still fit.
+    static constexpr int MinimumWidth = 600, MinimumHeight = 440;
+    // The lowest COM Port page that shows every row and the buttons.
+    static constexpr int MinimumRS232Height = 300;
     void PanelImageResize();
 
     // The Waveform page
     void RebuildChartBitmap();
     void RedrawWaveforms();
-    // Moves the chart's cursor to the sample under the pointer and shows the sample's index and
-    // both channels' values in the chart's tool tip.
+    // Moves the chart's cursor to the sample under the pointer, on the curve nearer the pointer,
+    // and shows the sample's index and both channels' values in the chart's tool tip.
     void ImageChartMouseMove(int32_t x, int32_t y);
 
     // Waveform files (File menu)
@@ -120,6 +125,8 @@ public:
     // Status bar
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString &text);
+    // What a panel shows, as its tool tip says it.
+    static QString StatusPanelTip(int index);
 
     // The measurement, and what the window draws with it
     TEngine *FEngine = nullptr;
@@ -166,6 +173,8 @@ public:
             *mmAnalyzeAcquired = nullptr;
     QAction *mmUsersGuide = nullptr, *mmAbout = nullptr;
     std::array<QLabel *, StatusPanelCount> StatusPanels{};
+    // Widths of the panels; the last one also takes what is left of its row.
+    static constexpr int StatusPanelWidths[StatusPanelCount] = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
     // A line above the panels, shown while a log cannot be written: panel 9 lies past the edge of
     // a window narrower than the ten panels.
     QLabel *LabelLogError = nullptr;
@@ -196,6 +205,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     // What the engine computed, drawn: the labels of the Main page, the warnings.
@@ -220,7 +230,15 @@ private:
     void CreatePages();
     void CreateMainPage();
     void CreateRS232Page();
+    void LayoutMainLabels();
+    void SetTabOrder();
+    // Whether the keyboard focus is in a text of this window that the operator can select.
+    bool InSelectableText() const;
     void CreateStatusBar();
+    void LayoutStatusPanels();
+    static constexpr int StatusPanelGap = 1;
+    static constexpr int StatusGripReserve = 26;
+    static constexpr int StatusPanelMinimumLast = 16; // narrower, its frame would not read as a panel
     void ShowComPortPage();
     void SetupPortBox();
     void FillPortBox();
@@ -239,6 +257,7 @@ private:
     QAction *AddCommandItem(const TCommandEntry &entry);
 
     TSettings *FSettings = nullptr;
+    QWidget *StatusStrip = nullptr;
     TComLogText FComLogText;
     QTimer *FPortNoteTimer = nullptr;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first

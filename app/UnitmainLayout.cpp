@@ -267,7 +267,6 @@ void TFormMain::CreateMainPage()
     LabelTimeOfFlight = MakeLabel(TS_Main, "LabelTimeOfFlight", "Big Time  +  Small Time  =  Time of Flight");
     LabelTimeOfFlight->setFont(PixelFont(font(), 32));
     LabelTimeOfFlight->setAlignment(Qt::AlignCenter);
-    LabelTimeOfFlight->setGeometry(56, 16, 673, 49);
 
     const QFont rowFont = PixelFont(font(), 21);
     LabelBigTime = MakeLabel(TS_Main, "LabelBigTime", "18");
@@ -276,32 +275,18 @@ void TFormMain::CreateMainPage()
     LabelSTUnit = MakeLabel(TS_Main, "LabelSTUnit", "/ 360 )  cycles   = ");
     LabelTOF = MakeLabel(TS_Main, "LabelTOF", "4.5625");
     LabelTOFUnit = MakeLabel(TS_Main, "LabelTOFUnit", "us");
-    // One row at top 72, left to right; the value labels are centred in fixed widths so the
-    // row does not jump as the numbers change.
-    int left = 56;
-    const int top = 72;
-    for (QLabel *label : {LabelBigTime, LabelBTUnit, LabelSmallTime, LabelSTUnit, LabelTOF, LabelTOFUnit}) {
+    for (QLabel *label : {LabelBigTime, LabelBTUnit, LabelSmallTime, LabelSTUnit, LabelTOF, LabelTOFUnit})
         label->setFont(rowFont);
-        const bool value = label == LabelBigTime || label == LabelSmallTime || label == LabelTOF;
-        int width = QFontMetrics(rowFont).horizontalAdvance(label->text()) + 8;
-        if (value) {
-            label->setAlignment(Qt::AlignCenter);
-            width = QFontMetrics(rowFont).horizontalAdvance("0000.0000") + 8;
-        }
-        label->setGeometry(left, top, width, QFontMetrics(rowFont).height() + 4);
-        left += width + 6;
-    }
+    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})
+        label->setAlignment(Qt::AlignCenter);
 
     // Between the values and the gauge, hidden until there is something to say: red while a Run
     // gets no reply, and the count of reports refused.
-    const int noteTop = top + QFontMetrics(rowFont).height() + 6;
     LabelNoReply = MakeLabel(TS_Main, "LabelNoReply", QString());
     LabelNoReply->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
-    LabelNoReply->setGeometry(56, noteTop, 400, 128 - noteTop);
     LabelNoReply->hide();
     LabelRefused = MakeLabel(TS_Main, "LabelRefused", QString());
     LabelRefused->setStyleSheet("color: rgb(128, 0, 0);");
-    LabelRefused->setGeometry(460, noteTop, 360, 128 - noteTop);
     LabelRefused->hide();
 
     LabelLogFiles = MakeLabel(TS_Main, "LabelLogFiles", QString());
@@ -313,6 +298,60 @@ void TFormMain::CreateMainPage()
     PanelGauge->setFrameShape(QFrame::StyledPanel);
     PanelGauge->setAccessibleName(tr("Gauge"));
     PanelGauge->setGeometry(32, 128, 817, 369);
+    LayoutMainLabels();
+}
+
+void TFormMain::LayoutMainLabels()
+{
+    // The title and the row of values stand centred over the gauge whatever the page's width;
+    // where the page is too narrow for their fonts, the fonts get smaller, down to a size that
+    // still reads.
+    constexpr int TitleTop = 16, TitleWidth = 673, TitleHeight = 49, TitlePixels = 32, TitleMinimumPixels = 16;
+    constexpr int RowTop = 72, RowPixels = 21, RowMinimumPixels = 13, RowGap = 6, Margin = 16;
+    const int w = TS_Main->width();
+    const int room = qMax(0, w - 2 * Margin);
+
+    QFont title = LabelTimeOfFlight->font();
+    for (int pixels = TitlePixels; pixels >= TitleMinimumPixels; --pixels) {
+        title.setPixelSize(pixels);
+        if (QFontMetrics(title).horizontalAdvance(LabelTimeOfFlight->text()) <= room)
+            break;
+    }
+    LabelTimeOfFlight->setFont(title);
+    const int titleWidth = qMin(TitleWidth, room);
+    LabelTimeOfFlight->setGeometry((w - titleWidth) / 2, TitleTop, titleWidth, TitleHeight);
+
+    // The value labels are centred in fixed widths so the row does not jump as the numbers change.
+    const QList<QLabel *> row = {LabelBigTime, LabelBTUnit, LabelSmallTime, LabelSTUnit, LabelTOF, LabelTOFUnit};
+    const auto widthOf = [this](QLabel *label, const QFontMetrics &metrics) {
+        const bool value = label == LabelBigTime || label == LabelSmallTime || label == LabelTOF;
+        return metrics.horizontalAdvance(value ? QStringLiteral("0000.0000") : label->text()) + 8;
+    };
+    QFont rowFont = LabelBigTime->font();
+    int total = 0;
+    for (int pixels = RowPixels; pixels >= RowMinimumPixels; --pixels) {
+        rowFont.setPixelSize(pixels);
+        total = RowGap * (int(row.size()) - 1);
+        for (QLabel *label : row)
+            total += widthOf(label, QFontMetrics(rowFont));
+        if (total <= room)
+            break;
+    }
+    const QFontMetrics metrics(rowFont);
+    int left = qMax(0, (w - total) / 2);
+    for (QLabel *label : row) {
+        label->setFont(rowFont);
+        const int width = widthOf(label, metrics);
+        label->setGeometry(left, RowTop, width, metrics.height() + 4);
+        left += width + RowGap;
+    }
+
+    // The notes under the row: one half of the gauge's width each.
+    const int noteTop = RowTop + QFontMetrics(PixelFont(font(), RowPixels)).height() + 6;
+    const int gaugeTop = 128, gaugeMargin = 40;
+    const int half = qMax(0, (w - 2 * gaugeMargin) / 2);
+    LabelNoReply->setGeometry(gaugeMargin, noteTop, half, gaugeTop - noteTop);
+    LabelRefused->setGeometry(gaugeMargin + half, noteTop, half, gaugeTop - noteTop);
 }
 
 void TFormMain::CreateRS232Page()
@@ -393,16 +432,48 @@ void TFormMain::CreateRS232Page()
     connect(BBtnComOK, &QPushButton::clicked, this, [this] { BBtnComOKClick(); });
 }
 
+void TFormMain::TS_RS232Resize()
+{
+    // The group box at its design place and size where the page has room for it. On a shorter
+    // page it gets shorter and its rows closer together, so that OK and Cancel stay in sight.
+    constexpr int BoxLeft = 32, BoxTop = 16, BoxSize = 480, Margin = 8;
+    constexpr int FirstRow = 48, RowPitch = 52, MinimumPitch = 36, RowHeight = 32;
+    constexpr int ButtonsFromBottom = 56, ButtonGap = 8;
+    const int boxWidth = qBound(BBtnComOK->width() * 3, TS_RS232->width() - BoxLeft - Margin, BoxSize);
+    const int boxHeight = qBound(MinimumRS232Height - BoxTop - Margin, TS_RS232->height() - BoxTop - Margin, BoxSize);
+    GBox_Com->setGeometry(BoxLeft, BoxTop, boxWidth, boxHeight);
+
+    const int buttonsTop = boxHeight - ButtonsFromBottom;
+    const QList<QPair<QLabel *, QComboBox *>> rows = {{Label1, CB_Port},     {Label2, CB_BaudRate}, {Label4, CB_DataBits},
+                                                      {Label5, CB_Parity},   {Label3, CB_StopBit},  {Label6, CB_HWHS},
+                                                      {Label7, CB_SWHS}};
+    int shown = 0;
+    for (const auto &row : rows)
+        shown += row.second->isHidden() ? 0 : 1;
+    const int pitch = shown > 1 ? qBound(MinimumPitch, (buttonsTop - ButtonGap - FirstRow - RowHeight) / (shown - 1), RowPitch)
+                                : RowPitch;
+    int top = FirstRow;
+    for (const auto &[label, box] : rows) {
+        label->move(label->x(), top);
+        box->move(box->x(), top);
+        if (!box->isHidden())
+            top += pitch;
+    }
+    UD_ComPort->move(UD_ComPort->x(), CB_Port->y());
+    // The buttons keep their distance from the box's right edge.
+    BBtnComCancel->move(boxWidth - BoxSize + 248, buttonsTop);
+    BBtnComOK->move(boxWidth - BoxSize + 352, buttonsTop);
+}
+
 void TFormMain::CreateStatusBar()
 {
-    static constexpr int Widths[StatusPanelCount] = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
     QStatusBar *StatusBar1 = statusBar();
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(true);
     // Each panel draws its own sunken frame; the bar's item frames would double them.
     StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
-    // The panels stand side by side at their own widths; when the window is narrower than all
-    // of them, the right-most are cut off at its edge rather than pushed over each other.
+    // The panels stand side by side at their own widths; in a window narrower than all of them,
+    // those that do not fit go on to a second row rather than past the window's edge.
     auto *rows = new QWidget(StatusBar1);
     auto *rowsLayout = new QVBoxLayout(rows);
     rowsLayout->setContentsMargins(0, 0, 0, 0);
@@ -430,26 +501,74 @@ void TFormMain::CreateStatusBar()
     FPortNoteTimer = new QTimer(this);
     FPortNoteTimer->setSingleShot(true);
     connect(FPortNoteTimer, &QTimer::timeout, LabelPortNote, &QLabel::hide);
-    auto *strip = new QWidget(rows);
-    strip->setObjectName("StatusPanels");
-    strip->setMinimumWidth(0);
-    int x = 0;
+    StatusStrip = new QWidget(rows);
+    StatusStrip->setObjectName("StatusPanels");
+    StatusStrip->setMinimumWidth(0);
+    StatusStrip->installEventFilter(this); // the panels are laid out whenever it changes width
     for (int i = 0; i < StatusPanelCount; ++i) {
-        auto *panel = new QLabel(strip);
+        auto *panel = new QLabel(StatusStrip);
         panel->setObjectName(QString("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setTextFormat(Qt::PlainText);
         // The bar's style sheet stops the window's font from reaching the panels.
         panel->setFont(font());
-        panel->setGeometry(x, 0, Widths[i], panel->sizeHint().height());
-        x += Widths[i] + 2;
+        panel->resize(StatusPanelWidths[i], panel->sizeHint().height());
         StatusPanels[static_cast<size_t>(i)] = panel;
     }
-    strip->setFixedHeight(StatusPanels[0]->height());
-    rowsLayout->addWidget(strip);
+    for (int i = 0; i < StatusPanelCount; ++i)
+        StatusPanels[static_cast<size_t>(i)]->setToolTip(StatusPanelTip(i));
+    rowsLayout->addWidget(StatusStrip);
     StatusBar1->addWidget(rows, 1);
     // A clock timer without a handler: it has no effect and is never started.
     TimerClock = new QTimer(this);
     TimerClock->setObjectName("TimerClock");
+}
+
+void TFormMain::LayoutStatusPanels()
+{
+    // Before the window is shown the strip has no width of its own yet: it will get about the
+    // window's, less the size grip.
+    const int room = StatusStrip->isVisible() ? StatusStrip->width() : width() - StatusGripReserve;
+    const int height = StatusPanels[0]->height();
+    int x = 0, y = 0;
+    for (int i = 0; i < StatusPanelCount; ++i) {
+        QLabel *panel = StatusPanels[static_cast<size_t>(i)];
+        int width = StatusPanelWidths[i];
+        const bool last = i == StatusPanelCount - 1;
+        // The last panel takes what its row leaves, as long as that shows its frame whole.
+        const int left = room - x;
+        if (last && left >= StatusPanelMinimumLast)
+            width = left;
+        else if (x > 0 && x + width > room) {
+            x = 0;
+            y += height + StatusPanelGap;
+            if (last)
+                width = qMax(width, room);
+        }
+        panel->setGeometry(x, y, width, height);
+        x += width + StatusPanelGap;
+    }
+    StatusStrip->setFixedHeight(y + height);
+}
+
+QString TFormMain::StatusPanelTip(int index)
+{
+    // A value alone ("6", "261") does not say what it is: each panel names it on the pointer.
+    switch (static_cast<TStatusPanel>(index)) {
+    case spM1Average: return tr("M1 average: the mean of the last 32 first correlation values (M1)");
+    case spM2Average: return tr("M2 average: the mean of the last 32 second correlation values (M2)");
+    case spPhase: return tr("Phase of the received signal, in degrees");
+    case spM1: return tr("M1: the first correlation value of the last report");
+    case spM2: return tr("M2: the second correlation value of the last report");
+    case spTemperature: return tr("Temperature of the instrument, in degrees Celsius");
+    case spCycle: return tr("Run: the cycle within the current hundred (arctangent test: milliseconds per batch)");
+    case spPolls:
+        return tr("Polls the last reply took, of 1 ms in a Run and of 5 ms in an acquisition "
+                  "(arctangent test: its result)");
+    case spRate: return tr("Run: cycles per second, measured over each hundred cycles");
+    case spLogger: return tr("A log file that cannot be written");
+    case StatusPanelCount: break;
+    }
+    return QString();
 }

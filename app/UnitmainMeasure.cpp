@@ -67,7 +67,7 @@ void TFormMain::ShowLoggerErrors()
     // readable on the pointer, and on the line above the panels.
     const QString text = FLoggerErrors.isEmpty() ? QString() : FLoggerErrors.back().second;
     SetPanelText(spLogger, text);
-    StatusPanels[spLogger]->setToolTip(text);
+    StatusPanels[spLogger]->setToolTip(text.isEmpty() ? StatusPanelTip(spLogger) : text);
     LabelLogError->setText(text);
     LabelLogError->setVisible(!text.isEmpty());
 }

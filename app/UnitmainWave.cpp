@@ -98,9 +98,16 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
         QToolTip::hideText();
         return;
     }
-    ImageChart->update();
     // The chart holds the shown stretch of channel 2; index counts from its first sample.
     const int sample = Pictures::WaveViewFirst + index;
+    // The circle goes on the curve nearer the pointer: moved to channel 1 where that is nearer.
+    const int32_t channel1Y = FChart->YOf(FEngine->FChannel1[static_cast<size_t>(sample)]);
+    if (qAbs(y - channel1Y) < qAbs(y - FChart->CursorY())) {
+        FChart->SetData(Pictures::WaveViewCount, FEngine->FChannel1.data() + Pictures::WaveViewFirst);
+        FChart->GetCursorValueAtXY(x, y, index, value);
+        FChart->SetData(Pictures::WaveViewCount, FEngine->FChannel2.data() + Pictures::WaveViewFirst);
+    }
+    ImageChart->update();
     const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")
                              .arg(sample)
                              .arg(FEngine->FChannel1[static_cast<size_t>(sample)])

@@ -125,13 +125,24 @@ void TCanvas::ThinLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
     const int32_t width = FImage->width(), height = FImage->height();
     QRgb *bits = reinterpret_cast<QRgb *>(FImage->bits());
     const qsizetype stride = FImage->bytesPerLine() / qsizetype(sizeof(QRgb));
+    // On a picture drawn at a screen's pixel ratio each point covers its block of device pixels.
+    const double ratio = FImage->devicePixelRatio();
+    const auto device = [ratio](int64_t v) { return int64_t(std::floor(double(v) * ratio)); };
     int64_t x = x0, y = y0;
     // Bresenham: the error term starts half a step in, so the minor axis moves at the midpoint.
     int64_t error = steps / 2;
     for (int64_t i = 0; i < steps; ++i) {
-        if (x >= 0 && y >= 0 && x < width && y < height) {
-            QRgb &pixel = bits[y * stride + x];
-            pixel = xorMode ? (pixel ^ (color & 0x00ffffffu)) : color;
+        if (ratio == 1.0) {
+            if (x >= 0 && y >= 0 && x < width && y < height) {
+                QRgb &pixel = bits[y * stride + x];
+                pixel = xorMode ? (pixel ^ (color & 0x00ffffffu)) : color;
+            }
+        } else {
+            for (int64_t py = std::max<int64_t>(device(y), 0); py < std::min<int64_t>(device(y + 1), height); ++py)
+                for (int64_t px = std::max<int64_t>(device(x), 0); px < std::min<int64_t>(device(x + 1), width); ++px) {
+                    QRgb &pixel = bits[py * stride + px];
+                    pixel = xorMode ? (pixel ^ (color & 0x00ffffffu)) : color;
+                }
         }
         error += minor;
         if (error >= steps) {

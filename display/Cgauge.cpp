@@ -92,7 +92,11 @@ void TGauge::ChangeSize(int32_t width, int32_t height)
 void TGauge::ResetDisplay()
 {
     if (FPicture.isNull()) {
-        FPicture = QImage(width(), height(), QImage::Format_RGB32);
+        // At the screen's pixel ratio, so that a scaled screen shows sharp labels rather than
+        // doubled pixels; drawing stays in the gauge's own coordinates.
+        const qreal ratio = devicePixelRatioF();
+        FPicture = QImage(qRound(width() * ratio), qRound(height() * ratio), QImage::Format_RGB32);
+        FPicture.setDevicePixelRatio(ratio);
         if (!FCanvas)
             FCanvas = std::make_unique<TCanvas>(&FPicture);
         else

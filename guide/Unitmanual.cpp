@@ -3,6 +3,7 @@
 #include "guide/GuideFile.h"
 #include "platform/PixelFont.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -186,6 +187,8 @@ void TFormManual::CreateAboutPage()
 void TFormManual::FormCreate()
 {
     if (FPage == GuidePage) {
+        // The four buttons stay in sight, if pressed together, down to this width.
+        setMinimumSize(500, 300);
         resize(800, 600);
         setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                        Qt::WindowCloseButtonHint);
@@ -216,9 +219,8 @@ void TFormManual::FormCreate()
                        Qt::WindowCloseButtonHint);
         PageControl1->setCurrentWidget(TSAbout);
     }
-    // Centred on the screen, not over the opener.
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    // Centred on the screen, not over the opener, and no larger than the screen has room for.
+    Platform::CentreOnScreen(this, size());
 }
 
 bool TFormManual::ReadGuide(QByteArray &bytes)

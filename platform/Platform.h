@@ -31,6 +31,11 @@ void ShowMessage(const QString &text);
 // Returns the sink that was installed before.
 TMessageSink SetMessageSink(TMessageSink sink);
 
+// A question with Yes and No (No the default); true for Yes. A sink stands in for the operator.
+using TQuestionSink = std::function<bool(const TMessage &)>;
+bool Question(const QString &text, const QString &caption);
+TQuestionSink SetQuestionSink(TQuestionSink sink);
+
 // Folder: an existing folder is chosen; InitialName is the folder the dialog opens in.
 enum class TFileDialogKind { Open, Save, Folder };
 
@@ -43,7 +48,8 @@ struct TFileDialogRequest {
     QWidget *Owner = nullptr; // the window the dialog stays above
 };
 
-// Returns the chosen file (or folder), or an empty string when the operator cancelled.
+// Returns the chosen file (or folder), or an empty string when the operator cancelled. Saving over a file
+// that exists asks first; No goes back to the dialog.
 using TFileDialogSink = std::function<QString(const TFileDialogRequest &)>;
 QString FileDialog(const TFileDialogRequest &request);
 TFileDialogSink SetFileDialogSink(TFileDialogSink sink);

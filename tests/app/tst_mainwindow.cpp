@@ -9,6 +9,7 @@
 #include "tests/common/WorkingFolder.h"
 #include "tests/common/PtyPair.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <QToolBar>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -52,6 +54,10 @@ private slots:
     void menuItems();
     void pagesSwitch_data();
     void pagesSwitch();
+    void checkMarkFollowsThePage_data();
+    void checkMarkFollowsThePage();
+    void tabGoesRoundEachPage_data();
+    void tabGoesRoundEachPage();
     void okWithMissingPortLeavesNoPort();
     void cancelKeepsThePort();
     void pageShowsLastPortOpened();
@@ -143,7 +149,7 @@ void TestMainWindow::windowLayout()
     QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
     QCOMPARE(form.pos(), QPoint(90, 79));
     QCOMPARE(form.size(), QSize(907, 669));
-    QCOMPARE(form.minimumSize(), QSize(640, 480));
+    QCOMPARE(form.minimumSize(), QSize(TFormMain::MinimumWidth, TFormMain::MinimumHeight));
     QVERIFY(!form.windowIcon().isNull());
     QVERIFY(!form.createPopupMenu()); // nothing offers to hide the tool bar
     QCOMPARE(form.font().pixelSize(), 11);
@@ -163,8 +169,9 @@ void TestMainWindow::windowLayout()
     QCOMPARE(TFormMain::ImageIndex(form.TB_Run), 11);
 
     const QList<int> widths = {120, 120, 120, 100, 100, 100, 40, 40, 100, 80};
-    for (int i = 0; i < TFormMain::StatusPanelCount; ++i)
+    for (int i = 0; i < TFormMain::StatusPanelCount - 1; ++i)
         QCOMPARE(form.StatusPanels[static_cast<size_t>(i)]->width(), widths[i]);
+
     // Side by side, never over each other, in the window's font.
     for (size_t i = 1; i < form.StatusPanels.size(); ++i) {
         QVERIFY(form.StatusPanels[i]->x() >= form.StatusPanels[i - 1]->geometry().right() + 1);
@@ -208,6 +215,10 @@ void TestMainWindow::windowLayout()
     // The Log page lays its memos out side by side whenever it changes size.
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The last status panel takes the rest of the row: whole, not past the window's edge.
+    QLabel *last = form.StatusPanels.back();
+    QTRY_VERIFY(last->width() >= 16 && last->parentWidget()->rect().contains(last->geometry()));
+    QCOMPARE(last->y(), form.StatusPanels[0]->y());
     form.mmCommunicationClick();
     QTRY_VERIFY(form.TS_Log->width() > 0);
     form.resize(form.width() + 840 - form.TS_Log->width(), form.height() + 500 - form.TS_Log->height());
@@ -297,6 +308,82 @@ void TestMainWindow::pagesSwitch()
     QCOMPARE(form.PageControl1->currentWidget()->objectName(), page);
     QVERIFY(!form.PageControl1->tabBar()->isVisible());
     QVERIFY(messages.Messages.size() == 2); // only the start-up failure
+}
+
+void TestMainWindow::checkMarkFollowsThePage_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::newRow("Cancel") << "BBtnComCancel";
+    QTest::newRow("OK") << "BBtnComOK";
+    QTest::newRow("View > Time Of Flight") << "mmTimeOfFlight";
+    QTest::newRow("View > Waveform") << "mmWaveform";
+    QTest::newRow("View > Communication") << "mmCommunication";
+    QTest::newRow("tool bar Time Of Flight") << "TB_TimeOfFlight";
+    QTest::newRow("tool bar Waveform") << "TB_Waveform";
+    QTest::newRow("tool bar Communication") << "TB_Communcation";
+}
+
+void TestMainWindow::checkMarkFollowsThePage()
+{
+    QFETCH(QString, control);
+    TPtyPair pty;
+    SetPort(1, pty.SlavePath());
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.mmComPort->trigger();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+    if (auto *item = form.findChild<QAction *>(control))
+        item->trigger();
+    else
+        QTest::mouseClick(form.findChild<QAbstractButton *>(control), Qt::LeftButton);
+    QVERIFY(form.PageControl1->currentWidget() != form.TS_RS232);
+    QVERIFY(!form.mmComPort->isChecked());
+    // One click opens the page again.
+    form.mmComPort->trigger();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    QVERIFY(form.mmComPort->isChecked());
+}
+
+void TestMainWindow::tabGoesRoundEachPage_data()
+{
+    const QStringList toolBar = {"TB_Exit",    "TB_TimeOfFlight", "TB_Waveform",  "TB_Communcation",
+                                 "TB_Acquire", "TB_Run",          "TB_UsersGuide"};
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("Main") << "TS_Main" << toolBar;
+    QTest::newRow("COM Port") << "TS_RS232" << QStringList({"CB_Port", "BBtnComCancel", "BBtnComOK"}) + toolBar;
+    QTest::newRow("Waveform") << "TS_Waveform" << toolBar;
+    QTest::newRow("Log") << "TS_Log" << QStringList({"MemoComLog", "MemoData"}) + toolBar;
+}
+
+void TestMainWindow::tabGoesRoundEachPage()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, order);
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.PageControl1->setCurrentWidget(form.findChild<QWidget *>(page));
+    QWidget *first = form.findChild<QWidget *>(order.first());
+    first->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(first->hasFocus());
+    // The control that has the focus: an edit-style box has it in its line.
+    const auto focused = [] {
+        QWidget *w = QApplication::focusWidget();
+        if (w && qobject_cast<QComboBox *>(w->parentWidget()))
+            w = w->parentWidget();
+        return w ? w->objectName() : QString();
+    };
+    QStringList visited = {focused()};
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << focused();
+    }
+    QCOMPARE(visited, order + QStringList(order.first()));
 }
 
 void TestMainWindow::okWithMissingPortLeavesNoPort()
@@ -658,6 +745,18 @@ void TestMainWindow::messageBoxBelongsToTheWindow()
     });
     Platform::MessageBox("Open COM1 !", "Information", Platform::TMsgIcon::Information);
     // A title bar shows an icon and up to three buttons beside the caption.
+    QVERIFY2(width >= captionWidth + 90, qPrintable(QString("box %1, caption %2").arg(width).arg(captionWidth)));
+
+    // So does the question before a file is overwritten, whose caption is the save dialog's.
+    width = captionWidth = 0;
+    QTimer::singleShot(0, form.get(), [&width, &captionWidth] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            width = box->width();
+            captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    QVERIFY(!Platform::Question("a.csv already exists.\nDo you want to replace it?", "Save waveform signal as file ..."));
     QVERIFY2(width >= captionWidth + 90, qPrintable(QString("box %1, caption %2").arg(width).arg(captionWidth)));
 }
 

@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -50,6 +51,7 @@ private slots:
     void visibleShortcutActsHiddenDoesNot();
     void logKeysActOnTheLog_data();
     void logKeysActOnTheLog();
+    void logReachedByTabCopiesAndSendsNothing();
 
 private:
     // Hands one chunk to the window through the port's poll step.
@@ -225,10 +227,38 @@ void TestReceive::logKeysActOnTheLog_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("copied");
     QTest::newRow("Ctrl+C copies the selection") << true << true << int(Qt::Key_C) << QByteArray() << "OK";
-    QTest::newRow("Ctrl+C, nothing selected") << true << false << int(Qt::Key_C) << QByteArray("c") << "";
+    // In the log the command keys belong to the text, selected or not.
+    QTest::newRow("Ctrl+C, nothing selected") << true << false << int(Qt::Key_C) << QByteArray() << "";
+    QTest::newRow("Ctrl+M in the log") << true << false << int(Qt::Key_M) << QByteArray() << "";
     QTest::newRow("Ctrl+C elsewhere") << false << true << int(Qt::Key_C) << QByteArray("c") << "";
     QTest::newRow("Ctrl+A selects the log") << true << false << int(Qt::Key_A) << QByteArray() << "";
     QTest::newRow("Ctrl+A elsewhere") << false << false << int(Qt::Key_A) << QByteArray("a") << "";
+}
+
+void TestReceive::logReachedByTabCopiesAndSendsNothing()
+{
+    Receive("OK\r\n");
+    QApplication::clipboard()->clear();
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
+    FForm->mmCommunicationClick();
+    FForm->TB_UsersGuide->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(FForm->TB_UsersGuide->hasFocus());
+    // Round from the tool bar to the page's first control, the log.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(FForm->MemoComLog->hasFocus());
+    QTest::keySequence(QApplication::focusWidget(), QKeySequence(Qt::CTRL | Qt::Key_A));
+    QTest::keySequence(QApplication::focusWidget(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("OK"));
+    QCoreApplication::processEvents();
+    QCOMPARE(FLine->Written, QByteArray());
+    // On the Main page the same keys are commands again.
+    FForm->mmTimeOfFlightClick();
+    QTRY_VERIFY(!FForm->MemoComLog->hasFocus());
+    QWidget *focus = QApplication::focusWidget();
+    QTest::keySequence(focus ? focus : FForm, QKeySequence(Qt::CTRL | Qt::Key_A));
+    QTest::keySequence(focus ? focus : FForm, QKeySequence(Qt::CTRL | Qt::Key_C));
+    QTRY_COMPARE(FLine->Written, QByteArray("ac"));
 }
 
 void TestReceive::logKeysActOnTheLog()

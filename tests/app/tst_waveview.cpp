@@ -117,17 +117,23 @@ void TestWaveView::cursorFollowsMouse_data()
 {
     QTest::addColumn<int>("x");
     QTest::addColumn<int>("sample"); // -1: beside the plot
-    QTest::newRow("first column") << 1 << 540;
-    QTest::newRow("middle") << 417 << 540 + 256;
-    QTest::newRow("last column") << 832 << 1051;
-    QTest::newRow("left edge") << 0 << -1;
-    QTest::newRow("right edge") << 833 << -1;
+    QTest::addColumn<int>("pointerY");
+    QTest::addColumn<int>("channel"); // the curve the circle sits on: the nearer one
+    QTest::newRow("first column") << 1 << 540 << 250 << 2;
+    QTest::newRow("middle") << 417 << 540 + 256 << 250 << 2;
+    QTest::newRow("last column") << 832 << 1051 << 250 << 2;
+    QTest::newRow("middle, nearer channel 1") << 417 << 540 + 256 << 400 << 1;
+    QTest::newRow("first column, nearer channel 1") << 1 << 540 << 480 << 1;
+    QTest::newRow("left edge") << 0 << -1 << 250 << 0;
+    QTest::newRow("right edge") << 833 << -1 << 250 << 0;
 }
 
 void TestWaveView::cursorFollowsMouse()
 {
     QFETCH(int, x);
     QFETCH(int, sample);
+    QFETCH(int, pointerY);
+    QFETCH(int, channel);
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
         FForm->FEngine->FChannel1[i] = int16_t(i);
         FForm->FEngine->FChannel2[i] = int16_t(3000 - i);
@@ -138,7 +144,7 @@ void TestWaveView::cursorFollowsMouse()
     ResizePanel(874, 537);
     const QImage drawn = FForm->ImageChart->Picture().copy();
 
-    QTest::mouseMove(FForm->ImageChart, QPoint(x, 250));
+    QTest::mouseMove(FForm->ImageChart, QPoint(x, pointerY));
     QTRY_VERIFY(sample < 0 || FForm->ImageChart->toolTip() != QString());
     const QImage moved = FForm->ImageChart->Picture().copy();
     if (sample < 0) {
@@ -148,15 +154,15 @@ void TestWaveView::cursorFollowsMouse()
     }
     QCOMPARE(FForm->ImageChart->toolTip(),
              QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3").arg(sample).arg(sample).arg(3000 - sample));
-    // One circle on the yellow curve at the pointer's column, nothing else changed.
-    const int y = FForm->FChart->YOf(3000 - sample);
+    // One circle on the nearer curve at the pointer's column, nothing else changed.
+    const int y = FForm->FChart->YOf(channel == 1 ? sample : 3000 - sample);
     QVERIFY(moved.pixel(x, y - 4) != drawn.pixel(x, y - 4));
     QCOMPARE(moved.copy(0, 0, 834, y - 5), drawn.copy(0, 0, 834, y - 5));
     QCOMPARE(moved.copy(0, y + 5, 834, 497 - y - 5), drawn.copy(0, y + 5, 834, 497 - y - 5));
     // Away and back: the first circle is gone, one stands at the same place again.
     QTest::mouseMove(FForm->ImageChart, QPoint(x < 400 ? x + 100 : x - 100, 10));
     QTRY_VERIFY(FForm->ImageChart->Picture() != moved);
-    QTest::mouseMove(FForm->ImageChart, QPoint(x, 400));
+    QTest::mouseMove(FForm->ImageChart, QPoint(x, pointerY));
     QTRY_COMPARE(FForm->ImageChart->Picture(), moved);
 }
 

@@ -78,27 +78,34 @@ void TestCanvas::rectangle()
 void TestCanvas::thinLineLeavesOutItsEnd_data()
 {
     QTest::addColumn<QPoint>("to");
+    QTest::addColumn<int>("ratio"); // the picture's device pixels per point
     const QPoint ends[] = {{25, 16}, {25, 20}, {20, 28}, {16, 28}, {10, 25}, {3, 16},
                            {4, 10}, {12, 2}, {16, 3}, {27, 5}, {19, 17}};
     for (const QPoint &p : ends)
-        QTest::addRow("to %d,%d", p.x(), p.y()) << p;
+        QTest::addRow("to %d,%d", p.x(), p.y()) << p << 1;
+    // On a picture for a screen scaled by 2 each point is a block of 2 x 2 pixels.
+    for (const QPoint &p : {ends[1], ends[6], ends[10]})
+        QTest::addRow("to %d,%d at ratio 2", p.x(), p.y()) << p << 2;
 }
 
 void TestCanvas::thinLineLeavesOutItsEnd()
 {
     QFETCH(QPoint, to);
+    QFETCH(int, ratio);
     const QPoint from(16, 16);
-    QImage image = Blank();
+    QImage image = Blank(32 * ratio, 32 * ratio);
+    image.setDevicePixelRatio(ratio);
     TCanvas canvas(&image);
     canvas.Pen.Color = clWhite;
     canvas.MoveTo(from.x(), from.y());
     canvas.LineTo(to.x(), to.y());
     canvas.End();
     QCOMPARE(canvas.PenPos(), to);
-    QCOMPARE(image.pixel(from), clWhite);
-    QCOMPARE(image.pixel(to), Background);
+    QCOMPARE(image.pixel(from * ratio), clWhite);
+    QCOMPARE(image.pixel(from * ratio + QPoint(ratio - 1, ratio - 1)), clWhite);
+    QCOMPARE(image.pixel(to * ratio), Background);
     const QPoint d = to - from;
-    QCOMPARE(Count(image, clWhite), std::max(std::abs(d.x()), std::abs(d.y())));
+    QCOMPARE(Count(image, clWhite), std::max(std::abs(d.x()), std::abs(d.y())) * ratio * ratio);
 }
 
 void TestCanvas::xorChainPaintsEachPixelOnce()
