@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -158,7 +157,7 @@ void TFormMain::MemoDblClick(QObject *Sender)
 {
     if (Sender == MemoComLog)
         ClearComLog();
-    else if (auto *memo = qobject_cast<QPlainTextEdit *>(Sender))
+    else if (auto *memo = qobject_cast<TMemo *>(Sender))
         memo->clear();
 }
 

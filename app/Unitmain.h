@@ -21,7 +21,6 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QPushButton;
 class QShortcut;
 class QTabWidget;

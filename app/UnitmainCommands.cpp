@@ -3,8 +3,6 @@
 #include "app/Unitmain.h"
 
 #include <QAction>
-#include <QPlainTextEdit>
-#include <QTextDocument>
 
 void TFormMain::mmCommandClick(QObject *Sender)
 {
@@ -13,7 +11,7 @@ void TFormMain::mmCommandClick(QObject *Sender)
 
 void TFormMain::AppendComLog(const QByteArray &chunk)
 {
-    if (MemoComLog->document()->blockCount() >= TMemo::LineLimit)
+    if (MemoComLog->Full())
         ClearComLog();
     MemoComLog->AppendText(FComLogText.Format(chunk));
 }

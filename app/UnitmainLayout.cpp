@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
@@ -247,10 +246,7 @@ void TFormMain::CreatePages()
         auto *m = new TMemo(TS_Log);
         m->setObjectName(QString::fromLatin1(name));
         m->setAccessibleName(accessible);
-        m->setReadOnly(true);
         m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        m->setLineWrapMode(QPlainTextEdit::NoWrap);
-        m->setUndoRedoEnabled(false);
         m->viewport()->installEventFilter(this); // a double-click empties the memo
         return m;
     };

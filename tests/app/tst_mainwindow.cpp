@@ -18,7 +18,6 @@
 #include <QToolBar>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
