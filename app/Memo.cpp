@@ -18,7 +18,7 @@ namespace {
 
 constexpr int Margin = 4;           // around the text, as a plain text view leaves it
 constexpr qreal TabStop = 80;       // pixels between tab stops, as a plain text view sets them
-constexpr int FrameInterval = 16;   // ms: the screen shows no more than one frame in this
+constexpr int FrameInterval = 33;   // ms: the screen shows no more than one frame in this
 constexpr int SidewaysStep = 20;    // pixels per arrow click of the horizontal bar
 constexpr qsizetype MinGrowth = 64 * 1024;
 constexpr qsizetype TrimAbove = 1024 * 1024; // a clear hands back what is worth handing back
@@ -47,6 +47,7 @@ TMemo::TMemo(QWidget *parent) : QAbstractScrollArea(parent)
             FFollowing = value >= bar->maximum();
     });
     connect(bar, &QScrollBar::rangeChanged, this, [this] { FollowEnd(); });
+    FontChanged();
 }
 
 TMemo::~TMemo() = default;
@@ -141,26 +142,48 @@ void TMemo::clear()
 
 void TMemo::Changed()
 {
-    // The scroll range is cheap and keeps the end followed at once; measuring and painting wait
-    // for the next frame, and for the memo to be in view at all.
-    UpdateRanges();
-    if (isVisible() && !FFrame.isActive())
+    // In view, the scroll bars, the measuring and the painting wait for the next frame (a scroll
+    // bar that moves repaints itself and the text at once). Out of view the ranges cost nothing
+    // to keep; the rest waits until the memo is shown.
+    if (!isVisible())
+        UpdateRanges();
+    else if (!FFrame.isActive())
         FFrame.start();
 }
 
-qreal TMemo::Width(QByteArrayView bytes) const
+void TMemo::FontChanged()
 {
-    if (bytes.isEmpty())
-        return 0;
-    const QString text = QString::fromLatin1(bytes.data(), bytes.size());
-    if (!text.contains(QLatin1Char('\t')))
-        return QFontMetricsF(font(), viewport()).horizontalAdvance(text);
-    QTextLayout layout(text, font(), viewport());
-    layout.setTextOption(LogTextOption());
-    layout.beginLayout();
-    layout.createLine();
-    layout.endLayout();
-    return layout.maximumWidth();
+    const QFontMetricsF metrics(font(), viewport());
+    for (int c = 0; c < 256; ++c)
+        FAdvances[c] = metrics.horizontalAdvance(QChar(char16_t(c)));
+    FLayouts.clear();
+    FMeasured = 0;
+    FPartLength = 0;
+    FPartWidth = FWidest = 0;
+}
+
+// Widths come from a table of the characters' advances (the log's characters are Latin-1):
+// measuring every received character through the text shaper would cost more than showing it.
+qreal TMemo::Width(QByteArrayView bytes, qreal x)
+{
+    for (const char c : bytes)
+        x = c == '\t' ? (std::floor(x / TabStop) + 1) * TabStop : x + FAdvances[static_cast<unsigned char>(c)];
+    return x;
+}
+
+// How many characters of a line reach into the view; the rest is never laid out. A margin
+// covers kerning, which draws pairs a little closer than their advances add up to.
+qsizetype TMemo::InView(QByteArrayView bytes) const
+{
+    const qreal right = (horizontalScrollBar()->value() + viewport()->width()) * 1.1 + 2 * TabStop;
+    qreal x = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        x = c == '\t' ? (std::floor(x / TabStop) + 1) * TabStop : x + FAdvances[static_cast<unsigned char>(c)];
+        if (x > right)
+            return i + 1;
+    }
+    return bytes.size();
 }
 
 void TMemo::Refresh()
@@ -170,7 +193,7 @@ void TMemo::Refresh()
     const int count = LineCount();
     for (int i = FMeasured; i < count; ++i) {
         const QByteArrayView bytes = LineBytes(i);
-        const qreal width = FPartWidth + Width(bytes.sliced(std::min(FPartLength, bytes.size())));
+        const qreal width = Width(bytes.sliced(std::min(FPartLength, bytes.size())), FPartWidth);
         FWidest = std::max(FWidest, width);
         FPartLength = i + 1 < count ? 0 : bytes.size();
         FPartWidth = i + 1 < count ? 0 : width;
@@ -213,7 +236,7 @@ void TMemo::FollowEnd()
 QTextLayout &TMemo::LayoutOf(int index)
 {
     TLayout &entry = FLayouts[index];
-    const QByteArrayView bytes = LineBytes(index);
+    const QByteArrayView bytes = LineBytes(index).first(InView(LineBytes(index)));
     if (!entry.Layout || entry.Length != bytes.size()) {
         entry.Layout = std::make_unique<QTextLayout>(QString::fromLatin1(bytes.data(), bytes.size()), font(), viewport());
         entry.Layout->setTextOption(LogTextOption());
@@ -243,7 +266,7 @@ void TMemo::paintEvent(QPaintEvent *)
         QList<QTextLayout::FormatRange> selections;
         if (HasSelection() && from.Line <= i && i <= to.Line) {
             const int start = i == from.Line ? from.Column : 0;
-            const int end = i == to.Line ? to.Column : int(LineBytes(i).size());
+            const int end = std::min(i == to.Line ? to.Column : int(LineBytes(i).size()), int(layout.text().size()));
             if (end > start)
                 selections.append({start, end - start, selected});
         }
@@ -372,10 +395,7 @@ void TMemo::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        FLayouts.clear();
-        FMeasured = 0;
-        FPartLength = 0;
-        FPartWidth = FWidest = 0;
+        FontChanged();
         Refresh();
     }
 }

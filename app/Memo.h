@@ -17,6 +17,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 #include <unordered_map>
 
@@ -83,13 +84,15 @@ private:
     };
     struct TLayout {
         std::unique_ptr<QTextLayout> Layout;
-        qsizetype Length = 0; // of the line when it was laid out
+        qsizetype Length = 0; // characters laid out
     };
 
     QByteArrayView LineBytes(int index) const;
     void Append(QByteArrayView bytes);
     void Changed();
-    qreal Width(QByteArrayView bytes) const;
+    qreal Width(QByteArrayView bytes, qreal x = 0);
+    void FontChanged();
+    qsizetype InView(QByteArrayView bytes) const;
     void Refresh();
     void UpdateRanges();
     void FollowEnd();
@@ -106,6 +109,7 @@ private:
     qsizetype FPartLength = 0;
     qreal FPartWidth = 0;
     qreal FWidest = 0;
+    std::array<qreal, 256> FAdvances{}; // of each character in the memo's font
     std::unordered_map<int, TLayout> FLayouts; // of the lines last in view
     TPlace FAnchor, FCursor;
     QTimer FFrame;              // paints what arrived, at most once a frame

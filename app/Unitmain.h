@@ -106,6 +106,7 @@ public:
     // Waveform files (File menu)
     void mmLoadClick();
     void mmSaveClick();
+    void mmSaveComLogClick();
 
     // Status bar
     QString PanelText(int index) const;
@@ -142,6 +143,7 @@ public:
     QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr;
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
+    QAction *mmSaveComLog = nullptr, *mmTimeStamps = nullptr;
     QMenu *mmRun = nullptr;
     QAction *mmTestATan = nullptr;
     QShortcut *ScTestATan = nullptr; // Ctrl+Alt+Shift+A: the test's only way in

@@ -130,6 +130,9 @@ void TFormMain::CreateMenus()
     mmSave->setObjectName("mmSave");
     connect(mmLoad, &QAction::triggered, this, [this] { mmLoadClick(); });
     connect(mmSave, &QAction::triggered, this, [this] { mmSaveClick(); });
+    mmSaveComLog = mmFile->addAction("Save &Communication Log...");
+    mmSaveComLog->setObjectName("mmSaveComLog");
+    connect(mmSaveComLog, &QAction::triggered, this, [this] { mmSaveComLogClick(); });
     mmPrint = mmFile->addAction("&Print");
     mmPrint->setObjectName("mmPrint");
     mmPrint->setVisible(false);
@@ -173,6 +176,11 @@ void TFormMain::CreateMenus()
     connect(mmTimeOfFlight, &QAction::triggered, this, [this] { mmTimeOfFlightClick(); });
     connect(mmWaveform, &QAction::triggered, this, [this] { mmWaveformClick(); });
     connect(mmCommunication, &QAction::triggered, this, [this] { mmCommunicationClick(); });
+    mmView->addSeparator();
+    // Off at start: the log then shows the bytes and nothing else.
+    mmTimeStamps = mmView->addAction("Time &Stamps in Communication Log");
+    mmTimeStamps->setObjectName("mmTimeStamps");
+    mmTimeStamps->setCheckable(true);
 
     mmRun = MainMenu1->addMenu("&Run");
     mmRun->setObjectName("mmRun");
