@@ -5,7 +5,9 @@
 #include <QClipboard>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -372,6 +374,17 @@ void TMemo::mouseMoveEvent(QMouseEvent *event)
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     FCursor = PlaceAt(at);
     viewport()->update();
+}
+
+void TMemo::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    QAction *copyItem = menu.addAction(tr("&Copy"), this, [this] { copy(); });
+    copyItem->setShortcut(QKeySequence::Copy);
+    copyItem->setEnabled(HasSelection());
+    menu.addSeparator();
+    menu.addAction(tr("Select All"), this, [this] { selectAll(); })->setShortcut(QKeySequence::SelectAll);
+    menu.exec(event->globalPos());
 }
 
 void TMemo::scrollContentsBy(int, int)

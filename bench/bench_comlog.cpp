@@ -212,6 +212,7 @@ int main(int argc, char **argv)
     // Memory first, before timing runs leave their own garbage behind ("cpu" as the argument
     // leaves it out).
     const bool memory = !(argc > 1 && qstrcmp(argv[1], "cpu") == 0);
+    const bool cpu = !(argc > 1 && qstrcmp(argv[1], "memory") == 0);
     const double idle = RestingMB();
     const auto fillForm = [&] {
         form.MemoDblClick(form.MemoComLog);
@@ -243,8 +244,11 @@ int main(int argc, char **argv)
         int before = 0;
         for (int i = 0; emptied < 2 && i < 100000; ++i) {
             receive(chunk);
-            if (form.MemoComLog->LineCount() < before)
+            if (form.MemoComLog->LineCount() < before) {
                 ++emptied;
+                if (qEnvironmentVariableIsSet("ZARN_BENCH_TRACE"))
+                    std::printf("   emptied: %.1f MB resident, peak %.1f MB, base %.1f\n", StatusMB("VmRSS:"), StatusMB("VmHWM:"), base);
+            }
             before = form.MemoComLog->LineCount();
             if (i % 64 == 0)
                 QApplication::processEvents();
@@ -281,6 +285,8 @@ int main(int argc, char **argv)
     Row("peak, NUL bytes (reference: 4,000 lines x 10)", nulPeak, oldNul, "MB", 20);
     Row("peak, one endless line", linePeak, oldNul, "MB", 20);
     }
+    if (!cpu)
+        return 0;
     {
         const double loop = MedianOfRuns([&] { return Paced(Chunks, ChunkInterval, [] {}).CpuPerChunk * 1e3; });
         std::printf(" the event loop alone, waking every %d ms: %.3f ms CPU per wake-up\n", ChunkInterval, loop);
