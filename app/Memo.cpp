@@ -14,6 +14,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 namespace {
@@ -42,7 +43,7 @@ TMemo::TMemo(QWidget *parent) : QAbstractScrollArea(parent)
     horizontalScrollBar()->setSingleStep(SidewaysStep);
     FFrame.setSingleShot(true);
     FFrame.setInterval(FrameInterval);
-    connect(&FFrame, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(&FFrame, &QTimer::timeout, this, [this] { Refresh(false); });
     QScrollBar *bar = verticalScrollBar();
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
         if (!FScrolling)
@@ -188,9 +189,10 @@ qsizetype TMemo::InView(QByteArrayView bytes) const
     return bytes.size();
 }
 
-void TMemo::Refresh()
+void TMemo::Refresh(bool all)
 {
     FFrame.stop();
+    const int changed = FMeasured; // lines from here on are new or grew
     // Only text that came since the last frame is measured; the last line may have grown.
     const int count = LineCount();
     for (int i = FMeasured; i < count; ++i) {
@@ -204,8 +206,12 @@ void TMemo::Refresh()
     QScrollBar *sideways = horizontalScrollBar();
     sideways->setRange(0, std::max(0, int(std::ceil(FWidest)) + 2 * Margin - viewport()->width()));
     sideways->setPageStep(viewport()->width());
-    UpdateRanges();
-    viewport()->update();
+    UpdateRanges(); // scrolls what is drawn already, when the view follows the end
+    const int top = Margin + (changed - verticalScrollBar()->value()) * LineHeight();
+    if (all)
+        viewport()->update();
+    else if (top < viewport()->height())
+        viewport()->update(0, std::max(0, top), viewport()->width(), viewport()->height());
 }
 
 int TMemo::LineHeight() const
@@ -251,12 +257,20 @@ QTextLayout &TMemo::LayoutOf(int index)
     return *entry.Layout;
 }
 
-void TMemo::paintEvent(QPaintEvent *)
+void TMemo::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
     const int height = LineHeight();
     const int first = verticalScrollBar()->value();
     const int last = std::min(LineCount(), first + viewport()->height() / height + 2);
+    // Only the rows the paint asks for are drawn: following the end mostly paints the new ones.
+    std::vector<char> asked(std::max(0, last - first), 0);
+    for (const QRect &rect : event->region()) {
+        const int from = std::max(0, (rect.top() - Margin) / height);
+        const int to = std::min(int(asked.size()) - 1, (rect.bottom() - Margin) / height);
+        for (int row = from; row <= to; ++row)
+            asked[row] = 1;
+    }
     const TPlace from = std::min(FAnchor, FCursor);
     const TPlace to = std::max(FAnchor, FCursor);
     QTextCharFormat selected;
@@ -264,6 +278,8 @@ void TMemo::paintEvent(QPaintEvent *)
     selected.setForeground(palette().brush(QPalette::HighlightedText));
     const qreal left = Margin - horizontalScrollBar()->value();
     for (int i = first; i < last; ++i) {
+        if (!asked[i - first])
+            continue;
         QTextLayout &layout = LayoutOf(i);
         QList<QTextLayout::FormatRange> selections;
         if (HasSelection() && from.Line <= i && i <= to.Line) {
@@ -387,9 +403,11 @@ void TMemo::contextMenuEvent(QContextMenuEvent *event)
     menu.exec(event->globalPos());
 }
 
-void TMemo::scrollContentsBy(int, int)
+void TMemo::scrollContentsBy(int dx, int dy)
 {
-    viewport()->update();
+    // What is drawn moves along; the blank margin above the first line is drawn again.
+    viewport()->scroll(dx, dy * LineHeight());
+    viewport()->update(0, 0, viewport()->width(), Margin);
 }
 
 void TMemo::resizeEvent(QResizeEvent *event)

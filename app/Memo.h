@@ -94,7 +94,8 @@ private:
     qreal Width(QByteArrayView bytes, qreal x = 0);
     void FontChanged();
     qsizetype InView(QByteArrayView bytes) const;
-    void Refresh();
+    // Measures and paints what changed; `all` paints the whole view.
+    void Refresh(bool all = true);
     void UpdateRanges();
     void FollowEnd();
     int LineHeight() const;
