@@ -244,11 +244,8 @@ int main(int argc, char **argv)
         int before = 0;
         for (int i = 0; emptied < 2 && i < 100000; ++i) {
             receive(chunk);
-            if (form.MemoComLog->LineCount() < before) {
+            if (form.MemoComLog->LineCount() < before)
                 ++emptied;
-                if (qEnvironmentVariableIsSet("ZARN_BENCH_TRACE"))
-                    std::printf("   emptied: %.1f MB resident, peak %.1f MB, base %.1f\n", StatusMB("VmRSS:"), StatusMB("VmHWM:"), base);
-            }
             before = form.MemoComLog->LineCount();
             if (i % 64 == 0)
                 QApplication::processEvents();
