@@ -1,5 +1,7 @@
 #include "app/ComLogText.h"
 
+#include <QSaveFile>
+
 namespace {
 const char *const ControlNames[0x20] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
                                         "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
@@ -23,7 +25,20 @@ void AppendVisibleByte(QString &text, unsigned char c)
     text += QLatin1Char('>');
 }
 
-QString TComLogText::Format(const QByteArray &chunk)
+QString SaveComLog(const QString &fileName, const QString &text)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.isEmpty())
+        bytes += '\n';
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    return {};
+}
+
+QString TComLogText::Format(const QByteArray &chunk, const QString &stamp)
 {
     QString text;
     text.reserve(chunk.size() + 1);
@@ -33,8 +48,14 @@ QString TComLogText::Format(const QByteArray &chunk)
     for (; i < chunk.size(); ++i) {
         const auto c = static_cast<unsigned char>(chunk[i]);
         if (c == '\r' || c == '\n') {
-            if (FBreakPending)
+            // A second break in a row: the line between them is empty, but received.
+            if (FBreakPending) {
                 text += QLatin1Char('\n');
+                text += stamp;
+            } else if (!FStarted) {
+                text += stamp;
+            }
+            FStarted = true;
             FBreakPending = true;
             FColumn = 0;
             if (c == '\r' && i + 1 < chunk.size() && chunk[i + 1] == '\n')
@@ -43,9 +64,14 @@ QString TComLogText::Format(const QByteArray &chunk)
         }
         if (FBreakPending || FColumn == LineLengthLimit) {
             text += QLatin1Char('\n');
+            if (FBreakPending)
+                text += stamp;
             FBreakPending = false;
             FColumn = 0;
+        } else if (!FStarted) {
+            text += stamp;
         }
+        FStarted = true;
         ++FColumn;
         AppendVisibleByte(text, c);
     }

@@ -1,77 +1,120 @@
 #pragma once
-// A read-only log memo. Qt scrolls a plain text view sideways to the end of its text when it is
-// first shown; a log is read from the start of its lines, so the column stays where it was.
-// Vertically it shows the newest lines, also when text arrived while it was hidden, until the
-// operator scrolls away from the end; scrolling back to the end follows it again.
-// While it has the focus, the standard keys for select-all and (with text selected) copy act on
-// the memo, before the window's command shortcuts on the same keys.
+// A read-only log memo: lines of text in one compact store (a byte per character: every text the
+// logs show is Latin-1), drawn by a light view of its own. Appending costs the bytes appended;
+// laying out and painting happen at most once a frame, and only for the lines in view, so a fast
+// line costs little however full the log is.
+//
+// It shows the newest lines, also when text arrived while it was hidden, until the operator
+// scrolls away from the end; scrolling back to the end follows it again. Sideways a log is read
+// from the start of its lines: the column stays where it was.
+// The mouse selects (drag, shift-click); while it has the focus, the standard keys for select-all
+// and (with text selected) copy act on the memo, before the window's command shortcuts on the
+// same keys. It takes the focus by Tab and by click.
 
-#include <QKeyEvent>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextCursor>
+#include <QAbstractScrollArea>
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTimer>
 
-class TMemo : public QPlainTextEdit {
+#include <array>
+#include <memory>
+#include <unordered_map>
+
+class QTextLayout;
+
+class TMemo : public QAbstractScrollArea {
+    Q_OBJECT
 public:
-    // A log memo is emptied before it grows past this many lines.
+    // A log memo is emptied before it grows past this many lines...
     static constexpr int LineLimit = 40000;
+    // ...or past this many characters, so that a log of endless lines or of bytes shown by
+    // their names stays small whatever arrives.
+    static constexpr qsizetype CharLimit = 8 * 1024 * 1024;
 
-    explicit TMemo(QWidget *parent = nullptr) : QPlainTextEdit(parent)
-    {
-        QScrollBar *bar = verticalScrollBar();
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
-            if (!FScrolling)
-                FFollowing = value >= bar->maximum();
-        });
-        connect(bar, &QScrollBar::rangeChanged, this, [this] { FollowEnd(); });
-    }
+    explicit TMemo(QWidget *parent = nullptr);
+    ~TMemo() override;
 
-    // Adds text at the end of the last line ("\n" starts a new one) without touching the rest
-    // of the document. A view that showed the end keeps following it.
-    void AppendText(const QString &text)
-    {
-        if (text.isEmpty())
-            return;
-        QTextCursor end(document());
-        end.movePosition(QTextCursor::End);
-        end.beginEditBlock();
-        end.insertText(text);
-        end.endEditBlock();
-        FollowEnd();
-    }
+    // Adds text at the end of the last line ("\n" starts a new one).
+    void AppendText(const QString &text);
+    // Adds text as new lines after the last one.
+    void appendPlainText(const QString &text);
+    void setPlainText(const QString &text);
+    // Empties the memo and gives its memory back.
+    void clear();
+
+    // Lines held; an empty memo holds none.
+    int LineCount() const { return int(FStarts.size()); }
+    qsizetype CharCount() const { return FText.size(); }
+    // The memo is to be emptied before more text comes.
+    bool Full() const { return LineCount() >= LineLimit || CharCount() >= CharLimit; }
+    QString Line(int index) const;
+    // All lines, joined by "\n".
+    QString toPlainText() const;
+
+    void selectAll();
+    bool HasSelection() const { return FAnchor != FCursor; }
+    QString SelectedText() const;
+    // Puts the selected text on the clipboard.
+    void copy() const;
 
 protected:
-    bool event(QEvent *event) override
-    {
-        if (event->type() == QEvent::ShortcutOverride) {
-            auto *key = static_cast<QKeyEvent *>(event);
-            if (key->matches(QKeySequence::SelectAll) ||
-                (key->matches(QKeySequence::Copy) && textCursor().hasSelection())) {
-                key->accept();
-                return true;
-            }
-        }
-        return QPlainTextEdit::event(event);
-    }
-
-    void showEvent(QShowEvent *event) override
-    {
-        const int column = horizontalScrollBar()->value();
-        QPlainTextEdit::showEvent(event);
-        horizontalScrollBar()->setValue(column);
-        FollowEnd();
-    }
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mouseDoubleClickEvent(QMouseEvent *) override {}
 
 private:
-    void FollowEnd()
-    {
-        if (!FFollowing)
-            return;
-        FScrolling = true;
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-        FScrolling = false;
-    }
+    // A place in the text: a line and a character in it.
+    struct TPlace {
+        int Line = 0;
+        int Column = 0;
+        friend bool operator==(const TPlace &a, const TPlace &b) { return a.Line == b.Line && a.Column == b.Column; }
+        friend bool operator!=(const TPlace &a, const TPlace &b) { return !(a == b); }
+        friend bool operator<(const TPlace &a, const TPlace &b)
+        {
+            return a.Line < b.Line || (a.Line == b.Line && a.Column < b.Column);
+        }
+    };
+    struct TLayout {
+        std::unique_ptr<QTextLayout> Layout;
+        qsizetype Length = 0; // characters laid out
+    };
 
+    QByteArrayView LineBytes(int index) const;
+    void Append(QByteArrayView bytes);
+    void Changed();
+    qreal Width(QByteArrayView bytes, qreal x = 0);
+    void FontChanged();
+    qsizetype InView(QByteArrayView bytes) const;
+    // Measures and paints what changed; `all` paints the whole view.
+    void Refresh(bool all = true);
+    void UpdateRanges();
+    void FollowEnd();
+    int LineHeight() const;
+    int VisibleLines() const;
+    QTextLayout &LayoutOf(int index);
+    TPlace PlaceAt(const QPoint &at);
+
+    QByteArray FText;           // the characters of all lines, one after the other
+    QList<qsizetype> FStarts;   // where each line starts in FText
+    // Widths are measured once, as text comes: lines before FMeasured are in FWidest; of the
+    // line at FMeasured, the first FPartLength characters measured FPartWidth.
+    int FMeasured = 0;
+    qsizetype FPartLength = 0;
+    qreal FPartWidth = 0;
+    qreal FWidest = 0;
+    std::array<qreal, 256> FAdvances{}; // of each character in the memo's font
+    std::unordered_map<int, TLayout> FLayouts; // of the lines last in view
+    TPlace FAnchor, FCursor;
+    QTimer FFrame;              // paints what arrived, at most once a frame
     bool FFollowing = true;
     bool FScrolling = false;
 };

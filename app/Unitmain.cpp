@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -173,7 +172,7 @@ bool TFormMain::InSelectableText() const
     const QWidget *focus = QApplication::focusWidget();
     if (!focus || focus->window() != this)
         return false;
-    return focus == MemoComLog || focus == MemoData || qobject_cast<const QPlainTextEdit *>(focus) ||
+    return focus == MemoComLog || focus == MemoData ||
            qobject_cast<const QTextEdit *>(focus) || qobject_cast<const QLineEdit *>(focus);
 }
 
@@ -226,7 +225,7 @@ void TFormMain::MemoDblClick(QObject *Sender)
 {
     if (Sender == MemoComLog)
         ClearComLog();
-    else if (auto *memo = qobject_cast<QPlainTextEdit *>(Sender))
+    else if (auto *memo = qobject_cast<TMemo *>(Sender))
         memo->clear();
 }
 

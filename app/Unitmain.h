@@ -21,7 +21,6 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QPushButton;
 class QShortcut;
 class QTabWidget;
@@ -121,6 +120,7 @@ public:
     // Waveform files (File menu)
     void mmLoadClick();
     void mmSaveClick();
+    void mmSaveComLogClick();
 
     // Status bar
     QString PanelText(int index) const;
@@ -163,6 +163,7 @@ public:
             *mmSaveMeasurements = nullptr;
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
+    QAction *mmSaveComLog = nullptr, *mmTimeStamps = nullptr;
     QMenu *mmRun = nullptr;
     QAction *mmTestATan = nullptr;
     QShortcut *ScTestATan = nullptr; // Ctrl+Alt+Shift+A: the test's only way in

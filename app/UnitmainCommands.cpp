@@ -2,9 +2,10 @@
 
 #include "app/Unitmain.h"
 
+#include "platform/Platform.h"
+
 #include <QAction>
-#include <QPlainTextEdit>
-#include <QTextDocument>
+#include <QTime>
 
 void TFormMain::mmCommandClick(QObject *Sender)
 {
@@ -13,9 +14,29 @@ void TFormMain::mmCommandClick(QObject *Sender)
 
 void TFormMain::AppendComLog(const QByteArray &chunk)
 {
-    if (MemoComLog->document()->blockCount() >= TMemo::LineLimit)
+    if (MemoComLog->Full())
         ClearComLog();
-    MemoComLog->AppendText(FComLogText.Format(chunk));
+    const QString stamp = mmTimeStamps->isChecked()
+                              ? QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) : QString();
+    MemoComLog->AppendText(FComLogText.Format(chunk, stamp));
+}
+
+void TFormMain::mmSaveComLogClick()
+{
+    Platform::TFileDialogRequest request;
+    request.Kind = Platform::TFileDialogKind::Save;
+    request.Title = "Save communication log as file ...";
+    request.Filter = "Text files (*.txt);;All files (*)";
+    request.DefaultSuffix = "txt";
+    request.InitialName = "ComLog.txt";
+    request.Owner = this;
+    const QString fileName = Platform::FileDialog(request);
+    if (fileName.isEmpty())
+        return;
+    const QString error = SaveComLog(fileName, MemoComLog->toPlainText());
+    if (!error.isEmpty())
+        Platform::MessageBox(QString("Cannot save the communication log to %1: %2").arg(fileName, error),
+                             "Save Communication Log", Platform::TMsgIcon::Warning);
 }
 
 void TFormMain::ClearComLog()

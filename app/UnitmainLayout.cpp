@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
@@ -131,6 +130,9 @@ void TFormMain::CreateMenus()
     mmSave->setObjectName("mmSave");
     connect(mmLoad, &QAction::triggered, this, [this] { mmLoadClick(); });
     connect(mmSave, &QAction::triggered, this, [this] { mmSaveClick(); });
+    mmSaveComLog = mmFile->addAction("Save &Communication Log...");
+    mmSaveComLog->setObjectName("mmSaveComLog");
+    connect(mmSaveComLog, &QAction::triggered, this, [this] { mmSaveComLogClick(); });
     mmLogFolder = mmFile->addAction("&Log Folder...");
     mmLogFolder->setObjectName("mmLogFolder");
     connect(mmLogFolder, &QAction::triggered, this, [this] { mmLogFolderClick(); });
@@ -178,6 +180,11 @@ void TFormMain::CreateMenus()
     connect(mmTimeOfFlight, &QAction::triggered, this, [this] { mmTimeOfFlightClick(); });
     connect(mmWaveform, &QAction::triggered, this, [this] { mmWaveformClick(); });
     connect(mmCommunication, &QAction::triggered, this, [this] { mmCommunicationClick(); });
+    mmView->addSeparator();
+    // Off at start: the log then shows the bytes and nothing else.
+    mmTimeStamps = mmView->addAction("Time &Stamps in Communication Log");
+    mmTimeStamps->setObjectName("mmTimeStamps");
+    mmTimeStamps->setCheckable(true);
 
     mmRun = MainMenu1->addMenu("&Run");
     mmRun->setObjectName("mmRun");
@@ -251,10 +258,7 @@ void TFormMain::CreatePages()
         auto *m = new TMemo(TS_Log);
         m->setObjectName(QString::fromLatin1(name));
         m->setAccessibleName(accessible);
-        m->setReadOnly(true);
         m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        m->setLineWrapMode(QPlainTextEdit::NoWrap);
-        m->setUndoRedoEnabled(false);
         m->viewport()->installEventFilter(this); // a double-click empties the memo
         return m;
     };

@@ -8,8 +8,6 @@
 #include "display/Cischart.h"
 #include "display/Image.h"
 
-#include <QPlainTextEdit>
-#include <QTextDocument>
 #include <QToolTip>
 
 namespace {
@@ -38,7 +36,7 @@ void TFormMain::AppendDataLines(const QByteArrayList &lines)
         return;
     // Line by line, a full list is emptied before the next line; the lines that stay after the
     // last emptying are added at once, so a block costs one append however long the list is.
-    qsizetype count = MemoData->document()->isEmpty() ? 0 : MemoData->document()->blockCount();
+    qsizetype count = MemoData->LineCount();
     qsizetype first = 0;
     bool empty = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTextBlock>
 
 #include <cstdio>
 
@@ -43,9 +42,9 @@ void ResetPeak()
 
 bool LogEndsWith(const TFormMain &form, const QString &line)
 {
-    QTextBlock block = form.MemoComLog->document()->lastBlock();
-    for (int i = 0; i < 3 && block.isValid(); ++i, block = block.previous())
-        if (block.text() == line)
+    const int count = form.MemoComLog->LineCount();
+    for (int i = count - 1; i >= 0 && i >= count - 3; --i)
+        if (form.MemoComLog->Line(i) == line)
             return true;
     return false;
 }
@@ -116,6 +115,6 @@ int main(int argc, char **argv)
                 peak / idle);
     std::printf("  passed in %.1f s (%.1f MB/s)\n", seconds, double(written) / (1 << 20) / seconds);
     std::printf("  commands sent %d, answered %d, replies seen in the log %d\n", sent, answered, seen);
-    std::printf("  log lines at the end: %d\n", form.MemoComLog->blockCount());
+    std::printf("  log lines at the end: %d\n", form.MemoComLog->LineCount());
     return 0;
 }

@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,23 +33,20 @@ void FillLog(TFormMain &form, TMemoryLine &line, int lines)
     }
 }
 
-// Median microseconds per chunk; the log is kept at `lines` lines before each chunk.
+// Median microseconds per chunk; the log holds `lines` lines before each chunk (a full log
+// before each of a batch of 200: from 200 lines fewer up to `lines`).
 double Measure(TFormMain &form, TMemoryLine &line, int lines)
 {
     // 79 characters and CR LF: one line of the log per chunk.
     const QByteArray chunk = "TMEAN   64  PEAK= 600   SNR= 40  GAIN=12   DELAY=288  M1=0016E360 M2=FFE91CA0\r\n";
+    const int batch = lines >= 1000 ? 200 : 1;
     std::vector<double> times;
     times.reserve(Samples);
-    FillLog(form, line, lines);
     QElapsedTimer clock;
     for (int i = 0; i < Samples; ++i) {
-        if (form.MemoComLog->blockCount() > lines) {
-            // Take the sample's line away again outside the timed part: the size stays put.
-            QTextCursor cursor(form.MemoComLog->document());
-            cursor.movePosition(QTextCursor::Start);
-            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
+        // Refilled outside the timed part, so the size stays put.
+        if (i % batch == 0)
+            FillLog(form, line, lines - batch + 1);
         form.mmCommandClick(form.mmAnalyzeAcquired);
         form.FEngine->FReplyDone = false;
         line.Written.clear();
@@ -73,7 +69,8 @@ int main(int argc, char **argv)
     std::printf("receive path, 81-byte chunk (read, dispatch with a mean report, log):\n");
     for (const bool shown : {false, true}) {
         if (shown) {
-            // The log as the operator watches it: shown, on its page, repainted in the poll step.
+            // The log as the operator watches it: shown, on its page. It paints at its next frame,
+            // outside the chunk: bench_comlog shares that out over the chunks.
             form.show();
             form.mmCommunicationClick();
             QApplication::processEvents();
@@ -82,7 +79,7 @@ int main(int argc, char **argv)
         const double large = Measure(form, line, 39999);
         const double smallAgain = Measure(form, line, 10);
         const double base = std::min(small, smallAgain);
-        std::printf(" %s\n", shown ? "window shown on the Log page (includes repainting):" : "window hidden:");
+        std::printf(" %s\n", shown ? "window shown on the Log page:" : "window hidden:");
         std::printf("  log at 10 lines:     median %.1f us per chunk\n", base);
         std::printf("  log at 39,999 lines: median %.1f us per chunk\n", large);
         std::printf("  ratio 39,999 / 10:   %.2f (target below 2)\n", large / base);

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
-#include <QPlainTextEdit>
 #include <QTextBlock>
 
 #include <algorithm>
@@ -55,7 +54,7 @@ double Median(const std::function<void()> &prepare, const std::function<void()> 
 
 // Brings MemoData to `lines` lines before every run, appended as blocks would append them (a
 // list set in one piece leaves layout work for the next append, which no operator's list has).
-void KeepList(QPlainTextEdit *memo, int lines)
+void KeepList(TMemo *memo, int lines)
 {
     memo->clear();
     for (int done = 0; done < lines;) {
@@ -102,7 +101,7 @@ int main(int argc, char **argv)
         std::vector<double> shortList, longList;
         QElapsedTimer clock;
         for (int i = 0; i < Cycles * BlocksPerCycle; ++i) {
-            const int before = form.MemoData->document()->isEmpty() ? 0 : form.MemoData->blockCount();
+            const int before = form.MemoData->LineCount();
             clock.start();
             form.FEngine->FWaveBuffer = lines;
             form.FEngine->FWaveCount = 0;

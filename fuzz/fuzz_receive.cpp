@@ -18,9 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTextDocument>
 
 #include <cstdlib>
 #include <cstring>
@@ -70,13 +68,10 @@ struct TModel {
 // Each computation writes the raw first correlation value to status panel 3.
 constexpr int ComputedPanel = 3;
 
-// The log's text with its line breaks left out (raw: plain text would turn a no-break space into
-// a space), and the received bytes as the log shows them.
+// The log's text with its line breaks left out, and the received bytes as the log shows them.
 QString LoggedText(const TFormMain &form)
 {
-    QString text = form.MemoComLog->document()->toRawText();
-    text.remove(QChar::ParagraphSeparator).remove(QChar::LineSeparator).remove(QLatin1Char('\n'));
-    return text;
+    return form.MemoComLog->toPlainText().remove(QLatin1Char('\n'));
 }
 
 // The received bytes as the log shows them, formatted at once.

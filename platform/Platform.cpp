@@ -15,6 +15,10 @@
 #include <QPrinter>
 #include <QThread>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace Platform {
 
 namespace {
@@ -213,5 +217,11 @@ void Sleep(int milliseconds)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
+void ReturnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 } // namespace Platform

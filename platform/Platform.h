@@ -67,5 +67,8 @@ using TTickCountHook = std::function<uint32_t()>;
 TTickCountHook SetTickCountHook(TTickCountHook hook);
 // Blocks the calling thread; the user interface is not serviced meanwhile.
 void Sleep(int milliseconds);
+// Hands memory the program freed back to the system, where the allocator keeps it otherwise
+// (after a large buffer such as a full log is emptied).
+void ReturnFreedMemory();
 
 } // namespace Platform

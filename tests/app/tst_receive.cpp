@@ -4,6 +4,7 @@
 #include "app/ComLogText.h"
 #include "app/Unitmain.h"
 #include "tests/app/ReportTexts.h"
+#include "tests/common/FileDialogCapture.h"
 #include "tests/common/MemoryWindow.h"
 
 #include <QAction>
@@ -11,11 +12,9 @@
 #include <QClipboard>
 #include <QDir>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QToolButton>
 #include <QtTest>
 
@@ -52,6 +51,12 @@ private slots:
     void logKeysActOnTheLog_data();
     void logKeysActOnTheLog();
     void logReachedByTabCopiesAndSendsNothing();
+    void logStaysSmall_data();
+    void logStaysSmall();
+    void logSelectsWithTheMouse();
+    void logTimeStamps();
+    void logSaved_data();
+    void logSaved();
 
 private:
     // Hands one chunk to the window through the port's poll step.
@@ -102,12 +107,12 @@ void TestReceive::sampleListEmptiedWhenFull()
     for (int i = 0; i < added; ++i)
         lines << QByteArray::number(i).rightJustified(4, ' ') + ',' + QByteArray::number(i).rightJustified(4, ' ');
     FForm->AppendDataLines(lines);
-    QCOMPARE(FForm->MemoData->blockCount(), after);
-    QCOMPARE(FForm->MemoData->document()->firstBlock().text(), first);
-    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QString::fromLatin1(lines.last()));
+    QCOMPARE(FForm->MemoData->LineCount(), after);
+    QCOMPARE(FForm->MemoData->Line(0), first);
+    QCOMPARE(FForm->MemoData->Line(after - 1), QString::fromLatin1(lines.last()));
     // A stray control byte in a field shows as its picture and does not break the line.
     FForm->AppendDataLines({QByteArray("20\r8,\n047")});
-    QCOMPARE(FForm->MemoData->document()->lastBlock().text(), QStringLiteral("20<CR>8,<LF>047"));
+    QCOMPARE(FForm->MemoData->Line(FForm->MemoData->LineCount() - 1), QStringLiteral("20<CR>8,<LF>047"));
 }
 
 void TestReceive::logClearedAt40000Lines()
@@ -119,9 +124,9 @@ void TestReceive::logClearedAt40000Lines()
             lines += "line " + QByteArray::number(j) + "\r\n";
         Receive(lines);
     }
-    QCOMPARE(FForm->MemoComLog->blockCount(), 39999);
+    QCOMPARE(FForm->MemoComLog->LineCount(), 39999);
     Receive("line 40000\r\n");
-    QCOMPARE(FForm->MemoComLog->blockCount(), 40000);
+    QCOMPARE(FForm->MemoComLog->LineCount(), 40000);
     Receive("first again\r\n");
     QCOMPARE(FForm->MemoComLog->toPlainText(), QStringLiteral("first again"));
 }
@@ -199,10 +204,7 @@ void TestReceive::randomChunksInEveryState()
             FForm->FEngine->FComm->ProcTimer(nullptr);
             QVERIFY2(FForm->FEngine->FLineBuffer.size() <= 256, qPrintable(QString::number(size)));
         }
-        // The raw text keeps no-break spaces; blocks are separated by U+2029.
-        QString logged = FForm->MemoComLog->document()->toRawText();
-        logged.remove(QChar(QChar::ParagraphSeparator));
-        QCOMPARE(logged, Visible(chunk));
+        QCOMPARE(FForm->MemoComLog->toPlainText().remove(QLatin1Char('\n')), Visible(chunk));
     }
 }
 
@@ -286,7 +288,111 @@ void TestReceive::logKeysActOnTheLog()
     QCOMPARE(FLine->Written, sent);
     QCOMPARE(QApplication::clipboard()->text(), copied);
     if (inLog && key == Qt::Key_A)
-        QCOMPARE(FForm->MemoComLog->textCursor().selectedText(), QStringLiteral("OK"));
+        QCOMPARE(FForm->MemoComLog->SelectedText(), QStringLiteral("OK"));
+}
+
+void TestReceive::logStaysSmall_data()
+{
+    QTest::addColumn<char>("fill");
+    QTest::newRow("NUL bytes, 5 characters each") << '\0';
+    QTest::newRow("one endless line") << 'x';
+}
+
+void TestReceive::logStaysSmall()
+{
+    QFETCH(char, fill);
+    const QByteArray chunk(4096, fill);
+    const qsizetype chunkText = 5 * chunk.size() + chunk.size() / TComLogText::LineLengthLimit;
+    TMemo *log = FForm->MemoComLog;
+    for (int i = 0; i < 100000; ++i) {
+        const bool full = log->Full();
+        Receive(chunk);
+        QVERIFY(log->CharCount() <= TMemo::CharLimit + chunkText);
+        if (full) {
+            // Emptied first: the log holds this chunk alone.
+            QCOMPARE(log->toPlainText().remove('\n'), Visible(chunk));
+            QVERIFY(log->LineCount() < TMemo::LineLimit);
+            return;
+        }
+    }
+    QFAIL("the log never emptied");
+}
+
+void TestReceive::logSelectsWithTheMouse()
+{
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
+    FForm->mmCommunicationClick();
+    TMemo *log = FForm->MemoComLog;
+    QWidget *view = log->viewport();
+    const QColor paper = view->palette().color(QPalette::Base);
+    const auto inked = [&] {
+        const QImage image = view->grab().toImage();
+        for (int y = 0; y < image.height() / 4; ++y)
+            for (int x = 0; x < image.width() / 2; ++x)
+                if (image.pixelColor(x, y) != paper)
+                    return true;
+        return false;
+    };
+    QVERIFY(!inked());
+    Receive("first line\r\nsecond line\r\nthird");
+    QTRY_VERIFY_WITH_TIMEOUT(inked(), 5000); // drawn at the next frame, unasked
+    const int row = log->fontMetrics().height();
+    const QPoint start(2, row / 2 + 4), end(view->width() - 2, row + row / 2 + 4);
+    QTest::mousePress(view, Qt::LeftButton, {}, start);
+    QMouseEvent drag(QEvent::MouseMove, end, view->mapToGlobal(end), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &drag);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, end);
+    QCOMPARE(log->SelectedText(), QStringLiteral("first line\nsecond line"));
+    QVERIFY(log->hasFocus());
+    // Shift and a click take the selection on from where it began.
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(view->width() - 2, 2 * row + row / 2 + 4));
+    QCOMPARE(log->SelectedText(), QStringLiteral("first line\nsecond line\nthird"));
+}
+
+void TestReceive::logTimeStamps()
+{
+    QVERIFY(!FForm->mmTimeStamps->isChecked());
+    Receive("as received\r\n");
+    FForm->mmTimeStamps->trigger();
+    Receive("b\r\n\r");
+    Receive("\nc");
+    const QString stamp = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ");
+    const QRegularExpression expected("^as received\n" + stamp + "b\n" + stamp + "\n" + stamp + "c$");
+    QVERIFY2(expected.match(FForm->MemoComLog->toPlainText()).hasMatch(), qPrintable(FForm->MemoComLog->toPlainText()));
+}
+
+void TestReceive::logSaved_data()
+{
+    QTest::addColumn<QString>("name"); // answered in the dialog; empty: cancelled
+    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("saved") << "log.txt" << QByteArray("A<NUL>\n\u00e9nd\n") << "";
+    QTest::newRow("cancelled") << "" << QByteArray() << "";
+    QTest::newRow("no such folder") << "missing/log.txt" << QByteArray()
+                                    << "Cannot save the communication log to %1: ";
+}
+
+void TestReceive::logSaved()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, saved);
+    QFETCH(QString, message);
+    TFileDialogCapture dialogs;
+    const QString path = name.isEmpty() ? QString() : FWindow->Folder.Path(name);
+    dialogs.Answer = path;
+    Receive(QByteArray("A\0\r\n\xe9nd", 7));
+    FMessages->Clear();
+    FForm->mmSaveComLog->trigger();
+    QCOMPARE(dialogs.Requests.size(), 1);
+    QVERIFY(dialogs.Requests[0].Kind == Platform::TFileDialogKind::Save);
+    QFile file(path);
+    QCOMPARE(file.open(QIODevice::ReadOnly), !saved.isEmpty());
+    QCOMPARE(file.readAll(), saved);
+    QCOMPARE(FMessages->Messages.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+        QVERIFY2(FMessages->Messages[0].Text.startsWith(message.arg(path)), qPrintable(FMessages->Messages[0].Text));
+    QCOMPARE(QDir(FWindow->Folder.Folder()).entryList(QDir::Files).contains(name), !saved.isEmpty());
 }
 
 QTEST_MAIN(TestReceive)

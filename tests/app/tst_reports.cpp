@@ -286,26 +286,34 @@ void TestReports::comLogText()
 void TestReports::comLogStream_data()
 {
     QTest::addColumn<QByteArrayList>("chunks");
+    QTest::addColumn<QString>("stamp");
     QTest::addColumn<QString>("text");
-    QTest::newRow("CR LF split") << QByteArrayList{"OK a\r", "\n", "OK z\r\n"} << QStringLiteral("OK a\nOK z");
-    QTest::newRow("line in pieces") << QByteArrayList{"TME", "AN 1", "2\r\n3"} << QStringLiteral("TMEAN 12\n3");
-    QTest::newRow("LF after LF") << QByteArrayList{"a\n", "\nb"} << QStringLiteral("a\n\nb");
-    QTest::newRow("CR after CR") << QByteArrayList{"a\r", "\rb"} << QStringLiteral("a\n\nb");
-    QTest::newRow("leading break") << QByteArrayList{"\r\n", "x"} << QStringLiteral("\nx");
+    QTest::newRow("CR LF split") << QByteArrayList{"OK a\r", "\n", "OK z\r\n"} << "" << QStringLiteral("OK a\nOK z");
+    QTest::newRow("line in pieces") << QByteArrayList{"TME", "AN 1", "2\r\n3"} << "" << QStringLiteral("TMEAN 12\n3");
+    QTest::newRow("LF after LF") << QByteArrayList{"a\n", "\nb"} << "" << QStringLiteral("a\n\nb");
+    QTest::newRow("CR after CR") << QByteArrayList{"a\r", "\rb"} << "" << QStringLiteral("a\n\nb");
+    QTest::newRow("leading break") << QByteArrayList{"\r\n", "x"} << "" << QStringLiteral("\nx");
     const int limit = TComLogText::LineLengthLimit;
-    QTest::newRow("endless line wraps") << QByteArrayList{QByteArray(limit - 1, 'a'), "bc", QByteArray(limit, 'd')}
+    QTest::newRow("endless line wraps") << QByteArrayList{QByteArray(limit - 1, 'a'), "bc", QByteArray(limit, 'd')} << ""
                                         << QString(limit - 1, 'a') + "b\nc" + QString(limit - 1, 'd') + "\nd";
+    // Stamped: every received line, empty ones too, but not a wrapped line's continuation.
+    QTest::newRow("stamped lines in pieces") << QByteArrayList{"TME", "AN 1", "2\r\n3"} << "S "
+                                             << QStringLiteral("S TMEAN 12\nS 3");
+    QTest::newRow("stamped empty lines") << QByteArrayList{"\r\n", "\r\nx\r"} << "S " << QStringLiteral("S \nS \nS x");
+    QTest::newRow("stamped wrap") << QByteArrayList{QByteArray(limit + 1, 'a')} << "S "
+                                  << "S " + QString(limit, 'a') + "\na";
 }
 
 // The chunks' texts, each added at the end of the last, read as the byte stream.
 void TestReports::comLogStream()
 {
     QFETCH(QByteArrayList, chunks);
+    QFETCH(QString, stamp);
     QFETCH(QString, text);
     TComLogText log;
     QString joined;
     for (const QByteArray &chunk : chunks)
-        joined += log.Format(chunk);
+        joined += log.Format(chunk, stamp);
     QCOMPARE(joined, text);
 }
 

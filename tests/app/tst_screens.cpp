@@ -12,7 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -40,7 +40,7 @@ void CheckControlsInside(QWidget *window, QWidget *page)
     const QRect inside = window->rect();
     for (QWidget *w : widgets) {
         if (!w->isVisibleTo(window) || !(qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w) ||
-                                         qobject_cast<QPlainTextEdit *>(w) || qobject_cast<QLabel *>(w)))
+                                         qobject_cast<QAbstractScrollArea *>(w) || qobject_cast<QLabel *>(w)))
             continue;
         const auto at = [w, window] { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
         const QString what = QStringLiteral("%1 %2 at %3,%4 %5x%6 in %7x%8")

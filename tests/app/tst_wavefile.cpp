@@ -6,6 +6,7 @@
 #include "app/WaveFile.h"
 #include "display/Image.h"
 #include "tests/common/MemoryWindow.h"
+#include "tests/common/FileDialogCapture.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 
@@ -67,27 +68,6 @@ protected:
 
 private:
     qint64 FRoom;
-};
-
-// Answers every file dialog with `Answer` and records what was asked.
-class TFileDialogCapture {
-public:
-    TFileDialogCapture()
-    {
-        FPrevious = Platform::SetFileDialogSink([this](const Platform::TFileDialogRequest &r) {
-            Requests.append(r);
-            return Answer;
-        });
-    }
-    ~TFileDialogCapture() { Platform::SetFileDialogSink(FPrevious); }
-    TFileDialogCapture(const TFileDialogCapture &) = delete;
-    TFileDialogCapture &operator=(const TFileDialogCapture &) = delete;
-
-    QString Answer;
-    QList<Platform::TFileDialogRequest> Requests;
-
-private:
-    Platform::TFileDialogSink FPrevious;
 };
 
 const QString Left = QStringLiteral("\n\nAn existing file of that name is left as it was.");

@@ -12,7 +12,6 @@
 #include "tests/common/WorkingFolder.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QFile>
 #include "tests/sim/CraftedReading.h"
 

@@ -12,7 +12,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QToolButton>
 #include <QtTest>
 
@@ -208,7 +207,7 @@ void TestSimRun::acquireTakesTheWholeBlock()
         QCOMPARE(int(FForm->FEngine->FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
         QCOMPARE(int(FForm->FEngine->FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
     }
-    QCOMPARE(FForm->MemoData->blockCount(), 1080);
+    QCOMPARE(FForm->MemoData->LineCount(), 1080);
     const QString panel = FForm->PanelText(5);
     QVERIFY2(panel.startsWith("Temp.=") && std::abs(panel.mid(6).toDouble() - FInstrument->Reading().Temperature)
                                                <= TemperatureTolerance,
