@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory)
@@ -48,6 +49,12 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
+    // 0. The frame clock: one drawing of what changed at most every frame.
+    FFrameTimer = new QTimer(this);
+    FFrameTimer->setSingleShot(true);
+    FFrameTimer->setInterval(FrameMs);
+    connect(FFrameTimer, &QTimer::timeout, this, &TFormMain::DrawFrame);
+
     // 1. The port: COM1 at start; the program goes on without one when it cannot be opened.
     FEngine->OpenPort(0);
 
@@ -57,12 +64,18 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::ReceiveHandled, this, &TFormMain::ReceiveHandled);
     // The cycles: the buttons and menus follow them.
     connect(FEngine, &TEngine::RunningChanged, this, [this](bool running) { running ? RunStart() : RunStop(); });
-    connect(FEngine, &TEngine::RunEnded, this, &TFormMain::RunEnded);
+    connect(FEngine, &TEngine::RunEnded, this, [this] {
+        DrawFrame(); // the Run's last state, shown before anyone hears it ended
+        emit RunEnded();
+    });
     connect(FEngine, &TEngine::AcquireEnded, this, &TFormMain::FinishAcquire);
-    connect(FEngine, &TEngine::ReportComputed, this, &TFormMain::ShowReport);
+    connect(FEngine, &TEngine::ReportComputed, this, [this] {
+        FReportDue = true;
+        ScheduleFrame();
+    });
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
-        if (FGauge)
-            FGauge->UpdateDisplay();
+        FGaugeDue = true;
+        ScheduleFrame();
     });
     connect(FEngine, &TEngine::PanelChanged, this, &TFormMain::SetPanelText);
     connect(FEngine, &TEngine::RefusedChanged, this, &TFormMain::ShowRefusedCount);
@@ -97,6 +110,7 @@ void TFormMain::FormClose()
     if (FClosed)
         return;
     FClosed = true;
+    FFrameTimer->stop();
     // A Run, acquisition or test still going ends before anything is released below.
     FEngine->StopCycles();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
@@ -255,13 +269,38 @@ QString TFormMain::PanelText(int index) const
 {
     if (index < 0 || index >= StatusPanelCount)
         return QString();
-    return StatusPanels[static_cast<size_t>(index)]->text();
+    return FPanelTexts[static_cast<size_t>(index)];
 }
 
 void TFormMain::SetPanelText(int index, const QString &text)
 {
-    if (index >= 0 && index < StatusPanelCount)
-        StatusPanels[static_cast<size_t>(index)]->setText(text);
+    if (index < 0 || index >= StatusPanelCount)
+        return;
+    FPanelTexts[static_cast<size_t>(index)] = text;
+    FPanelsDue |= 1u << index;
+    ScheduleFrame();
+}
+
+void TFormMain::ScheduleFrame()
+{
+    if (!FFrameTimer->isActive())
+        FFrameTimer->start();
+}
+
+void TFormMain::DrawFrame()
+{
+    FFrameTimer->stop();
+    for (size_t i = 0; i < StatusPanels.size(); ++i)
+        if (FPanelsDue & (1u << i))
+            StatusPanels[i]->setText(FPanelTexts[i]);
+    FPanelsDue = 0;
+    if (FReportDue)
+        ShowReport();
+    FReportDue = false;
+    // The gauge goes with the engine's trend when the window closes.
+    if (FGaugeDue && FGauge)
+        FGauge->UpdateDisplay();
+    FGaugeDue = false;
 }
 
 int TFormMain::Tag(const QObject *item)
