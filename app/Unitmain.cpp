@@ -23,6 +23,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TSettings *settings,
@@ -63,6 +64,12 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
+    // 0. The frame clock: one drawing of what changed at most every frame.
+    FFrameTimer = new QTimer(this);
+    FFrameTimer->setSingleShot(true);
+    FFrameTimer->setInterval(FrameMs);
+    connect(FFrameTimer, &QTimer::timeout, this, &TFormMain::DrawFrame);
+
     // 1. The port: COM1 at start (or the one kept from the last run); the program goes on without
     // one when it cannot be opened.
     OpenStartPort();
@@ -73,12 +80,18 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::ReceiveHandled, this, &TFormMain::ReceiveHandled);
     // The cycles: the buttons and menus follow them.
     connect(FEngine, &TEngine::RunningChanged, this, [this](bool running) { running ? RunStart() : RunStop(); });
-    connect(FEngine, &TEngine::RunEnded, this, &TFormMain::RunEnded);
+    connect(FEngine, &TEngine::RunEnded, this, [this] {
+        DrawFrame(); // the Run's last state, shown before anyone hears it ended
+        emit RunEnded();
+    });
     connect(FEngine, &TEngine::AcquireEnded, this, &TFormMain::FinishAcquire);
-    connect(FEngine, &TEngine::ReportComputed, this, &TFormMain::ShowReport);
+    connect(FEngine, &TEngine::ReportComputed, this, [this] {
+        FReportDue = true;
+        ScheduleFrame();
+    });
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
-        if (FGauge)
-            FGauge->UpdateDisplay();
+        FGaugeDue = true;
+        ScheduleFrame();
     });
     connect(FEngine, &TEngine::PanelChanged, this, &TFormMain::SetPanelText);
     connect(FEngine, &TEngine::RefusedChanged, this, &TFormMain::ShowRefusedCount);
@@ -119,6 +132,7 @@ void TFormMain::FormClose()
         return;
     FClosed = true;
     SaveWindowSettings();
+    FFrameTimer->stop();
     // A Run, acquisition or test still going ends before anything is released below.
     FEngine->StopCycles();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
@@ -332,14 +346,44 @@ QString TFormMain::PanelText(int index) const
 {
     if (index < 0 || index >= StatusPanelCount)
         return QString();
-    return StatusPanels[static_cast<size_t>(index)]->text();
+    return FPanelTexts[static_cast<size_t>(index)];
 }
 
 void TFormMain::SetPanelText(int index, const QString &text)
 {
     if (index < 0 || index >= StatusPanelCount)
         return;
+    FPanelTexts[static_cast<size_t>(index)] = text;
+    FPanelsDue |= 1u << index;
+    ScheduleFrame();
+}
+
+void TFormMain::ScheduleFrame()
+{
+    if (!FFrameTimer->isActive())
+        FFrameTimer->start();
+}
+
+void TFormMain::DrawFrame()
+{
+    FFrameTimer->stop();
+    for (size_t i = 0; i < StatusPanels.size(); ++i)
+        if (FPanelsDue & (1u << i))
+            ShowPanel(int(i));
+    FPanelsDue = 0;
+    if (FReportDue)
+        ShowReport();
+    FReportDue = false;
+    // The gauge goes with the engine's trend when the window closes.
+    if (FGaugeDue && FGauge)
+        FGauge->UpdateDisplay();
+    FGaugeDue = false;
+}
+
+void TFormMain::ShowPanel(int index)
+{
     QLabel *panel = StatusPanels[static_cast<size_t>(index)];
+    const QString &text = FPanelTexts[static_cast<size_t>(index)];
     panel->setText(text);
     // The temperature comes from reports ("Temp.= 24.85 C") and from waveform headers
     // ("Temp.=24.86"); the tip says which gave the value shown.

@@ -49,6 +49,8 @@ public:
     static constexpr int ChannelLength = ::ChannelLength;
     static constexpr int StatusPanelCount = ::StatusPanelCount;
     static constexpr int PortCount = TEngine::PortCount;
+    // The screen shows at most one frame this often (ms): what changes faster is drawn once a frame.
+    static constexpr int FrameMs = 16;
     // Captions of the Run and Acquire buttons in their states.
     static constexpr char RunCaption[] = "Run";
     static constexpr char StopCaption[] = "Stop";
@@ -122,7 +124,7 @@ public:
     void mmSaveClick();
     void mmSaveComLogClick();
 
-    // Status bar
+    // Status bar. A panel's text as it stands; its label shows it by the next frame.
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString &text);
     // What a panel shows, as its tool tip says it.
@@ -257,10 +259,23 @@ private:
     void ShowLoggerErrors();
     QAction *AddCommandItem(const TCommandEntry &entry);
 
+    // What the engine reports comes far more often than the screen shows a frame: the panels,
+    // the Main page's values and the gauge are drawn once a frame with the newest state, and at
+    // once when a Run or an acquisition ends.
+    void ScheduleFrame();
+    void DrawFrame();
+    void ShowPanel(int index);
+
     TSettings *FSettings = nullptr;
     QWidget *StatusStrip = nullptr;
     TComLogText FComLogText;
     QTimer *FPortNoteTimer = nullptr;
+    QTimer *FFrameTimer = nullptr;
+    std::array<QString, StatusPanelCount> FPanelTexts;
+    uint32_t FPanelsDue = 0; // one bit a panel
+    static_assert(StatusPanelCount <= 32, "a bit for each panel");
+    bool FReportDue = false;
+    bool FGaugeDue = false;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;
     bool FClosed = false;

@@ -4,15 +4,10 @@
 #include "app/Unitmain.h"
 
 #include "app/ToolBarImages.h"
-#include "platform/Platform.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QToolButton>
-
-namespace {
-constexpr int AcquireSettleMs = 100; // between parsing and drawing
-} // namespace
 
 void TFormMain::TB_RunClick(QObject *Sender)
 {
@@ -64,10 +59,9 @@ void TFormMain::TB_AcquireClick(QObject *Sender)
 
 void TFormMain::FinishAcquire(bool whole)
 {
-    if (whole && !FClosed) {
-        Platform::Sleep(AcquireSettleMs);
+    DrawFrame();
+    if (whole && !FClosed)
         RedrawWaveforms();
-    }
     TB_Acquire->setText(AcquireCaption);
     TB_Run->setEnabled(true);
     SetLoopControlsEnabled(true);

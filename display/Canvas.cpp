@@ -8,6 +8,11 @@
 
 namespace {
 
+// Wide lines whose runs are kept: extents up to this in either direction, and so many lines
+// (a strip chart's lines need a few hundred; the bound keeps the memory small whatever is drawn).
+constexpr int32_t WideLineMaxExtent = 1024;
+constexpr size_t WideLineShapes = 4096;
+
 constexpr double ScreenDpi = 96.0;
 constexpr double PointsPerInch = 72.0;
 
@@ -104,12 +109,66 @@ void TCanvas::LineTo(int32_t x, int32_t y)
     if (Begin()) {
         if (Pen.Width <= 1) {
             ThinLine(FPenPos.x(), FPenPos.y(), x, y);
-        } else {
+        } else if (!WideLine(FPenPos.x(), FPenPos.y(), x, y)) {
             ApplyStrokePen();
             FPainter->drawLine(FPenPos, to);
         }
     }
     FPenPos = to;
+}
+
+bool TCanvas::WideLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    // Only opaque copies: there QPainter's pixels are the pen's colour, whatever was below.
+    const int32_t dx = x1 - x0, dy = y1 - y0;
+    if (Pen.Mode != TPenMode::Copy || qAlpha(Pen.Color) != 255 || std::abs(dx) > WideLineMaxExtent
+        || std::abs(dy) > WideLineMaxExtent || Pen.Width > 64)
+        return false;
+    const int32_t width = Pen.Width;
+    const uint64_t key = (uint64_t(uint32_t(width)) << 48) | (uint64_t(uint16_t(int16_t(dx))) << 16)
+                         | uint64_t(uint16_t(int16_t(dy)));
+    auto found = FWideRuns.find(key);
+    if (found == FWideRuns.end()) {
+        if (FWideRuns.size() >= WideLineShapes)
+            FWideRuns.clear();
+        // The line as QPainter paints it, on a scratch image a margin wider than the pen.
+        const int32_t pad = width + 2;
+        const QPoint from(pad + std::max(0, -dx), pad + std::max(0, -dy));
+        QImage scratch(std::abs(dx) + 2 * pad + 1, std::abs(dy) + 2 * pad + 1, QImage::Format_RGB32);
+        scratch.fill(Qt::black);
+        {
+            QPainter painter(&scratch);
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setPen(QPen(Qt::white, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawLine(from, from + QPoint(dx, dy));
+        }
+        std::vector<TRun> runs;
+        for (int32_t y = 0; y < scratch.height(); ++y) {
+            const QRgb *line = reinterpret_cast<const QRgb *>(scratch.constScanLine(y));
+            for (int32_t x = 0; x < scratch.width(); ++x) {
+                if (line[x] == 0xffffffffu) {
+                    int32_t end = x;
+                    while (end + 1 < scratch.width() && line[end + 1] == 0xffffffffu)
+                        ++end;
+                    runs.push_back({int16_t(y - from.y()), int16_t(x - from.x()), int16_t(end - from.x())});
+                    x = end;
+                }
+            }
+        }
+        found = FWideRuns.emplace(key, std::move(runs)).first;
+    }
+    const QRgb color = Pen.Color;
+    const int32_t imageWidth = FImage->width(), imageHeight = FImage->height();
+    uchar *bits = FImage->bits();
+    const qsizetype stride = FImage->bytesPerLine();
+    for (const TRun &run : found->second) {
+        const int32_t y = y0 + run.Dy;
+        const int32_t from = std::max(0, x0 + run.X0), to = std::min(imageWidth - 1, x0 + run.X1);
+        if (y < 0 || y >= imageHeight || from > to)
+            continue;
+        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + from, to - from + 1, color);
+    }
+    return true;
 }
 
 void TCanvas::ThinLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1)

@@ -24,6 +24,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 using TColor = QRgb;
 
@@ -103,10 +105,20 @@ private:
     void ApplyStrokePen();
     void ApplyNoPen();
     void ThinLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+    // A line of a pen 2 or more pixels wide, in the pixels QPainter paints for it: the runs of
+    // a line of that width and extent are taken from QPainter once and set directly after that.
+    // False when the line is not of the kind kept (the caller draws it with QPainter).
+    bool WideLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
     void FillBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor color);
     QRectF EllipseBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2) const;
 
     QImage *FImage = nullptr;
     std::unique_ptr<QPainter> FPainter;
     QPoint FPenPos;
+    // A run of pixels of a wide line, relative to the line's start.
+    struct TRun {
+        int16_t Dy, X0, X1; // row, first and last column
+    };
+    // Runs by width and extent of the line.
+    std::unordered_map<uint64_t, std::vector<TRun>> FWideRuns;
 };

@@ -13,6 +13,7 @@
 #include "engine/MeasurementLog.h"
 
 #include <QByteArrayList>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -272,6 +273,7 @@ private:
     void LoopStep();
     void LoopReceived();
     void StopLoop();
+    void CountPolls();
     void LoopPortClosed();
     void TellWhenIdle(const QString &text);
     void StartCycles();
@@ -300,6 +302,8 @@ private:
     QTimer *FLoopTimer = nullptr;
     int32_t FCycle = 0;
     int32_t FPolls = 0;
+    QElapsedTimer FPollClock; // the reply wait's polls, from its first
+    bool FLastPollPass = false;
     uint32_t FLoopStart = 0;
     uint64_t FAcquireReceived = 0;
     bool FAcquireArriving = false;

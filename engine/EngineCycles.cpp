@@ -11,13 +11,15 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 using Measurement::FixedText;
 
 namespace {
 constexpr int32_t RunBatch = 100;          // cycles per rate figure
 constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a difference report
 constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
-constexpr int ReplyPollMs = 1;             // one poll of the reply wait
+constexpr int ReplyPollMs = 1;             // one poll of the reply wait (ms)
 constexpr float RateScale = RunBatch * 1000.0f; // a batch in dt milliseconds, in cycles a second
 constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
 constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
@@ -117,21 +119,39 @@ void TEngine::LoopStep()
         SendAnalyze();
         break;
     case TLoopState::RunFirstPass:
+        // What the port holds already is taken first: a quick reply ends the wait without a poll,
+        // whichever of this step and the port's own wake-up comes first.
+        if (FComm && !FReplyDone)
+            FComm->ProcTimer(FComm);
+        if (FLoopState != TLoopState::RunFirstPass)
+            break; // the port went, or the Run ended, while it was read
         if (FReplyDone) {
             EndReplyWait();
         } else {
+            // The reply comes through the receive handler, which ends the wait at once; a timer
+            // waking every poll would only count. The polls are counted from the clock instead,
+            // and the timer wakes once, when the last poll would have ended.
             FLoopState = TLoopState::RunPolling;
-            ArmLoop(ReplyPollMs);
+            FPollClock.start();
+            FLastPollPass = false;
+            ArmLoop((ReplyPolls + 1) * ReplyPollMs);
         }
         break;
     case TLoopState::RunPolling:
-        // The poll that a reply cut short counts as one.
-        if (++FPolls > ReplyPolls)
+        CountPolls();
+        // The last poll gives the event loop one more pass: a reply that came while the program
+        // was not running is taken before the wait gives up on it.
+        if (FPolls > ReplyPolls && !FReplyDone && !FLastPollPass) {
+            FLastPollPass = true;
+            ArmLoop(0);
+            break;
+        }
+        if (FPolls > ReplyPolls)
             FReplyDone = true; // the receive state stays: a late report is still taken
         if (FReplyDone)
             EndReplyWait();
         else
-            ArmLoop(ReplyPollMs);
+            ArmLoop((ReplyPolls + 1 - FPolls) * ReplyPollMs);
         break;
     case TLoopState::RunBatchPass:
         BeginCycle();
@@ -172,6 +192,13 @@ void TEngine::LoopStep()
     }
 }
 
+void TEngine::CountPolls()
+{
+    // Whole polls of the wait so far; the poll that a reply cut short counts as one.
+    const qint64 polls = FPollClock.elapsed() / ReplyPollMs + (FReplyDone ? 1 : 0);
+    FPolls = int32_t(std::min<qint64>(polls, ReplyPolls + 1));
+}
+
 void TEngine::LoopReceived()
 {
     // Called at the end of the receive handler, inside the component's receive step: the wait
@@ -184,8 +211,10 @@ void TEngine::LoopReceived()
 void TEngine::StopLoop()
 {
     switch (FLoopState) {
-    case TLoopState::RunFirstPass:
     case TLoopState::RunPolling:
+        CountPolls();
+        [[fallthrough]];
+    case TLoopState::RunFirstPass:
         ShowCycle(); // the wait ends at once, without the poll in progress
         [[fallthrough]];
     case TLoopState::RunCommanded:

@@ -4,6 +4,8 @@
 #include "tests/common/Pixels.h"
 
 #include <QFontInfo>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -29,6 +31,8 @@ private slots:
     void xorChainPaintsEachPixelOnce();
     void xorTwiceRestores();
     void wideLineIsCentred();
+    void wideLinesAsQPainterPaintsThem_data();
+    void wideLinesAsQPainterPaintsThem();
     void text();
     void stateOutlivesTheImage();
 };
@@ -161,6 +165,54 @@ void TestCanvas::wideLineIsCentred()
     canvas.End();
     QCOMPARE(Count(image.copy(QRect(QPoint(4, 9), QPoint(20, 10))), clRed), 2 * 17);
     QCOMPARE(Count(image, clRed), 2 * 17);
+}
+
+void TestCanvas::wideLinesAsQPainterPaintsThem_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("seed");
+    for (int width : {2, 3, 5})
+        for (int seed : {1, 2, 3})
+            QTest::addRow("pen %d, chain %d", width, seed) << width << seed;
+}
+
+void TestCanvas::wideLinesAsQPainterPaintsThem()
+{
+    // A chain as the strip chart draws one: short steps, long vertical strokes, lines in every
+    // direction, some over the image's edges; each line drawn twice, the second from its runs.
+    QFETCH(int, width);
+    QFETCH(int, seed);
+    QImage drawn = Blank(160, 120), expected = Blank(160, 120);
+    TCanvas canvas(&drawn);
+    canvas.Pen.Width = width;
+    canvas.Pen.Color = clYellow;
+    QPainter painter(&expected);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor::fromRgb(clYellow), width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QRandomGenerator random{quint32(seed)};
+    QPoint at(80, 60);
+    canvas.MoveTo(at.x(), at.y());
+    for (int i = 0; i < 400; ++i) {
+        const int reach = i % 3 == 0 ? 100 : 4;
+        const QPoint to(random.bounded(-2, 162), qBound(-2, at.y() + random.bounded(-reach, reach + 1), 121));
+        const QPoint next = i % 2 ? QPoint(qBound(-2, at.x() + random.bounded(-1, 2), 161), to.y()) : to;
+        for (int twice = 0; twice < 2; ++twice) {
+            canvas.MoveTo(at.x(), at.y());
+            canvas.LineTo(next.x(), next.y());
+        }
+        painter.drawLine(at, next);
+        at = next;
+    }
+    painter.end();
+    canvas.End();
+    int differing = 0;
+    QPoint first(-1, -1);
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (drawn.pixel(x, y) != expected.pixel(x, y) && differing++ == 0)
+                first = QPoint(x, y);
+    QVERIFY2(differing == 0, qPrintable(QString("%1 pixels differ, the first at (%2, %3)")
+                                            .arg(differing).arg(first.x()).arg(first.y())));
 }
 
 void TestCanvas::text()
