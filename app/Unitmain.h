@@ -247,6 +247,10 @@ private:
     void FillPortBox();
     void ShowPortNote(const QString &text);
     void CopyOptions();
+    // The Options menu's switches, which the engine follows, and with the View menu's time stamps
+    // the switches kept between runs.
+    QList<QAction *> OptionSwitches() const;
+    QList<QAction *> KeptSwitches() const;
     // Opens the port kept from the last run when it is still there (else the operator is told
     // it is not), or COM1.
     void OpenStartPort();

@@ -166,7 +166,7 @@ void TFormMain::CreateMenus()
     mmSaveTOFData = checkItem("mmSaveTOFData", "Save &TOF Data");
     mmSaveMeasurements = checkItem("mmSaveMeasurements", "&Measurements.csv");
     // A checkable action flips its own mark before triggered(); only the flags follow then.
-    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
+    for (QAction *item : OptionSwitches())
         connect(item, &QAction::triggered, this, [this] { CopyOptions(); });
 
     QMenu *mmView = MainMenu1->addMenu("&View");
@@ -185,6 +185,7 @@ void TFormMain::CreateMenus()
     mmTimeStamps = mmView->addAction("Time &Stamps in Communication Log");
     mmTimeStamps->setObjectName("mmTimeStamps");
     mmTimeStamps->setCheckable(true);
+    connect(mmTimeStamps, &QAction::triggered, this, [this] { KeepOptions(); });
 
     mmRun = MainMenu1->addMenu("&Run");
     mmRun->setObjectName("mmRun");

@@ -41,7 +41,7 @@ void TFormMain::RestoreSettings()
 {
     QString folder;
     if (FSettings) {
-        for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
+        for (QAction *item : KeptSwitches())
             item->setChecked(FSettings->Option(item->objectName(), item->isChecked()));
         const QByteArray geometry = FSettings->Geometry();
         if (!geometry.isEmpty())
@@ -84,11 +84,21 @@ void TFormMain::RestorePage()
             PageControl1->setCurrentWidget(shown);
 }
 
+QList<QAction *> TFormMain::OptionSwitches() const
+{
+    return {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements};
+}
+
+QList<QAction *> TFormMain::KeptSwitches() const
+{
+    return OptionSwitches() << mmTimeStamps;
+}
+
 void TFormMain::KeepOptions()
 {
     if (!FSettings)
         return;
-    for (QAction *item : {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements})
+    for (QAction *item : KeptSwitches())
         FSettings->SetOption(item->objectName(), item->isChecked());
 }
 

@@ -99,6 +99,7 @@ void TestSettings::firstStartAsSpecified()
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM1 !"});
     QCOMPARE(form->FEngine->FPortIndex, 0);
     QCOMPARE(Options(*form), QList<bool>({true, true, true, true}));
+    QVERIFY(!form->mmTimeStamps->isChecked());
     QCOMPARE(form->pos(), QPoint(90, 79));
     QCOMPARE(form->size(), QSize(907, 669));
     form->show();
@@ -129,6 +130,7 @@ void TestSettings::keptBetweenRuns()
         QCOMPARE(form->FEngine->FPortIndex, 2);
         form->mmApplyFilterClick();
         form->mmSaveMeasurementsClick();
+        form->mmTimeStamps->trigger();
         TFolderAnswer answer(logs);
         form->mmLogFolderClick();
         QCOMPARE(answer.Requests.size(), 1);
@@ -143,6 +145,7 @@ void TestSettings::keptBetweenRuns()
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM3 !"});
     QCOMPARE(form->FEngine->FPortIndex, 2);
     QCOMPARE(Options(*form), QList<bool>({false, true, true, false}));
+    QVERIFY(form->mmTimeStamps->isChecked());
     QCOMPARE(form->FEngine->LogFolder(), logs);
     QVERIFY(form->LabelLogFiles->text().startsWith("Logs in " + logs + ": "));
     QCOMPARE(form->size(), QSize(1000, 700));
