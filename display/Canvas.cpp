@@ -121,7 +121,9 @@ bool TCanvas::WideLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
     // Only opaque copies: there QPainter's pixels are the pen's colour, whatever was below.
     const int32_t dx = x1 - x0, dy = y1 - y0;
-    if (Pen.Mode != TPenMode::Copy || qAlpha(Pen.Color) != 255 || std::abs(dx) > WideLineMaxExtent
+    // Runs are in device pixels: a picture at a screen's pixel ratio is left to the painter.
+    if (FImage->devicePixelRatio() != 1.0 || Pen.Mode != TPenMode::Copy || qAlpha(Pen.Color) != 255
+        || std::abs(dx) > WideLineMaxExtent
         || std::abs(dy) > WideLineMaxExtent || Pen.Width > 64)
         return false;
     const int32_t width = Pen.Width;

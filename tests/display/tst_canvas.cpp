@@ -171,9 +171,11 @@ void TestCanvas::wideLinesAsQPainterPaintsThem_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("seed");
-    for (int width : {2, 3, 5})
-        for (int seed : {1, 2, 3})
-            QTest::addRow("pen %d, chain %d", width, seed) << width << seed;
+    QTest::addColumn<int>("ratio"); // the picture's pixel ratio, as on a scaled screen
+    for (int ratio : {1, 2})
+        for (int width : {2, 3, 5})
+            for (int seed : {1, 2, 3})
+                QTest::addRow("pen %d, chain %d, ratio %d", width, seed, ratio) << width << seed << ratio;
 }
 
 void TestCanvas::wideLinesAsQPainterPaintsThem()
@@ -182,7 +184,10 @@ void TestCanvas::wideLinesAsQPainterPaintsThem()
     // direction, some over the image's edges; each line drawn twice, the second from its runs.
     QFETCH(int, width);
     QFETCH(int, seed);
-    QImage drawn = Blank(160, 120), expected = Blank(160, 120);
+    QFETCH(int, ratio);
+    QImage drawn = Blank(160 * ratio, 120 * ratio), expected = Blank(160 * ratio, 120 * ratio);
+    drawn.setDevicePixelRatio(ratio);
+    expected.setDevicePixelRatio(ratio);
     TCanvas canvas(&drawn);
     canvas.Pen.Width = width;
     canvas.Pen.Color = clYellow;
