@@ -30,7 +30,7 @@ public:
     static constexpr int LineLimit = 40000;
     // ...or past this many characters, so that a log of endless lines or of bytes shown by
     // their names stays small whatever arrives.
-    static constexpr qsizetype CharLimit = 8 * 1024 * 1024;
+    static constexpr qsizetype CharLimit = 6 * 1024 * 1024; // 40,000 report lines, time-stamped, take 4 MB
 
     explicit TMemo(QWidget *parent = nullptr);
     ~TMemo() override;

@@ -13,11 +13,12 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-constexpr qint64 Flood = 100ll << 20;
+qint64 Flood = 100ll << 20; // or the MB the first argument names
 constexpr qint64 CommandEvery = 4ll << 20; // bytes of flood between two commands
 
 // A field of /proc/self/status, in MB.
@@ -40,12 +41,19 @@ void ResetPeak()
         refs.write("5");
 }
 
-bool LogEndsWith(const TFormMain &form, const QString &line)
+// Whether the line came into the log since the last look (the first line not yet looked at is
+// *from; the log may have been emptied meanwhile). Noise after it in the same chunk is no matter.
+bool LogGot(const TFormMain &form, const QString &line, int *from)
 {
     const int count = form.MemoComLog->LineCount();
-    for (int i = count - 1; i >= 0 && i >= count - 3; --i)
-        if (form.MemoComLog->Line(i) == line)
+    if (*from > count)
+        *from = 0;
+    for (int i = std::max(0, *from - 1); i < count; ++i)
+        if (form.MemoComLog->Line(i) == line) {
+            *from = i + 1;
             return true;
+        }
+    *from = count;
     return false;
 }
 
@@ -54,6 +62,8 @@ bool LogEndsWith(const TFormMain &form, const QString &line)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]).toInt() > 0)
+        Flood = qint64(QByteArray(argv[1]).toInt()) << 20;
     TWorkingFolder folder;
     TMessageCapture messages;
     TPtyPair pty;
@@ -75,7 +85,7 @@ int main(int argc, char **argv)
     const double idle = StatusMB("VmRSS:");
     ResetPeak();
     qint64 written = 0, nextCommand = CommandEvery;
-    int sent = 0, answered = 0, seen = 0;
+    int sent = 0, answered = 0, seen = 0, looked = 0;
     QByteArray pendingReply;
     QElapsedTimer clock;
     clock.start();
@@ -102,7 +112,7 @@ int main(int argc, char **argv)
             break;
         }
         form.FEngine->FComm->ProcTimer(nullptr);
-        if (seen < answered && LogEndsWith(form, "REPLY " + QString::number(seen + 1)))
+        if (seen < answered && LogGot(form, "REPLY " + QString::number(seen + 1), &looked))
             ++seen;
         if (clock.elapsed() > 600000)
             break;
