@@ -9,6 +9,7 @@
 #include "app/ComLogText.h"
 #include "app/Memo.h"
 #include "app/Unitmain.h"
+#include "ProcessMemory.h"
 #include "platform/Platform.h"
 #include "tests/common/MemoryWindow.h"
 
@@ -44,18 +45,6 @@ double CpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// A field of /proc/self/status, in MB.
-double StatusMB(const char *field)
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
 }
 
 double RestingMB()

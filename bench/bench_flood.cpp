@@ -4,6 +4,7 @@
 // and whether replies to commands sent meanwhile came through it.
 
 #include "app/Unitmain.h"
+#include "ProcessMemory.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
@@ -20,18 +21,6 @@ namespace {
 
 qint64 Flood = 100ll << 20; // or the MB the first argument names
 constexpr qint64 CommandEvery = 4ll << 20; // bytes of flood between two commands
-
-// A field of /proc/self/status, in MB.
-double StatusMB(const char *field)
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
 
 // The peak resident size counts from now on.
 void ResetPeak()

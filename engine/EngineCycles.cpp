@@ -233,24 +233,15 @@ void TEngine::StopLoop()
 
 void TEngine::LoopPortClosed()
 {
-    switch (FLoopState) {
-    case TLoopState::RunCommanded:
-    case TLoopState::RunFirstPass:
-    case TLoopState::RunPolling:
-    case TLoopState::RunBatchPass:
-    case TLoopState::RunEnding:
+    if (InRun()) {
         // The Run ends as a stop click would end it, also one that was to take over.
         if (FRunning)
             SetRunning(false);
         StopLoop();
-        break;
-    case TLoopState::AcquireWaiting:
+    } else if (FLoopState == TLoopState::AcquireWaiting) {
         FLoopState = TLoopState::AcquireEnding;
         ArmLoop(0);
-        break;
-    default:
-        break; // the test does not use the port
-    }
+    } // the test does not use the port
 }
 
 void TEngine::StopCycles()
