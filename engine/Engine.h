@@ -11,6 +11,7 @@
 #include "engine/CommandTable.h"
 #include "engine/Measurement.h"
 #include "engine/MeasurementLog.h"
+#include "engine/Report.h"
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
@@ -211,13 +212,15 @@ public:
     bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true, FSaveMeasurements = true;
     // The reports of the current batch, in the order computed, and their positions in it: the
     // filter takes a report's position out with its phase, so what stays is what it kept.
-    std::vector<MeasurementLog::TRecord> FBatchRecords;
+    TBatch FBatchRecords;
     TCircularBuffer<int32_t> *FRecordRing = nullptr;
     // Runs started since the engine was made; the number of the last one.
     int64_t FRunNumber = 0;
     // Run cycles and computed reports since the engine was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
     int64_t FReportCount = 0;
+    // Reports computed in the current Run (or since the last one ended, for Run 0).
+    int64_t FRunReportCount = 0;
     // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
     // comes late, in whatever state the next command left.
     int32_t FRepliesAwaited = 0;
@@ -246,10 +249,10 @@ signals:
     void ReceiveHandled();
     // Every received chunk, for the communication log.
     void Received(const QByteArray &chunk);
-    // A report was computed: the values above hold it.
-    void ReportComputed();
-    // A batch reached the trend.
-    void BatchProcessed();
+    // A report was computed (the values above hold it too).
+    void ReportComputed(const TReport &report);
+    // A batch reached the trend and the logs: its reports, each with whether the filter kept it.
+    void BatchProcessed(const TBatch &batch);
     void PanelChanged(int panel, const QString &text);
     // The count of refused reports changed (a refused report, or a Run's start).
     void RefusedChanged();

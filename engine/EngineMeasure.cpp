@@ -85,9 +85,13 @@ void TEngine::ComputeMeasurement()
     FPhaseRing->Push(FPhaseDeg);
     FTOFRing->Push(FTimeOfFlight);
     FRecordRing->Push(int32_t(FBatchRecords.size()));
-    FBatchRecords.push_back({QDateTime::currentDateTime(), InRun() ? FRunNumber : 0, FBigCount, FM1, FM2, FPhaseDeg,
-                             FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature});
-    emit ReportComputed();
+    TReport report;
+    report.Record = {QDateTime::currentDateTime(), InRun() ? FRunNumber : 0, FBigCount, FM1, FM2, FPhaseDeg,
+                     FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature};
+    report.BigTime = FBigTime;
+    report.Number = ++FRunReportCount;
+    FBatchRecords.push_back(report);
+    emit ReportComputed(FBatchRecords.back());
 
     if (FPhaseRing->Count() == FPhaseRing->Capacity())
         ProcessBatch();
@@ -114,7 +118,6 @@ void TEngine::ProcessBatch()
     LogTimeOfFlight();
     LogPhase();
     LogMeasurements();
-    emit BatchProcessed();
 }
 
 void TEngine::FinishBatch()
@@ -147,6 +150,7 @@ void TEngine::BeginRun()
     FM1Ring->Reset();
     FM2Ring->Reset();
     ++FRunNumber;
+    FRunReportCount = 0;
     for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
         SetPanel(panel, QString());
     FRefusedCount = 0;
@@ -224,16 +228,19 @@ void TEngine::LogPhase()
 
 void TEngine::LogMeasurements()
 {
-    if (FSaveMeasurements) {
-        std::vector<bool> kept(FBatchRecords.size(), false);
-        for (int32_t i = 0; i < FRecordRing->Count(); ++i)
-            if (const size_t position = size_t(FRecordRing->At(i)); position < kept.size())
-                kept[position] = true;
-        for (size_t i = 0; i < FBatchRecords.size(); ++i)
-            FMeasurementLogger->Append(MeasurementLog::Line(FBatchRecords[i], kept[i]));
-    }
+    for (int32_t i = 0; i < FRecordRing->Count(); ++i)
+        if (const size_t position = size_t(FRecordRing->At(i)); position < FBatchRecords.size())
+            FBatchRecords[position].Kept = true;
+    if (FSaveMeasurements)
+        for (const TReport &report : FBatchRecords)
+            FMeasurementLogger->Append(MeasurementLog::Line(report.Record, report.Kept));
     FRecordRing->Reset();
+    // The batch leaves before it is emitted, so that a sink that stops the Run or closes the
+    // engine from its slot cannot process it a second time.
+    const TBatch batch = std::move(FBatchRecords);
     FBatchRecords.clear();
+    FBatchRecords.reserve(RingCapacity);
+    emit BatchProcessed(batch);
 }
 
 bool TEngine::InRun() const
