@@ -135,6 +135,7 @@ private slots:
     void waveformAndPictures();
     void incompleteWaveformIsNotWritten();
     void logFailsAndRecovers();
+    void deletedFolderIsRescuedToDataFolder();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -415,6 +416,47 @@ void TestHeadless::logFailsAndRecovers()
     QCOMPARE(phaseLines.size(), tofLines.size());
     const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void TestHeadless::deletedFolderIsRescuedToDataFolder()
+{
+    QTemporaryDir data, parent;
+    QVERIFY(data.isValid() && parent.isValid());
+    const QString working = parent.filePath("work");
+    QVERIFY(QDir(parent.path()).mkdir("work"));
+    const QString dataFolder = data.filePath("Dunmeridge/Zarn Monitor");
+    TSimInstrument instrument{TSimOptions()};
+    QVERIFY(instrument.Start());
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    QProcess program;
+    Launch(program, {"--headless", "--device", instrument.SlavePath()}, working);
+    if (savedData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", savedData);
+
+    // The working folder goes while the logs are being written.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(working + "/Phase.csv").size() > 0, WaitMs);
+    QVERIFY(QDir(working).removeRecursively());
+    const QString failing = "zarnmonitor: cannot write " + working + "/Phase.csv: No such file or directory";
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const TResult rest = Finish(program);
+    QCOMPARE(rest.ExitCode, int(CommandLine::ExitCannotWrite));
+    err += rest.Err;
+
+    // The lines are in the user's data folder, and the message names both files in full.
+    const QStringList rescued = QDir(dataFolder).entryList({"Phase-*.csv"}, QDir::Files);
+    QCOMPARE(rescued.size(), 1);
+    const QRegularExpression told("zarnmonitor: \\d+ lines of " + QRegularExpression::escape(working + "/Phase.csv") +
+                                  " could not be written. They were saved in " +
+                                  QRegularExpression::escape(dataFolder + "/" + rescued[0]) + " instead.");
+    QVERIFY2(told.match(QString::fromLocal8Bit(err)).hasMatch(), err.constData());
+    QVERIFY(!QFile::exists("/" + rescued[0]));
+    QList<QByteArrayList> lines;
+    QVERIFY(ReadLog(dataFolder + "/" + rescued[0], 32, lines));
 }
 
 QTEST_MAIN(TestHeadless)
