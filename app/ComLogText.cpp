@@ -1,6 +1,6 @@
 #include "app/ComLogText.h"
 
-#include <QSaveFile>
+#include "platform/SafeFile.h"
 
 namespace {
 const char *const ControlNames[0x20] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
@@ -27,15 +27,10 @@ void AppendVisibleByte(QString &text, unsigned char c)
 
 QString SaveComLog(const QString &fileName, const QString &text)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
     QByteArray bytes = text.toUtf8();
     if (!bytes.isEmpty())
         bytes += '\n';
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return {};
+    return SafeFile::Save(fileName, bytes).Error;
 }
 
 QString TComLogText::Format(const QByteArray &chunk, const QString &stamp)

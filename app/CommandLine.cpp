@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "platform/SafeFile.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
@@ -202,7 +204,13 @@ bool CheckOutputs(const TOptions &options, QString &error)
             error = "--waveform names a folder: " + file.absoluteFilePath();
             return false;
         }
-        if (!CanWriteIn(file.absolutePath(), error))
+        // A device, a FIFO or a socket there is refused now, before anything is measured.
+        const SafeFile::TTarget target = SafeFile::Resolve(file.absoluteFilePath());
+        if (!target.Writable()) {
+            error = target.Refusal();
+            return false;
+        }
+        if (!CanWriteIn(QFileInfo(target.Final).absolutePath(), error))
             return false;
     }
     if (!options.PictureFolder.isEmpty()) {

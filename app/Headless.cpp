@@ -12,8 +12,10 @@
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
+#include "platform/SafeFile.h"
 #include "platform/StopSignals.h"
 
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +24,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QSet>
 #include <QToolButton>
 #include <QTimer>
@@ -151,7 +152,8 @@ private:
 class TRunner {
 public:
     TRunner(const TOptions &options, const QString &device, const QString &logFolder)
-        : FOptions(options), FDevice(device), FLogFolder(logFolder)
+        : FOptions(options), FDevice(device), FLogFolder(logFolder),
+          FWaveformPath(options.WaveformFile.isEmpty() ? QString() : QFileInfo(options.WaveformFile).absoluteFilePath())
     {
     }
     int Exec();
@@ -168,6 +170,7 @@ private:
     const TOptions &FOptions;
     QString FDevice;
     QString FLogFolder; // empty: the working folder
+    QString FWaveformPath; // --waveform's file, absolute as at the start; empty: none
     std::unique_ptr<TEngine> FEngine;
     TLogText FLog;
     QString FStopWhy; // empty until a stop was asked for
@@ -244,14 +247,13 @@ bool TRunner::AcquireWaveform()
     }
     // The engine has said how much of the block came; only a whole one is saved.
     if (FEngine->FWaveLines < WaveBlock::BlockLines) {
-        PrintError("no whole waveform block arrived; " + FOptions.WaveformFile + " is not written");
+        PrintError("no whole waveform block arrived; " + FWaveformPath + " is not written");
         Fail(ExitIncomplete);
         return false;
     }
-    const WaveFile::TResult saved =
-        WaveFile::SaveWaveformFile(FOptions.WaveformFile, FEngine->FChannel1, FEngine->FChannel2);
+    const WaveFile::TResult saved = WaveFile::SaveWaveformFile(FWaveformPath, FEngine->FChannel1, FEngine->FChannel2);
     if (!saved.Ok) {
-        PrintError("cannot write " + FOptions.WaveformFile + ": " + saved.Message.simplified());
+        PrintError(saved.Message.simplified());
         Fail(ExitCannotWrite);
         return false;
     }
@@ -302,9 +304,14 @@ bool TRunner::WritePictures()
     const QPair<const char *, const QImage *> pictures[] = {
         {"Main.png", &gauge.Picture()}, {"Waveform.png", &chartImage}, {"Log.png", &logImage}};
     for (const auto &[name, image] : pictures) {
-        QSaveFile file(folder.absoluteFilePath(name));
-        if (!file.open(QIODevice::WriteOnly) || !image->save(&file, "PNG") || !file.commit()) {
-            PrintError("cannot write " + file.fileName() + ": " + file.errorString());
+        const QString path = folder.absoluteFilePath(name);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        const SafeFile::TResult saved =
+            image->save(&buffer, "PNG") ? SafeFile::Save(path, png) : SafeFile::TResult{false, "the picture could not be made"};
+        if (!saved.Ok) {
+            PrintError("cannot write " + path + ": " + saved.Error);
             Fail(ExitCannotWrite);
             ok = false;
         }
@@ -355,7 +362,7 @@ int TRunner::Exec()
 
     QString waveform;
     if (!FOptions.WaveformFile.isEmpty() && AcquireWaveform())
-        waveform = QFileInfo(FOptions.WaveformFile).absoluteFilePath();
+        waveform = FWaveformPath;
 
     FClock.start();
     bool ran = false;
@@ -390,8 +397,7 @@ int TRunner::Exec()
         Fail(ExitIncomplete);
     }
 
-    if (!FOptions.PictureFolder.isEmpty())
-        WritePictures();
+    const bool pictures = !FOptions.PictureFolder.isEmpty() && WritePictures();
 
     // The summary counts every value: the last, shorter lines are written before it.
     FEngine->WriteOpenLines();
@@ -413,7 +419,7 @@ int TRunner::Exec()
         summary << "  " + LogCount(logger) + " written, " + TEngine::LogPath(logger);
     if (!waveform.isEmpty())
         summary << "  waveform: " + waveform;
-    if (!FOptions.PictureFolder.isEmpty())
+    if (pictures)
         summary << "  pictures: " + QDir(FOptions.PictureFolder).absolutePath() + "/{Main,Waveform,Log}.png";
     PrintOut(summary.join('\n'));
 

@@ -135,6 +135,9 @@ public:
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
     QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
+    // An Acquire stored samples in the channels, or a file was loaded into them; until then
+    // Save Waveform asks before it writes the starting flat line.
+    bool FWaveformHeld = false;
 
     // Widgets, named as the operator's window shows them
     QToolBar *ToolBar1 = nullptr;

@@ -34,6 +34,8 @@ void TFormMain::AppendDataLines(const QByteArrayList &lines)
 {
     if (lines.isEmpty())
         return;
+    // The lines were stored in the channels: there is a waveform to save now.
+    FWaveformHeld = true;
     // Line by line, a full list is emptied before the next line; the lines that stay after the
     // last emptying are added at once, so a block costs one append however long the list is.
     qsizetype count = MemoData->LineCount();

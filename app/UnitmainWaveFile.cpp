@@ -8,6 +8,7 @@ namespace {
 
 const QString WaveformFilter = QStringLiteral("Waveform File(*.csv)");
 const QString WaveformSuffix = QStringLiteral("CSV");
+const QString SaveTitle = QStringLiteral("Save waveform signal as file ...");
 
 // The file the operator chose, or empty when the dialog was cancelled.
 QString ChooseWaveformFile(QWidget *owner, Platform::TFileDialogKind kind, const QString &title)
@@ -40,13 +41,18 @@ void TFormMain::mmLoadClick()
         ShowFailure(result);
         return;
     }
+    FWaveformHeld = true;
     RedrawWaveforms();
 }
 
 void TFormMain::mmSaveClick()
 {
-    const QString fileName =
-        ChooseWaveformFile(this, Platform::TFileDialogKind::Save, "Save waveform signal as file ...");
+    // The channels' starting flat line is no measurement: saved unasked, it passes for one later.
+    // Asked under the save dialog's title, as the question before a file is replaced is.
+    if (!FWaveformHeld &&
+        !Platform::Question("No waveform has been acquired or loaded yet. Save the empty waveform?", SaveTitle))
+        return;
+    const QString fileName = ChooseWaveformFile(this, Platform::TFileDialogKind::Save, SaveTitle);
     if (fileName.isEmpty())
         return;
     const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FEngine->FChannel1, FEngine->FChannel2);

@@ -2,6 +2,7 @@
 
 #include "engine/Reports.h"
 #include "engine/WaveBlock.h"
+#include "platform/SafeFile.h"
 
 #include <QByteArrayView>
 #include <QDir>
@@ -133,6 +134,23 @@ QString Shown(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+// What was found instead of LineCount lines.
+QString LineCountText(const QVector<QByteArrayView> &lines)
+{
+    const qsizetype count = lines.size();
+    if (count == 0)
+        return QString("The file is empty; a waveform file holds %1 lines.").arg(LineCount);
+    // LF CR line ends read as a line break and an empty line each.
+    bool everySecondEmpty = count == 2 * LineCount;
+    for (qsizetype k = 1; everySecondEmpty && k < count; k += 2)
+        everySecondEmpty = lines[k].isEmpty();
+    return QString("The file holds %1 line%2%3; a waveform file holds %4.")
+        .arg(count)
+        .arg(count == 1 ? "" : "s")
+        .arg(everySecondEmpty ? ", every second one empty (line ends LF CR?)" : "")
+        .arg(LineCount);
+}
+
 } // namespace
 
 TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &channel2)
@@ -144,7 +162,7 @@ TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &chann
         return FormatFailed("The file holds binary data, not text.");
     const QVector<QByteArrayView> lines = SplitLines(text);
     if (lines.size() != LineCount)
-        return Failed(QString::fromLatin1(FormatMessage));
+        return FormatFailed(LineCountText(lines));
     // The channels change only once every line has been read.
     TChannel read1{}, read2{};
     for (int k = 0; k < LineCount; ++k) {
@@ -179,13 +197,20 @@ TResult LoadWaveformFile(const QString &fileName, TChannel &channel1, TChannel &
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return cannotLoad(file.errorString());
+    // A refused file is named under what was found in it.
+    const auto named = [&](TResult result) {
+        if (!result.Ok)
+            result.Message += "\nFile: " + Shown(fileName);
+        return result;
+    };
     if (file.size() > MaxFileSize)
-        return FormatFailed(QString("The file is larger than a waveform file can be (%1 bytes).").arg(file.size()));
+        return named(
+            FormatFailed(QString("The file is larger than a waveform file can be (%1 bytes).").arg(file.size())));
     // One byte more than allowed, so a file that grew meanwhile is still refused whole.
     const QByteArray text = file.read(MaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
         return cannotLoad(file.errorString());
-    return ReadWaveform(text, channel1, channel2);
+    return named(ReadWaveform(text, channel1, channel2));
 }
 
 QByteArray WaveformText(const TChannel &channel1, const TChannel &channel2)
@@ -203,21 +228,11 @@ QByteArray WaveformText(const TChannel &channel1, const TChannel &channel2)
 
 TResult SaveWaveformFile(QSaveFile &file, const TChannel &channel1, const TChannel &channel2)
 {
-    const auto cannotSave = [&](const QString &reason) {
+    const QString fileName = file.fileName();
+    const SafeFile::TResult saved = SafeFile::Save(file, WaveformText(channel1, channel2));
+    if (!saved.Ok)
         return Failed(QString("Cannot save the waveform file %1:\n%2\n\nAn existing file of that name is left as it was.")
-                          .arg(Shown(file.fileName()), reason));
-    };
-    const QByteArray text = WaveformText(channel1, channel2);
-    if (!file.open(QIODevice::WriteOnly))
-        return cannotSave(file.errorString());
-    if (file.write(text) != text.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting(); // the copy aside goes; the file in place stays untouched
-        file.commit();
-        return cannotSave(reason);
-    }
-    if (!file.commit())
-        return cannotSave(file.errorString());
+                          .arg(Shown(fileName), saved.Error));
     return TResult{};
 }
 

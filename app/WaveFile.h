@@ -30,13 +30,15 @@ struct TResult {
 // no line). Each line sets that index of both channels and is either the writer's own form (an
 // optional "-" and digits, a comma, an optional "-" and digits; each value -32768..32767) or 9
 // characters whose first comma is the 5th, around two decimal integers (blanks ahead of them and
-// a sign allowed). The first line that is neither refuses the file, named by its number.
+// a sign allowed). The first line that is neither refuses the file, named by its number; a wrong
+// number of lines is refused with the number found. The loader adds the file's name below.
 TResult ReadWaveform(const QByteArray &text, TChannel &channel1, TChannel &channel2);
 TResult LoadWaveformFile(const QString &fileName, TChannel &channel1, TChannel &channel2);
 
 // The text of a waveform file: LineCount lines, each value in shortest decimal form.
 QByteArray WaveformText(const TChannel &channel1, const TChannel &channel2);
-// Writes the whole file aside and only then puts it in the file's place, so a failure leaves an
+// Writes the whole file aside and only then puts it in the file's place (SafeFile::Save: a
+// symbolic link is followed, anything but a regular file refused), so a failure leaves an
 // existing file as it was. `file` names the file and is not open yet.
 TResult SaveWaveformFile(QSaveFile &file, const TChannel &channel1, const TChannel &channel2);
 TResult SaveWaveformFile(const QString &fileName, const TChannel &channel1, const TChannel &channel2);

@@ -130,8 +130,9 @@ public:
     void FlushLoggers();
     // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv (those not yet released).
     QList<TDataLogger *> Loggers() const;
-    // The folder the logs go to; empty: the working folder, at the time of each write. Lines
-    // waiting for a log that cannot be written go to the new folder.
+    // The folder the logs go to; empty: the working folder as it was when the engine was made
+    // (a working folder deleted later must not send the logs, or their rescue, anywhere else).
+    // Lines waiting for a log that cannot be written go to the new folder.
     void SetLogFolder(const QString &folder);
     QString LogFolder() const { return FLogFolder; }
     // The full path a log writes to now.
@@ -297,6 +298,8 @@ private:
     bool CheckReports(int limit);
     bool InRun() const;
     void SetupLoggers();
+    // A log's file: name in folder, both read against the working folder taken at the start.
+    QString LogFileIn(const QString &folder, const QString &name) const;
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
 
@@ -327,5 +330,6 @@ private:
     QTimer *FReconnectTimer = nullptr;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     QString FLogFolder;
+    QString FWorkingFolder; // absolute, taken when the engine was made; empty if there was none
     bool FClosed = false;
 };

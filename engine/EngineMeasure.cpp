@@ -279,8 +279,7 @@ void TEngine::SetLogFolder(const QString &folder)
         // What waits goes to the log it was made for while that can be written; what cannot be
         // goes to the new folder at once.
         logger->FlushData();
-        const QString name = QFileInfo(logger->FileName()).fileName();
-        logger->SetFileName(folder.isEmpty() ? name : QDir(folder).filePath(name));
+        logger->SetFileName(LogFileIn(folder, QFileInfo(logger->FileName()).fileName()));
         logger->FlushData();
     }
 }
@@ -290,19 +289,27 @@ QString TEngine::LogPath(const TDataLogger *logger)
     return QDir::toNativeSeparators(QFileInfo(logger->FileName()).absoluteFilePath());
 }
 
+QString TEngine::LogFileIn(const QString &folder, const QString &name) const
+{
+    const QString path = folder.isEmpty() ? name : QDir(folder).filePath(name);
+    return FWorkingFolder.isEmpty() ? path : QDir::cleanPath(QDir(FWorkingFolder).absoluteFilePath(path));
+}
+
 void TEngine::SetupLoggers()
 {
+    // Taken once: relative names read against a working folder deleted later would land in "/".
+    FWorkingFolder = QDir::currentPath();
     FPhaseLogger = new TDataLogger(this);
-    FPhaseLogger->SetFileName("Phase.csv");
+    FPhaseLogger->SetFileName(LogFileIn(QString(), "Phase.csv"));
     FPhaseLogger->SetMaxCount(100);
     FPhaseLogger->SetAutoSaveTime(60);
     FTOFLogger = new TDataLogger(this);
-    FTOFLogger->SetFileName("TimeOfFlight.csv");
+    FTOFLogger->SetFileName(LogFileIn(QString(), "TimeOfFlight.csv"));
     FTOFLogger->SetMaxCount(100);
     FTOFLogger->SetAutoSaveTime(60);
     // Beside them, one time-stamped line per report, written as often.
     FMeasurementLogger = new TDataLogger(this);
-    FMeasurementLogger->SetFileName(MeasurementLog::FileName);
+    FMeasurementLogger->SetFileName(LogFileIn(QString(), MeasurementLog::FileName));
     FMeasurementLogger->SetHeader(MeasurementLog::Header());
     FMeasurementLogger->SetMaxCount(100);
     FMeasurementLogger->SetAutoSaveTime(60);
@@ -316,7 +323,7 @@ void TEngine::SetupLoggers()
         // A log that stays unwritable has its backlog saved elsewhere before any line is lost.
         logger->OnSpilled.Bind([](QObject *, const QString &fileName, int32_t lines, const QString &savedIn) {
             Platform::MessageBox(QString("%1 could not be written for a long time: %2 waiting lines were saved in %3.")
-                                     .arg(fileName)
+                                     .arg(QDir::toNativeSeparators(fileName))
                                      .arg(lines)
                                      .arg(QDir::toNativeSeparators(savedIn)),
                                  "Information", Platform::TMsgIcon::Warning);
@@ -325,7 +332,7 @@ void TEngine::SetupLoggers()
         logger->OnShared.Bind([](QObject *, const QString &fileName) {
             Platform::MessageBox(QString("Another program is writing %1 too. Both keep appending whole lines, but "
                                          "their measurements are mixed in the file.")
-                                     .arg(fileName),
+                                     .arg(QDir::toNativeSeparators(fileName)),
                                  "Information", Platform::TMsgIcon::Warning);
         });
         // Nowhere to save them either: the status line keeps the count of lines lost.
@@ -344,7 +351,7 @@ void TEngine::RescueLoggerLines(TDataLogger *logger)
     const int32_t held = logger->Count();
     if (held == 0)
         return;
-    const QString fileName = logger->FileName();
+    const QString fileName = LogPath(logger);
     QString rescue;
     if (logger->Rescue(rescue)) {
         Platform::MessageBox(QString("%1 lines of %2 could not be written").arg(held).arg(fileName) +

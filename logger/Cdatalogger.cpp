@@ -1,5 +1,7 @@
 #include "logger/Cdatalogger.h"
 
+#include "platform/SafeFile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -55,7 +57,8 @@ int OpenForAppend(const QString &path, bool &canRead, bool &created)
         for (const int access : {O_RDWR, O_WRONLY}) {
             // First only a new file, so that we know whether a failed rescue may remove it.
             const int create = attempt == 0 ? O_CREAT | O_EXCL : 0;
-            const int fd = ::open(name.constData(), access | O_APPEND | O_CLOEXEC | create, 0666);
+            // Not blocking: a FIFO put in the file's place must not hang us until a reader comes.
+            const int fd = ::open(name.constData(), access | O_APPEND | O_CLOEXEC | O_NONBLOCK | create, 0666);
             if (fd >= 0) {
                 canRead = access == O_RDWR;
                 created = attempt == 0;
@@ -81,6 +84,16 @@ void TakeTurn(int fd, short type)
     turn.l_len = 1;
     while (fcntl(fd, F_OFD_SETLKW, &turn) != 0 && errno == EINTR) {
     }
+}
+
+// The path made absolute against the working folder; empty when it is relative and the working
+// folder is gone, or when it is empty.
+QString AbsolutePath(const QString &path)
+{
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    const QString working = QDir::currentPath();
+    return working.isEmpty() ? QString() : QDir::cleanPath(QDir(working).absoluteFilePath(path));
 }
 
 } // namespace
@@ -261,14 +274,25 @@ bool TDataLogger::Rescue(QString &savedIn)
     const QFileInfo log(FFileName);
     const QString name =
         log.completeBaseName() + QDateTime::currentDateTime().toString("-yyyyMMdd-HHmmss.") + log.suffix();
-    const QStringList folders =
-        !FRescueFolders.isEmpty()
-            ? FRescueFolders
-            : QStringList{log.absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)};
-    for (const QString &folder : folders) {
-        if (folder.isEmpty() || !QDir().mkpath(folder))
+    // The log's own folder only while it is there: a folder deleted under us is not made again,
+    // and a relative name is not read against "/" once the working folder is gone. Then the
+    // user's data folder, made when missing.
+    struct TFolder {
+        QString Path;
+        bool Make;
+    };
+    QList<TFolder> folders;
+    if (!FRescueFolders.isEmpty()) {
+        for (const QString &folder : std::as_const(FRescueFolders))
+            folders << TFolder{AbsolutePath(folder), true};
+    } else {
+        folders << TFolder{AbsolutePath(FFileName).isEmpty() ? QString() : QFileInfo(AbsolutePath(FFileName)).path(), false}
+                << TFolder{AbsolutePath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)), true};
+    }
+    for (const TFolder &folder : std::as_const(folders)) {
+        if (folder.Path.isEmpty() || !(folder.Make ? QDir().mkpath(folder.Path) : QFileInfo(folder.Path).isDir()))
             continue;
-        const QString path = QDir(folder).absoluteFilePath(name);
+        const QString path = QDir(folder.Path).filePath(name);
         QString error;
         if (WriteLines(path, TTarget::RescueFile, error) == FLines.size()) {
             FRescuedCount += FLines.size();
@@ -322,11 +346,18 @@ void TDataLogger::TimerOnTimer(QObject *Sender)
     FlushData();
 }
 
-int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &error)
+int32_t TDataLogger::WriteLines(const QString &path, TTarget kind, QString &error)
 {
     // Opened for each write and closed again so that the file may be read, moved or deleted
     // between flushes. Append mode puts each write at the end of the file as it is at that
     // moment, so another writer's lines between our seeing the end and writing stay intact.
+    // Only a regular file takes log lines: a device would swallow them (or, as a terminal or a
+    // tape, do something else with them), a FIFO would hand them to whoever reads it.
+    SafeFile::TTarget target = SafeFile::Resolve(path);
+    if (!target.Writable()) {
+        error = target.Refusal();
+        return 0;
+    }
     bool canRead = false;
     bool created = false;
     const int fd = OpenForAppend(path, canRead, created);
@@ -334,7 +365,16 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
         error = ErrorText(errno);
         return 0;
     }
-    if (target == TTarget::Log) {
+    // What was opened is what counts: something else may have been put there since the look.
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        target = SafeFile::Resolve(path);
+        error = target.Writable() ? QStringLiteral("%1 is not a regular file; nothing was written.").arg(path)
+                                  : target.Refusal();
+        ::close(fd);
+        return 0;
+    }
+    if (kind == TTarget::Log) {
         LockLog(fd);
         // Loggers take turns at the file for the look at its end and the write: the system
         // copies a write into the file page by page, so another logger's write in progress
@@ -342,18 +382,16 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
         TakeTurn(fd, F_WRLCK);
     }
 
-    // A device such as /dev/full has no end to look at and cannot be cut back.
-    struct stat info {};
-    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const off_t sizeBefore = regular ? info.st_size : 0;
+    // The size as it is now that it is our turn.
+    const off_t sizeBefore = fstat(fd, &info) == 0 ? info.st_size : 0;
     // What goes before our first line: a line end when the file's last line is unterminated (ours
     // must not continue another writer's), the header when the file is empty.
     QByteArray lead;
-    if (canRead && regular && sizeBefore > 0) {
+    if (canRead && sizeBefore > 0) {
         char last = 0;
         if (pread(fd, &last, 1, sizeBefore - 1) == 1 && last != '\r' && last != '\n')
             lead = LineEnd;
-    } else if (regular && sizeBefore == 0 && !FHeader.isEmpty()) {
+    } else if (sizeBefore == 0 && !FHeader.isEmpty()) {
         lead = FHeader + LineEnd;
     }
 
@@ -378,7 +416,7 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
         while (written < 0 && errno == EINTR);
         const int writeError = errno;
         // Where this chunk begins: the file position after an append is the end of our bytes.
-        const off_t chunkStart = regular && written > 0 ? lseek(fd, 0, SEEK_CUR) - written : -1;
+        const off_t chunkStart = written > 0 ? lseek(fd, 0, SEEK_CUR) - written : -1;
         if (firstStart < 0)
             firstStart = chunkStart;
         if (written == FWriteBuffer.size()) {
@@ -389,7 +427,7 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
 
         error = written < 0 ? ErrorText(writeError) : ShortWriteText(fd, chunkStart + written, written, FWriteBuffer.size());
         off_t cutAt = -1;
-        if (target == TTarget::RescueFile) {
+        if (kind == TTarget::RescueFile) {
             // All or nothing: the lines stay waiting, so no copy of them may stay here.
             done = 0;
             cutAt = firstStart;
@@ -415,13 +453,13 @@ int32_t TDataLogger::WriteLines(const QString &path, TTarget target, QString &er
         break;
     }
 
-    if (target == TTarget::RescueFile && done < total && created) {
+    if (kind == TTarget::RescueFile && done < total && created) {
         // A rescue that failed leaves no empty file of its own behind.
         struct stat after {};
         if (fstat(fd, &after) == 0 && after.st_size == 0)
             ::unlink(QFile::encodeName(path).constData());
     }
-    if (target == TTarget::Log)
+    if (kind == TTarget::Log)
         TakeTurn(fd, F_UNLCK); // our lock descriptor shares this open file, so close alone would not end it
     ::close(fd);
     return done;

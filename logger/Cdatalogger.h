@@ -9,6 +9,10 @@
 // advisory lock (flock) on the file from its first write to its destruction; finding it taken
 // tells the owner once, through OnShared, that another program logs into the same file.
 //
+// Only a regular file (or a symbolic link that ends at one) is written: a folder, a device, a
+// FIFO or a socket in the file's place is refused like a file that cannot be written, with a
+// reason naming it (SafeFile::TTarget::Refusal).
+//
 // Lines that a flush could not write completely stay in the logger and are written first at
 // the next flush. The first failure after a good flush is reported once through OnWriteError,
 // the next complete write through OnWriteRecovered; the logger shows nothing itself. When the
@@ -56,7 +60,8 @@ public:
     // Waiting lines at which a failing file's backlog is spilled to a rescue file; at least 1.
     void SetMaxKeptLines(int32_t count);
     // Folders tried in turn for rescue files, created when missing. Empty (the default): the
-    // log's own folder, then the application's data folder.
+    // log's own folder while it is there (never made again, never read against "/" when the
+    // working folder is gone), then the application's data folder, made when missing.
     void SetRescueFolders(const QStringList &folders);
     // A line written first into a file that is empty or new (a log or a rescue file), so that the
     // file reads alone; none (the default) writes nothing of the kind.

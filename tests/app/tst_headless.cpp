@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -134,6 +135,7 @@ private slots:
     void waveformAndPictures();
     void incompleteWaveformIsNotWritten();
     void logFailsAndRecovers();
+    void deletedFolderIsRescuedToDataFolder();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -179,6 +181,9 @@ void TestHeadless::badInput_data()
                                           << int(ExitCannotWrite) << "--waveform names a folder: @";
     QTest::newRow("device in use") << QStringList{"--headless", "--device", "%busy"} << int(ExitNoPort)
                                    << "cannot open %busy as COM1: it is in use";
+    QTest::newRow("waveform is a FIFO") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/fifo"}
+                                        << int(ExitCannotWrite)
+                                        << "@/fifo is not a regular file (a FIFO); nothing was written.";
     QTest::newRow("waveform folder missing") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/no/w.csv"}
                                              << int(ExitCannotWrite) << "no such folder: @/no";
 }
@@ -193,6 +198,11 @@ void TestHeadless::badInput()
     QFile file(folder.Path("f"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
+    QStringList entries{"f"};
+    if (arguments.contains("@/fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(folder.Path("fifo")).constData(), 0600), 0);
+        entries << "fifo";
+    }
     // "%busy": a terminal another program holds open.
     TSimInstrument instrument{TSimOptions()};
     QSerialPort holder;
@@ -211,7 +221,7 @@ void TestHeadless::badInput()
     QCOMPARE(result.Err.count('\n'), 1);
     QVERIFY2(result.Err.contains(message.replace('@', folder.Folder()).toLocal8Bit()), result.Err.constData());
     // Nothing half-written: the folder holds what the test put there.
-    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"f"});
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot), entries);
 }
 
 void TestHeadless::runEnds_data()
@@ -374,8 +384,9 @@ void TestHeadless::logFailsAndRecovers()
 {
     constexpr quint32 Seed = 9;
     TWorkingFolder folder;
-    // A full disk under Phase.csv: every write fails, whoever runs the test.
-    QVERIFY(QFile::link("/dev/full", folder.Path("Phase.csv")));
+    // A FIFO where Phase.csv should be: it is refused (a reader would get the lines, and none
+    // waits) until a file can take its place.
+    QCOMPARE(::mkfifo(QFile::encodeName(folder.Path("Phase.csv")).constData(), 0600), 0);
     TSimOptions options;
     options.Seed = Seed;
     TSimInstrument instrument(options);
@@ -384,8 +395,9 @@ void TestHeadless::logFailsAndRecovers()
     Launch(program, {"--headless", "--device", instrument.SlavePath()}, folder.Folder());
 
     // Told once when it starts failing, once when it is written again.
-    const QString failing = "zarnmonitor: cannot write " + folder.Path("Phase.csv") + ": No space left on device";
-    const QString recovered = "zarnmonitor: Phase.csv is written again";
+    const QString failing = "zarnmonitor: cannot write " + folder.Path("Phase.csv") + ": " + folder.Path("Phase.csv") +
+                            " is not a regular file (a FIFO); nothing was written.";
+    const QString recovered = "zarnmonitor: " + folder.Path("Phase.csv") + " is written again";
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);
     QVERIFY(QFile::remove(folder.Path("Phase.csv")));
@@ -404,6 +416,47 @@ void TestHeadless::logFailsAndRecovers()
     QCOMPARE(phaseLines.size(), tofLines.size());
     const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void TestHeadless::deletedFolderIsRescuedToDataFolder()
+{
+    QTemporaryDir data, parent;
+    QVERIFY(data.isValid() && parent.isValid());
+    const QString working = parent.filePath("work");
+    QVERIFY(QDir(parent.path()).mkdir("work"));
+    const QString dataFolder = data.filePath("Dunmeridge/Zarn Monitor");
+    TSimInstrument instrument{TSimOptions()};
+    QVERIFY(instrument.Start());
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    QProcess program;
+    Launch(program, {"--headless", "--device", instrument.SlavePath()}, working);
+    if (savedData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", savedData);
+
+    // The working folder goes while the logs are being written.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(working + "/Phase.csv").size() > 0, WaitMs);
+    QVERIFY(QDir(working).removeRecursively());
+    const QString failing = "zarnmonitor: cannot write " + working + "/Phase.csv: No such file or directory";
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += program.readAllStandardError()).contains(failing.toLocal8Bit()), WaitMs);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const TResult rest = Finish(program);
+    QCOMPARE(rest.ExitCode, int(CommandLine::ExitCannotWrite));
+    err += rest.Err;
+
+    // The lines are in the user's data folder, and the message names both files in full.
+    const QStringList rescued = QDir(dataFolder).entryList({"Phase-*.csv"}, QDir::Files);
+    QCOMPARE(rescued.size(), 1);
+    const QRegularExpression told("zarnmonitor: \\d+ lines of " + QRegularExpression::escape(working + "/Phase.csv") +
+                                  " could not be written. They were saved in " +
+                                  QRegularExpression::escape(dataFolder + "/" + rescued[0]) + " instead.");
+    QVERIFY2(told.match(QString::fromLocal8Bit(err)).hasMatch(), err.constData());
+    QVERIFY(!QFile::exists("/" + rescued[0]));
+    QList<QByteArrayList> lines;
+    QVERIFY(ReadLog(dataFolder + "/" + rescued[0], 32, lines));
 }
 
 QTEST_MAIN(TestHeadless)

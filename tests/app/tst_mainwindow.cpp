@@ -696,7 +696,8 @@ void TestMainWindow::closeSavesLinesThatCannotBeWritten()
     const QStringList saved = QDir().entryList({"Phase-*.csv"}, QDir::Files);
     QCOMPARE(saved.size(), 1);
     QCOMPARE(TWorkingFolder::Read(saved[0]), QByteArray("1.000,2.000\r\n3.000,4.000\r\n"));
-    QCOMPARE(messages.Texts(), QStringList("2 lines of Phase.csv could not be written.\nThey were saved in " +
+    QCOMPARE(messages.Texts(), QStringList("2 lines of " + QDir::toNativeSeparators(QDir().absoluteFilePath("Phase.csv")) +
+                                           " could not be written.\nThey were saved in " +
                                            QDir::toNativeSeparators(QDir().absoluteFilePath(saved[0])) +
                                            " instead."));
 }

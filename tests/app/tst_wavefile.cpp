@@ -15,7 +15,11 @@
 #include <QFrame>
 #include <QFile>
 #include <QSaveFile>
+#include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -92,6 +96,8 @@ private slots:
     void menuSaveChangeLoad();
     void menuFaults_data();
     void menuFaults();
+    void emptySaveAsks_data();
+    void emptySaveAsks();
 };
 
 void TestWaveFile::saveAndLoadInitialChannels()
@@ -162,10 +168,18 @@ void TestWaveFile::read_data()
     QTest::newRow("no final line break") << Text(Lines(1568)).chopped(2) << QString() << TLineValues{};
     QTest::newRow("LF only") << Text(Lines(1568), "\n") << QString() << TLineValues{};
     QTest::newRow("CR only") << Text(Lines(1568), "\r") << QString() << TLineValues{};
-    QTest::newRow("1567 lines") << Text(Lines(1567)) << format << TLineValues{};
-    QTest::newRow("1569 lines") << Text(Lines(1569)) << format << TLineValues{};
-    QTest::newRow("an empty line after the last") << Text(Lines(1568)) + "\r\n" << format << TLineValues{};
-    QTest::newRow("empty file") << QByteArray() << format << TLineValues{};
+    const QString count = format + "\n\nThe file holds %1; a waveform file holds 1568.";
+    QTest::newRow("1567 lines") << Text(Lines(1567)) << count.arg("1567 lines") << TLineValues{};
+    QTest::newRow("1569 lines") << Text(Lines(1569)) << count.arg("1569 lines") << TLineValues{};
+    QTest::newRow("10 lines") << Text(Lines(10)) << count.arg("10 lines") << TLineValues{};
+    QTest::newRow("one line") << Text(Lines(1)) << count.arg("1 line") << TLineValues{};
+    QTest::newRow("an empty line after the last") << Text(Lines(1568)) + "\r\n" << count.arg("1569 lines")
+                                                  << TLineValues{};
+    QTest::newRow("LF CR line ends") << Text(Lines(1568), "\n\r")
+                                     << count.arg("3136 lines, every second one empty (line ends LF CR?)")
+                                     << TLineValues{};
+    QTest::newRow("empty file") << QByteArray() << format + "\n\nThe file is empty; a waveform file holds 1568 lines."
+                                << TLineValues{};
     QTest::newRow("older 9-character forms")
         << Text(Lines(1568, {{10, " 999,  -5"}, {11, "+123,0042"}, {12, "-999,9999"}, {13, "   0,   0"}}))
         << QString() << TLineValues{{10, {999, -5}}, {11, {123, 42}}, {12, {-999, 9999}}, {13, {0, 0}}};
@@ -226,7 +240,8 @@ void TestWaveFile::loadFaults_data()
     QTest::newRow("a folder") << "folder" << ":\nIt is not a file.";
     QTest::newRow("a device that never ends") << "/dev/zero" << ":\nIt is not a file.";
     QTest::newRow("huge") << "huge.csv"
-                          << "Incorrect data format!\n\nThe file is larger than a waveform file can be (4294967296 bytes).";
+                          << "Incorrect data format!\n\nThe file is larger than a waveform file can be (4294967296 bytes)."
+                             "\nFile: @";
 }
 
 void TestWaveFile::loadFaults()
@@ -249,7 +264,7 @@ void TestWaveFile::loadFaults()
     if (reason.startsWith(':'))
         QCOMPARE(result.Message, "Cannot load the waveform file " + path + reason);
     else
-        QCOMPARE(result.Message, reason);
+        QCOMPARE(result.Message, reason.replace('@', path));
     QVERIFY(c1 == before1 && c2 == before2);
 }
 
@@ -258,7 +273,8 @@ void TestWaveFile::saveFaults_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<qint64>("room"); // bytes the disk takes; -1: as many as there are
     QTest::addColumn<QString>("reason");
-    QTest::newRow("a folder in the file's place") << "folder" << qint64(-1) << "Filename refers to a directory";
+    QTest::newRow("a folder in the file's place")
+        << "folder" << qint64(-1) << "@/folder is not a regular file (a folder); nothing was written.";
     QTest::newRow("a missing folder") << "nowhere/wave.csv" << qint64(-1) << "No such file or directory";
     QTest::newRow("disk full part way") << "wave.csv" << qint64(5000) << "No space left on device";
     QTest::newRow("disk full at once") << "wave.csv" << qint64(0) << "No space left on device";
@@ -280,10 +296,31 @@ void TestWaveFile::saveFaults()
     TFullDiskSaveFile file(path, room < 0 ? std::numeric_limits<qint64>::max() : room);
     const WaveFile::TResult result = WaveFile::SaveWaveformFile(file, c1, c2);
     QVERIFY(!result.Ok);
-    QCOMPARE(result.Message, "Cannot save the waveform file " + path + ":\n" + reason + Left);
+    QCOMPARE(result.Message, "Cannot save the waveform file " + path + ":\n" + reason.replace('@', folder.Folder()) + Left);
     QCOMPARE(TWorkingFolder::Read(folder.Path("wave.csv")), old);
     QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
 }
+
+// Answers every question with Answer and records what was asked.
+class TQuestionCapture {
+public:
+    TQuestionCapture()
+    {
+        FPrevious = Platform::SetQuestionSink([this](const Platform::TMessage &m) {
+            Asked.append(m);
+            return Answer;
+        });
+    }
+    ~TQuestionCapture() { Platform::SetQuestionSink(FPrevious); }
+    TQuestionCapture(const TQuestionCapture &) = delete;
+    TQuestionCapture &operator=(const TQuestionCapture &) = delete;
+
+    bool Answer = true;
+    QList<Platform::TMessage> Asked;
+
+private:
+    Platform::TQuestionSink FPrevious;
+};
 
 // A window with its Waveform page at a working size and a curve in view, with its messages
 // and file dialogs captured; what it showed when made is kept to compare.
@@ -297,6 +334,7 @@ struct TWaveformWindow : TMemoryWindow {
             Form->FEngine->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
         }
         Form->RedrawWaveforms();
+        Form->FWaveformHeld = true; // as after an Acquire
         Messages.Clear(); // whatever start-up said about the port
         Channel1 = Form->FEngine->FChannel1;
         Channel2 = Form->FEngine->FChannel2;
@@ -308,6 +346,7 @@ struct TWaveformWindow : TMemoryWindow {
     }
 
     TFileDialogCapture Dialogs;
+    TQuestionCapture Questions;
     TChannel Channel1, Channel2;
     QImage Picture;
 };
@@ -325,6 +364,7 @@ void TestWaveFile::menuSaveChangeLoad()
 
     QVERIFY(w.Unchanged());
     QCOMPARE(w.Messages.Texts(), QStringList());
+    QVERIFY(w.Questions.Asked.isEmpty());
     QCOMPARE(w.Dialogs.Requests.size(), 2);
     const QStringList titles{"Save waveform signal as file ...", "Load waveform signal from file ..."};
     for (int i = 0; i < 2; ++i) {
@@ -344,11 +384,15 @@ void TestWaveFile::menuFaults_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("load cancelled") << true << QString() << QString();
     QTest::newRow("save cancelled") << false << QString() << QString();
-    QTest::newRow("load of a short file") << true << "short.csv" << "Incorrect data format!";
+    QTest::newRow("load of a short file")
+        << true << "short.csv"
+        << "Incorrect data format!\n\nThe file holds 1567 lines; a waveform file holds 1568.\nFile: @/short.csv";
     QTest::newRow("load of a line with a blank")
-        << true << "blank.csv" << "Incorrect data format!\n\nLine 3 does not hold two numbers: 2048, 2047";
+        << true << "blank.csv" << "Incorrect data format!\n\nLine 3 does not hold two numbers: 2048, 2047\nFile: @/blank.csv";
     QTest::newRow("save over a folder") << false << "folder"
-                                        << ":\nFilename refers to a directory" + Left;
+                                        << ":\n@/folder is not a regular file (a folder); nothing was written." + Left;
+    QTest::newRow("save over a FIFO") << false << "fifo"
+                                      << ":\n@/fifo is not a regular file (a FIFO); nothing was written." + Left;
 }
 
 void TestWaveFile::menuFaults()
@@ -359,9 +403,10 @@ void TestWaveFile::menuFaults()
     TWaveformWindow w;
     const TWorkingFolder &folder = w.Folder;
     QVERIFY(QDir(folder.Folder()).mkdir("folder"));
+    QCOMPARE(::mkfifo(QFile::encodeName(folder.Path("fifo")).constData(), 0600), 0);
     QVERIFY(TWorkingFolder::Write(folder.Path("short.csv"), Text(Lines(1567))));
     QVERIFY(TWorkingFolder::Write(folder.Path("blank.csv"), Text(Lines(1568, {{2, "2048, 2047"}}))));
-    const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QStringList entries = QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     if (!answer.isEmpty())
         w.Dialogs.Answer = folder.Path(answer);
 
@@ -369,7 +414,8 @@ void TestWaveFile::menuFaults()
 
     QCOMPARE(w.Dialogs.Requests.size(), 1);
     QVERIFY(w.Unchanged());
-    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), entries);
+    message.replace('@', folder.Folder());
     if (message.isEmpty()) {
         QCOMPARE(w.Messages.Texts(), QStringList());
         return;
@@ -380,6 +426,67 @@ void TestWaveFile::menuFaults()
     QCOMPARE(w.Messages.Messages[0].Text, message);
     QCOMPARE(w.Messages.Messages[0].Caption, QString("ERROR"));
     QCOMPARE(w.Messages.Messages[0].Icon, Platform::TMsgIcon::Warning);
+}
+
+void TestWaveFile::emptySaveAsks_data()
+{
+    QTest::addColumn<QString>("before"); // what the window did first
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("nothing, then No") << "nothing" << false << true << false;
+    QTest::newRow("nothing, then Yes") << "nothing" << true << true << true;
+    QTest::newRow("an Acquire without a reply") << "silent acquire" << false << true << false;
+    QTest::newRow("an Acquire") << "acquire" << false << false << true;
+    QTest::newRow("a load") << "load" << false << false << true;
+    QTest::newRow("a refused load") << "refused load" << false << true << false;
+}
+
+void TestWaveFile::emptySaveAsks()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, saved);
+    TMemoryWindow w;
+    TFileDialogCapture dialogs;
+    TQuestionCapture questions;
+    questions.Answer = answer;
+    if (before == "acquire" || before == "silent acquire") {
+        if (before == "acquire") {
+            QByteArray block = "T=25.31 C\r\n";
+            for (int k = 0; k < ChannelLength; ++k)
+                block += QByteArray::number(File1(k)) + "," + QByteArray::number(File2(k)) + "\r\n";
+            w.Line.Replies['s'] = block;
+        }
+        QSignalSpy ended(w.Form.get(), &TFormMain::AcquireEnded);
+        w.Form->TB_Acquire->click();
+        QVERIFY(ended.wait(10000));
+    } else if (before == "load" || before == "refused load") {
+        dialogs.Answer = w.Folder.Path("in.csv");
+        QVERIFY(TWorkingFolder::Write(dialogs.Answer, Text(Lines(before == "load" ? 1568 : 10))));
+        w.Form->mmLoad->trigger();
+    }
+    // The channels hold the acquired or loaded samples, else the starting flat line.
+    const bool held = before == "acquire" || before == "load";
+    QCOMPARE(w.Form->FEngine->FChannel1[7], held ? File1(7) : int16_t(ChannelMidScale));
+    QCOMPARE(w.Form->FEngine->FChannel2[7], held ? File2(7) : int16_t(ChannelMidScale));
+    w.Messages.Clear();
+    dialogs.Requests.clear();
+    dialogs.Answer = w.Folder.Path("out.csv");
+
+    w.Form->mmSave->trigger();
+
+    QCOMPARE(questions.Asked.size(), asked ? 1 : 0);
+    if (asked) {
+        QCOMPARE(questions.Asked[0].Text, QString("No waveform has been acquired or loaded yet. Save the empty waveform?"));
+        QCOMPARE(questions.Asked[0].Caption, QString("Save waveform signal as file ..."));
+    }
+    // A No ends it before the dialog.
+    QCOMPARE(dialogs.Requests.size(), saved ? 1 : 0);
+    QCOMPARE(TWorkingFolder::Read(w.Folder.Path("out.csv")),
+             saved ? WaveFile::WaveformText(w.Form->FEngine->FChannel1, w.Form->FEngine->FChannel2) : QByteArray("<missing>"));
+    QCOMPARE(w.Messages.Texts(), QStringList());
 }
 
 QTEST_MAIN(TestWaveFile)

@@ -11,9 +11,15 @@
 #include "tests/common/WorkingFolder.h"
 #include <QtTest>
 
+#include <QStandardPaths>
+
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,11 +84,14 @@ private slots:
     void startOfAppendedLines();
     void unwritableFileKeepsLinesAndReportsOnce();
     void missingFolderKeepsLines();
-    void diskFullKeepsLines();
+    void refusedTargetKeepsLines_data();
+    void refusedTargetKeepsLines();
     void partWrittenLineIsCutOff();
     void backlogIsSpilled_data();
     void backlogIsSpilled();
     void rescueWritesWaitingLines();
+    void rescueGoesToTheDataFolder_data();
+    void rescueGoesToTheDataFolder();
     void sharedLogIsReportedOnce();
     void twoProcessesAppendToOneLog();
 
@@ -420,20 +429,59 @@ void TestLogger::missingFolderKeepsLines()
     QCOMPARE(logger.Count(), 0);
 }
 
-void TestLogger::diskFullKeepsLines()
+void TestLogger::refusedTargetKeepsLines_data()
 {
-    if (!QFile::exists("/dev/full"))
-        QSKIP("no /dev/full to stand for a full disk");
+    QTest::addColumn<QString>("target"); // what stands at log.csv
+    QTest::addColumn<QString>("error");  // "@" stands for the folder
+    const QString refused = "@/log.csv is not a regular file (%1); nothing was written.";
+    QTest::newRow("a FIFO with a reader") << "fifo" << refused.arg("a FIFO");
+    QTest::newRow("a link to a FIFO")
+        << "link" << "@/log.csv leads to @/fifo, which is not a regular file (a FIFO); nothing was written.";
+    QTest::newRow("a folder") << "folder" << refused.arg("a folder");
+    QTest::newRow("a device node") << "device" << refused.arg("a character device");
+}
+
+void TestLogger::refusedTargetKeepsLines()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, error);
+    error.replace('@', FDir->Folder());
+    const QByteArray log = QFile::encodeName(Path("log.csv"));
+    const QByteArray fifo = QFile::encodeName(Path(target == "link" ? "fifo" : "log.csv"));
+    int reader = -1;
+    if (target == "fifo" || target == "link") {
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        if (target == "link")
+            QVERIFY(QFile::link(Path("fifo"), Path("log.csv")));
+        // Someone reads it: a writer would get through.
+        reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+    } else if (target == "folder") {
+        QVERIFY(QDir(FDir->Folder()).mkdir("log.csv"));
+    } else {
+        // Our own node, with the null device's numbers, in our own folder.
+        if (::geteuid() != 0)
+            QSKIP("only root may make a device node");
+        if (::mknod(log.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("no device nodes here");
+    }
     TDataLogger logger;
     Record(logger);
-    logger.SetFileName("/dev/full");
+    logger.SetFileName(Path("log.csv"));
     logger.SetMaxCount(2);
     AppendLines(logger, 1, 4);
     QCOMPARE(logger.Count(), 4);
     QCOMPARE(FErrors.size(), 1);
-    logger.SetFileName(Path("log.csv"));
+    QCOMPARE(FErrors[0].Error, error);
+    if (reader >= 0) {
+        char byte = 0;
+        QVERIFY(::read(reader, &byte, 1) <= 0); // nothing came
+        ::close(reader);
+    }
+    logger.SetFileName(Path("good.csv"));
     logger.FlushData();
-    QCOMPARE(TWorkingFolder::Read(Path("log.csv")), Written(1, 4));
+    QCOMPARE(TWorkingFolder::Read(Path("good.csv")), Written(1, 4));
+    QCOMPARE(FRecoveries, 1);
 }
 
 void TestLogger::partWrittenLineIsCutOff()
@@ -578,6 +626,63 @@ void TestLogger::rescueWritesWaitingLines()
     QCOMPARE(logger.Count(), 0);
     QCOMPARE(logger.KeptCount(), 0);
     QCOMPARE(logger.WrittenCount(), 0);
+}
+
+void TestLogger::rescueGoesToTheDataFolder_data()
+{
+    QTest::addColumn<QString>("fileName"); // "@" stands for the working folder
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("beside"); // the rescue file goes beside the log, else to the data folder
+    QTest::newRow("log folder in place") << "@/logs/log.csv" << "none" << true;
+    QTest::newRow("log folder deleted") << "@/logs/log.csv" << "deleted" << false;
+    QTest::newRow("log folder now a file") << "@/logs/log.csv" << "file" << false;
+    QTest::newRow("working folder deleted, relative name") << "log.csv" << "working" << false;
+}
+
+void TestLogger::rescueGoesToTheDataFolder()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QString, fault);
+    QFETCH(bool, beside);
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QVERIFY2(dataFolder.startsWith(data.path() + '/'), qPrintable(dataFolder));
+
+    const QString working = FDir->Folder();
+    QVERIFY(QDir(working).mkdir("logs"));
+    TDataLogger logger;
+    logger.SetFileName(fileName.replace('@', working));
+    logger.SetMaxCount(100);
+    AppendLines(logger, 1, 3);
+    if (fault == "deleted") {
+        QVERIFY(QDir(Path("logs")).removeRecursively());
+    } else if (fault == "file") {
+        QVERIFY(QDir(Path("logs")).removeRecursively());
+        WriteAll(Path("logs"), "a file");
+    } else if (fault == "working") {
+        QVERIFY(QDir(working).removeRecursively());
+    }
+    logger.FlushData();
+    QCOMPARE(logger.Count(), fault == "none" ? 0 : 3);
+    if (fault == "none")
+        AppendLines(logger, 1, 3); // the log was written: these wait for the rescue
+    QString savedIn;
+    QVERIFY(logger.Rescue(savedIn));
+    if (!savedData.isNull())
+        qputenv("XDG_DATA_HOME", savedData);
+    else
+        qunsetenv("XDG_DATA_HOME");
+
+    QCOMPARE(QFileInfo(savedIn).path(), beside ? working + "/logs" : dataFolder);
+    QVERIFY2(QRegularExpression("^log-\\d{8}-\\d{6}\\.csv$").match(QFileInfo(savedIn).fileName()).hasMatch(),
+             qPrintable(savedIn));
+    QCOMPARE(TWorkingFolder::Read(savedIn), Written(1, 3));
+    // Nothing went to a folder that was only found by accident, nor was the log's made again.
+    QVERIFY(!QFile::exists("/" + QFileInfo(savedIn).fileName()));
+    QCOMPARE(QFileInfo(Path("logs")).isDir(), fault == "none");
 }
 
 void TestLogger::sharedLogIsReportedOnce()
