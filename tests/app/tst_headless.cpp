@@ -179,6 +179,33 @@ void TestHeadless::badInput_data()
                                           << int(ExitCannotWrite) << "--waveform names a folder: @";
     QTest::newRow("device in use") << QStringList{"--headless", "--device", "%busy"} << int(ExitNoPort)
                                    << "cannot open %busy as COM1: it is in use";
+    // Given twice: refused, whatever the option takes.
+    const QList<QPair<QString, QStringList>> twice{
+        {"--duration", {"--headless", "--duration", "5", "--duration=6"}},
+        {"--headless", {"--headless", "--headless"}},
+        {"--help", {"-h", "--help"}},
+        {"--device", {"--device", "a", "--device", "a"}},
+        {"--run", {"--run", "--run"}},
+        {"--documents", {"--documents", "--run", "--documents"}},
+        {"--pictures", {"--headless", "--pictures", "p", "--waveform", "w", "--pictures", "p"}},
+    };
+    for (const auto &[option, arguments] : twice)
+        QTest::addRow("%s given twice", qPrintable(option)) << arguments << int(ExitUsage) << option + " given twice";
+    // The same in both front ends.
+    QTest::newRow("empty device, window") << QStringList{"--device", ""} << int(ExitUsage)
+                                          << "--device wants the path of a serial device.";
+    QTest::newRow("empty device, headless") << QStringList{"--headless", "--device", ""} << int(ExitUsage)
+                                            << "--device wants the path of a serial device.";
+    // Folders for the pictures that cannot be made: told before the port is even opened.
+    QTest::newRow("pictures on a link to nothing") << QStringList{"--headless", "--device", "%tty", "--pictures", "@/gone"}
+                                                   << int(ExitCannotWrite) << "--pictures cannot be made: @/gone is not a folder";
+    QTest::newRow("pictures under a link to nothing")
+        << QStringList{"--headless", "--device", "%tty", "--pictures", "@/gone/sub"} << int(ExitCannotWrite)
+        << "--pictures cannot be made: @/gone is not a folder";
+    const QString longName(300, 'x');
+    QTest::newRow("pictures name too long") << QStringList{"--headless", "--device", "%tty", "--pictures", "@/" + longName}
+                                            << int(ExitCannotWrite)
+                                            << "--pictures cannot be made: @/" + longName + ": File name too long";
     QTest::newRow("waveform folder missing") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/no/w.csv"}
                                              << int(ExitCannotWrite) << "no such folder: @/no";
 }
@@ -196,6 +223,12 @@ void TestHeadless::badInput()
     // "%busy": a terminal another program holds open.
     TSimInstrument instrument{TSimOptions()};
     QSerialPort holder;
+    // "gone": a symbolic link that leads nowhere.
+    QVERIFY(QFile::link(folder.Path("nowhere"), folder.Path("gone")));
+    if (arguments.contains("%tty")) {
+        QVERIFY(instrument.Start());
+        arguments.replaceInStrings("%tty", instrument.SlavePath());
+    }
     if (arguments.contains("%busy")) {
         QVERIFY(instrument.Start());
         holder.setPortName(instrument.SlavePath());
@@ -211,7 +244,8 @@ void TestHeadless::badInput()
     QCOMPARE(result.Err.count('\n'), 1);
     QVERIFY2(result.Err.contains(message.replace('@', folder.Folder()).toLocal8Bit()), result.Err.constData());
     // Nothing half-written: the folder holds what the test put there.
-    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"f"});
+    QCOMPARE(QDir(folder.Folder()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"f", "gone"}));
 }
 
 void TestHeadless::runEnds_data()
