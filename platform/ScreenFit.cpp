@@ -20,7 +20,7 @@ constexpr int FarCoordinate = 1 << 24;
 constexpr double MaxPictureArea = 2.0 * 7680 * 4320;
 // A picture may always be as large as an ordinary screen, so that what is drawn without one
 // (the headless mode's pictures, on the offscreen platform's small screen) keeps its size.
-constexpr QSize SmallestPictureBound(1920, 1200);
+constexpr QSize SmallestPictureBound(2048, 2048);
 
 // The rectangle around all screens, in the desktop's coordinates; empty without screens.
 QRect Desktop()

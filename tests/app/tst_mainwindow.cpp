@@ -326,7 +326,8 @@ void TestMainWindow::mnemonicsReachOneItem()
         if (!key.isEmpty())
             byKey[key.toString()] << text;
     }
-    QVERIFY(!byKey.isEmpty());
+    // The Run menu's items are all hidden; every other scope has keys to check.
+    QVERIFY(!byKey.isEmpty() || scope == "mmRun");
     for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
         QVERIFY2(it.value().size() == 1, qPrintable(it.key() + ": " + it.value().join(", ")));
 }

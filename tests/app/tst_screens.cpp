@@ -211,8 +211,8 @@ void TestScreens::fitGeometry_data()
                                         << QRect(1009, 130, 907, 669);
     QTest::newRow("gone, larger than the primary") << QRect(2004, 130, 1800, 1000) << QList<QRect>{small}
                                                    << QRect(4, 30, 632, 446);
-    QTest::newRow("mostly on the left screen") << QRect(-300, 200, 800, 600) << QList<QRect>{full, left}
-                                               << QRect(-300, 200, 800, 600);
+    QTest::newRow("mostly on the left screen") << QRect(-600, 200, 800, 600) << QList<QRect>{full, left}
+                                               << QRect(-804, 200, 800, 600);
     QTest::newRow("smaller than the smallest") << QRect(10, 40, 100, 100) << QList<QRect>{full}
                                                << QRect(10, 40, 600, 440);
 }

