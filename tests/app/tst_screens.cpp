@@ -147,6 +147,10 @@ void TestScreens::mainWindowPages()
         if (QTest::currentTestFailed())
             return;
     }
+    // Whatever the size, the gauge on the Main page draws at full size: no screen is too large.
+    form.PageControl1->setCurrentWidget(form.TS_Main);
+    QTRY_COMPARE(form.FGauge->size(), form.PanelGauge->size());
+    QCOMPARE(form.FGauge->Picture().size(), form.FGauge->size() * ratio);
     // Wide enough again for one row of status panels: the bar gives the second row's room back.
     if (size == "smallest" && Available().width() >= 1000) {
         form.resize(907, 669);
