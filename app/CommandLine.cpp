@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifndef ZARN_VERSION
 #error "ZARN_VERSION is set by the build"
@@ -68,6 +70,17 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
+    }
+    // An option given twice is a slip: which of the two was meant cannot be told.
+    const QStringList found = parser.optionNames();
+    for (const QCommandLineOption &option : set.All()) {
+        qsizetype times = 0;
+        for (const QString &name : found)
+            times += option.names().contains(name) ? 1 : 0;
+        if (times > 1) {
+            error = OptionName(option) + " given twice";
+            return false;
+        }
     }
     if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("Unexpected argument '%1' (see --help).").arg(parser.positionalArguments().constFirst());
@@ -185,6 +198,31 @@ bool CanWriteIn(const QString &folder, QString &error)
         return false;
     }
     return true;
+}
+
+bool MakeFolder(const QString &folder, QString &error)
+{
+    const QString path = QDir(folder).absolutePath();
+    if (QDir().mkpath(path) && QFileInfo(path).isDir())
+        return true;
+    // Why not: the nearest thing on the way that is there (a symbolic link that leads nowhere
+    // counts), and the folder below it that could not be made.
+    QFileInfo there(path);
+    QString missing;
+    while (!there.exists() && !there.isSymLink() && !there.isRoot()) {
+        missing = there.absoluteFilePath();
+        there.setFile(there.absolutePath());
+    }
+    if (!there.isDir()) {
+        error = there.absoluteFilePath() + " is not a folder";
+        return false;
+    }
+    errno = 0;
+    const bool made = !missing.isEmpty() && QDir().mkdir(missing);
+    const int reason = errno;
+    error = (missing.isEmpty() ? path : missing) + ": " +
+            (made || reason == 0 ? QStringLiteral("cannot be made") : QString::fromLocal8Bit(std::strerror(reason)));
+    return false;
 }
 
 void PrintError(const QString &line)

@@ -50,6 +50,9 @@ void PrintError(const QString &line);
 // Checks, without leaving anything behind, that a file can be created in the folder (the
 // working folder when empty). False with the reason in error.
 bool CanWriteIn(const QString &folder, QString &error);
+// Makes the folder and those it lies in, as far as they are missing. False with the reason in
+// error (the path that is in the way, or the one that could not be made, and why).
+bool MakeFolder(const QString &folder, QString &error);
 // Checks the outputs the options name and the working folder the logs go to; the pictures
 // folder may be missing when the folder it would be made in can be written. False with one
 // line in error.

@@ -448,6 +448,11 @@ int Run(int &argc, char **argv, const TOptions &options)
         PrintError(error);
         return ExitCannotWrite;
     }
+    // Made now, so that a folder that cannot be made is told before the measurement, not after it.
+    if (!options.PictureFolder.isEmpty() && !MakeFolder(options.PictureFolder, error)) {
+        PrintError("--pictures cannot be made: " + error);
+        return ExitCannotWrite;
+    }
     // The window's own code draws into memory: no display is needed or used.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QtMessages);

@@ -48,6 +48,8 @@ TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TSettings
     // was left (OK, Cancel, the View menu, the tool bar).
     connect(PageControl1, &QTabWidget::currentChanged, this,
             [this] { mmComPort->setChecked(PageControl1->currentWidget() == TS_RS232); });
+    // No larger than the screens: the back buffer follows the window's size.
+    Platform::BoundToScreens(this);
     // The design's place and size where the screen has room, else as much as it has.
     Platform::FitToScreen(this, QSize(907, 669), QPoint(90, 79));
     // The status panels' rows, for the width the window opens at.
@@ -107,7 +109,7 @@ void TFormMain::FormCreate()
     RebuildChartBitmap();
     // 4. The chart, drawing on the picture of ImageChart.
     FChart = new TCISChart(this, ImageChart->Canvas());
-    FChart->SetPosition(0, 0, ImageChart->width(), ImageChart->height());
+    FChart->SetPosition(0, 0, FChartBitmap->width(), FChartBitmap->height());
     FChart->SetBackgroundColor(clNavy);
     // 5. The channels as they are (mid-scale); drawn again when the page takes its size.
     RedrawWaveforms();
@@ -337,8 +339,8 @@ void TFormMain::PanelImageResize()
 {
     ImageChart->setGeometry(20, 20, qMax(0, PanelImage->width() - 40), qMax(0, PanelImage->height() - 40));
     RebuildChartBitmap();
-    if (FChart)
-        FChart->SetPosition(0, 0, ImageChart->width(), ImageChart->height());
+    if (FChart && FChartBitmap)
+        FChart->SetPosition(0, 0, FChartBitmap->width(), FChartBitmap->height());
     RedrawWaveforms();
 }
 

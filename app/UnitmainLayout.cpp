@@ -133,7 +133,8 @@ void TFormMain::CreateMenus()
     mmSaveComLog = mmFile->addAction("Save &Communication Log...");
     mmSaveComLog->setObjectName("mmSaveComLog");
     connect(mmSaveComLog, &QAction::triggered, this, [this] { mmSaveComLogClick(); });
-    mmLogFolder = mmFile->addAction("&Log Folder...");
+    // "&Load Waveform" has the L.
+    mmLogFolder = mmFile->addAction("Log &Folder...");
     mmLogFolder->setObjectName("mmLogFolder");
     connect(mmLogFolder, &QAction::triggered, this, [this] { mmLogFolderClick(); });
     mmPrint = mmFile->addAction("&Print");
@@ -427,7 +428,8 @@ void TFormMain::CreateRS232Page()
     UD_ComPort->setGeometry(200 + 129, CB_Port->y(), 17, CB_Port->height());
     connect(UD_ComPort, &TUpDown::Changing, this, [this](int position) { UD_ComPortChanging(position); });
 
-    BBtnComCancel = new QPushButton("&Cancel", GBox_Com);
+    // Alt+C opens the Commands menu.
+    BBtnComCancel = new QPushButton("C&ancel", GBox_Com);
     BBtnComCancel->setObjectName("BBtnComCancel");
     BBtnComCancel->setGeometry(248, 424, 91, 41);
     BBtnComOK = new QPushButton("&OK", GBox_Com);

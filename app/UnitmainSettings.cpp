@@ -5,6 +5,7 @@
 #include "app/Unitmain.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
+#include "platform/ScreenFit.h"
 
 #include <QAction>
 #include <QDir>
@@ -44,8 +45,10 @@ void TFormMain::RestoreSettings()
         for (QAction *item : KeptSwitches())
             item->setChecked(FSettings->Option(item->objectName(), item->isChecked()));
         const QByteArray geometry = FSettings->Geometry();
-        if (!geometry.isEmpty())
-            restoreGeometry(geometry);
+        // Kept on other screens, or edited by hand: fitted onto the screens there are now, the
+        // whole title bar on one of them.
+        if (!geometry.isEmpty() && restoreGeometry(geometry))
+            Platform::FitRestoredGeometry(this);
 
         folder = FSettings->LogFolder();
         if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
@@ -104,11 +107,14 @@ void TFormMain::KeepOptions()
 
 void TFormMain::SaveWindowSettings()
 {
-    // A window never shown has no place of its own to keep.
-    if (!FSettings || !FShown)
+    if (!FSettings)
         return;
+    // A window closed before it showed (a stop signal while a box of the start was open) keeps
+    // the place it would have opened at, fitted to the screens, and the page kept before: it
+    // has shown none of its own.
     FSettings->SetGeometry(saveGeometry());
-    FSettings->SetPage(PageControl1->currentWidget()->objectName());
+    if (FShown)
+        FSettings->SetPage(PageControl1->currentWidget()->objectName());
     FSettings->Sync();
 }
 

@@ -4,6 +4,7 @@
 #include "engine/Measurement.h"
 #include "app/Pictures.h"
 #include "app/Unitmain.h"
+#include "platform/ScreenFit.h"
 #include "engine/WaveBlock.h"
 #include "display/Cischart.h"
 #include "display/Image.h"
@@ -71,7 +72,8 @@ void TFormMain::RebuildChartBitmap()
     // A palette bitmap holding the colours of the display; a new one is black.
     static const QList<QRgb> Palette{clBlack, clWhite, clRed, clYellow, clCyan, clBlue,
                                      clNavy, clGray, clSilver, clOlive, clGreen};
-    FChartBitmap = new QImage(ImageChart->width(), ImageChart->height(), QImage::Format_Indexed8);
+    // No larger than the screens can show: beyond that the chart is cut off at its right and bottom.
+    FChartBitmap = new QImage(Platform::PictureSize(ImageChart->size(), 1.0), QImage::Format_Indexed8);
     FChartBitmap->setColorTable(Palette);
     FChartBitmap->fill(0);
     // The picture keeps its own image object, so the chart's canvas stays valid at the new size.

@@ -1,5 +1,7 @@
 #include "display/Cgauge.h"
 
+#include "platform/ScreenFit.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -43,8 +45,7 @@ TGauge::TGauge(QWidget *AOwner, int32_t width, int32_t height, int32_t unused)
 {
     Q_UNUSED(unused);
     resize(width, height);
-    FCenterX = this->width() / 2;
-    FCenterY = this->height() / 2;
+    TakeSize();
     FDegToRad = 0.017453292f;
     FMode = TGaugeMode::DirectionDial;
     FUnit = QStringLiteral("m/s");
@@ -75,14 +76,26 @@ void TGauge::paintEvent(QPaintEvent *event)
 {
     Q_UNUSED(event);
     QPainter painter(this);
-    painter.drawImage(0, 0, Picture());
+    if (FStretched)
+        painter.drawImage(rect(), Picture());
+    else
+        painter.drawImage(0, 0, Picture());
+}
+
+void TGauge::TakeSize()
+{
+    // A gauge larger than all screens together draws a smaller picture, shown stretched: the
+    // picture never takes more memory than the screens can show.
+    FDrawSize = Platform::PictureSize(size(), devicePixelRatioF());
+    FStretched = FDrawSize != size();
+    FCenterX = FDrawSize.width() / 2;
+    FCenterY = FDrawSize.height() / 2;
 }
 
 void TGauge::ChangeSize(int32_t width, int32_t height)
 {
     resize(width, height);
-    FCenterX = this->width() / 2;
-    FCenterY = this->height() / 2;
+    TakeSize();
     if (FCanvas)
         FCanvas->SetImage(nullptr);
     FPicture = QImage();
@@ -95,7 +108,9 @@ void TGauge::ResetDisplay()
         // At the screen's pixel ratio, so that a scaled screen shows sharp labels rather than
         // doubled pixels; drawing stays in the gauge's own coordinates.
         const qreal ratio = devicePixelRatioF();
-        FPicture = QImage(qRound(width() * ratio), qRound(height() * ratio), QImage::Format_RGB32);
+        FDrawSize = Platform::PictureSize(size(), ratio);
+        FStretched = FDrawSize != size();
+        FPicture = QImage(qRound(FDrawSize.width() * ratio), qRound(FDrawSize.height() * ratio), QImage::Format_RGB32);
         FPicture.setDevicePixelRatio(ratio);
         if (!FCanvas)
             FCanvas = std::make_unique<TCanvas>(&FPicture);
@@ -105,7 +120,7 @@ void TGauge::ResetDisplay()
     ++FResetCount;
     FCanvas->Pen.Color = clBlack;
     FCanvas->Brush.Color = clBlack;
-    FCanvas->Rectangle(0, 0, width(), height());
+    FCanvas->Rectangle(0, 0, FDrawSize.width(), FDrawSize.height());
 
     switch (FMode) {
     case TGaugeMode::DirectionDial:
@@ -281,8 +296,8 @@ void TGauge::DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour
 TGauge::TPlotFrame TGauge::PlotFrame(int32_t leftInset) const
 {
     TPlotFrame f;
-    f.hw = width() / 2 - 40;
-    f.hh = height() / 2 - 20;
+    f.hw = FDrawSize.width() / 2 - 40;
+    f.hh = FDrawSize.height() / 2 - 20;
     f.L = FCenterX - f.hw + 15 + leftInset;
     f.R = FCenterX + f.hw + 15;
     f.T = FCenterY - f.hh;

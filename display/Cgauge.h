@@ -97,6 +97,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The size to draw at and the centre, for the gauge's size now.
+    void TakeSize();
     // Text centred on (x, y), bold, in the given size (points) and colour, on black.
     void DrawIndicatorText(int32_t x, int32_t y, int32_t size, TColor colour, const QString &text);
     // Bold text of this size and colour, whatever font the text drawn before left behind.
@@ -167,6 +169,10 @@ private:
     TGaugeMode FMode = TGaugeMode::DirectionDial;
     int32_t FCenterX = 0;
     int32_t FCenterY = 0;
+    // What the picture covers, in the gauge's own pixels: its size, or less for a gauge larger
+    // than the screens (the picture is then shown stretched).
+    QSize FDrawSize;
+    bool FStretched = false;
     int32_t FXSpan = 0;
     int32_t FXShift = 0;
     int32_t FVCenter = 0;

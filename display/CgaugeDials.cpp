@@ -86,7 +86,7 @@ constexpr int32_t MarkRadius = 4;
 void TGauge::DrawVelocityDirection()
 {
     const QPoint c(FCenterX, FCenterY);
-    const float r = DialRadius(height());
+    const float r = DialRadius(FDrawSize.height());
     Disc(*FCanvas, c, r, clYellow);
     Disc(*FCanvas, c, r - r / 16, clBlack);
 
@@ -121,7 +121,7 @@ void TGauge::DrawAngleArrow(float direction)
     if (!std::isfinite(direction))
         return;
     const QPoint c(FCenterX, FCenterY);
-    const float r = DialRadius(height());
+    const float r = DialRadius(FDrawSize.height());
     const double s = std::sin(direction), k = std::cos(direction);
     // The base lies across the centre from the tip, u away, q to either side.
     const float u = r * 0.5f + 10, q = r * 0.125f;
@@ -138,7 +138,7 @@ void TGauge::DrawAngleArrow(float direction)
 
 void TGauge::DrawAngleVariation(float minimum, float maximum)
 {
-    const int32_t e = (height() - 40) / 2 + 4;
+    const int32_t e = (FDrawSize.height() - 40) / 2 + 4;
     const int32_t x1 = FCenterX - e, y1 = FCenterY - e, x2 = FCenterX + e, y2 = FCenterY + e;
     FCanvas->ArcDirection = TArcDirection::Clockwise;
     // A black band over the previous arc.
@@ -169,7 +169,7 @@ void TGauge::DrawAngleVariation(float minimum, float maximum)
 
 void TGauge::DrawValueIndication(float value)
 {
-    const int32_t rc = (height() - 50) / 4;
+    const int32_t rc = (FDrawSize.height() - 50) / 4;
     FCanvas->Pen.Color = clWhite;
     FCanvas->Brush.Color = clBlack;
     SetTextFont(ValueFontSize, clRed);
@@ -187,7 +187,7 @@ void TGauge::DrawValueIndication(float value)
 
 void TGauge::DrawVelocityMeter()
 {
-    const TMeter m = Meter(height(), QPoint(FCenterX, FCenterY));
+    const TMeter m = Meter(FDrawSize.height(), QPoint(FCenterX, FCenterY));
     FCanvas->Pen.Width = 2;
     FCanvas->Pen.Color = clYellow;
     FCanvas->Brush.Color = clBlack;
@@ -232,7 +232,7 @@ void TGauge::DrawVelocityPointer(float direction)
 {
     if (!std::isfinite(direction))
         return;
-    const TMeter m = Meter(height(), QPoint(FCenterX, FCenterY));
+    const TMeter m = Meter(FDrawSize.height(), QPoint(FCenterX, FCenterY));
     const QPoint p = m.Pivot;
     const double s = std::sin(direction), k = std::cos(direction);
     // An open V from just outside the hub to the tip.

@@ -69,8 +69,8 @@ void TGauge::DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buf
 
 int32_t TGauge::IndicatorHalfWidth(int32_t divisor) const
 {
-    const int32_t m = height() / divisor;
-    return std::min(height() - 2 * m, width() / 2 - 2 * m);
+    const int32_t m = FDrawSize.height() / divisor;
+    return std::min(FDrawSize.height() - 2 * m, FDrawSize.width() / 2 - 2 * m);
 }
 
 void TGauge::DrawIndicator()

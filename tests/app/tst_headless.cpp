@@ -186,6 +186,33 @@ void TestHeadless::badInput_data()
                                         << "@/fifo is not a regular file (a FIFO); nothing was written.";
     QTest::newRow("waveform folder missing") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/no/w.csv"}
                                              << int(ExitCannotWrite) << "no such folder: @/no";
+    // Given twice: refused, whatever the option takes.
+    const QList<QPair<QString, QStringList>> twice{
+        {"--duration", {"--headless", "--duration", "5", "--duration=6"}},
+        {"--headless", {"--headless", "--headless"}},
+        {"--help", {"-h", "--help"}},
+        {"--device", {"--device", "a", "--device", "a"}},
+        {"--run", {"--run", "--run"}},
+        {"--documents", {"--documents", "--run", "--documents"}},
+        {"--pictures", {"--headless", "--pictures", "p", "--waveform", "w", "--pictures", "p"}},
+    };
+    for (const auto &[option, arguments] : twice)
+        QTest::addRow("%s given twice", qPrintable(option)) << arguments << int(ExitUsage) << option + " given twice";
+    // The same in both front ends.
+    QTest::newRow("empty device, window") << QStringList{"--device", ""} << int(ExitUsage)
+                                          << "--device wants the path of a serial device.";
+    QTest::newRow("empty device, headless") << QStringList{"--headless", "--device", ""} << int(ExitUsage)
+                                            << "--device wants the path of a serial device.";
+    // Folders for the pictures that cannot be made: told before the port is even opened.
+    QTest::newRow("pictures on a link to nothing") << QStringList{"--headless", "--device", "%tty", "--pictures", "%gone"}
+                                                   << int(ExitCannotWrite) << "--pictures cannot be made: %gone is not a folder";
+    QTest::newRow("pictures under a link to nothing")
+        << QStringList{"--headless", "--device", "%tty", "--pictures", "%gone/sub"} << int(ExitCannotWrite)
+        << "--pictures cannot be made: %gone is not a folder";
+    const QString longName(300, 'x');
+    QTest::newRow("pictures name too long") << QStringList{"--headless", "--device", "%tty", "--pictures", "@/" + longName}
+                                            << int(ExitCannotWrite)
+                                            << "--pictures cannot be made: @/" + longName + ": File name too long";
 }
 
 void TestHeadless::badInput()
@@ -206,6 +233,15 @@ void TestHeadless::badInput()
     // "%busy": a terminal another program holds open.
     TSimInstrument instrument{TSimOptions()};
     QSerialPort holder;
+    // "%gone": a symbolic link that leads nowhere, beside the working folder.
+    QTemporaryDir links;
+    QVERIFY(QFile::link(links.filePath("nowhere"), links.filePath("gone")));
+    arguments.replaceInStrings("%gone", links.filePath("gone"));
+    message.replace("%gone", links.filePath("gone"));
+    if (arguments.contains("%tty")) {
+        QVERIFY(instrument.Start());
+        arguments.replaceInStrings("%tty", instrument.SlavePath());
+    }
     if (arguments.contains("%busy")) {
         QVERIFY(instrument.Start());
         holder.setPortName(instrument.SlavePath());

@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QToolBar>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -51,6 +52,8 @@ private slots:
     void windowLayout();
     void menuItems_data();
     void menuItems();
+    void mnemonicsReachOneItem_data();
+    void mnemonicsReachOneItem();
     void pagesSwitch_data();
     void pagesSwitch();
     void checkMarkFollowsThePage_data();
@@ -207,7 +210,7 @@ void TestMainWindow::windowLayout()
     QCOMPARE(form.CB_StopBit->currentText(), QStringLiteral("1 Bit"));
     QVERIFY(form.CB_HWHS->isHidden() && form.CB_SWHS->isHidden());
     QCOMPARE(form.BBtnComOK->text(), QStringLiteral("&OK"));
-    QCOMPARE(form.BBtnComCancel->text(), QStringLiteral("&Cancel"));
+    QCOMPARE(form.BBtnComCancel->text(), QStringLiteral("C&ancel"));
     QCOMPARE(form.BBtnComOK->geometry(), QRect(352, 424, 91, 41));
     QCOMPARE(form.BBtnComCancel->geometry(), QRect(248, 424, 91, 41));
 
@@ -276,6 +279,57 @@ void TestMainWindow::menuItems()
     QCOMPARE(item->isVisible(), visible);
     QCOMPARE(TFormMain::Tag(item), tag);
     QCOMPARE(item->shortcut().toString(), shortcut);
+}
+
+void TestMainWindow::mnemonicsReachOneItem_data()
+{
+    QTest::addColumn<QString>("scope");
+    // Every menu, the menu bar, and the COM Port page with the menu bar (both take Alt keys there).
+    for (const char *scope : {"MainMenu1", "mmFile", "mmEdit", "mmOptions", "mmView", "mmRun", "mmCommand", "mmHelp",
+                              "TS_RS232"})
+        QTest::newRow(scope) << scope;
+}
+
+void TestMainWindow::mnemonicsReachOneItem()
+{
+    QFETCH(QString, scope);
+    TMessageCapture messages;
+    TFormMain form;
+    QStringList texts;
+    if (scope == "MainMenu1" || scope == "TS_RS232") {
+        // The bar takes the keys of its hidden menus too.
+        for (const QAction *item : form.menuBar()->actions())
+            texts << item->text();
+    }
+    if (scope == "TS_RS232") {
+        for (const QAbstractButton *button : form.TS_RS232->findChildren<QAbstractButton *>())
+            texts << button->text();
+        for (const QLabel *label : form.TS_RS232->findChildren<QLabel *>())
+            if (label->buddy())
+                texts << label->text();
+    } else if (scope != "MainMenu1") {
+        const QMenu *menu = form.findChild<QMenu *>(scope);
+        QVERIFY(menu);
+        for (const QAction *item : menu->actions())
+            if (item->isVisible())
+                texts << item->text();
+    } else {
+        // No menu is left out of the rows.
+        for (const QMenu *menu : form.findChildren<QMenu *>())
+            QVERIFY2(QStringList({"mmFile", "mmEdit", "mmOptions", "mmView", "mmRun", "mmCommand", "mmHelp"})
+                         .contains(menu->objectName()),
+                     qPrintable(menu->objectName()));
+    }
+    QMap<QString, QStringList> byKey;
+    for (const QString &text : texts) {
+        const QKeySequence key = QKeySequence::mnemonic(text);
+        if (!key.isEmpty())
+            byKey[key.toString()] << text;
+    }
+    // The Run menu's items are all hidden; every other scope has keys to check.
+    QVERIFY(!byKey.isEmpty() || scope == "mmRun");
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
+        QVERIFY2(it.value().size() == 1, qPrintable(it.key() + ": " + it.value().join(", ")));
 }
 
 void TestMainWindow::pagesSwitch_data()

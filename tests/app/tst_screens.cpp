@@ -2,11 +2,15 @@
 // environment): every window opens inside the area windows may use, and every control of every
 // page lies inside its window at the opening size, at the smallest size and maximised.
 
+#include "app/Settings.h"
 #include "app/Unitmain.h"
+#include "display/Image.h"
 #include "display/Cgauge.h"
 #include "guide/Unitmanual.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/Pixels.h"
 #include "tests/common/WorkingFolder.h"
+#include "platform/ScreenFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -80,6 +84,11 @@ private slots:
     void guideAndAboutInside_data();
     void guideAndAboutInside();
     void messageBoxInside();
+    void fitGeometry_data();
+    void fitGeometry();
+    void keptGeometryFitted_data();
+    void keptGeometryFitted();
+    void hugeWindowBounded();
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -138,6 +147,10 @@ void TestScreens::mainWindowPages()
         if (QTest::currentTestFailed())
             return;
     }
+    // Whatever the size, the gauge on the Main page draws at full size: no screen is too large.
+    form.PageControl1->setCurrentWidget(form.TS_Main);
+    QTRY_COMPARE(form.FGauge->size(), form.PanelGauge->size());
+    QCOMPARE(form.FGauge->Picture().size(), form.FGauge->size() * ratio);
     // Wide enough again for one row of status panels: the bar gives the second row's room back.
     if (size == "smallest" && Available().width() >= 1000) {
         form.resize(907, 669);
@@ -179,6 +192,108 @@ void TestScreens::messageBoxInside()
                          "Information");
     QVERIFY(!box.isEmpty());
     QVERIFY2(Available().contains(box), qPrintable(QString("%1x%2").arg(box.width()).arg(box.height())));
+}
+
+void TestScreens::fitGeometry_data()
+{
+    QTest::addColumn<QRect>("wanted");
+    QTest::addColumn<QList<QRect>>("areas"); // the primary screen's first
+    QTest::addColumn<QRect>("fitted");
+    const QRect small(0, 0, 640, 480), sxga(0, 0, 1280, 1024), full(0, 0, 1920, 1080);
+    const QRect right(1920, 0, 1280, 1024), left(-1280, 0, 1280, 1024);
+    QTest::newRow("fits as it is") << QRect(100, 100, 800, 600) << QList<QRect>{full} << QRect(100, 100, 800, 600);
+    QTest::newRow("huge on 640x480") << QRect(0, 0, 30000, 20000) << QList<QRect>{small} << QRect(4, 30, 632, 446);
+    QTest::newRow("near the corner of 1280x1024")
+        << QRect(1225, 1028, 907, 669) << QList<QRect>{sxga} << QRect(369, 351, 907, 669);
+    QTest::newRow("largest place") << QRect(QPoint(INT_MAX - 1000, INT_MAX - 1000), QSize(907, 669))
+                                   << QList<QRect>{sxga} << QRect(369, 351, 907, 669);
+    QTest::newRow("title bar above the screen") << QRect(100, -50, 800, 600) << QList<QRect>{full}
+                                                << QRect(100, 30, 800, 600);
+    QTest::newRow("second screen there") << QRect(2004, 130, 907, 669) << QList<QRect>{full, right}
+                                         << QRect(2004, 130, 907, 669);
+    QTest::newRow("second screen gone") << QRect(2004, 130, 907, 669) << QList<QRect>{full}
+                                        << QRect(1009, 130, 907, 669);
+    QTest::newRow("gone, larger than the primary") << QRect(2004, 130, 1800, 1000) << QList<QRect>{small}
+                                                   << QRect(4, 30, 632, 446);
+    QTest::newRow("mostly on the left screen") << QRect(-600, 200, 800, 600) << QList<QRect>{full, left}
+                                               << QRect(-804, 200, 800, 600);
+    QTest::newRow("smaller than the smallest") << QRect(10, 40, 100, 100) << QList<QRect>{full}
+                                               << QRect(10, 40, 600, 440);
+}
+
+void TestScreens::fitGeometry()
+{
+    QFETCH(QRect, wanted);
+    QFETCH(QList<QRect>, areas);
+    QFETCH(QRect, fitted);
+    const QMargins frame(4, 30, 4, 4);
+    QCOMPARE(Platform::FitGeometry(wanted, areas, frame, QSize(600, 440)), fitted);
+}
+
+void TestScreens::keptGeometryFitted_data()
+{
+    QTest::addColumn<QRect>("kept");
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("30000x20000") << QRect(0, 0, 30000, 20000) << false;
+    QTest::newRow("far away") << QRect(1000000, 1000000, 907, 669) << false;
+    QTest::newRow("on a screen left of this one") << QRect(-2000, 100, 907, 669) << false;
+    QTest::newRow("maximised, huge normal size") << QRect(0, 0, 30000, 20000) << true;
+}
+
+void TestScreens::keptGeometryFitted()
+{
+    QFETCH(QRect, kept);
+    QFETCH(bool, maximised);
+    TMessageCapture messages;
+    TSettings settings(FFolder->Path("settings.ini"));
+    {
+        // What a window of that place and size kept.
+        QWidget other;
+        other.setGeometry(kept);
+        if (maximised)
+            other.setWindowState(Qt::WindowMaximized);
+        settings.SetGeometry(other.saveGeometry());
+    }
+    TFormMain form(nullptr, {}, &settings);
+    // Before it shows: its whole frame, title bar first, on this screen.
+    QVERIFY(Available().contains(form.normalGeometry().marginsAdded(Platform::FrameMargins(&form))));
+    QCOMPARE(form.isMaximized(), maximised);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    CheckWindowInside(&form);
+}
+
+void TestScreens::hugeWindowBounded()
+{
+    TMessageCapture messages;
+    TFormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QSize bound = Platform::PictureBound();
+    QRect desktop;
+    for (const QScreen *screen : QGuiApplication::screens())
+        desktop |= screen->geometry();
+    // The window stops at the screens' size, and so does its back buffer.
+    form.resize(20000, 15000);
+    QTRY_COMPARE(form.size(), desktop.size());
+    form.mmWaveformClick();
+    QTRY_VERIFY(form.TS_Waveform->isVisible());
+    // Pages far larger than any screen still draw pictures no larger than the screens can show.
+    form.PanelImage->resize(20000, 15000);
+    form.PanelGauge->resize(20000, 15000);
+    form.FGauge->ChangeSize(20000, 15000);
+    for (const QImage &picture : {form.FGauge->Picture(), form.ImageChart->Picture()}) {
+        QVERIFY(!picture.isNull());
+        QVERIFY2(picture.width() <= bound.width() && picture.height() <= bound.height(),
+                 qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                .arg(picture.width()).arg(picture.height()).arg(bound.width()).arg(bound.height())));
+    }
+    // Still drawn: the chart's navy plot and the gauge's frame.
+    QVERIFY(Count(form.ImageChart->Picture(), qRgb(0, 0, 128)) > 0);
+    QVERIFY(Count(form.FGauge->Picture(), qRgb(0, 0, 0)) < form.FGauge->Picture().width() * form.FGauge->Picture().height());
+    // Back to a size the screen holds: drawn at full size again.
+    form.FGauge->ChangeSize(400, 300);
+    QCOMPARE(form.FGauge->Picture().size(), QSize(400, 300) * form.FGauge->devicePixelRatioF());
 }
 
 QTEST_MAIN(TestScreens)

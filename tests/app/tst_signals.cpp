@@ -2,11 +2,14 @@
 // ended by SIGTERM, SIGINT or SIGHUP (a shutdown, Ctrl+C, a logout): it closes as File > Exit
 // does, and both logs hold every line computed before the signal.
 
+#include "app/Settings.h"
 #include "tests/app/ReportTexts.h"
 #include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
 
+#include <QDataStream>
 #include <QProcess>
+#include <QWidget>
 #include <QtTest>
 
 #include <csignal>
@@ -51,6 +54,30 @@ QList<QByteArrayList> LogLines(const QString &path, int fields)
     return lines;
 }
 
+// Whether the process catches the signal now (its handler is installed).
+bool Catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// The normal (not maximised) place and size in what QWidget::saveGeometry wrote.
+QRect NormalGeometry(const QByteArray &kept)
+{
+    QDataStream stream(kept);
+    stream.setVersion(QDataStream::Qt_4_0);
+    quint32 magic = 0;
+    quint16 major = 0, minor = 0;
+    QRect frame, normal;
+    stream >> magic >> major >> minor >> frame >> normal;
+    return stream.status() == QDataStream::Ok && magic == 0x1D9D0CB ? normal : QRect();
+}
+
 } // namespace
 
 class TestSignals : public QObject {
@@ -58,6 +85,7 @@ class TestSignals : public QObject {
 private slots:
     void windowWritesLogs_data();
     void windowWritesLogs();
+    void signalAtStartBoxKeepsWindow();
 };
 
 void TestSignals::windowWritesLogs_data()
@@ -146,6 +174,54 @@ void TestSignals::windowWritesLogs()
         QVERIFY2(phase == "90.000" && std::abs(tof.toDouble() - expected) <= 0.0006,
                  qPrintable(QStringLiteral("value %1: %2, %3").arg(k).arg(phase, tof)));
     }
+}
+
+void TestSignals::signalAtStartBoxKeepsWindow()
+{
+    TWorkingFolder folder;
+    QVERIFY(folder.IsValid());
+    TPtyPair line;
+    QVERIFY(line.IsValid());
+    // Kept: a port that is gone (its box opens at the start), the Log page, and a size no screen
+    // holds.
+    QWidget kept;
+    kept.setGeometry(20, 40, 30000, 20000);
+    {
+        TSettings settings(folder.Path("config/Dunmeridge/Zarn Monitor.conf"));
+        settings.SetPort("COM3");
+        settings.SetPage("TS_Log");
+        settings.SetGeometry(kept.saveGeometry());
+    }
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", "offscreen"); // one screen of 800x800
+    environment.insert("XDG_CONFIG_HOME", folder.Path("config"));
+    environment.insert("ZARN_COM1", line.SlavePath());
+    environment.insert("ZARN_COM3", folder.Path("ttyGone"));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(folder.Folder());
+    program.start(QStringLiteral(ZARNMONITOR_PATH), QStringList());
+    QVERIFY(program.waitForStarted(WaitMs));
+    // Once the program catches SIGTERM, the signal is handled by the first event loop that
+    // runs: the box about the missing port.
+    QVERIFY(QTest::qWaitFor([&] { return Catches(program.processId(), SIGTERM); }, WaitMs));
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(WaitMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // The box after it had no one to wait for: its text went to standard error.
+    QVERIFY(program.readAllStandardError().contains("zarnmonitor: Open COM1 !"));
+
+    TSettings settings(folder.Path("config/Dunmeridge/Zarn Monitor.conf"));
+    QCOMPARE(settings.Port(), QStringLiteral("COM3"));
+    QCOMPARE(settings.Page(), QStringLiteral("TS_Log"));
+    // The place and size the window would have opened at: on the screen, whole.
+    const QRect normal = NormalGeometry(settings.Geometry());
+    QVERIFY2(QRect(0, 0, 800, 800).contains(normal),
+             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(normal.x()).arg(normal.y()).arg(normal.width()).arg(normal.height())));
 }
 
 QTEST_MAIN(TestSignals)

@@ -2,6 +2,7 @@
 // mode on the main window's 817 x 369 gauge.
 
 #include "display/Cgauge.h"
+#include "platform/ScreenFit.h"
 #include "tests/common/Pixels.h"
 
 #include <QtTest>
@@ -148,6 +149,8 @@ private slots:
     void dualChannel_data();
     void dualChannel();
     void changeSize();
+    void hugeSizeBounded_data();
+    void hugeSizeBounded();
     void flatAxisDrawsNoTrace();
     void noSamplesLeavesPicture();
     void trendScale_data();
@@ -513,6 +516,34 @@ void TestGauge::changeSize()
     QCOMPARE(main.gauge.Picture().pixel(80, 214), clRed);
     QCOMPARE(main.gauge.Picture().pixel(80, 215), clBlack);
     QCOMPARE(main.gauge.Picture().pixel(87, 214), clBlack);
+}
+
+void TestGauge::hugeSizeBounded_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("20000x15000") << QSize(20000, 15000);
+    QTest::newRow("30000x200") << QSize(30000, 200);
+    QTest::newRow("200x30000") << QSize(200, 30000);
+}
+
+void TestGauge::hugeSizeBounded()
+{
+    QFETCH(QSize, size);
+    TMainGauge main;
+    main.trend = Samples(QList<float>(100, 90.0f));
+    main.gauge.ChangeSize(size.width(), size.height());
+    main.gauge.UpdateDisplay();
+    QCOMPARE(main.gauge.size(), size);
+    // The picture takes no more than the screens can show, and holds the whole display: frame
+    // and trace.
+    const QSize bound = Platform::PictureBound();
+    const QImage &p = main.gauge.Picture();
+    QVERIFY2(!p.isNull() && p.width() <= bound.width() && p.height() <= bound.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(p.width()).arg(p.height())));
+    QVERIFY(p.sizeInBytes() <= qsizetype(bound.width()) * bound.height() * 4);
+    QCOMPARE(QPoint(main.gauge.CenterX(), main.gauge.CenterY()), QPoint(p.width() / 2, p.height() / 2));
+    QVERIFY(Count(p, clCyan) > 0);
+    QVERIFY(Count(p, clRed) > 0);
 }
 
 void TestGauge::flatAxisDrawsNoTrace()
