@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -116,46 +117,57 @@ TStatisticsFigures TRunningStatistics::Figures() const
     return figures;
 }
 
-TWindowStatistics::TWindowStatistics(int32_t size) : FSize(std::clamp(size, MinSize, MaxSize)) {}
+TWindowStatistics::TWindowStatistics(int32_t size)
+    : FSize(std::clamp(size, MinSize, MaxSize)), FRing(size_t(FSize), TEntry{})
+{
+}
 
 void TWindowStatistics::SetSize(int32_t size)
 {
     size = std::clamp(size, MinSize, MaxSize);
     if (size == FSize)
         return;
-    FSize = size;
-    while (int64_t(FValues.size()) > FSize)
+    while (int64_t(FCount) > size)
         Remove();
-    if (!FValues.empty())
+    // The ring again, oldest first, at its new size.
+    std::vector<TEntry> ring(size_t(size), TEntry{});
+    for (size_t i = 0; i < FCount; ++i)
+        ring[i] = At(i);
+    FRing = std::move(ring);
+    FHead = 0;
+    FSize = size;
+    if (FCount > 0)
         Rebase();
 }
 
 void TWindowStatistics::Clear()
 {
+    std::vector<TEntry> ring = std::move(FRing);
     *this = TWindowStatistics(FSize);
+    FRing = std::move(ring); // its entries are free
 }
 
 void TWindowStatistics::Add(const TStatisticsValue &value)
 {
-    if (FValues.empty()) {
+    if (FCount == 0) {
         Clear();
         FReference = value.TimeOfFlight;
         FTimeZero = value.TimeMs;
         FMeanPhase = value.PhaseDeg;
     }
-    if (int64_t(FValues.size()) >= FSize)
+    if (int64_t(FCount) >= FSize)
         Remove();
     TEntry entry;
     entry.Offset = value.TimeOfFlight - FReference;
     entry.Seconds = double(value.TimeMs - FTimeZero) / MsPerSecond;
     entry.Phase = Unwrapped(value.PhaseDeg, FMeanPhase);
-    entry.Prefix = PrefixBefore(FValues.size()) + entry.Offset;
-    if (!FValues.empty()) {
-        const double step = entry.Offset - FValues.back().Offset;
+    entry.Prefix = PrefixBefore(FCount) + entry.Offset;
+    if (FCount > 0) {
+        const double step = entry.Offset - At(FCount - 1).Offset;
         FSquaresOne += step * step;
     }
 
-    const double n = double(FValues.size() + 1);
+    const double n = double(FCount + 1);
     const double dy = entry.Offset - FMean;
     const double dx = entry.Seconds - FMeanSeconds;
     FMean += dy / n;
@@ -175,7 +187,8 @@ void TWindowStatistics::Add(const TStatisticsValue &value)
     while (!FMost.empty() && FMost.back().second <= entry.Offset)
         FMost.pop_back();
     FMost.emplace_back(position, entry.Offset);
-    FValues.push_back(entry);
+    At(FCount) = entry;
+    ++FCount;
 
     // Once per window's worth of values: a pass over N, a constant share of each value.
     if (++FSinceRebase >= FSize)
@@ -184,10 +197,10 @@ void TWindowStatistics::Add(const TStatisticsValue &value)
 
 void TWindowStatistics::Remove()
 {
-    const TEntry gone = FValues.front();
-    const int64_t position = FAdded - int64_t(FValues.size());
-    const double n = double(FValues.size());
-    if (FValues.size() == 1) {
+    const TEntry gone = At(0);
+    const int64_t position = FAdded - int64_t(FCount);
+    const double n = double(FCount);
+    if (FCount == 1) {
         Clear();
         return;
     }
@@ -202,27 +215,29 @@ void TWindowStatistics::Remove()
     FM2Seconds -= (gone.Seconds - FMeanSeconds) * dx;
     FCoMoment -= (gone.Seconds - FMeanSeconds) * dy;
     FM2Phase -= (gone.Phase - FMeanPhase) * dp;
-    const double step = FValues[1].Offset - gone.Offset;
+    const double step = At(1).Offset - gone.Offset;
     FSquaresOne -= step * step;
     FPrefixBase = gone.Prefix;
     if (FLeast.front().first == position)
         FLeast.pop_front();
     if (FMost.front().first == position)
         FMost.pop_front();
-    FValues.pop_front();
+    FHead = FHead + 1 == FRing.size() ? 0 : FHead + 1;
+    --FCount;
 }
 
 void TWindowStatistics::Rebase()
 {
     FSinceRebase = 0;
-    const double n = double(FValues.size());
+    const double n = double(FCount);
     // The reference moves to the mean and the time to the oldest value, so the offsets stay small.
     const double shift = FMean;
-    const double shiftSeconds = FValues.front().Seconds;
+    const double shiftSeconds = At(0).Seconds;
     FReference += shift;
     FTimeZero += int64_t(std::llround(shiftSeconds * MsPerSecond)); // whole milliseconds, as they came
     double sum = 0, sumSeconds = 0, sumPhase = 0;
-    for (TEntry &entry : FValues) {
+    for (size_t i = 0; i < FCount; ++i) {
+        TEntry &entry = At(i);
         entry.Offset -= shift;
         entry.Seconds -= shiftSeconds;
         sum += entry.Offset;
@@ -235,8 +250,9 @@ void TWindowStatistics::Rebase()
     FM2 = FM2Seconds = FCoMoment = FM2Phase = FSquaresOne = 0;
     FPrefixBase = 0;
     double prefix = 0;
-    for (size_t i = 0; i < FValues.size(); ++i) {
-        TEntry &entry = FValues[i];
+    double last = 0;
+    for (size_t i = 0; i < FCount; ++i) {
+        TEntry &entry = At(i);
         const double dy = entry.Offset - FMean;
         const double dx = entry.Seconds - FMeanSeconds;
         const double dp = entry.Phase - FMeanPhase;
@@ -244,10 +260,9 @@ void TWindowStatistics::Rebase()
         FM2Seconds += dx * dx;
         FCoMoment += dx * dy;
         FM2Phase += dp * dp;
-        if (i > 0) {
-            const double step = entry.Offset - FValues[i - 1].Offset;
-            FSquaresOne += step * step;
-        }
+        if (i > 0)
+            FSquaresOne += (entry.Offset - last) * (entry.Offset - last);
+        last = entry.Offset;
         prefix += entry.Offset;
         entry.Prefix = prefix;
     }
@@ -259,7 +274,7 @@ void TWindowStatistics::Rebase()
 TStatisticsFigures TWindowStatistics::Figures() const
 {
     TStatisticsFigures figures;
-    const int64_t count = int64_t(FValues.size());
+    const int64_t count = int64_t(FCount);
     FillMoments(figures, count, FReference, FMean, FM2, count ? FLeast.front().second : 0,
                 count ? FMost.front().second : 0, FM2Seconds, FCoMoment, FMeanPhase, FM2Phase);
     for (size_t i = 0; i < AdevSpans.size(); ++i) {
@@ -270,10 +285,11 @@ TStatisticsFigures TWindowStatistics::Figures() const
             continue;
         }
         // Group means from the sums up to each group's edges.
-        double sumSquares = 0, previous = 0;
+        double sumSquares = 0, previous = 0, edge = FPrefixBase;
         for (int64_t k = 0; k < groups; ++k) {
-            const size_t first = size_t(k) * span;
-            const double mean = (PrefixBefore(first + span) - PrefixBefore(first)) / double(span);
+            const double next = At(size_t(k + 1) * span - 1).Prefix;
+            const double mean = (next - edge) / double(span);
+            edge = next;
             if (k > 0)
                 sumSquares += (mean - previous) * (mean - previous);
             previous = mean;

@@ -69,7 +69,7 @@ public:
     void Add(const TStatisticsValue &value);
     void Clear();
     TStatisticsFigures Figures() const;
-    int64_t Count() const { return int64_t(FValues.size()); }
+    int64_t Count() const { return int64_t(FCount); }
 
 private:
     struct TEntry {
@@ -81,10 +81,19 @@ private:
     void Remove();
     // Everything again from the values held: what adding and taking out has rounded goes.
     void Rebase();
-    double PrefixBefore(size_t position) const { return position == 0 ? FPrefixBase : FValues[position - 1].Prefix; }
+    // The value at a position of the window, oldest first.
+    TEntry &At(size_t position)
+    {
+        const size_t index = FHead + position;
+        return FRing[index < FRing.size() ? index : index - FRing.size()];
+    }
+    const TEntry &At(size_t position) const { return const_cast<TWindowStatistics *>(this)->At(position); }
+    double PrefixBefore(size_t position) const { return position == 0 ? FPrefixBase : At(position - 1).Prefix; }
 
     int32_t FSize;
-    std::deque<TEntry> FValues;
+    // The values held, in a ring of FSize: FCount of them from FHead on.
+    std::vector<TEntry> FRing;
+    size_t FHead = 0, FCount = 0;
     double FReference = 0;
     int64_t FTimeZero = 0;
     double FPrefixBase = 0;
