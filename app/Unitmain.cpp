@@ -299,12 +299,19 @@ void TFormMain::mmSaveMeasurementsClick()
     CopyOptions();
 }
 
+void TFormMain::mmSaveStatisticsClick()
+{
+    mmSaveStatistics->setChecked(!mmSaveStatistics->isChecked());
+    CopyOptions();
+}
+
 void TFormMain::CopyOptions()
 {
     FEngine->FApplyFilter = mmApplyFilter->isChecked();
     FEngine->FSavePhaseData = mmSavePhaseData->isChecked();
     FEngine->FSaveTOFData = mmSaveTOFData->isChecked();
     FEngine->FSaveMeasurements = mmSaveMeasurements->isChecked();
+    FEngine->FSaveStatistics = mmSaveStatistics->isChecked();
     KeepOptions();
 }
 

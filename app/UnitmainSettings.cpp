@@ -64,6 +64,8 @@ void TFormMain::RestoreSettings()
         }
     }
     CopyOptions();
+    if (FSettings)
+        FEngine->FStatistics.SetWindowSize(FSettings->StatisticsWindow());
     if (!folder.isEmpty())
         FEngine->SetLogFolder(folder);
     ShowLogFiles();
@@ -86,7 +88,7 @@ void TFormMain::RestorePage()
 
 QList<QAction *> TFormMain::OptionSwitches() const
 {
-    return {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements};
+    return {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements, mmSaveStatistics};
 }
 
 QList<QAction *> TFormMain::KeptSwitches() const
