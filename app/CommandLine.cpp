@@ -1,10 +1,12 @@
 #include "app/CommandLine.h"
 
 #include "platform/SafeFile.h"
+#include "engine/StatisticsLog.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
@@ -52,7 +54,15 @@ struct TOptionSet {
                                 "the window's pages, into FOLDER (made when missing).",
                                 "FOLDER"};
 
-    QList<QCommandLineOption> All() const { return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures}; }
+    QCommandLineOption Statistics{"statistics",
+                                  "Read FILE, a Measurements.csv, and write the Statistics.csv rows of every Run in "
+                                  "it (header first) to standard output; then exit. No instrument is needed.",
+                                  "FILE"};
+
+    QList<QCommandLineOption> All() const
+    {
+        return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures, Statistics};
+    }
 };
 
 QString OptionName(const QCommandLineOption &option)
@@ -128,6 +138,17 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
             return false;
         }
     }
+    if (parser.isSet(set.Statistics)) {
+        options.StatisticsFile = parser.value(set.Statistics);
+        if (options.StatisticsFile.isEmpty()) {
+            error = "--statistics wants the path of a Measurements.csv.";
+            return false;
+        }
+        if (options.Headless || options.Run) {
+            error = "--statistics reads a file and measures nothing: it goes without --headless and --run.";
+            return false;
+        }
+    }
     options.WaveformFile = parser.value(set.Waveform);
     options.PictureFolder = parser.value(set.Pictures);
     return true;
@@ -139,6 +160,7 @@ QString HelpText()
     QString text = QStringLiteral(
         "Usage: %1 [--device DEVICE] [--documents] [--run | --headless [--duration SECONDS] [--waveform FILE]\n"
         "       [--pictures FOLDER]]\n"
+        "       %1 --statistics FILE\n"
         "\n"
         "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"
         "time of flight continuously and logs it. Without --headless it opens its window.\n"
@@ -168,14 +190,34 @@ QString HelpText()
     text += QStringLiteral(
                 "\n"
                 "Exit status: %1 the run completed (also when ended by Ctrl+C, SIGTERM or SIGHUP); %2 the device\n"
-                "does not exist or cannot be opened; %3 the command line is wrong; %4 a file or folder cannot be\n"
-                "written; %5 the run did not complete (the line went away, no report or no waveform arrived).\n")
+                "does not exist or cannot be opened; %3 the command line is wrong, or --statistics names a file\n"
+                "that is not a Measurements.csv; %4 a file or folder cannot be written; %5 the run did not\n"
+                "complete (the line went away, no report or no waveform arrived).\n")
                 .arg(ExitDone)
                 .arg(ExitNoPort)
                 .arg(ExitUsage)
                 .arg(ExitCannotWrite)
                 .arg(ExitIncomplete);
     return text;
+}
+
+int WriteStatistics(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        PrintError("cannot read " + fileName + ": " + file.errorString());
+        return ExitUsage;
+    }
+    // Nothing goes out unless the whole file is one: half a table would pass for a whole one.
+    QByteArray rows = StatisticsLog::Header() + '\n';
+    QString error;
+    if (!StatisticsLog::FromMeasurements(file, [&rows](const QByteArray &row) { rows += row + '\n'; }, error)) {
+        PrintError(fileName + " is not a Measurements.csv: " + error);
+        return ExitUsage;
+    }
+    std::fwrite(rows.constData(), 1, size_t(rows.size()), stdout);
+    std::fflush(stdout);
+    return ExitDone;
 }
 
 QString VersionText()

@@ -15,7 +15,7 @@ inline constexpr char ProgramName[] = "zarnmonitor";
 enum TExitStatus : int {
     ExitDone = 0,         // the run completed (also after Ctrl+C, SIGTERM or SIGHUP)
     ExitNoPort = 1,       // the device does not exist or could not be opened
-    ExitUsage = 2,        // the command line is wrong
+    ExitUsage = 2,        // the command line is wrong, or --statistics names no Measurements.csv
     ExitCannotWrite = 3,  // a folder or file named for output cannot be written
     ExitIncomplete = 4,   // the run did not complete (the line went away, no report or no waveform arrived)
 };
@@ -35,6 +35,7 @@ struct TOptions {
     double DurationSeconds = 0;   // 0: until SIGINT, SIGTERM or SIGHUP
     QString WaveformFile;         // empty: no acquisition
     QString PictureFolder;        // empty: no pictures
+    QString StatisticsFile;       // a Measurements.csv whose Runs' statistics are wanted; empty: none
 };
 
 // arguments: the whole command line, the program's own name first. False with one line in
@@ -42,6 +43,10 @@ struct TOptions {
 bool Parse(const QStringList &arguments, TOptions &options, QString &error);
 
 QString HelpText();
+// --statistics: writes the Statistics.csv rows of every Run in a Measurements.csv to standard
+// output, header first; the exit status (ExitUsage, with the reason on standard error, for a
+// file that cannot be read or is not one).
+int WriteStatistics(const QString &fileName);
 // "Zarn Monitor 1.0"
 QString VersionText();
 

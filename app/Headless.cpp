@@ -8,6 +8,7 @@
 #include "display/Cgauge.h"
 #include "display/Cischart.h"
 #include "engine/Engine.h"
+#include "engine/StatisticsLog.h"
 #include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
@@ -415,6 +416,8 @@ int TRunner::Exec()
                    .arg(FEngine->FReportCount);
     if (FEngine->FRefusedCount > 0)
         summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->FRefusedCount);
+    if (ran)
+        summary << "  " + StatisticsLog::Summary(FEngine->FStatistics.RunFigures());
     for (TDataLogger *logger : FEngine->Loggers())
         summary << "  " + LogCount(logger) + " written, " + TEngine::LogPath(logger);
     if (!waveform.isEmpty())

@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include "engine/Statistics.h"
+
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -10,6 +12,8 @@ const QString OptionsGroup = QStringLiteral("Options/");
 const QString GeometryKey = QStringLiteral("Window/Geometry");
 const QString PageKey = QStringLiteral("Window/Page");
 const QString LogFolderKey = QStringLiteral("Logs/Folder");
+const QString StatisticsWindowKey = QStringLiteral("Statistics/Window");
+const QString GaugeModeKey = QStringLiteral("Gauge/Mode");
 const QString LogFolderName = QStringLiteral("Zarn Monitor");
 } // namespace
 
@@ -69,6 +73,32 @@ QString TSettings::LogFolder() const
 void TSettings::SetLogFolder(const QString &folder)
 {
     FStore->setValue(LogFolderKey, folder);
+}
+
+int32_t TSettings::StatisticsWindow() const
+{
+    bool ok = false;
+    const int values = FStore->value(StatisticsWindowKey).toString().toInt(&ok);
+    return ok && values >= TWindowStatistics::MinSize && values <= TWindowStatistics::MaxSize
+               ? values
+               : TWindowStatistics::DefaultSize;
+}
+
+void TSettings::SetStatisticsWindow(int32_t values)
+{
+    FStore->setValue(StatisticsWindowKey, values);
+}
+
+int TSettings::GaugeMode() const
+{
+    bool ok = false;
+    const int mode = FStore->value(GaugeModeKey).toString().toInt(&ok);
+    return ok ? mode : -1;
+}
+
+void TSettings::SetGaugeMode(int mode)
+{
+    FStore->setValue(GaugeModeKey, mode);
 }
 
 void TSettings::Sync()

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class QSettings;
@@ -36,6 +37,13 @@ public:
     // The folder the operator chose for the logs; empty: none was chosen.
     QString LogFolder() const;
     void SetLogFolder(const QString &folder);
+    // How many of the last kept values the statistics of the last N take: 32 to 100000, 1000
+    // when none (or no number in range) was kept.
+    int32_t StatisticsWindow() const;
+    void SetStatisticsWindow(int32_t values);
+    // The gauge's display mode, as its number; -1 when none was kept.
+    int GaugeMode() const;
+    void SetGaugeMode(int mode);
     // Writes what was set to its place now (it is written anyway, soon after each change).
     void Sync();
 

@@ -301,12 +301,19 @@ void TFormMain::mmSaveMeasurementsClick()
     CopyOptions();
 }
 
+void TFormMain::mmSaveStatisticsClick()
+{
+    mmSaveStatistics->setChecked(!mmSaveStatistics->isChecked());
+    CopyOptions();
+}
+
 void TFormMain::CopyOptions()
 {
     FEngine->FApplyFilter = mmApplyFilter->isChecked();
     FEngine->FSavePhaseData = mmSavePhaseData->isChecked();
     FEngine->FSaveTOFData = mmSaveTOFData->isChecked();
     FEngine->FSaveMeasurements = mmSaveMeasurements->isChecked();
+    FEngine->FSaveStatistics = mmSaveStatistics->isChecked();
     KeepOptions();
 }
 
@@ -317,6 +324,7 @@ void TFormMain::TS_MainResize()
     const int h = TS_Main->height();
     PanelGauge->setGeometry(40, 128, qMax(0, w - 80), qMax(0, h - 168));
     LabelLogFiles->setGeometry(40, PanelGauge->y() + PanelGauge->height() + 4, qMax(0, w - 80), LabelLogFiles->height());
+    ShowLogFiles(); // its folder shortened to the new width, when it must be
     if (FGauge) {
         FGauge->move(0, 0);
         FGauge->ChangeSize(PanelGauge->width(), PanelGauge->height());

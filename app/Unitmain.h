@@ -73,6 +73,7 @@ public:
     void mmSavePhaseDataClick();
     void mmSaveTOFDataClick();
     void mmSaveMeasurementsClick();
+    void mmSaveStatisticsClick();
     // File menu: the folder the logs go to, chosen in a folder dialog.
     void mmLogFolderClick();
 
@@ -165,7 +166,7 @@ public:
     QAction *mmLoad = nullptr, *mmSave = nullptr, *mmPrint = nullptr, *mmExit = nullptr;
     QAction *mmLogFolder = nullptr;
     QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr,
-            *mmSaveMeasurements = nullptr;
+            *mmSaveMeasurements = nullptr, *mmSaveStatistics = nullptr;
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
     QAction *mmSaveComLog = nullptr, *mmTimeStamps = nullptr;

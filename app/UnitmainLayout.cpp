@@ -166,6 +166,7 @@ void TFormMain::CreateMenus()
     mmSavePhaseData = checkItem("mmSavePhaseData", "Save &Phase Data");
     mmSaveTOFData = checkItem("mmSaveTOFData", "Save &TOF Data");
     mmSaveMeasurements = checkItem("mmSaveMeasurements", "&Measurements.csv");
+    mmSaveStatistics = checkItem("mmSaveStatistics", "&Statistics.csv");
     // A checkable action flips its own mark before triggered(); only the flags follow then.
     for (QAction *item : OptionSwitches())
         connect(item, &QAction::triggered, this, [this] { CopyOptions(); });

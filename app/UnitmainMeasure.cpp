@@ -1,11 +1,13 @@
 // TFormMain: what the engine computed, drawn: the Main page's values and warnings, the gauge, and
 // the logs that cannot be written.
 
+#include "app/GaugeChoice.h"
 #include "app/Pictures.h"
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
 
 #include <QLabel>
+#include <QMenu>
 
 using Measurement::FixedText;
 
@@ -21,6 +23,8 @@ void TFormMain::SetupGauge()
     FGauge = new TGauge(PanelGauge, PanelGauge->width(), PanelGauge->height(), 5);
     FGauge->move(0, 0);
     Pictures::SetupPhaseGauge(*FGauge, *FEngine);
+    // View > Display chooses its mode; the strip chart of the phase unless another was kept.
+    new TGaugeChoice(this, findChild<QMenu *>("mmView"), FGauge, FEngine, FSettings);
     FGauge->show();
 }
 

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QTabWidget>
 
@@ -67,6 +68,8 @@ void TFormMain::RestoreSettings()
         }
     }
     CopyOptions();
+    if (FSettings)
+        FEngine->FStatistics.SetWindowSize(FSettings->StatisticsWindow());
     if (!folder.isEmpty())
         FEngine->SetLogFolder(folder);
     ShowLogFiles();
@@ -89,7 +92,7 @@ void TFormMain::RestorePage()
 
 QList<QAction *> TFormMain::OptionSwitches() const
 {
-    return {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements};
+    return {mmApplyFilter, mmSavePhaseData, mmSaveTOFData, mmSaveMeasurements, mmSaveStatistics};
 }
 
 QList<QAction *> TFormMain::KeptSwitches() const
@@ -155,7 +158,13 @@ void TFormMain::ShowLogFiles()
     }
     if (paths.isEmpty())
         return;
-    LabelLogFiles->setText(
-        QString("Logs in %1: %2").arg(QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath()), names.join(", ")));
+    // The folder gives way in its middle where the label is too narrow for it: the files' names
+    // stay whole, and the pointer shows every whole path.
+    const QString folder = QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath());
+    const QString text = QString("Logs in %1: %2").arg(folder, names.join(", "));
+    const QFontMetrics metrics = LabelLogFiles->fontMetrics();
+    const int room = LabelLogFiles->contentsRect().width() - metrics.horizontalAdvance(text) +
+                     metrics.horizontalAdvance(folder);
+    LabelLogFiles->setText(QString(text).replace(folder, metrics.elidedText(folder, Qt::ElideMiddle, qMax(0, room))));
     LabelLogFiles->setToolTip(paths.join('\n'));
 }

@@ -83,6 +83,8 @@ int main(int argc, char *argv[])
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return CommandLine::ExitDone;
     }
+    if (!options.StatisticsFile.isEmpty())
+        return CommandLine::WriteStatistics(options.StatisticsFile);
     if (!options.Device.isEmpty())
         qputenv("ZARN_COM1", options.Device.toLocal8Bit());
     if (options.Headless)

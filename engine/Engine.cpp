@@ -34,6 +34,8 @@ TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     FReconnectTimer->setSingleShot(true);
     FReconnectTimer->setInterval(ReconnectRetryMs);
     connect(FReconnectTimer, &QTimer::timeout, this, &TEngine::CheckLostPort);
+    // Made first, so the row is written before anything else hears that the Run ended.
+    connect(this, &TEngine::RunEnded, this, &TEngine::EndRunStatistics);
 }
 
 TEngine::~TEngine()

@@ -12,6 +12,7 @@
 #include "engine/Measurement.h"
 #include "engine/MeasurementLog.h"
 #include "engine/Report.h"
+#include "engine/Statistics.h"
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
@@ -128,7 +129,11 @@ public:
     // batch's records.
     void LogMeasurements();
     void FlushLoggers();
-    // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv (those not yet released).
+    // The Statistics.csv row of the last Run that ended (empty before one has); the Run in
+    // progress has its figures in FStatistics.
+    QByteArray StatisticsLine() const { return FStatisticsLine; }
+    // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv, Statistics.csv (those not yet
+    // released).
     QList<TDataLogger *> Loggers() const;
     // The folder the logs go to; empty: the working folder as it was when the engine was made
     // (a working folder deleted later must not send the logs, or their rescue, anywhere else).
@@ -209,8 +214,12 @@ public:
     QPointer<TDataLogger> FPhaseLogger;
     QPointer<TDataLogger> FTOFLogger;
     QPointer<TDataLogger> FMeasurementLogger;
+    QPointer<TDataLogger> FStatisticsLogger;
     Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
     bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true, FSaveMeasurements = true;
+    bool FSaveStatistics = true;
+    // The figures of the kept values: the current (or last) Run's and the last N's.
+    TStatistics FStatistics;
     // The reports of the current batch, in the order computed, and their positions in it: the
     // filter takes a report's position out with its phase, so what stays is what it kept.
     TBatch FBatchRecords;
@@ -254,6 +263,9 @@ signals:
     void ReportComputed(const TReport &report);
     // A batch reached the trend and the logs: its reports, each with whether the filter kept it.
     void BatchProcessed(const TBatch &batch);
+    // A Run has ended: its Statistics.csv row (also when that log is switched off), before
+    // RunEnded or the start of the Run that took over.
+    void RunStatistics(const QByteArray &line);
     void PanelChanged(int panel, const QString &text);
     // The count of refused reports changed (a refused report, or a Run's start).
     void RefusedChanged();
@@ -286,6 +298,8 @@ private:
     void ShowCycle();
     void EndReplyWait();
     void EndRun();
+    // The Run whose row is due, if any, gets it.
+    void EndRunStatistics();
     void TakeOverOrEnd();
     void EndAcquire();
     void TestBatch();
@@ -331,5 +345,7 @@ private:
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     QString FLogFolder;
     QString FWorkingFolder; // absolute, taken when the engine was made; empty if there was none
+    int64_t FStatisticsRun = 0; // the Run whose row is due; 0: none
+    QByteArray FStatisticsLine;
     bool FClosed = false;
 };

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 
 #include "engine/Reports.h"
+#include "engine/StatisticsLog.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
 #include "ringbuffer/CircularBuffer.h"
@@ -149,8 +150,12 @@ void TEngine::BeginRun()
     FBatchRecords.clear();
     FM1Ring->Reset();
     FM2Ring->Reset();
+    // A Run that a new one takes over ends here, with no RunEnded between them.
+    EndRunStatistics();
     ++FRunNumber;
     FRunReportCount = 0;
+    FStatistics.BeginRun(FRunNumber);
+    FStatisticsRun = FRunNumber;
     for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
         SetPanel(panel, QString());
     FRefusedCount = 0;
@@ -235,12 +240,26 @@ void TEngine::LogMeasurements()
         for (const TReport &report : FBatchRecords)
             FMeasurementLogger->Append(MeasurementLog::Line(report.Record, report.Kept));
     FRecordRing->Reset();
+    FStatistics.Add(FBatchRecords);
     // The batch leaves before it is emitted, so that a sink that stops the Run or closes the
     // engine from its slot cannot process it a second time.
     const TBatch batch = std::move(FBatchRecords);
     FBatchRecords.clear();
     FBatchRecords.reserve(RingCapacity);
     emit BatchProcessed(batch);
+}
+
+void TEngine::EndRunStatistics()
+{
+    if (FStatisticsRun == 0)
+        return;
+    FStatisticsRun = 0;
+    FStatisticsLine = StatisticsLog::Line(QDateTime::currentDateTime(), FStatistics.Run(), FStatistics.RunFigures());
+    if (FSaveStatistics && FStatisticsLogger) {
+        FStatisticsLogger->Append(FStatisticsLine);
+        FStatisticsLogger->FlushData();
+    }
+    emit RunStatistics(FStatisticsLine);
 }
 
 bool TEngine::InRun() const
@@ -266,7 +285,8 @@ void TEngine::FlushLoggers()
 QList<TDataLogger *> TEngine::Loggers() const
 {
     QList<TDataLogger *> loggers;
-    for (TDataLogger *logger : {FPhaseLogger.data(), FTOFLogger.data(), FMeasurementLogger.data()})
+    for (TDataLogger *logger :
+         {FPhaseLogger.data(), FTOFLogger.data(), FMeasurementLogger.data(), FStatisticsLogger.data()})
         if (logger)
             loggers << logger;
     return loggers;
@@ -313,6 +333,12 @@ void TEngine::SetupLoggers()
     FMeasurementLogger->SetHeader(MeasurementLog::Header());
     FMeasurementLogger->SetMaxCount(100);
     FMeasurementLogger->SetAutoSaveTime(60);
+    // One row per Run, written when the Run ends.
+    FStatisticsLogger = new TDataLogger(this);
+    FStatisticsLogger->SetFileName(LogFileIn(QString(), StatisticsLog::FileName));
+    FStatisticsLogger->SetHeader(StatisticsLog::Header());
+    FStatisticsLogger->SetMaxCount(100);
+    FStatisticsLogger->SetAutoSaveTime(60);
     for (TDataLogger *logger : Loggers()) {
         // The operator is told the whole path: the logs need not be where the program started.
         logger->OnWriteError.Bind([this](QObject *sender, const QString &, const QString &error) {
@@ -390,6 +416,8 @@ void TEngine::Close()
     FTOFLogger = nullptr;
     delete FMeasurementLogger.data();
     FMeasurementLogger = nullptr;
+    delete FStatisticsLogger.data();
+    FStatisticsLogger = nullptr;
     ClearTrend();
     delete FTrend;
     FTrend = nullptr;

@@ -2,7 +2,9 @@
 
 #include "platform/FixedText.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdlib>
 
 namespace MeasurementLog {
@@ -31,6 +33,32 @@ QByteArray Line(const TRecord &record, bool kept)
           QByteArray(kept ? "1" : "0")})
         line += ',' + field;
     return line;
+}
+
+bool Read(const QByteArray &line, TReadLine &read)
+{
+    enum { Time, Run, BigCount, M1, M2, Phase, TimeOfFlight, Temperature, Kept, FieldCount };
+    const QByteArrayList fields = line.split(',');
+    if (fields.size() != FieldCount)
+        return false;
+    read = TReadLine();
+    TRecord &record = read.Record;
+    record.Time = QDateTime::fromString(QString::fromLatin1(fields[Time]), Qt::ISODateWithMs);
+    bool ok[7] = {};
+    record.Run = fields[Run].toLongLong(&ok[0]);
+    record.BigCount = fields[BigCount].toInt(&ok[1]);
+    record.M1 = fields[M1].toInt(&ok[2]);
+    record.M2 = fields[M2].toInt(&ok[3]);
+    read.PhaseDeg = fields[Phase].toDouble(&ok[4]);
+    read.TimeOfFlight = fields[TimeOfFlight].toDouble(&ok[5]);
+    ok[6] = true;
+    if (!fields[Temperature].isEmpty())
+        record.Temperature = fields[Temperature].toFloat(&ok[6]);
+    record.PhaseDeg = float(read.PhaseDeg);
+    record.TimeOfFlight = float(read.TimeOfFlight);
+    read.Kept = fields[Kept] == "1";
+    return record.Time.isValid() && record.Run >= 0 && std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }) &&
+           (read.Kept || fields[Kept] == "0") && std::isfinite(read.PhaseDeg) && std::isfinite(read.TimeOfFlight);
 }
 
 QByteArray TimeText(const QDateTime &time)

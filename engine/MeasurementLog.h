@@ -27,6 +27,16 @@ struct TRecord {
 };
 
 QByteArray Header();
+// A line as read back: the record, and its phase and time of flight as written (a float would
+// round the sixth decimal of the time of flight).
+struct TReadLine {
+    TRecord Record;
+    bool Kept = false;
+    double PhaseDeg = 0;
+    double TimeOfFlight = 0;
+};
+// False for text that is not a line of the file (the header is not one).
+bool Read(const QByteArray &line, TReadLine &read);
 // The record's line; kept: whether the filter kept the report (1) or dropped it as an outlier (0).
 QByteArray Line(const TRecord &record, bool kept);
 // ISO 8601 local time with milliseconds and the offset from UTC, such as

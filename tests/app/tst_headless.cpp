@@ -6,6 +6,8 @@
 #include "app/Pictures.h"
 #include "display/Image.h"
 #include "app/Unitmain.h"
+#include "engine/MeasurementLog.h"
+#include "engine/StatisticsLog.h"
 #include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "sim/SimInstrument.h"
@@ -20,6 +22,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <numeric>
 #include <csignal>
 #include <sys/stat.h>
 
@@ -122,6 +125,65 @@ QString MatchReadings(quint32 seed, const QList<QByteArrayList> &phaseLines, con
     return QString();
 }
 
+// Statistics.csv's row of the Run against the Run's kept values in Measurements.csv, figured here
+// by definition, and the summary's line against the row. The row is figured from the values
+// before they were rounded to the file's 6 decimals: each may differ by 0.5 ps, and each figure
+// by what that can move it.
+QString CheckStatistics(const TWorkingFolder &folder, const QString &out)
+{
+    const QList<QByteArray> rows = TWorkingFolder::Read(folder.Path("Statistics.csv")).split('\n');
+    if (rows.size() != 3 || !rows[0].startsWith("Time,Run,Values,"))
+        return "Statistics.csv is not a header and one row";
+    const QByteArrayList row = rows[1].trimmed().split(',');
+    QList<double> values, seconds;
+    for (const QByteArray &line : TWorkingFolder::Read(folder.Path("Measurements.csv")).split('\n')) {
+        const QByteArrayList fields = line.trimmed().split(',');
+        if (fields.size() == 9 && fields[1] == "1" && fields[8] == "1") {
+            values << fields[6].toDouble();
+            seconds << QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).toMSecsSinceEpoch() / 1000.0;
+        }
+    }
+    const qsizetype n = values.size();
+    if (n < 2 || row.size() != 14 || row[1] != "1" || row[2].toLongLong() != n)
+        return "the row does not count the Run's kept values: " + QString::fromLatin1(rows[1]);
+    double mean = 0, t = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        mean += values[i] / n;
+        t += seconds[i] / n;
+    }
+    double ss = 0, tt = 0, ty = 0, spread = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        ss += (values[i] - mean) * (values[i] - mean);
+        tt += (seconds[i] - t) * (seconds[i] - t);
+        ty += (seconds[i] - t) * (values[i] - mean);
+        spread += std::abs(seconds[i] - t);
+    }
+    QList<double> groups;
+    for (qsizetype g = 0; (g + 1) * 10 <= n; ++g)
+        groups << std::accumulate(values.begin() + g * 10, values.begin() + (g + 1) * 10, 0.0) / 10;
+    double squares = 0;
+    for (qsizetype k = 1; k < groups.size(); ++k)
+        squares += (groups[k] - groups[k - 1]) * (groups[k] - groups[k - 1]);
+    constexpr double Rounding = 0.5; // ps
+    const struct {
+        int Field;
+        double Want, Tolerance;
+    } checks[] = {{3, mean, 1e-6},
+                  {4, std::sqrt(ss / (n - 1)) * 1e6, Rounding + 0.01},
+                  {8, ty / tt * 60e6, Rounding * spread / tt * 60 + 0.01},
+                  {12, std::sqrt(squares / (2.0 * (groups.size() - 1))) * 1e6, Rounding * std::sqrt(2.0) + 0.01}};
+    if (row[12].isEmpty() != (groups.size() < 2))
+        return "ADEV 10 is given for too few values, or not given for enough";
+    for (const auto &check : checks)
+        if (!row[check.Field].isEmpty() && std::abs(row[check.Field].toDouble() - check.Want) > check.Tolerance)
+            return QStringLiteral("field %1 of the row is %2, not %3").arg(check.Field).arg(QString::fromLatin1(row[check.Field])).arg(check.Want);
+    QString summary = QStringLiteral("\n  time of flight: %1 values kept, mean %2 us, SD %3 ps, drift %4 ps/min")
+                          .arg(QString::fromLatin1(row[2]), QString::fromLatin1(row[3]), QString::fromLatin1(row[4]),
+                               QString::fromLatin1(row[8]));
+    summary += row[12].isEmpty() ? "\n" : ", ADEV 10: " + QString::fromLatin1(row[12]) + " ps\n";
+    return out.contains(summary) ? QString() : "the summary does not say" + summary;
+}
+
 } // namespace
 
 class TestHeadless : public QObject {
@@ -136,6 +198,7 @@ private slots:
     void incompleteWaveformIsNotWritten();
     void logFailsAndRecovers();
     void deletedFolderIsRescuedToDataFolder();
+    void statisticsOfAFile();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -145,7 +208,8 @@ void TestHeadless::helpListsEveryOption()
     QCOMPARE(result.ExitCode, 0);
     QCOMPARE(result.Err, QByteArray());
     for (const char *option : {"-h, --help", "-v, --version", "--device DEVICE", "--headless", "--duration SECONDS",
-                               "--waveform FILE", "--pictures FOLDER", "--run", "--documents", "Exit status: 0"})
+                               "--waveform FILE", "--pictures FOLDER", "--run", "--documents", "--statistics FILE",
+                               "Exit status: 0"})
         QVERIFY2(result.Out.contains(option), option);
 }
 
@@ -184,6 +248,12 @@ void TestHeadless::badInput_data()
     QTest::newRow("waveform is a FIFO") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/fifo"}
                                         << int(ExitCannotWrite)
                                         << "@/fifo is not a regular file (a FIFO); nothing was written.";
+    QTest::newRow("statistics of nothing") << QStringList{"--statistics", "@/f"} << int(ExitUsage)
+                                           << "@/f is not a Measurements.csv: it is empty";
+    QTest::newRow("statistics of no file") << QStringList{"--statistics", "@/none.csv"} << int(ExitUsage)
+                                           << "cannot read @/none.csv: ";
+    QTest::newRow("statistics while measuring") << QStringList{"--headless", "--statistics", "@/f"} << int(ExitUsage)
+                                                << "--statistics reads a file and measures nothing";
     QTest::newRow("waveform folder missing") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/no/w.csv"}
                                              << int(ExitCannotWrite) << "no such folder: @/no";
     // Given twice: refused, whatever the option takes.
@@ -308,7 +378,8 @@ void TestHeadless::runEnds()
     // Progress once a second, then the summary.
     const QString out = QString::fromLocal8Bit(result.Out);
     QVERIFY2(out.contains(QRegularExpression("\\n\\d+ s: \\d+ cycles, \\d+\\.\\d Hz, \\d+ reports; Phase.csv \\d+ lines, "
-                                             "TimeOfFlight.csv \\d+ lines, Measurements.csv \\d+ lines\\n")),
+                                             "TimeOfFlight.csv \\d+ lines, Measurements.csv \\d+ lines, "
+                                             "Statistics.csv \\d+ lines\\n")),
              qPrintable(out));
     QVERIFY2(out.contains(QRegularExpression("\\nzarnmonitor: stopped after \\d+\\.\\d s .*" + QRegularExpression::escape(stopped))),
              qPrintable(out));
@@ -324,8 +395,12 @@ void TestHeadless::runEnds()
     QCOMPARE(err, expectedErr);
     if (end == "silent") {
         QVERIFY(!QFile::exists(folder.Path("Phase.csv")) && !QFile::exists(folder.Path("TimeOfFlight.csv")));
+        QVERIFY2(out.contains("\n  time of flight: no values kept\n"), qPrintable(out));
+        QVERIFY(TWorkingFolder::Read(folder.Path("Statistics.csv")).endsWith(",1,0,,,,,,,,,,,\r\n"));
         return;
     }
+    const QString statistics = CheckStatistics(folder, out);
+    QVERIFY2(statistics.isEmpty(), qPrintable(statistics));
 
     // The logs are complete whatever ended the run, and the summary counts what they hold.
     QList<QByteArrayList> phaseLines, tofLines;
@@ -493,6 +568,46 @@ void TestHeadless::deletedFolderIsRescuedToDataFolder()
     QVERIFY(!QFile::exists("/" + rescued[0]));
     QList<QByteArrayList> lines;
     QVERIFY(ReadLog(dataFolder + "/" + rescued[0], 32, lines));
+}
+
+void TestHeadless::statisticsOfAFile()
+{
+    // Two Runs, lines outside any Run and a line of the filter's dropped values among them.
+    TWorkingFolder folder;
+    QByteArray text = MeasurementLog::Header() + "\r\n";
+    const struct {
+        const char *Time;
+        int Run;
+        float TimeOfFlight;
+        bool Kept;
+    } lines[] = {{"2026-12-07T10:00:00.000+01:00", 1, 4.531250f, true},
+                 {"2026-12-07T10:00:30.000+01:00", 1, 4.531252f, true},
+                 {"2026-12-07T10:00:40.000+01:00", 1, 4.6f, false},
+                 {"2026-12-07T10:00:50.000+01:00", 0, 4.0f, true},
+                 {"2026-12-07T10:01:00.000+01:00", 2, 4.531250f, true}};
+    for (const auto &line : lines) {
+        MeasurementLog::TRecord record;
+        record.Time = QDateTime::fromString(QString::fromLatin1(line.Time), Qt::ISODateWithMs);
+        record.Run = line.Run;
+        record.PhaseDeg = 45;
+        record.TimeOfFlight = line.TimeOfFlight;
+        text += MeasurementLog::Line(record, line.Kept) + "\r\n";
+    }
+    QVERIFY(TWorkingFolder::Write(folder.Path("Measurements.csv"), text));
+    const TResult result = Start({"--statistics", "@/Measurements.csv"}, folder.Folder());
+    QCOMPARE(result.ExitCode, int(CommandLine::ExitDone));
+    QCOMPARE(result.Err, QByteArray());
+    QCOMPARE(result.Out, StatisticsLog::Header() + "\n"
+                             "2026-12-07T10:00:40.000+01:00,1,2,4.531251,1.41,4.531250,4.531252,2.00,4.00,45.000,0.000,1.41,,\n"
+                             "2026-12-07T10:01:00.000+01:00,2,1,4.531250,,4.531250,4.531250,0.00,,45.000,,,,\n");
+
+    // A line that does not fit is named, and nothing goes to standard output.
+    QVERIFY(TWorkingFolder::Write(folder.Path("Measurements.csv"), text + "2026-12-07T10:02:00.000+01:00,2,290\r\n"));
+    const TResult broken = Start({"--statistics", "@/Measurements.csv"}, folder.Folder());
+    QCOMPARE(broken.ExitCode, int(CommandLine::ExitUsage));
+    QCOMPARE(broken.Out, QByteArray());
+    QCOMPARE(broken.Err, "zarnmonitor: " + folder.Path("Measurements.csv").toLocal8Bit()
+                             + " is not a Measurements.csv: line 7 does not fit: \"2026-12-07T10:02:00.000+01:00,2,290\"\n");
 }
 
 QTEST_MAIN(TestHeadless)

@@ -3,6 +3,7 @@
 
 #include "app/Settings.h"
 #include "app/Unitmain.h"
+#include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
@@ -12,12 +13,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QTabWidget>
+#include <QSettings>
 #include <QtTest>
 
 namespace {
 
-const QStringList OptionItems{"mmApplyFilter", "mmSavePhaseData", "mmSaveTOFData", "mmSaveMeasurements"};
+const QStringList OptionItems{"mmApplyFilter", "mmSavePhaseData", "mmSaveTOFData", "mmSaveMeasurements",
+                              "mmSaveStatistics"};
 
 // Answers every folder dialog with the folder given, recording the requests.
 class TFolderAnswer {
@@ -51,6 +55,7 @@ private slots:
     void logFolderAtStart_data();
     void logFolderAtStart();
     void chosenFolderMustTakeFiles();
+    void gaugeModeChosenAndKept();
 
 private:
     std::unique_ptr<TFormMain> NewWindow()
@@ -61,7 +66,8 @@ private:
     QList<bool> Options(const TFormMain &form)
     {
         const TEngine &e = *form.FEngine;
-        const QList<bool> flags{e.FApplyFilter, e.FSavePhaseData, e.FSaveTOFData, e.FSaveMeasurements};
+        const QList<bool> flags{e.FApplyFilter, e.FSavePhaseData, e.FSaveTOFData, e.FSaveMeasurements,
+                                e.FSaveStatistics};
         QList<bool> marks;
         for (const QString &name : OptionItems)
             marks << form.findChild<QAction *>(name)->isChecked();
@@ -98,7 +104,8 @@ void TestSettings::firstStartAsSpecified()
     auto form = NewWindow();
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM1 !"});
     QCOMPARE(form->FEngine->FPortIndex, 0);
-    QCOMPARE(Options(*form), QList<bool>({true, true, true, true}));
+    QCOMPARE(Options(*form), QList<bool>({true, true, true, true, true}));
+    QCOMPARE(form->FEngine->FStatistics.WindowSize(), 1000);
     QVERIFY(!form->mmTimeStamps->isChecked());
     QCOMPARE(form->pos(), QPoint(90, 79));
     QCOMPARE(form->size(), QSize(907, 669));
@@ -108,10 +115,11 @@ void TestSettings::firstStartAsSpecified()
     // The logs in the working folder, each with its whole path on the pointer.
     const QDir working = QDir::current();
     QCOMPARE(form->LabelLogFiles->text(), "Logs in " + working.absolutePath() +
-                                              ": Phase.csv, TimeOfFlight.csv, Measurements.csv");
+                                              ": Phase.csv, TimeOfFlight.csv, Measurements.csv, Statistics.csv");
     QCOMPARE(form->LabelLogFiles->toolTip(), QStringList({working.absoluteFilePath("Phase.csv"),
                                                           working.absoluteFilePath("TimeOfFlight.csv"),
-                                                          working.absoluteFilePath("Measurements.csv")})
+                                                          working.absoluteFilePath("Measurements.csv"),
+                                                          working.absoluteFilePath("Statistics.csv")})
                                                  .join('\n'));
     QVERIFY(form->LabelLogFiles->isVisible());
 }
@@ -130,6 +138,7 @@ void TestSettings::keptBetweenRuns()
         QCOMPARE(form->FEngine->FPortIndex, 2);
         form->mmApplyFilterClick();
         form->mmSaveMeasurementsClick();
+        form->mmSaveStatisticsClick();
         form->mmTimeStamps->trigger();
         TFolderAnswer answer(logs);
         form->mmLogFolderClick();
@@ -140,11 +149,18 @@ void TestSettings::keptBetweenRuns()
         form->mmWaveformClick();
         form->close();
     }
+    // The statistics' last N as kept; out of range or no number, the default.
+    for (const auto &[kept, used] : {std::pair{"100000", 100000}, std::pair{"31", 1000}, std::pair{"many", 1000}}) {
+        QSettings(FFolder->Path("window.ini"), QSettings::IniFormat).setValue("Statistics/Window", kept);
+        QCOMPARE(TSettings(FFolder->Path("window.ini")).StatisticsWindow(), used);
+    }
+    FSettings->SetStatisticsWindow(5000);
     FMessages->Clear();
     auto form = NewWindow();
+    QCOMPARE(form->FEngine->FStatistics.WindowSize(), 5000);
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM3 !"});
     QCOMPARE(form->FEngine->FPortIndex, 2);
-    QCOMPARE(Options(*form), QList<bool>({false, true, true, false}));
+    QCOMPARE(Options(*form), QList<bool>({false, true, true, false, false}));
     QVERIFY(form->mmTimeStamps->isChecked());
     QCOMPARE(form->FEngine->LogFolder(), logs);
     QVERIFY(form->LabelLogFiles->text().startsWith("Logs in " + logs + ": "));
@@ -237,6 +253,45 @@ void TestSettings::chosenFolderMustTakeFiles()
     QCOMPARE(form->FEngine->LogFolder(), QString());
     form->close();
     QCOMPARE(FSettings->LogFolder(), QString());
+}
+
+void TestSettings::gaugeModeChosenAndKept()
+{
+    {
+        auto form = NewWindow();
+        QList<QAction *> items = form->findChild<QMenu *>("mmDisplay")->actions();
+        QCOMPARE(items.size(), 10);
+        QCOMPARE(form->FGauge->Mode(), TGaugeMode::SingleChannel);
+        QVERIFY(form->findChild<QAction *>("mmDisplayStripChart")->isChecked());
+        // A batch at 45 degrees, 4.53125 us; then each mode shows the quantity it suits.
+        for (int i = 0; i < 32; ++i) {
+            form->FEngine->FBigCount = 290;
+            form->FEngine->FM1 = form->FEngine->FM2 = 1000;
+            form->FEngine->ComputeMeasurement();
+        }
+        const struct {
+            const char *Item;
+            TGaugeMode Mode;
+            const char *Unit;
+            float Value, Angle;
+        } modes[] = {{"mmDisplayValueIndicator", TGaugeMode::ValueIndicator, "us", 4.53125f, 45},
+                     {"mmDisplayVelocityMeter", TGaugeMode::VelocityMeter, "degree", 45, 45},
+                     {"mmDisplayDualChannel", TGaugeMode::DualChannel, "degree", 45, 45},
+                     {"mmDisplayAngleIndicator", TGaugeMode::AngleIndicator, "degree", 45, 45}};
+        for (const auto &mode : modes) {
+            form->findChild<QAction *>(mode.Item)->trigger();
+            QCOMPARE(form->FGauge->Mode(), mode.Mode);
+            QCOMPARE(form->FGauge->Unit(), QString(mode.Unit));
+            QCOMPARE(form->FGauge->Value(), mode.Value);
+            QCOMPARE(form->FGauge->Angle(), mode.Angle);
+            // One mark at a time.
+            QCOMPARE(std::count_if(items.begin(), items.end(), [](QAction *item) { return item->isChecked(); }), 1);
+        }
+        form->close();
+    }
+    auto form = NewWindow();
+    QCOMPARE(form->FGauge->Mode(), TGaugeMode::AngleIndicator);
+    QVERIFY(form->findChild<QAction *>("mmDisplayAngleIndicator")->isChecked());
 }
 
 QTEST_MAIN(TestSettings)

@@ -3,6 +3,7 @@
 
 #include "engine/Engine.h"
 #include "engine/CommandTable.h"
+#include "engine/StatisticsLog.h"
 #include "logger/Cdatalogger.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/app/ReportTexts.h"
@@ -60,6 +61,8 @@ private slots:
     void measurementsFile_data();
     void measurementsFile();
     void logsSurviveAFailingFolder();
+    void statisticsRowWhenRunEnds_data();
+    void statisticsRowWhenRunEnds();
 
 private:
     // The command of a letter, as its menu item sends it ("?" is the Menu item's).
@@ -498,7 +501,7 @@ void TestEngine::logsSurviveAFailingFolder()
     FMessages->Clear();
     FEngine->Close();
 
-    QStringList names{"Phase.csv", "TimeOfFlight.csv", "Measurements.csv"};
+    QStringList names{"Phase.csv", "TimeOfFlight.csv", "Measurements.csv"}; // no Run: no Statistics.csv row
     for (QString &name : names)
         name = QDir(folder).filePath(name);
     QCOMPARE(failing, names);
@@ -511,6 +514,77 @@ void TestEngine::logsSurviveAFailingFolder()
     const QList<QByteArray> lines = TWorkingFolder::Read(FFolder->Path("rescue/" + measurements)).split('\n');
     QCOMPARE(lines.size(), 1 + 32 + 1);
     QVERIFY(lines[0].startsWith("Time,Run,"));
+}
+
+void TestEngine::statisticsRowWhenRunEnds_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("save");
+    QTest::newRow("stop") << "stop" << true;
+    QTest::newRow("port lost") << "lost" << true;
+    QTest::newRow("exit") << "exit" << true;
+    QTest::newRow("stop, log switched off") << "stop" << false;
+}
+
+void TestEngine::statisticsRowWhenRunEnds()
+{
+    QFETCH(QString, end);
+    QFETCH(bool, save);
+    constexpr int RunReports = 45;
+    FEngine->FSaveStatistics = save;
+    // Phases a little above 45 degrees, now and then far off for the filter to drop.
+    const auto reply = [&](int report) {
+        const int m2 = report % 9 == 4 ? -1000 : 1000 + 7 * (report % 5);
+        FLine.Replies['z'] = FLine.Replies['x'] = MeanReportOf(1000, m2);
+    };
+    reply(0);
+    connect(FEngine.get(), &TEngine::ReportComputed, this, [&] {
+        if (FEngine->FReportCount < RunReports)
+            reply(int(FEngine->FReportCount));
+        else
+            FLine.Replies.clear();
+    });
+    QByteArrayList told;
+    connect(FEngine.get(), &TEngine::RunStatistics, this, [&told](const QByteArray &line) { told << line; });
+    QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
+    QVERIFY(FEngine->StartRun());
+    QTRY_COMPARE_WITH_TIMEOUT(FEngine->FReportCount, qint64(RunReports), 60000);
+    if (end == "stop")
+        FEngine->StopRun();
+    else if (end == "lost")
+        LoseDevice(FLine);
+    if (end == "exit")
+        FEngine->Close();
+    else
+        QVERIFY(ended.wait(60000));
+    QCOMPARE(told.size(), 1);
+    if (end != "exit")
+        QCOMPARE(FEngine->StatisticsLine(), told[0]);
+    FEngine->Close();
+
+    // The kept values of the Run, as Measurements.csv has them.
+    QList<double> kept;
+    for (const QByteArray &line : TWorkingFolder::Read("Measurements.csv").split('\n').mid(1, RunReports)) {
+        const QByteArrayList fields = line.trimmed().split(',');
+        QCOMPARE(fields[1], QByteArray("1"));
+        if (fields[8] == "1")
+            kept << fields[6].toDouble();
+    }
+    QVERIFY(kept.size() > 20 && kept.size() < RunReports);
+    double mean = 0;
+    for (double value : kept)
+        mean += value / kept.size();
+    const QByteArrayList row = told[0].split(',');
+    QCOMPARE(row.size(), 14);
+    QCOMPARE(row[1], QByteArray("1"));
+    QCOMPARE(row[2].toInt(), kept.size());
+    QVERIFY2(std::abs(row[3].toDouble() - mean) <= 1.5e-6, row.join(',').constData());
+    QCOMPARE(row[12].isEmpty(), kept.size() < 20); // ADEV 10 wants two groups of 10
+    QCOMPARE(row[13], QByteArray()); // and ADEV 100 two of 100
+    if (save)
+        QCOMPARE(TWorkingFolder::Read("Statistics.csv"), StatisticsLog::Header() + "\r\n" + told[0] + "\r\n");
+    else
+        QVERIFY(!QFile::exists("Statistics.csv"));
 }
 
 QTEST_MAIN(TestEngine)
