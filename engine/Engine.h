@@ -152,7 +152,7 @@ public:
 
     // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
     // told, when there is no port. A stopped Run ends once the replies it asked for are in (each
-    // given a reply wait, from the stop or the last one taken), with them in its last batch; a Run
+    // given a reply wait, from the stop or the last one taken; a quarter second in all), with them in its last batch; a Run
     // started meanwhile takes over, and begins then.
     bool StartRun();
     void StopRun();
@@ -320,6 +320,7 @@ private:
     int32_t FPolls = 0;
     QElapsedTimer FPollClock; // the reply wait's polls, from its first
     QElapsedTimer FDrainClock; // a stopped Run's wait for its replies, from the stop or the last reply
+    QElapsedTimer FDrainStart; // and from the stop alone
     // The Run the next computed report belongs to, when a taken reply has said; else -1.
     int64_t FReportRun = -1;
     // A Run started while the stopped one still takes its replies begins when that one has ended.

@@ -21,6 +21,10 @@ constexpr int32_t RunBatch = 100;          // cycles per rate figure
 constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a difference report
 constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
 constexpr int ReplyPollMs = 1;             // one poll of the reply wait (ms)
+constexpr qint64 ReplyWaitMs = (ReplyPolls + 1) * ReplyPollMs;
+// A stopped Run waits a reply wait for each reply it asked for, but no longer than this in all:
+// an instrument that keeps talking must not keep the Run (or the program's end) from ending.
+constexpr qint64 DrainCapMs = 250;
 constexpr float RateScale = RunBatch * 1000.0f; // a batch in dt milliseconds, in cycles a second
 constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
 constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
@@ -228,6 +232,7 @@ void TEngine::StopLoop()
         // No command is sent any more; the replies already asked for are the Run's own.
         FLoopState = TLoopState::RunDraining;
         FDrainClock.start();
+        FDrainStart.start();
         ArmLoop(0);
         break;
     case TLoopState::RunDraining:
@@ -286,21 +291,20 @@ void TEngine::DrainStep()
 {
     // Each reply still asked for gets a reply wait, from the stop or from the last reply taken;
     // one that never comes (dropped) ends the wait at its bound.
-    constexpr qint64 bound = (ReplyPolls + 1) * ReplyPollMs;
-    const qint64 waited = FDrainClock.elapsed();
-    if (!FComm || FAwaitedRuns.empty() || waited >= bound)
+    const qint64 left = std::min(ReplyWaitMs - FDrainClock.elapsed(), DrainCapMs - FDrainStart.elapsed());
+    if (!FComm || FAwaitedRuns.empty() || left <= 0)
         EndRun();
     else
-        ArmLoop(int(bound - waited));
+        ArmLoop(int(left));
 }
 
 void TEngine::DrainAtExit()
 {
     // The program ends: no event may run now, so the port is read directly, a poll of 1 ms at a
     // time, as the Run's own wait would.
-    constexpr qint64 bound = (ReplyPolls + 1) * ReplyPollMs;
     FDrainClock.start();
-    while (FComm && !FAwaitedRuns.empty() && FDrainClock.elapsed() < bound) {
+    FDrainStart.start();
+    while (FComm && !FAwaitedRuns.empty() && FDrainClock.elapsed() < ReplyWaitMs && FDrainStart.elapsed() < DrainCapMs) {
         FComm->ProcTimer(FComm);
         if (FComm && !FAwaitedRuns.empty())
             Platform::Sleep(ReplyPollMs);
