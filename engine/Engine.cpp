@@ -28,6 +28,7 @@ TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     FTrend = new std::vector<std::unique_ptr<float>>;
     FTrend->reserve(TrendCapacity);
     SetupLoggers();
+    ReadLastRun();
     FChannel1.fill(ChannelMidScale);
     FChannel2.fill(ChannelMidScale);
     FReconnectTimer = new QTimer(this);
@@ -157,6 +158,7 @@ void TEngine::ClosePort()
     FComm = nullptr;
     // Replies asked of this line will not come on the next one.
     FRepliesAwaited = 0;
+    FAwaitedRuns.clear();
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
@@ -236,8 +238,13 @@ void TEngine::Command(int tag)
         FReceiveState = entry->StateAfter;
     }
     SendCommand(FCommandLetter);
-    if (FComm && (FReceiveState == rsDifference || FReceiveState == rsMean))
+    if (FComm && (FReceiveState == rsDifference || FReceiveState == rsMean)) {
         ++FRepliesAwaited;
+        FAwaitedRuns.push_back(InRun() ? FRunNumber : 0);
+        // Replies that never came (dropped ones) must not grow it without end.
+        if (FAwaitedRuns.size() > AwaitedRunsLimit)
+            FAwaitedRuns.pop_front();
+    }
 }
 
 void TEngine::SendCommand(char letter)

@@ -22,6 +22,7 @@
 #include <QTime>
 #include <cstdint>
 #include <memory>
+#include <deque>
 #include <vector>
 
 class QTimer;
@@ -137,7 +138,8 @@ public:
     QList<TDataLogger *> Loggers() const;
     // The folder the logs go to; empty: the working folder as it was when the engine was made
     // (a working folder deleted later must not send the logs, or their rescue, anywhere else).
-    // Lines waiting for a log that cannot be written go to the new folder.
+    // Lines waiting for a log that cannot be written go to the new folder. Runs are numbered on
+    // from the last one in its Measurements.csv.
     void SetLogFolder(const QString &folder);
     QString LogFolder() const { return FLogFolder; }
     // The full path a log writes to now.
@@ -155,8 +157,9 @@ public:
     QString NoReplyText() const;
 
     // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
-    // told, when there is no port. A stopped Run ends after the cycle in progress; a Run started
-    // meanwhile takes over.
+    // told, when there is no port. A stopped Run ends once the replies it asked for are in (each
+    // given a reply wait, from the stop or the last one taken; a quarter second in all), with them in its last batch; a Run
+    // started meanwhile takes over, and begins then.
     bool StartRun();
     void StopRun();
     // One waveform block; false when something else goes on or there is no port.
@@ -168,7 +171,8 @@ public:
     {
         return FLoopState == TLoopState::AcquireWaiting || FLoopState == TLoopState::AcquireEnding;
     }
-    // Ends whatever cycle goes on, at once (the program ends).
+    // Ends whatever cycle goes on, at once (the program ends); a Run's replies still on their way
+    // are read from the port first, for a reply wait at most.
     void StopCycles();
 
     // The end: nothing more is computed, every value goes to the files (or is rescued, the
@@ -181,7 +185,7 @@ public:
         RunFirstPass,   // analyse command sent; a reply handled in this pass ends the wait with no poll
         RunPolling,     // polls of 1 ms until the reply or the 41st poll
         RunBatchPass,   // 100 cycles done; one pass of the event loop before the next cycle
-        RunEnding,      // stopped or its port closed: the Run ends at the next step
+        RunDraining,    // stopped or its port closed: its replies on their way are taken, then it ends
         AcquireWaiting, // polls of 5 ms while the block comes
         AcquireEnding,  // its port closed: what came is handled at the next step
         Testing,        // one batch of the arctangent test at each step
@@ -224,7 +228,8 @@ public:
     // filter takes a report's position out with its phase, so what stays is what it kept.
     TBatch FBatchRecords;
     TCircularBuffer<int32_t> *FRecordRing = nullptr;
-    // Runs started since the engine was made; the number of the last one.
+    // The number of the last Run: the last one in Measurements.csv when the engine was made or
+    // the log folder last changed, counted on by each Run since.
     int64_t FRunNumber = 0;
     // Run cycles and computed reports since the engine was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
@@ -234,6 +239,11 @@ public:
     // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
     // comes late, in whatever state the next command left.
     int32_t FRepliesAwaited = 0;
+    // The Run (0: none) that asked for each report awaited, oldest first: a reply belongs to the
+    // Run that asked for it, even when it comes after the Run's last cycle. Replies asked for by
+    // an earlier Run that never came are forgotten when a Run begins.
+    std::deque<int64_t> FAwaitedRuns;
+    static constexpr size_t AwaitedRunsLimit = 1024;
     // Reports refused since the Run started: a field the computation needs could not be read.
     int64_t FRefusedCount = 0;
     // When the last report came (or the Run started), and whether the instrument counts as silent.
@@ -300,6 +310,8 @@ private:
     void EndRun();
     // The Run whose row is due, if any, gets it.
     void EndRunStatistics();
+    void DrainStep();
+    void DrainAtExit();
     void TakeOverOrEnd();
     void EndAcquire();
     void TestBatch();
@@ -314,6 +326,7 @@ private:
     void SetupLoggers();
     // A log's file: name in folder, both read against the working folder taken at the start.
     QString LogFileIn(const QString &folder, const QString &name) const;
+    void ReadLastRun();
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
 
@@ -323,6 +336,12 @@ private:
     int32_t FCycle = 0;
     int32_t FPolls = 0;
     QElapsedTimer FPollClock; // the reply wait's polls, from its first
+    QElapsedTimer FDrainClock; // a stopped Run's wait for its replies, from the stop or the last reply
+    QElapsedTimer FDrainStart; // and from the stop alone
+    // The Run the next computed report belongs to, when a taken reply has said; else -1.
+    int64_t FReportRun = -1;
+    // A Run started while the stopped one still takes its replies begins when that one has ended.
+    bool FBeginPending = false;
     bool FLastPollPass = false;
     uint32_t FLoopStart = 0;
     uint64_t FAcquireReceived = 0;

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 using Measurement::FixedText;
 
@@ -20,6 +21,10 @@ constexpr int32_t RunBatch = 100;          // cycles per rate figure
 constexpr int32_t DifferenceEvery = 30;    // cycles 30, 60 and 90 ask for a difference report
 constexpr int32_t ReplyPolls = 40;         // the reply wait gives up after 41 polls of 1 ms
 constexpr int ReplyPollMs = 1;             // one poll of the reply wait (ms)
+constexpr qint64 ReplyWaitMs = (ReplyPolls + 1) * ReplyPollMs;
+// A stopped Run waits a reply wait for each reply it asked for, but no longer than this in all:
+// an instrument that keeps talking must not keep the Run (or the program's end) from ending.
+constexpr qint64 DrainCapMs = 250;
 constexpr float RateScale = RunBatch * 1000.0f; // a batch in dt milliseconds, in cycles a second
 constexpr int AcquirePollMs = 5;           // one poll of the Acquire wait
 constexpr int32_t AcquirePolls = 100;      // with nothing received the wait ends after 101 polls
@@ -38,9 +43,14 @@ bool TEngine::StartRun()
         return false;
     }
     SetRunning(true);
+    // A stopped Run still taking its last replies: this one begins, and takes over, when that one
+    // has ended, so that those replies go into the stopped Run's last batch.
+    if (InRun()) {
+        FBeginPending = true;
+        return true;
+    }
     BeginRun();
-    // The last cycle of a stopped Run, or the last batch of the test, is still ending: this Run
-    // takes over when it has.
+    // The last batch of the test is still ending: this Run takes over when it has.
     if (FLoopState == TLoopState::Idle)
         StartCycles();
     return true;
@@ -156,8 +166,8 @@ void TEngine::LoopStep()
     case TLoopState::RunBatchPass:
         BeginCycle();
         break;
-    case TLoopState::RunEnding:
-        EndRun();
+    case TLoopState::RunDraining:
+        DrainStep();
         break;
     case TLoopState::AcquireWaiting: {
         FPolls += 1;
@@ -203,7 +213,7 @@ void TEngine::LoopReceived()
 {
     // Called at the end of the receive handler, inside the component's receive step: the wait
     // ends on the next pass, as soon as that step has returned.
-    if ((FLoopState == TLoopState::RunPolling && FReplyDone)
+    if ((FLoopState == TLoopState::RunPolling && FReplyDone) || FLoopState == TLoopState::RunDraining
         || (FLoopState == TLoopState::AcquireWaiting && FWaveLines >= WaveBlock::BlockLines))
         ArmLoop(0);
 }
@@ -219,8 +229,14 @@ void TEngine::StopLoop()
         [[fallthrough]];
     case TLoopState::RunCommanded:
     case TLoopState::RunBatchPass:
-        FLoopState = TLoopState::RunEnding;
+        // No command is sent any more; the replies already asked for are the Run's own.
+        FLoopState = TLoopState::RunDraining;
+        FDrainClock.start();
+        FDrainStart.start();
         ArmLoop(0);
+        break;
+    case TLoopState::RunDraining:
+        ArmLoop(0); // its port may have gone: then nothing more can come
         break;
     case TLoopState::Testing:
         FLoopState = TLoopState::TestEnding;
@@ -263,10 +279,35 @@ void TEngine::StopCycles()
         emit RunEnded();
         break;
     default:
+        DrainAtExit();
         FinishBatch();
         FlushLoggers();
         emit RunEnded();
         break;
+    }
+}
+
+void TEngine::DrainStep()
+{
+    // Each reply still asked for gets a reply wait, from the stop or from the last reply taken;
+    // one that never comes (dropped) ends the wait at its bound.
+    const qint64 left = std::min(ReplyWaitMs - FDrainClock.elapsed(), DrainCapMs - FDrainStart.elapsed());
+    if (!FComm || FAwaitedRuns.empty() || left <= 0)
+        EndRun();
+    else
+        ArmLoop(int(left));
+}
+
+void TEngine::DrainAtExit()
+{
+    // The program ends: no event may run now, so the port is read directly, a poll of 1 ms at a
+    // time, as the Run's own wait would.
+    FDrainClock.start();
+    FDrainStart.start();
+    while (FComm && !FAwaitedRuns.empty() && FDrainClock.elapsed() < ReplyWaitMs && FDrainStart.elapsed() < DrainCapMs) {
+        FComm->ProcTimer(FComm);
+        if (FComm && !FAwaitedRuns.empty())
+            Platform::Sleep(ReplyPollMs);
     }
 }
 
@@ -361,10 +402,14 @@ void TEngine::TakeOverOrEnd()
     // A Run clicked before the port was lost ends as it would have at its first cycle.
     if (FRunning && !FComm)
         SetRunning(false);
-    if (FRunning && !FClosed)
+    const bool begin = std::exchange(FBeginPending, false);
+    if (FRunning && !FClosed) {
+        if (begin)
+            BeginRun();
         StartCycles();
-    else
+    } else {
         emit RunEnded();
+    }
 }
 
 void TEngine::EndAcquire()

@@ -10,6 +10,7 @@
 #include "ringbuffer/CircularBuffer.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QFileInfo>
 
 using Measurement::Fixed;
@@ -45,10 +46,17 @@ bool TEngine::TakeReports()
     while (!FClosed && Reports::TakeReport(FLineBuffer, report)) {
         taken = true;
         FRepliesAwaited = qMax(0, FRepliesAwaited - 1);
+        // The oldest ask is the one answered: the line keeps the replies in order.
+        if (!FAwaitedRuns.empty()) {
+            FReportRun = FAwaitedRuns.front();
+            FAwaitedRuns.pop_front();
+        }
+        FDrainClock.start(); // a stopped Run gives the next reply a whole wait
         FLastReplyTick = Platform::TickCount();
         FLastReplyTime = QTime::currentTime();
         if (!report.Values.Readable) {
             // A field that cannot be read must not become a number in the files.
+            FReportRun = -1;
             ++FRefusedCount;
             emit RefusedChanged();
             continue;
@@ -76,6 +84,10 @@ double TEngine::PhaseAngle(int32_t a, int32_t b)
 void TEngine::ComputeMeasurement()
 {
     ++FReportCount;
+    // A reply is labelled with the Run that asked for it; a report nobody asked for with the Run
+    // going on, if any.
+    const int64_t run = FReportRun >= 0 ? FReportRun : InRun() ? FRunNumber : 0;
+    FReportRun = -1;
     FPhaseRad = static_cast<float>(PhaseAngle(FM1, FM2));
     FPhaseDeg = Measurement::PhaseDegrees(FPhaseRad);
     FBigTime = Measurement::BigTime(FBigCount);
@@ -87,7 +99,7 @@ void TEngine::ComputeMeasurement()
     FTOFRing->Push(FTimeOfFlight);
     FRecordRing->Push(int32_t(FBatchRecords.size()));
     TReport report;
-    report.Record = {QDateTime::currentDateTime(), InRun() ? FRunNumber : 0, FBigCount, FM1, FM2, FPhaseDeg,
+    report.Record = {QDateTime::currentDateTime(), run, FBigCount, FM1, FM2, FPhaseDeg,
                      FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature};
     report.BigTime = FBigTime;
     report.Number = ++FRunReportCount;
@@ -156,6 +168,7 @@ void TEngine::BeginRun()
     FRunReportCount = 0;
     FStatistics.BeginRun(FRunNumber);
     FStatisticsRun = FRunNumber;
+    FAwaitedRuns.clear();
     for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
         SetPanel(panel, QString());
     FRefusedCount = 0;
@@ -241,6 +254,14 @@ void TEngine::LogMeasurements()
             FMeasurementLogger->Append(MeasurementLog::Line(report.Record, report.Kept));
     FRecordRing->Reset();
     FStatistics.Add(FBatchRecords);
+    // What the batch made goes to the files now, not when a logger's buffer fills or its
+    // auto-save comes round: a crash or a power cut then loses at most the batch in progress
+    // (and a log line still being built). One write per file and batch; a file that cannot be
+    // written keeps its lines waiting in its logger and is tried again at the next batch.
+    QPointer<TEngine> self(this);
+    FlushLoggers();
+    if (!self)
+        return;
     // The batch leaves before it is emitted, so that a sink that stops the Run or closes the
     // engine from its slot cannot process it a second time.
     const TBatch batch = std::move(FBatchRecords);
@@ -269,7 +290,7 @@ bool TEngine::InRun() const
     case TLoopState::RunFirstPass:
     case TLoopState::RunPolling:
     case TLoopState::RunBatchPass:
-    case TLoopState::RunEnding:
+    case TLoopState::RunDraining:
         return true;
     default:
         return false;
@@ -302,6 +323,15 @@ void TEngine::SetLogFolder(const QString &folder)
         logger->SetFileName(LogFileIn(folder, QFileInfo(logger->FileName()).fileName()));
         logger->FlushData();
     }
+    ReadLastRun();
+}
+
+void TEngine::ReadLastRun()
+{
+    // Runs are numbered on from the last one in the file the reports go to, so that a Run's
+    // number names one Run of that file whatever program wrote it.
+    if (FMeasurementLogger)
+        FRunNumber = MeasurementLog::LastRun(FMeasurementLogger->FileName());
 }
 
 QString TEngine::LogPath(const TDataLogger *logger)

@@ -3,6 +3,9 @@
 #include "platform/FixedText.h"
 
 #include <algorithm>
+#include <QFile>
+#include <QRegularExpression>
+
 #include <cmath>
 #include <iterator>
 #include <cstdlib>
@@ -68,6 +71,31 @@ QByteArray TimeText(const QDateTime &time)
     return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")).toLatin1() + (offset < 0 ? '-' : '+') +
            QByteArray::number(minutes / 60).rightJustified(2, '0') + ':' +
            QByteArray::number(minutes % 60).rightJustified(2, '0');
+}
+
+int64_t LastRun(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 size = file.size();
+    const qint64 start = size > TailBytes ? size - TailBytes : 0;
+    if (!file.seek(start))
+        return 0;
+    QList<QByteArray> lines = file.read(size - start).split('\n');
+    // The first piece of a tail that starts inside the file may be the end of a line.
+    if (start > 0 && !lines.isEmpty())
+        lines.removeFirst();
+    // A record: its time as TimeText writes it, then the Run.
+    static const QRegularExpression record(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d,(\\d{1,18}),"));
+    int64_t last = 0;
+    for (const QByteArray &line : std::as_const(lines)) {
+        const QRegularExpressionMatch match = record.match(QString::fromLatin1(line));
+        if (match.hasMatch())
+            last = qMax<int64_t>(last, match.captured(1).toLongLong());
+    }
+    return last;
 }
 
 } // namespace MeasurementLog

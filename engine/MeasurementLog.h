@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QString>
 #include <cstdint>
 #include <limits>
 
@@ -18,7 +19,7 @@ inline constexpr float NoTemperature = std::numeric_limits<float>::quiet_NaN();
 // One computed report, as it was when it was computed.
 struct TRecord {
     QDateTime Time;      // local time
-    int64_t Run = 0;     // the Run it came in, counted from 1 since the program started; 0 outside a Run
+    int64_t Run = 0;     // the Run that asked for it, numbered on from the file's last; 0 outside a Run
     int32_t BigCount = 0; // the instrument's coarse count (cycles x 16)
     int32_t M1 = 0, M2 = 0;
     float PhaseDeg = 0;
@@ -42,5 +43,12 @@ QByteArray Line(const TRecord &record, bool kept);
 // ISO 8601 local time with milliseconds and the offset from UTC, such as
 // 2026-12-07T10:15:00.250+01:00: unambiguous across a change to or from summer time.
 QByteArray TimeText(const QDateTime &time);
+
+// The largest Run number among the readable lines at the end of the file at path (its last
+// TailBytes, read from the end, so a file of any size costs one small read); 0 when there is no
+// such line (no file, an empty one, a header alone). A line that is not a record (cut short by a
+// crash, or garbage) is passed over: the Runs before it still count.
+int64_t LastRun(const QString &path);
+inline constexpr qint64 TailBytes = 64 * 1024;
 
 } // namespace MeasurementLog

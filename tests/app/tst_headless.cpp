@@ -8,6 +8,7 @@
 #include "app/Unitmain.h"
 #include "engine/MeasurementLog.h"
 #include "engine/StatisticsLog.h"
+#include "engine/Reports.h"
 #include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "sim/SimInstrument.h"
@@ -199,6 +200,8 @@ private slots:
     void logFailsAndRecovers();
     void deletedFolderIsRescuedToDataFolder();
     void statisticsOfAFile();
+    void killedKeepsProcessedBatches_data();
+    void killedKeepsProcessedBatches();
 };
 
 void TestHeadless::helpListsEveryOption()
@@ -608,6 +611,81 @@ void TestHeadless::statisticsOfAFile()
     QCOMPARE(broken.Out, QByteArray());
     QCOMPARE(broken.Err, "zarnmonitor: " + folder.Path("Measurements.csv").toLocal8Bit()
                              + " is not a Measurements.csv: line 7 does not fit: \"2026-12-07T10:02:00.000+01:00,2,290\"\n");
+}
+
+void TestHeadless::killedKeepsProcessedBatches_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::newRow("headless") << false;
+    QTest::newRow("window") << true;
+}
+
+void TestHeadless::killedKeepsProcessedBatches()
+{
+    // Killed outright during a Run (a crash, a power cut), either front end leaves in the files
+    // every batch it processed: what the simulator sent, less the batch in progress and the reply
+    // on the line.
+    QFETCH(bool, window);
+    constexpr int BatchSize = 32;
+    TWorkingFolder folder;
+    TSimOptions options;
+    options.Seed = 21;
+    options.RecordFile = folder.Path("sent.txt");
+    TSimInstrument instrument(options);
+    QVERIFY(instrument.Start());
+    QProcess program;
+    if (window) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_CONFIG_HOME", folder.Path("config"));
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(folder.Folder());
+        program.start(QStringLiteral(ZARNMONITOR_PATH), {"--device", instrument.SlavePath(), "--run"});
+    } else {
+        Launch(program, {"--headless", "--device", instrument.SlavePath()}, folder.Folder());
+    }
+    const auto reportsSent = [&] {
+        const QByteArray sent = TWorkingFolder::Read(options.RecordFile);
+        return sent.count(Reports::MeanMarker) + sent.count(Reports::DifferenceMarker);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(reportsSent() >= 6 * BatchSize, WaitMs);
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    QVERIFY(program.waitForFinished(WaitMs));
+    instrument.Stop();
+
+    // What the simulator sent, in order.
+    QList<QPair<int32_t, int32_t>> sent;
+    QByteArray line = TWorkingFolder::Read(options.RecordFile) + QByteArray(100, ' ');
+    Reports::TReport report;
+    while (Reports::TakeReport(line, report))
+        sent << qMakePair(report.Values.M1, report.Values.M2);
+    // Measurements.csv: the first reports sent, whole batches of them.
+    QList<QByteArray> rows = TWorkingFolder::Read(folder.Path("Measurements.csv")).split('\n');
+    QCOMPARE(rows.takeLast(), QByteArray());
+    rows.removeFirst(); // the header
+    const int written = int(rows.size());
+    QVERIFY2(written % BatchSize == 0 && written >= 5 * BatchSize && sent.size() - written <= BatchSize + 1,
+             qPrintable(QStringLiteral("%1 reports sent, %2 in Measurements.csv").arg(sent.size()).arg(written)));
+    QByteArrayList keptPhases, keptTofs;
+    for (int i = 0; i < written; ++i) {
+        const QByteArrayList fields = rows[i].chopped(1).split(',');
+        QCOMPARE(qMakePair(fields[3].toInt(), fields[4].toInt()), sent[i]);
+        if (fields[8] == "1") {
+            keptPhases << fields[5];
+            keptTofs << fields[6];
+        }
+    }
+    // Phase.csv and TimeOfFlight.csv: every finished line of the kept values; only the line still
+    // being built (fewer than 32 values, each in Measurements.csv) is not there.
+    QList<QByteArrayList> phaseLines, tofLines;
+    QVERIFY(ReadLog(folder.Path("Phase.csv"), BatchSize, phaseLines));
+    QVERIFY(ReadLog(folder.Path("TimeOfFlight.csv"), BatchSize + 1, tofLines));
+    QCOMPARE(phaseLines.size(), keptPhases.size() / BatchSize);
+    QCOMPARE(tofLines.size(), keptTofs.size() / BatchSize);
+    for (qsizetype i = 0; i < phaseLines.size() * BatchSize; ++i) {
+        QCOMPARE(phaseLines[i / BatchSize][i % BatchSize], keptPhases[i]);
+        QVERIFY(std::abs(tofLines[i / BatchSize][1 + i % BatchSize].toDouble() - keptTofs[i].toDouble()) <= 0.0006);
+    }
 }
 
 QTEST_MAIN(TestHeadless)

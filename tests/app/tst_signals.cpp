@@ -1,6 +1,7 @@
 // The window program, run as the zarnmonitor executable in a Run on a line the test answers,
 // ended by SIGTERM, SIGINT or SIGHUP (a shutdown, Ctrl+C, a logout): it closes as File > Exit
-// does, and both logs hold every line computed before the signal.
+// does, and both logs hold every line computed before the signal. Killed outright (SIGKILL, as a
+// crash or a power cut), the three files still hold every batch it had processed.
 
 #include "app/Settings.h"
 #include "tests/app/ReportTexts.h"
@@ -96,6 +97,7 @@ void TestSignals::windowWritesLogs_data()
     QTest::newRow("SIGINT") << int(SIGINT) << false;
     QTest::newRow("SIGHUP") << int(SIGHUP) << false;
     QTest::newRow("SIGTERM, Phase.csv a FIFO") << int(SIGTERM) << true;
+    QTest::newRow("SIGKILL") << int(SIGKILL) << false;
 }
 
 void TestSignals::windowWritesLogs()
@@ -139,10 +141,13 @@ void TestSignals::windowWritesLogs()
         },
         WaitMs);
     QVERIFY2(served && asksAfter >= 2, qPrintable(QStringLiteral("%1 reports answered").arg(answered)));
+    const QDateTime killed = QDateTime::currentDateTime();
     ::kill(static_cast<pid_t>(program.processId()), signal);
     QVERIFY(program.waitForFinished(WaitMs));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    const bool crash = signal == SIGKILL;
+    QCOMPARE(program.exitStatus(), crash ? QProcess::CrashExit : QProcess::NormalExit);
+    if (!crash)
+        QCOMPARE(program.exitCode(), 0);
     // What the start and the close have to say goes to standard error: no box waits.
     QStringList told;
     for (const QString &text : QString::fromLocal8Bit(program.readAllStandardError()).split('\n'))
@@ -164,10 +169,20 @@ void TestSignals::windowWritesLogs()
     // the time of flight of each report's count, in order.
     const QList<QByteArrayList> phaseLines = LogLines(phaseFile, BatchSize);
     const QList<QByteArrayList> tofLines = LogLines(folder.Path("TimeOfFlight.csv"), BatchSize + 1);
-    QCOMPARE(phaseLines.size(), Batches + 1);
-    QCOMPARE(tofLines.size(), Batches + 1);
-    QCOMPARE(phaseLines.last().size(), Answered - Batches * BatchSize);
-    for (int k = 0; k < Answered; ++k) {
+    // Killed, the batch in progress was never processed: the whole batches are there, nothing of it.
+    const int computed = crash ? Batches * BatchSize : Answered;
+    QCOMPARE(phaseLines.size(), crash ? Batches : Batches + 1);
+    QCOMPARE(tofLines.size(), crash ? Batches : Batches + 1);
+    QCOMPARE(phaseLines.last().size(), crash ? BatchSize : Answered - Batches * BatchSize);
+    // One row per report, each computed before the signal.
+    QList<QByteArray> rows = TWorkingFolder::Read(folder.Path("Measurements.csv")).split('\n');
+    QCOMPARE(rows.takeLast(), QByteArray());
+    QCOMPARE(rows.size(), 1 + computed);
+    for (const QByteArray &row : rows.mid(1)) {
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(row.left(row.indexOf(','))), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && time < killed, row.constData());
+    }
+    for (int k = 0; k < computed; ++k) {
         const QByteArray phase = phaseLines[k / BatchSize][k % BatchSize];
         const QByteArray tof = tofLines[k / BatchSize][1 + k % BatchSize];
         const double expected = (CountOf(k) / 16 + 0.25) * 0.25;

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 #include "engine/CommandTable.h"
 #include "engine/StatisticsLog.h"
+#include "engine/MeasurementLog.h"
 #include "logger/Cdatalogger.h"
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/app/ReportTexts.h"
@@ -63,6 +64,11 @@ private slots:
     void logsSurviveAFailingFolder();
     void statisticsRowWhenRunEnds_data();
     void statisticsRowWhenRunEnds();
+    void lastRunOfFile_data();
+    void lastRunOfFile();
+    void runsNumberedOnPerFolder();
+    void lateReplyBelongsToItsRun_data();
+    void lateReplyBelongsToItsRun();
 
 private:
     // The command of a letter, as its menu item sends it ("?" is the Menu item's).
@@ -585,6 +591,147 @@ void TestEngine::statisticsRowWhenRunEnds()
         QCOMPARE(TWorkingFolder::Read("Statistics.csv"), StatisticsLog::Header() + "\r\n" + told[0] + "\r\n");
     else
         QVERIFY(!QFile::exists("Statistics.csv"));
+}
+
+void TestEngine::lastRunOfFile_data()
+{
+    QTest::addColumn<QByteArray>("text"); // "<none>": no file
+    QTest::addColumn<qint64>("lastRun");
+    const QByteArray header = MeasurementLog::Header() + "\r\n";
+    QByteArray run6 = "2026-12-07T20:08:17.362+00:00,6,288,857754,1194430,54.317,4.537720,,0\r\n";
+    QByteArray run7 = "2026-12-07T20:09:01.005+01:00,7,288,870788,1207158,54.195,4.537635,25.15,1\r\n";
+    QTest::newRow("no file") << QByteArray("<none>") << qint64(0);
+    QTest::newRow("empty") << QByteArray() << qint64(0);
+    QTest::newRow("header only") << header << qint64(0);
+    QTest::newRow("last run 7") << header + run6 + run7 << qint64(7);
+    QTest::newRow("without final line end") << header + run6 + run7.chopped(2) << qint64(7);
+    // A line cut short (a crash while it was written) or garbage: the readable lines before it count.
+    QTest::newRow("cut in its run") << header + run7 + run6.left(31) << qint64(7);
+    QTest::newRow("garbage last") << header + run6 + "\x01\xff,99,zz\r\n" << qint64(6);
+    QTest::newRow("runs mixed by two programs") << header + run7 + run6 << qint64(7);
+    // Only the end of a big file is read: a Run far before it does not count.
+    QByteArray big = header + QByteArray(run7).replace(",7,", ",900,");
+    while (big.size() < 2 * MeasurementLog::TailBytes)
+        big += run6;
+    QTest::newRow("big file") << big + QByteArray(run7).replace(",7,", ",8,") << qint64(8);
+}
+
+void TestEngine::lastRunOfFile()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, lastRun);
+    if (text != "<none>")
+        QVERIFY(TWorkingFolder::Write("Measurements.csv", text));
+    QCOMPARE(MeasurementLog::LastRun("Measurements.csv"), int64_t(lastRun));
+}
+
+void TestEngine::runsNumberedOnPerFolder()
+{
+    // Each folder's Measurements.csv numbers its own Runs on from its last one, read when the
+    // engine is made and when the folder changes.
+    const QByteArray header = MeasurementLog::Header() + "\r\n";
+    QVERIFY(QDir().mkpath("a") && QDir().mkpath("b"));
+    QVERIFY(TWorkingFolder::Write("a/Measurements.csv", header + "2026-12-07T20:08:17.362+00:00,7,1,2,3,4.000,5,,1\r\n"));
+    QVERIFY(TWorkingFolder::Write("b/Measurements.csv", header));
+    FLine.Replies['z'] = MeanReport + "\r\n";
+    FLine.Replies['x'] = DifferenceReport + "\r\n";
+    const auto runOnce = [this] {
+        QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
+        const QMetaObject::Connection stop = connect(FEngine.get(), &TEngine::ReportComputed, this, [this] {
+            if (FEngine->FRunning)
+                FEngine->StopRun();
+        });
+        QVERIFY(FEngine->StartRun());
+        QVERIFY(ended.wait(60000));
+        disconnect(stop);
+    };
+    FEngine->SetLogFolder("a");
+    runOnce();
+    runOnce();
+    FEngine->SetLogFolder("b");
+    runOnce();
+    FEngine->SetLogFolder("a");
+    runOnce();
+    FEngine->Close();
+    const auto runs = [](const QString &path) {
+        QList<QByteArray> runs;
+        for (const QByteArray &line : TWorkingFolder::Read(path).split('\n').mid(1))
+            if (!line.isEmpty())
+                runs << line.split(',').value(1);
+        return runs;
+    };
+    QCOMPARE(runs("a/Measurements.csv"), QList<QByteArray>({"7", "8", "9", "10"}));
+    QCOMPARE(runs("b/Measurements.csv"), QList<QByteArray>({"1"}));
+}
+
+void TestEngine::lateReplyBelongsToItsRun_data()
+{
+    // When the replies asked for by the Run's last cycles come: right after the Stop, never, or
+    // on the line when the program ends.
+    QTest::addColumn<QString>("when");
+    QTest::newRow("after Stop") << "after Stop";
+    QTest::newRow("never") << "never";
+    QTest::newRow("at exit") << "at exit";
+}
+
+void TestEngine::lateReplyBelongsToItsRun()
+{
+    QFETCH(QString, when);
+    constexpr int OnTime = 40;
+    FEngine->FApplyFilter = false;
+    FLine.Replies['z'] = MeanReport + "\r\n";
+    FLine.Replies['x'] = DifferenceReport + "\r\n";
+    QList<TBatch> batches;
+    connect(FEngine.get(), &TEngine::BatchProcessed, this, [&batches](const TBatch &batch) { batches << batch; });
+    // From the 40th report on the instrument is late: its replies do not come within their wait.
+    connect(FEngine.get(), &TEngine::ReportComputed, this, [this] {
+        if (FEngine->FReportCount == OnTime)
+            FLine.Replies.clear();
+    });
+    const auto asked = [this] { return int(FLine.Written.count('z') + FLine.Written.count('x')); };
+    QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
+    QVERIFY(FEngine->StartRun());
+    QTRY_VERIFY_WITH_TIMEOUT(asked() > OnTime, 60000);
+    const int late = asked() - OnTime;
+    QByteArray replies;
+    for (int i = 0; i < late; ++i)
+        replies += MeanReport + "\r\n";
+
+    if (when == "at exit") {
+        // On the line, not yet read, when the program ends.
+        FLine.Incoming += replies;
+        FEngine->Close();
+    } else {
+        FEngine->StopRun();
+        if (when == "after Stop")
+            Receive(replies);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(FEngine->FReportCount, qint64(when == "never" ? OnTime : OnTime + late));
+        if (when == "never") {
+            // Still the Run's, though after its end; a report asked for outside any Run is Run 0's.
+            Receive(replies);
+            Command('z');
+            Receive(MeanReport + "\r\n");
+        }
+        FEngine->Close();
+    }
+
+    // The Run's last batch holds every reply it asked for that came by its end.
+    const int inRun = when == "never" ? OnTime : OnTime + late;
+    QCOMPARE(batches.size(), when == "never" ? 3 : 2);
+    QCOMPARE(int(batches[0].size()), 32);
+    QCOMPARE(int(batches[1].size()), inRun - 32);
+    for (const TBatch &batch : batches.mid(0, 2))
+        for (const TReport &report : batch)
+            QCOMPARE(report.Record.Run, int64_t(1));
+    QList<QByteArray> runs;
+    for (const QByteArray &line : TWorkingFolder::Read("Measurements.csv").split('\n').mid(1))
+        if (!line.isEmpty())
+            runs << line.split(',').value(1);
+    QList<QByteArray> expected(OnTime + late, "1");
+    if (when == "never")
+        expected << "0";
+    QCOMPARE(runs, expected);
 }
 
 QTEST_MAIN(TestEngine)
