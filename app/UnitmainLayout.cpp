@@ -503,6 +503,13 @@ void TFormMain::CreateStatusBar()
     LabelPortNote->setFont(font());
     LabelPortNote->setVisible(false);
     rowsLayout->addWidget(LabelPortNote);
+    LabelNoPort = new QLabel(QStringLiteral("No port open"), rows);
+    LabelNoPort->setObjectName("LabelNoPort");
+    LabelNoPort->setTextFormat(Qt::PlainText);
+    LabelNoPort->setFont(alarmFont);
+    LabelNoPort->setPalette(alarmPalette);
+    LabelNoPort->setVisible(false);
+    rowsLayout->addWidget(LabelNoPort);
     FPortNoteTimer = new QTimer(this);
     FPortNoteTimer->setSingleShot(true);
     connect(FPortNoteTimer, &QTimer::timeout, LabelPortNote, &QLabel::hide);

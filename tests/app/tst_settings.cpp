@@ -6,6 +6,7 @@
 #include "logger/Cdatalogger.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QAction>
@@ -14,6 +15,10 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,8 @@ private slots:
     void keptBetweenRuns();
     void keptPortNoLongerThere_data();
     void keptPortNoLongerThere();
+    void keptPortNotSerial_data();
+    void keptPortNotSerial();
     void logFolderAtStart_data();
     void logFolderAtStart();
     void chosenFolderMustTakeFiles();
@@ -184,6 +191,63 @@ void TestSettings::keptPortNoLongerThere()
     QCOMPARE(form->FEngine->FPortIndex, 0);
     // Kept for when the device is back; a port chosen on the page replaces it.
     form->close();
+    QCOMPARE(FSettings->Port(), kept);
+}
+
+void TestSettings::keptPortNotSerial_data()
+{
+    QTest::addColumn<QString>("kind");    // what the kept port is
+    QTest::addColumn<QString>("kept");    // @: the path of it
+    QTest::addColumn<QString>("message"); // said once before COM1 opens; empty: the kept port opens
+    const QString notSerial = ", the port of the last session, is not a serial device.\nCOM1 is opened instead.";
+    QTest::newRow("FIFO") << "fifo" << "@" << "@" + notSerial;
+    QTest::newRow("folder") << "folder" << "@" << "@" + notSerial;
+    QTest::newRow("regular file") << "file" << "@" << "@" + notSerial;
+    QTest::newRow("device that is no terminal") << "node" << "@" << "@" + notSerial;
+    QTest::newRow("COM name of a FIFO") << "fifo" << "COM3" << "COM3 (@)" + notSerial;
+    QTest::newRow("pseudo-terminal") << "pty" << "@" << "";
+}
+
+void TestSettings::keptPortNotSerial()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, kept);
+    QFETCH(QString, message);
+    TPtyPair com1, other;
+    QVERIFY(com1.IsValid() && other.IsValid());
+    qputenv("ZARN_COM1", com1.SlavePath().toLocal8Bit());
+    QString path = FFolder->Path(kind);
+    if (kind == "fifo") {
+        QVERIFY(::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == "file") {
+        QVERIFY(TWorkingFolder::Write(path, "COM1"));
+    } else if (kind == "node") {
+        // A node of the kernel's null device, in the test's own folder.
+        if (::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        QVERIFY(::mknod(path.toLocal8Bit().constData(), S_IFCHR | 0600, makedev(1, 3)) == 0);
+    } else {
+        path = other.SlavePath();
+    }
+    qputenv("ZARN_COM3", path.toLocal8Bit());
+    kept.replace("@", path);
+    message.replace("@", path);
+    FSettings->SetPort(kept);
+    // The real device layer.
+    TFormMain form(nullptr, {}, FSettings.get());
+    QVERIFY(form.FEngine->FComm);
+    if (message.isEmpty()) {
+        QCOMPARE(FMessages->Texts(), QStringList{"Open " + path + " !"});
+        QCOMPARE(form.FEngine->FComm->DeviceName(), path);
+        return;
+    }
+    QCOMPARE(FMessages->Texts(), QStringList({message, "Open COM1 !"}));
+    QCOMPARE(form.FEngine->FComm->DeviceName(), com1.SlavePath());
+    QVERIFY(form.LabelNoPort->isHidden());
+    // Kept for the next start, as a port that is not there.
+    form.close();
     QCOMPARE(FSettings->Port(), kept);
 }
 
