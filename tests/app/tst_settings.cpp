@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QSerialPort>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -206,6 +207,12 @@ void TestSettings::keptPortNotSerial_data()
     QTest::newRow("device that is no terminal") << "node" << "@" << "@" + notSerial;
     QTest::newRow("COM name of a FIFO") << "fifo" << "COM3" << "COM3 (@)" + notSerial;
     QTest::newRow("pseudo-terminal") << "pty" << "@" << "";
+    QTest::newRow("held by another program")
+        << "held" << "@"
+        << QStringLiteral("@, the port of the last session, cannot be opened: @ is in use by %1 (process %2)\n"
+                          "COM1 is opened instead.")
+               .arg(QCoreApplication::applicationName())
+               .arg(QCoreApplication::applicationPid());
 }
 
 void TestSettings::keptPortNotSerial()
@@ -231,6 +238,9 @@ void TestSettings::keptPortNotSerial()
     } else {
         path = other.SlavePath();
     }
+    QSerialPort holder(other.SlavePath());
+    if (kind == "held")
+        QVERIFY(holder.open(QIODevice::ReadWrite));
     qputenv("ZARN_COM3", path.toLocal8Bit());
     kept.replace("@", path);
     message.replace("@", path);
