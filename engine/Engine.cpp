@@ -91,6 +91,20 @@ QString TEngine::OpenFailedText(const QString &name, const QString &error)
     return "Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" + error;
 }
 
+TComm *TEngine::TryOpen(int index, const QString &device, bool tell)
+{
+    TComm *comm = MakeComm(index, device, tell);
+    if (comm->PortOpen()) {
+        Platform::MessageBox("Open " + (device.isEmpty() ? TComm::PortName(index) : device) + " !", "Information");
+        UseComm(comm, index, device);
+        return comm;
+    }
+    FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
+    delete comm;
+    FComm = nullptr;
+    return nullptr;
+}
+
 TComm *TEngine::OpenPortChoice(const QString &choice, bool tellFailure)
 {
     int index = FPortIndex;
@@ -99,19 +113,12 @@ TComm *TEngine::OpenPortChoice(const QString &choice, bool tellFailure)
         return nullptr;
     // The operator's choice replaces any wait for a lost port.
     FLost = TLostPort();
-    TComm *comm = MakeComm(index, device, tellFailure);
-    const QString name = device.isEmpty() ? TComm::PortName(index) : device;
-    if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + name + " !", "Information");
-        UseComm(comm, index, device);
+    if (TComm *comm = TryOpen(index, device, tellFailure))
         return comm;
-    }
-    FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
-    if (tellFailure)
-        Platform::MessageBox(OpenFailedText(name, comm->OpenError()), "Information");
-    delete comm;
-    FComm = nullptr;
     emit PortStateChanged();
+    if (tellFailure)
+        Platform::MessageBox(OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error),
+                             "Information");
     return nullptr;
 }
 
@@ -129,16 +136,9 @@ TComm *TEngine::ChangePort(const QString &choice, int settleMs)
     const QString oldLabel = PortDeviceLabel();
     ClosePort();
     Platform::Sleep(settleMs);
-    TComm *comm = MakeComm(index, device, true);
-    const QString name = device.isEmpty() ? TComm::PortName(index) : device;
-    if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + name + " !", "Information");
-        UseComm(comm, index, device);
+    if (TComm *comm = TryOpen(index, device, true))
         return comm;
-    }
-    FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
-    QString text = OpenFailedText(name, comm->OpenError());
-    delete comm;
+    QString text = OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error);
     if (hadPort) {
         TComm *back = MakeComm(oldIndex, oldNode, false);
         if (back->PortOpen()) {
@@ -150,7 +150,6 @@ TComm *TEngine::ChangePort(const QString &choice, int settleMs)
                 back->OpenReason() + "\nNo port is open.";
         delete back;
     }
-    FComm = nullptr;
     emit PortStateChanged();
     Platform::MessageBox(text, "Information");
     return nullptr;

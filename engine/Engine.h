@@ -308,6 +308,9 @@ private:
     // Makes, sets up and opens a component; tell: the operator asked for it and hears how it went.
     TComm *MakeComm(int index, const QString &device, bool tell);
     void UseComm(TComm *comm, int index, const QString &device);
+    // Opens a port and uses it, saying so; else keeps why in FOpenFailure and there is no port.
+    // tell: the component says why it failed, too.
+    TComm *TryOpen(int index, const QString &device, bool tell);
     // The box that says an open failed, and why.
     static QString OpenFailedText(const QString &name, const QString &error);
     void CheckLostPort();

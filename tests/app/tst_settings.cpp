@@ -6,6 +6,7 @@
 #include "logger/Cdatalogger.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/NotSerial.h"
 #include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
 
@@ -16,10 +17,6 @@
 #include <QSerialPort>
 #include <QTabWidget>
 #include <QtTest>
-
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace {
 
@@ -223,21 +220,10 @@ void TestSettings::keptPortNotSerial()
     TPtyPair com1, other;
     QVERIFY(com1.IsValid() && other.IsValid());
     qputenv("ZARN_COM1", com1.SlavePath().toLocal8Bit());
-    QString path = FFolder->Path(kind);
-    if (kind == "fifo") {
-        QVERIFY(::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
-    } else if (kind == "folder") {
-        QVERIFY(QDir().mkdir(path));
-    } else if (kind == "file") {
-        QVERIFY(TWorkingFolder::Write(path, "COM1"));
-    } else if (kind == "node") {
-        // A node of the kernel's null device, in the test's own folder.
-        if (::geteuid() != 0)
-            QSKIP("making a device node needs root");
-        QVERIFY(::mknod(path.toLocal8Bit().constData(), S_IFCHR | 0600, makedev(1, 3)) == 0);
-    } else {
-        path = other.SlavePath();
-    }
+    if (kind == "node" && ::geteuid() != 0)
+        QSKIP("making a device node needs root");
+    const QString path = kind == "pty" || kind == "held" ? other.SlavePath() : MakeNotSerial(FFolder->Folder(), kind);
+    QVERIFY(!path.isEmpty());
     QSerialPort holder(other.SlavePath());
     if (kind == "held")
         QVERIFY(holder.open(QIODevice::ReadWrite));

@@ -5,6 +5,7 @@
 #include "comm/SerialDevice.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/NotSerial.h"
 #include "tests/common/PollSteps.h"
 #include "tests/common/PtyPair.h"
 
@@ -22,10 +23,6 @@
 
 #include <ctime>
 #include <memory>
-
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace {
 
@@ -322,24 +319,10 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QString path = dir.filePath("missing");
-        if (kind == "folder") {
-            path = dir.path();
-        } else if (kind == "file") {
-            path = dir.filePath("plain");
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("data");
-        } else if (kind == "fifo") {
-            path = dir.filePath("fifo");
-            QVERIFY(::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
-        } else if (kind == "node") {
-            // A node of the kernel's null device, made in the test's own folder.
-            if (::geteuid() != 0)
-                QSKIP("making a device node needs root");
-            path = dir.filePath("null");
-            QVERIFY(::mknod(path.toLocal8Bit().constData(), S_IFCHR | 0600, makedev(1, 3)) == 0);
-        }
+        if (kind == "node" && ::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        const QString path = kind == "missing" ? dir.filePath("missing") : MakeNotSerial(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
         qputenv("ZARN_COM1", path.toLocal8Bit());
         auto comm = OpenPort();
         QVERIFY(!comm->PortOpen());
@@ -347,15 +330,6 @@ private slots:
         QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
         QCOMPARE(comm->OpenNotSerial(), notSerial);
         QCOMPARE(comm->OpenError(), path + ": " + reason);
-    }
-
-    void terminalIsSerial()
-    {
-        // A pseudo-terminal counts as a serial line.
-        auto comm = OpenPort();
-        QVERIFY(comm->PortOpen());
-        QVERIFY(!comm->OpenNotSerial());
-        comm->SetPortOpen(false);
     }
 
     void portInUseNamesItsHolder_data()
