@@ -333,7 +333,7 @@ int TRunner::Exec()
                      [](const QString &text) { Platform::MessageBox(text, "Information"); });
     if (!FEngine->OpenPort(0)) {
         messages.Release(false);
-        PrintError("cannot open " + FDevice + " as COM1: it is in use, or not a serial device we may open");
+        PrintError("cannot open " + FDevice + " as COM1: " + FEngine->OpenFailure().Reason);
         return ExitNoPort;
     }
     // Each log line goes to its file at once: an unattended run keeps nothing back that a

@@ -74,7 +74,9 @@ void TFormMain::FormCreate()
 
     // 1. The port: COM1 at start (or the one kept from the last run); the program goes on without
     // one when it cannot be opened.
+    connect(FEngine, &TEngine::PortStateChanged, this, &TFormMain::ShowPortState);
     OpenStartPort();
+    ShowPortState();
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.

@@ -187,6 +187,7 @@ public:
     QLabel *LabelLogError = nullptr;
     // A note on the port that needs no answer ("COM1 is back: ..."), for a while.
     QLabel *LabelPortNote = nullptr;
+    QLabel *LabelNoPort = nullptr; // "No port open", while there is none
     QTimer *TimerClock = nullptr;
     QVector<QIcon> ImageTB;
 
@@ -250,6 +251,7 @@ private:
     void SetupPortBox();
     void FillPortBox();
     void ShowPortNote(const QString &text);
+    void ShowPortState();
     void CopyOptions();
     // The Options menu's switches, which the engine follows, and with the View menu's time stamps
     // the switches kept between runs.

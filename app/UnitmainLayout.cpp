@@ -528,6 +528,14 @@ void TFormMain::CreateStatusBar()
         StatusPanels[static_cast<size_t>(i)]->setToolTip(StatusPanelTip(i));
     rowsLayout->addWidget(StatusStrip);
     StatusBar1->addWidget(rows, 1);
+    // A state, not a note: at the bar's end for as long as there is no port, taking no row of its own.
+    LabelNoPort = new QLabel(QStringLiteral("No port open"), StatusBar1);
+    LabelNoPort->setObjectName("LabelNoPort");
+    LabelNoPort->setTextFormat(Qt::PlainText);
+    LabelNoPort->setFont(alarmFont);
+    LabelNoPort->setPalette(alarmPalette);
+    LabelNoPort->setVisible(false);
+    StatusBar1->addPermanentWidget(LabelNoPort);
     // A clock timer without a handler: it has no effect and is never started.
     TimerClock = new QTimer(this);
     TimerClock->setObjectName("TimerClock");

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -15,6 +16,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+
+#include <functional>
 
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
@@ -30,6 +33,30 @@ QString DeviceText(const TSystemPort &port)
         parts << QFileInfo(port.StableName).fileName();
     return parts.join("  ");
 }
+
+// Takes Enter in a line edit, once. Left to the line edit, an Enter it does not accept goes on to
+// the combo box, which hands it back to the line edit: returnPressed would come twice, and a
+// failed open be tried and told twice.
+class TEnterFilter : public QObject {
+public:
+    TEnterFilter(QObject *parent, std::function<void()> onEnter) : QObject(parent), FOnEnter(std::move(onEnter)) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                FOnEnter();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> FOnEnter;
+};
 } // namespace
 
 TComm *TFormMain::OpenPort(int index)
@@ -62,10 +89,10 @@ void TFormMain::SetupPortBox()
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     CB_Port->setView(view);
     // Enter in the box chooses what was typed, as OK does.
-    connect(CB_Port->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+    CB_Port->lineEdit()->installEventFilter(new TEnterFilter(CB_Port->lineEdit(), [this] {
         if (PageControl1->currentWidget() == TS_RS232)
             BBtnComOKClick();
-    });
+    }));
     // A typed COM name moves the up-down with it; a device path longer than the box shows whole
     // in its tool tip.
     connect(CB_Port, &QComboBox::editTextChanged, this, [this](const QString &text) {
@@ -117,6 +144,11 @@ void TFormMain::ShowPortNote(const QString &text)
     LabelPortNote->setText(text);
     LabelPortNote->setVisible(true);
     FPortNoteTimer->start(PortNoteMs);
+}
+
+void TFormMain::ShowPortState()
+{
+    LabelNoPort->setVisible(!FEngine->FComm);
 }
 
 void TFormMain::PortLost(const QString &text)
@@ -173,9 +205,8 @@ void TFormMain::BBtnComOKClick()
                              "Information");
         return;
     }
-    ClosePort();
-    Platform::Sleep(ReopenDelayMs);
-    if (FEngine->OpenPortChoice(choice)) {
+    // A choice that cannot be opened leaves the port that was in use open again.
+    if (FEngine->ChangePort(choice, ReopenDelayMs)) {
         if (FSettings)
             FSettings->SetPort(FEngine->PortChoice());
         mmComPortClick();

@@ -25,15 +25,26 @@ void TFormMain::OpenStartPort()
     int index = 0;
     QString device;
     const bool known = TEngine::ParsePortChoice(kept, index, device);
-    if (known && device.isEmpty())
-        device = TComm::DeviceNameFor(kept);
-    if (known && QFileInfo::exists(device)) {
-        FEngine->OpenPortChoice(kept);
+    if (known && device.isEmpty() && index == 0) {
+        FEngine->OpenPort(0); // COM1 is what would be opened instead: it says for itself how it went
         return;
     }
-    // Kept all the same: the adapter may be back next time.
-    Platform::MessageBox(QString("%1%2, the port of the last session, is not there any more.\n%3 is opened instead.")
-                             .arg(kept, device.isEmpty() || device == kept ? QString() : " (" + device + ")",
+    if (known && device.isEmpty())
+        device = TComm::DeviceNameFor(kept);
+    // Kept all the same when it cannot be opened: the adapter may be back next time. Said once;
+    // the program goes on with COM1 rather than with no port.
+    QString why;
+    if (!known || !QFileInfo::exists(device)) {
+        why = "is not there any more.";
+    } else if (FEngine->OpenPortChoice(kept, false)) {
+        return;
+    } else {
+        const TEngine::TOpenFailure &failure = FEngine->OpenFailure();
+        why = failure.NotSerial ? QStringLiteral("is not a serial device.")
+                                : "cannot be opened: " + failure.Error;
+    }
+    Platform::MessageBox(QString("%1%2, the port of the last session, %3\n%4 is opened instead.")
+                             .arg(kept, device.isEmpty() || device == kept ? QString() : " (" + device + ")", why,
                                   TComm::PortName(0)),
                          "Information");
     FEngine->OpenPort(0);

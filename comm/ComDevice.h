@@ -57,6 +57,16 @@ constexpr uint32_t CE_BREAK = 0x0010;
 constexpr uint32_t CE_TXFULL = 0x0100;
 constexpr uint32_t CE_IOE = 0x0400;
 
+// Why the last open failed, where the operator is told more than the system's words.
+struct TOpenRefusal {
+    // The name is no terminal (a folder, a FIFO, a regular file, a device such as /dev/null):
+    // there is no line behind it, whoever asks and whenever.
+    bool NotSerial = false;
+    // The port is locked by this live process; 0 when no live process holds it.
+    int64_t OwnerPid = 0;
+    QString OwnerName; // that process's name
+};
+
 class TComDevice {
 public:
     virtual ~TComDevice() = default;
@@ -79,6 +89,7 @@ public:
     virtual void Close() = 0;
     // Why the last open failed, in the system's words; empty when it did not say.
     virtual QString OpenErrorText() const { return {}; }
+    virtual TOpenRefusal OpenRefusal() const { return {}; }
 
     // Raised (at most once per open) when the device has gone away: unplugged, or the peer of a
     // pseudo-terminal closed. Called from the device's own event handling; the receiver must not

@@ -144,17 +144,31 @@ bool TComm::OpenComm(bool tell)
         return FPortOpen;
     const QString deviceName = DeviceName();
     const auto fail = [&](const char *message, const QString &reason) {
-        FOpenError = deviceName + ": " + (reason.isEmpty() ? QString::fromLatin1(message) : reason);
+        FOpenReason = reason.isEmpty() ? QString::fromLatin1(message) : reason;
+        if (FOpenError.isEmpty())
+            FOpenError = deviceName + ": " + FOpenReason;
         if (tell)
             Platform::ShowMessage(QString::fromLatin1(message));
         return false;
     };
     FOpenError.clear();
+    FOpenReason.clear();
+    FOpenNotSerial = false;
     std::unique_ptr<TComDevice> device = FFactory ? FFactory() : std::make_unique<TSerialDevice>();
     if (!device)
         return fail(MsgOpenError, {});
-    if (!device->Open(deviceName))
+    if (!device->Open(deviceName)) {
+        const TOpenRefusal refusal = device->OpenRefusal();
+        FOpenNotSerial = refusal.NotSerial;
+        if (refusal.OwnerPid > 0) {
+            // The port as the operator chose it: by its COM name (with the device it maps to), or by path.
+            const QString port = FDeviceName.isEmpty() ? PortName(FCommPort) + " (" + deviceName + ")" : deviceName;
+            FOpenError = QStringLiteral("%1 is in use by %2 (process %3)")
+                             .arg(port, refusal.OwnerName, QString::number(refusal.OwnerPid));
+            return fail(MsgOpenError, FOpenError);
+        }
         return fail(MsgOpenError, device->OpenErrorText());
+    }
     if (!device->SetupQueues(QueueSize, QueueSize)) {
         device->Close();
         return fail(MsgSetupError, {});

@@ -54,8 +54,13 @@ public:
     QString DeviceName() const;
     // A device to open instead of the number's (any path); empty: by the number again.
     void SetDeviceName(const QString &device) { FDeviceName = device; }
-    // Why the last open failed: the device and the system's reason.
+    // Why the last open failed: the device and the system's reason, or who holds the port
+    // ("COM1 (/dev/ttyUSB0) is in use by zarnmonitor (process 1234)").
     QString OpenError() const { return FOpenError; }
+    // The same without the device in front, where the caller names it itself.
+    QString OpenReason() const { return FOpenReason; }
+    // The last open failed because the name is no serial device at all (a folder, FIFO, file...).
+    bool OpenNotSerial() const { return FOpenNotSerial; }
 
     // Properties
     TComPortNumber CommPort() const { return FCommPort; }
@@ -143,6 +148,8 @@ private:
     std::unique_ptr<TComDevice> FDevice;
     QString FDeviceName;
     QString FOpenError;
+    QString FOpenReason;
+    bool FOpenNotSerial = false;
     TComDeviceFactory FFactory;
     TComPortNumber FCommPort = pnCOM1;
     bool FPortOpen = false;

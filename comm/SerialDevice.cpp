@@ -1,13 +1,20 @@
 #include "comm/SerialDevice.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,9 +65,12 @@ uint8_t FromQtStopBits(QSerialPort::StopBits stopBits)
     }
 }
 
-// A name that is not a terminal must not be taken for a port: QSerialPort would try to configure
-// whatever it is given. error: why not, in the system's words.
-bool IsCharacterDevice(const QString &systemName, QString &error)
+const char NotSerialText[] = "Not a serial device";
+
+// A name that is not a character device (a folder, a FIFO, a regular file) must not be taken for a
+// port: QSerialPort would try to configure whatever it is given. error: why not, in the system's
+// words; notSerial: the name is there but is no device at all.
+bool IsCharacterDevice(const QString &systemName, QString &error, bool &notSerial)
 {
 #ifdef Q_OS_UNIX
     struct stat info {};
@@ -69,14 +79,34 @@ bool IsCharacterDevice(const QString &systemName, QString &error)
         return false;
     }
     if (!S_ISCHR(info.st_mode)) {
-        error = QStringLiteral("Not a serial device");
+        error = QString::fromLatin1(NotSerialText);
+        notSerial = true;
         return false;
     }
     return true;
 #else
     Q_UNUSED(systemName);
     Q_UNUSED(error);
+    Q_UNUSED(notSerial);
     return true;
+#endif
+}
+
+// After QSerialPort refused a character device: whether it is one that is no terminal (/dev/zero,
+// /dev/null), whatever else went wrong. Asked only after a refusal, so a real port's lines are
+// never touched by the question; a device that cannot be opened here is not judged.
+bool OpensAsNonTerminal(const QString &systemName)
+{
+#ifdef Q_OS_UNIX
+    const int handle = ::open(systemName.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    const bool terminal = ::isatty(handle);
+    ::close(handle);
+    return !terminal;
+#else
+    Q_UNUSED(systemName);
+    return false;
 #endif
 }
 
@@ -109,24 +139,33 @@ TSerialDevice::~TSerialDevice()
 bool TSerialDevice::Open(const QString &systemName)
 {
     FOpenError.clear();
+    FRefusal = TOpenRefusal();
     if (FPort.isOpen()) {
         FOpenError = QStringLiteral("The device is already open");
         return false;
     }
-    if (!IsCharacterDevice(systemName, FOpenError))
+    if (!IsCharacterDevice(systemName, FOpenError, FRefusal.NotSerial))
         return false;
     FPort.setPortName(systemName);
     // QSerialPort takes the lock file and TIOCEXCL: a second opener, even root, is refused.
     if (!FPort.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = FPort.error();
         FOpenError = FPort.errorString();
         FPort.clearError();
+        if (error == QSerialPort::PermissionError)
+            LockOwner(systemName, FRefusal.OwnerPid, FRefusal.OwnerName);
+        if (FRefusal.OwnerPid == 0 && OpensAsNonTerminal(systemName)) {
+            FRefusal.NotSerial = true;
+            FOpenError = QString::fromLatin1(NotSerialText);
+        }
         return false;
     }
 #ifdef Q_OS_UNIX
     if (!::isatty(static_cast<int>(FPort.handle()))) {
         FPort.close();
         FPort.clearError();
-        FOpenError = QStringLiteral("Not a serial device");
+        FOpenError = QString::fromLatin1(NotSerialText);
+        FRefusal.NotSerial = true;
         return false;
     }
     RequestLowLatency(static_cast<int>(FPort.handle()));
@@ -144,6 +183,44 @@ bool TSerialDevice::Open(const QString &systemName)
             OnDataWaiting();
     });
     return true;
+}
+
+bool TSerialDevice::LockOwner(const QString &systemName, int64_t &pid, QString &name)
+{
+#ifdef Q_OS_UNIX
+    // QSerialPort names the lock "LCK.." and the device's name below /dev with '/' as '_', in the
+    // first of these folders it may write to; the lock holds the pid, program and host (QLockFile).
+    static const char *const Folders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                          "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
+    QString portName = systemName;
+    if (portName.startsWith(QLatin1String("/dev/")))
+        portName = portName.mid(5);
+    const QString fileName = QStringLiteral("LCK..") + portName.replace(u'/', u'_');
+    for (const char *folder : Folders) {
+        const QString path = QDir(QString::fromLatin1(folder)).filePath(fileName);
+        if (!QFileInfo::exists(path))
+            continue;
+        qint64 owner = 0;
+        QString host, program;
+        if (!QLockFile(path).getLockInfo(&owner, &host, &program) || owner <= 0)
+            continue;
+        if (!host.isEmpty() && host != QSysInfo::machineHostName())
+            continue;
+        if (::kill(static_cast<pid_t>(owner), 0) != 0 && errno != EPERM)
+            continue; // stale: the next open takes the lock over
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(owner));
+        name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        if (name.isEmpty())
+            name = program;
+        pid = owner;
+        return true;
+    }
+#else
+    Q_UNUSED(systemName);
+    Q_UNUSED(pid);
+    Q_UNUSED(name);
+#endif
+    return false;
 }
 
 bool TSerialDevice::IsOpen() const

@@ -37,6 +37,11 @@ public:
     bool Write(const char *data, int64_t count) override;
     void Close() override;
     QString OpenErrorText() const override { return FOpenError; }
+    TOpenRefusal OpenRefusal() const override { return FRefusal; }
+
+    // The live process that holds the lock file of a device, as QSerialPort writes it; false when
+    // none does (no lock file, a stale one, or one from another host).
+    static bool LockOwner(const QString &systemName, int64_t &pid, QString &name);
 
 private:
     void ErrorOccurred(QSerialPort::SerialPortError error);
@@ -52,6 +57,7 @@ private:
     bool FRecordApplied = false;  // RTS mode applied since the open
     bool FGone = false;
     QString FOpenError;
+    TOpenRefusal FRefusal;
     uint32_t FErrorWord = 0;      // CE_ bits gathered since the last ClearError
     bool FHaveCounters = false;
     int FCounters[5] = {};        // frame, overrun, parity, brk, buf_overrun

@@ -76,6 +76,7 @@ void TEngine::UseComm(TComm *comm, int index, const QString &device)
     FOpenedDevice = comm->DeviceName();
     const TSystemPort *port = FEnumerator ? FEnumerator->Find(FOpenedDevice) : nullptr;
     FOpenedStable = port ? port->StableName : QString();
+    emit PortStateChanged();
 }
 
 TComm *TEngine::OpenPort(int index)
@@ -88,7 +89,26 @@ TComm *TEngine::OpenDevice(const QString &device)
     return OpenPortChoice(device);
 }
 
-TComm *TEngine::OpenPortChoice(const QString &choice)
+QString TEngine::OpenFailedText(const QString &name, const QString &error)
+{
+    return "Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" + error;
+}
+
+TComm *TEngine::TryOpen(int index, const QString &device, bool tell)
+{
+    TComm *comm = MakeComm(index, device, tell);
+    if (comm->PortOpen()) {
+        Platform::MessageBox("Open " + (device.isEmpty() ? TComm::PortName(index) : device) + " !", "Information");
+        UseComm(comm, index, device);
+        return comm;
+    }
+    FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
+    delete comm;
+    FComm = nullptr;
+    return nullptr;
+}
+
+TComm *TEngine::OpenPortChoice(const QString &choice, bool tellFailure)
 {
     int index = FPortIndex;
     QString device;
@@ -96,18 +116,45 @@ TComm *TEngine::OpenPortChoice(const QString &choice)
         return nullptr;
     // The operator's choice replaces any wait for a lost port.
     FLost = TLostPort();
-    TComm *comm = MakeComm(index, device, true);
-    const QString name = device.isEmpty() ? TComm::PortName(index) : device;
-    if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + name + " !", "Information");
-        UseComm(comm, index, device);
+    if (TComm *comm = TryOpen(index, device, tellFailure))
         return comm;
+    emit PortStateChanged();
+    if (tellFailure)
+        Platform::MessageBox(OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error),
+                             "Information");
+    return nullptr;
+}
+
+TComm *TEngine::ChangePort(const QString &choice, int settleMs)
+{
+    int index = FPortIndex;
+    QString device;
+    if (!ParsePortChoice(choice, index, device))
+        return nullptr;
+    // What to fall back on: the port in use, on the node it has now.
+    const bool hadPort = FComm != nullptr;
+    const int32_t oldIndex = FPortIndex;
+    const QString oldDevice = FPortDevice;
+    const QString oldNode = FPortDevice.isEmpty() ? QString() : FOpenedDevice;
+    const QString oldLabel = PortDeviceLabel();
+    ClosePort();
+    Platform::Sleep(settleMs);
+    if (TComm *comm = TryOpen(index, device, true))
+        return comm;
+    QString text = OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error);
+    if (hadPort) {
+        TComm *back = MakeComm(oldIndex, oldNode, false);
+        if (back->PortOpen()) {
+            UseComm(back, oldIndex, oldDevice);
+            Platform::MessageBox(text + "\n\nThe port in use is still " + oldLabel + ".", "Information");
+            return nullptr;
+        }
+        text += "\n\n" + oldLabel + ", the port in use before, cannot be opened again either: " +
+                back->OpenReason() + "\nNo port is open.";
+        delete back;
     }
-    Platform::MessageBox("Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" +
-                             comm->OpenError(),
-                         "Information");
-    delete comm;
-    FComm = nullptr;
+    emit PortStateChanged();
+    Platform::MessageBox(text, "Information");
     return nullptr;
 }
 
@@ -140,6 +187,14 @@ QString TEngine::PortLabel() const
     return FPortDevice.isEmpty() ? TComm::PortName(FPortIndex) : FPortDevice;
 }
 
+QString TEngine::PortDeviceLabel() const
+{
+    if (!FPortDevice.isEmpty())
+        return FPortDevice;
+    const QString device = FOpenedDevice.isEmpty() ? TComm::DeviceNameFor(TComm::PortName(FPortIndex)) : FOpenedDevice;
+    return TComm::PortName(FPortIndex) + " (" + device + ")";
+}
+
 void TEngine::SetPortEnumerator(TPortEnumerator *enumerator)
 {
     if (FEnumerator)
@@ -162,6 +217,7 @@ void TEngine::ClosePort()
     comm->OnReceiveData.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
+    emit PortStateChanged();
     // A Run or acquisition talking through it ends.
     LoopPortClosed();
     // The port may be closed from inside one of the component's own calls (its receive or error

@@ -80,12 +80,26 @@ public:
     // again when it comes back under another node.
     QString PortChoice() const;
     // Opens a choice in that form; false, with nothing opened or closed, when the text is
-    // neither a COM name nor an absolute path.
-    TComm *OpenPortChoice(const QString &choice);
+    // neither a COM name nor an absolute path. tellFailure false: a failure is left to the caller
+    // to tell (OpenFailure says what it was); success is told all the same.
+    TComm *OpenPortChoice(const QString &choice, bool tellFailure = true);
+    // Why the last open failed, and whether because the name is no serial device at all.
+    struct TOpenFailure {
+        QString Error;  // the device and the reason, or who holds the port
+        QString Reason; // the same without the device in front
+        bool NotSerial = false;
+    };
+    const TOpenFailure &OpenFailure() const { return FOpenFailure; }
+    // The operator's change of port: the port in use is closed and, settleMs later, the choice
+    // opened. When it cannot be, the port that was in use is opened again and the operator told
+    // which port is in use; only when that fails too is there no port.
+    TComm *ChangePort(const QString &choice, int settleMs);
     // "COM2" (any case, blanks around) gives index 1; an absolute path gives the device.
     static bool ParsePortChoice(const QString &text, int &index, QString &device);
     // What the operator calls the port in use or last used: "COM1", or the device chosen.
     QString PortLabel() const;
+    // The same with the device a COM name stands for: "COM1 (/dev/ttyUSB0)", or the device chosen.
+    QString PortDeviceLabel() const;
 
     // The serial devices the system has now. With one set, a port lost while in use is opened
     // again by itself when its device comes back (same node, or same stable name). Not owned.
@@ -286,6 +300,8 @@ signals:
     // The line went away and whatever used it has ended. What to tell the operator; it may come
     // inside the serial component's poll step.
     void PortLost(const QString &text);
+    // A port was opened or closed, or an open failed: FComm tells whether there is one now.
+    void PortStateChanged();
     // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
     void PortNote(const QString &text);
     // A log cannot be written (its file and why), or is written again.
@@ -319,6 +335,11 @@ private:
     // Makes, sets up and opens a component; tell: the operator asked for it and hears how it went.
     TComm *MakeComm(int index, const QString &device, bool tell);
     void UseComm(TComm *comm, int index, const QString &device);
+    // Opens a port and uses it, saying so; else keeps why in FOpenFailure and there is no port.
+    // tell: the component says why it failed, too.
+    TComm *TryOpen(int index, const QString &device, bool tell);
+    // The box that says an open failed, and why.
+    static QString OpenFailedText(const QString &name, const QString &error);
     void CheckLostPort();
 
     bool CheckReports(int limit);
@@ -361,6 +382,7 @@ private:
         int32_t Attempts = 0;
     } FLost;
     QTimer *FReconnectTimer = nullptr;
+    TOpenFailure FOpenFailure;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     QString FLogFolder;
     QString FWorkingFolder; // absolute, taken when the engine was made; empty if there was none

@@ -1,9 +1,17 @@
 #include "guide/GuideFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFontMetricsF>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,7 +21,23 @@ QString &DataFolder()
     return folder;
 }
 
+QString &ProgramFolder()
+{
+    static QString folder;
+    return folder;
+}
+
 } // namespace
+
+QString GuideProgramFolder()
+{
+    return ProgramFolder().isEmpty() ? QCoreApplication::applicationDirPath() : ProgramFolder();
+}
+
+void SetGuideProgramFolder(const QString &folder)
+{
+    ProgramFolder() = folder;
+}
 
 QString GuideDataFolder()
 {
@@ -29,8 +53,12 @@ QString GuideFilePath()
 {
     if (QFileInfo(GuideFileName).isFile())
         return GuideFileName;
-    const QString installed = QDir(GuideDataFolder()).filePath(GuideFileName);
-    return QFileInfo(installed).isFile() ? installed : GuideFileName;
+    for (const QString &folder : {GuideProgramFolder(), GuideDataFolder()}) {
+        const QString path = QDir(folder).filePath(GuideFileName);
+        if (!folder.isEmpty() && QFileInfo(path).isFile())
+            return path;
+    }
+    return GuideFileName;
 }
 
 TGuideText DecodeGuideText(const QByteArray &bytes)
@@ -109,4 +137,31 @@ bool ReadGuideFile(const QString &fileName, QByteArray &bytes, QString &error)
         return false;
     }
     return true;
+}
+
+void FillPrintDocument(const QString &text, QTextDocument &document)
+{
+    document.clear();
+    // Indents count in space widths; a tab reaches the next tab stop, as the plain text showed it.
+    const qreal space = std::max<qreal>(1, QFontMetricsF(document.defaultFont()).horizontalAdvance(u' '));
+    const int tabSpaces = std::max(1, qRound(document.defaultTextOption().tabStopDistance() / space));
+    document.setIndentWidth(space);
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast(); // a trailing end of line adds no line
+    QTextCursor cursor(&document);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines[i];
+        int columns = 0;
+        qsizetype start = 0;
+        for (; start < line.size() && (line[start] == u'\t' || line[start] == u' '); ++start)
+            columns = line[start] == u'\t' ? (columns / tabSpaces + 1) * tabSpaces : columns + 1;
+        QTextBlockFormat format;
+        format.setIndent(columns);
+        if (i == 0)
+            cursor.setBlockFormat(format);
+        else
+            cursor.insertBlock(format);
+        cursor.insertText(line.mid(start));
+    }
 }

@@ -11,8 +11,13 @@ inline const QString GuideFileName = QStringLiteral("ZarnMonitor.txt");
 // The folder the package installs the guide file in; a test may point it elsewhere.
 QString GuideDataFolder();
 void SetGuideDataFolder(const QString &folder);
-// The guide file to read: GuideFileName in the working folder when it is there, else the one in
-// the data folder when that is there, else the bare name (which then is not found).
+// The folder of the program's executable (where an unpacked build keeps its guide file); a test
+// may point it elsewhere, empty: the executable's folder again.
+QString GuideProgramFolder();
+void SetGuideProgramFolder(const QString &folder);
+// The guide file to read: GuideFileName in the working folder when it is there, else the one
+// beside the executable, else the one in the data folder, else the bare name (which then is not
+// found, and the built-in guide stands in).
 QString GuideFilePath();
 
 // Caps on what is read, so that a huge or binary file cannot stall the window: at most
@@ -47,3 +52,9 @@ TGuideTree ParseGuide(const QByteArray &bytes);
 bool ReadGuideFile(const QString &fileName, QByteArray &bytes, QString &error);
 // The guide the window shows when there is no guide file, in the guide file's format.
 QByteArray BuiltInGuide();
+
+class QTextDocument;
+// The guide's text as a document to print: one paragraph per line, its leading tabs and spaces
+// turned into an indent that the paragraph's wrapped lines keep too (a tab to the next of the
+// document's tab stops, a space one space wide).
+void FillPrintDocument(const QString &text, QTextDocument &document);

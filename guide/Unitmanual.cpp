@@ -195,7 +195,7 @@ void TFormManual::FormCreate()
         // The working folder's guide first, then the one the package installed.
         FGuideFileName = GuideFilePath();
         QByteArray bytes;
-        if (QFileInfo(FGuideFileName).isFile() && ReadGuide(bytes)) {
+        if (QFileInfo(FGuideFileName).isFile() && ReadGuide(FGuideFileName, bytes)) {
             const TGuideTree tree = ParseGuide(bytes);
             ShowTree(tree);
             if (!tree.Error.isEmpty())
@@ -223,12 +223,12 @@ void TFormManual::FormCreate()
     Platform::CentreOnScreen(this, size());
 }
 
-bool TFormManual::ReadGuide(QByteArray &bytes)
+bool TFormManual::ReadGuide(const QString &fileName, QByteArray &bytes)
 {
     QString error;
-    if (ReadGuideFile(FGuideFileName, bytes, error))
+    if (ReadGuideFile(fileName, bytes, error))
         return true;
-    Platform::MessageBox(QStringLiteral("Cannot read \"%1\": %2").arg(FGuideFileName, error), ErrorCaption,
+    Platform::MessageBox(QStringLiteral("Cannot read \"%1\": %2").arg(fileName, error), ErrorCaption,
                          Platform::TMsgIcon::Error);
     return false;
 }
@@ -335,30 +335,35 @@ void TFormManual::BtnFullCollapseClick()
 
 void TFormManual::BtnManualPrintClick()
 {
-    if (!QFileInfo(FGuideFileName).isFile()) {
-        Platform::MessageBox(QStringLiteral("Cannot find %1 \uFF01\n\n").arg(FGuideFileName),
+    // The guide file where the window looks for one, else the built-in guide the tree then shows;
+    // only a build without the built-in guide has nothing to print.
+    const QString fileName = GuideFilePath();
+    const bool fromFile = QFileInfo(fileName).isFile();
+    QByteArray bytes = fromFile ? QByteArray() : BuiltInGuide();
+    if (!fromFile && bytes.isEmpty()) {
+        Platform::MessageBox(QStringLiteral("Cannot find %1 \uFF01\n\n").arg(GuideFileName),
                              QStringLiteral("System Information"), Platform::TMsgIcon::Warning);
         return;
     }
+    const QString source = fromFile ? fileName : QStringLiteral("the built-in guide");
     QPrinter printer;
     // Before the dialog: a file printer proposes its file name from it.
     printer.setDocName(QStringLiteral("User's Guide"));
     if (!Platform::PrintDialog(&printer))
         return;
-    QByteArray bytes;
-    if (!ReadGuide(bytes))
+    if (fromFile && !ReadGuide(fileName, bytes))
         return;
     const TGuideText text = DecodeGuideText(bytes);
     QTextDocument document;
-    document.setPlainText(text.Text);
+    FillPrintDocument(text.Text, document);
     document.print(&printer);
     if (printer.printerState() == QPrinter::Error) {
-        Platform::MessageBox(QStringLiteral("Cannot print \"%1\" on the chosen printer.").arg(FGuideFileName),
+        Platform::MessageBox(QStringLiteral("Cannot print \"%1\" on the chosen printer.").arg(source),
                              ErrorCaption, Platform::TMsgIcon::Error);
         return;
     }
     if (text.Cut)
-        ReportCut(FGuideFileName, FirstLines(document.blockCount()) + QStringLiteral(" printed"));
+        ReportCut(source, FirstLines(document.blockCount()) + QStringLiteral(" printed"));
 }
 
 void TFormManual::resizeEvent(QResizeEvent *event)

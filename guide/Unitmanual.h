@@ -68,8 +68,8 @@ private:
     void CreateManualPage();
     void CreateAboutPage();
     void ShowTree(const TGuideTree &tree);
-    // Reads the guide file; false, after telling the operator why, when it cannot be read.
-    bool ReadGuide(QByteArray &bytes);
+    // Reads a guide file; false, after telling the operator why, when it cannot be read.
+    bool ReadGuide(const QString &fileName, QByteArray &bytes);
     void AssignImages();
     void SetAllExpanded(bool expanded);
 

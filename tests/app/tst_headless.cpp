@@ -247,7 +247,9 @@ void TestHeadless::badInput_data()
     QTest::newRow("waveform is a folder") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@"}
                                           << int(ExitCannotWrite) << "--waveform names a folder: @";
     QTest::newRow("device in use") << QStringList{"--headless", "--device", "%busy"} << int(ExitNoPort)
-                                   << "cannot open %busy as COM1: it is in use";
+                                   << QStringLiteral("cannot open %busy as COM1: COM1 (%busy) is in use by %1 (process %2)")
+                                          .arg(QCoreApplication::applicationName())
+                                          .arg(QCoreApplication::applicationPid());
     QTest::newRow("waveform is a FIFO") << QStringList{"--headless", "--device", "/dev/null", "--waveform", "@/fifo"}
                                         << int(ExitCannotWrite)
                                         << "@/fifo is not a regular file (a FIFO); nothing was written.";

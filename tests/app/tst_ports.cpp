@@ -4,6 +4,7 @@
 #include "app/Unitmain.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QAbstractItemModel>
@@ -41,6 +42,8 @@ private slots:
     void choosingOpens();
     void failedOpenSaysWhy_data();
     void failedOpenSaysWhy();
+    void failedChangeKeepsThePortInUse_data();
+    void failedChangeKeepsThePortInUse();
     void lostPortComesBack_data();
     void lostPortComesBack();
 };
@@ -170,6 +173,57 @@ void TestPorts::failedOpenSaysWhy()
     form.BBtnComOKClick();
     QCOMPARE(messages.Texts(), expected);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+}
+
+void TestPorts::failedChangeKeepsThePortInUse_data()
+{
+    QTest::addColumn<bool>("oldGoneToo"); // COM1 cannot be opened again either
+    QTest::addColumn<QString>("tail");    // what the failure box says last; @: the terminal
+    QTest::newRow("back on the port in use") << false << "\n\nThe port in use is still COM1 (@).";
+    QTest::newRow("the port in use gone too")
+        << true << "\n\nCOM1 (@), the port in use before, cannot be opened again either: No such file or directory\n"
+                   "No port is open.";
+}
+
+void TestPorts::failedChangeKeepsThePortInUse()
+{
+    QFETCH(bool, oldGoneToo);
+    QFETCH(QString, tail);
+    TPtyPair pty;
+    QVERIFY(pty.IsValid());
+    qputenv("ZARN_COM1", pty.SlavePath().toLocal8Bit());
+    TWorkingFolder folder;
+    TPortEnumerator ports;
+    TMessageCapture messages;
+    // The real device layer, on a working terminal.
+    TFormMain form(nullptr, {}, nullptr, &ports);
+    form.show();
+    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.LabelNoPort->isHidden());
+    form.mmComPortClick();
+    form.CB_Port->lineEdit()->clear();
+    QTest::keyClicks(form.CB_Port->lineEdit(), Missing);
+    if (oldGoneToo)
+        qputenv("ZARN_COM1", Missing.toLocal8Bit());
+    messages.Clear();
+    QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_Return);
+    QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", "Cannot open " + Missing + " !" + Retry +
+                                                                               Missing + ": No such file or directory" +
+                                                                               tail.replace("@", pty.SlavePath())}));
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
+    form.BBtnComCancelClick();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QCOMPARE(form.FEngine->PortChoice(), QStringLiteral("COM1"));
+    if (oldGoneToo) {
+        QVERIFY(!form.FEngine->FComm);
+        QVERIFY(form.LabelNoPort->isVisible());
+        QCOMPARE(form.LabelNoPort->text(), QStringLiteral("No port open"));
+        return;
+    }
+    // COM1 works as before.
+    QVERIFY(form.LabelNoPort->isHidden());
+    form.mmMenu->trigger();
+    QCOMPARE(pty.ReadAtLeast(1), QByteArray("?"));
 }
 
 void TestPorts::lostPortComesBack_data()

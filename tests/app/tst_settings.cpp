@@ -7,6 +7,8 @@
 #include "logger/Cdatalogger.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/NotSerial.h"
+#include "tests/common/PtyPair.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QSerialPort>
 #include <QTabWidget>
 #include <QSettings>
 #include <QtTest>
@@ -52,6 +55,8 @@ private slots:
     void keptBetweenRuns();
     void keptPortNoLongerThere_data();
     void keptPortNoLongerThere();
+    void keptPortNotSerial_data();
+    void keptPortNotSerial();
     void logFolderAtStart_data();
     void logFolderAtStart();
     void chosenFolderMustTakeFiles();
@@ -200,6 +205,61 @@ void TestSettings::keptPortNoLongerThere()
     QCOMPARE(form->FEngine->FPortIndex, 0);
     // Kept for when the device is back; a port chosen on the page replaces it.
     form->close();
+    QCOMPARE(FSettings->Port(), kept);
+}
+
+void TestSettings::keptPortNotSerial_data()
+{
+    QTest::addColumn<QString>("kind");    // what the kept port is
+    QTest::addColumn<QString>("kept");    // @: the path of it
+    QTest::addColumn<QString>("message"); // said once before COM1 opens; empty: the kept port opens
+    const QString notSerial = ", the port of the last session, is not a serial device.\nCOM1 is opened instead.";
+    QTest::newRow("FIFO") << "fifo" << "@" << "@" + notSerial;
+    QTest::newRow("folder") << "folder" << "@" << "@" + notSerial;
+    QTest::newRow("regular file") << "file" << "@" << "@" + notSerial;
+    QTest::newRow("device that is no terminal") << "node" << "@" << "@" + notSerial;
+    QTest::newRow("COM name of a FIFO") << "fifo" << "COM3" << "COM3 (@)" + notSerial;
+    QTest::newRow("pseudo-terminal") << "pty" << "@" << "";
+    QTest::newRow("held by another program")
+        << "held" << "@"
+        << QStringLiteral("@, the port of the last session, cannot be opened: @ is in use by %1 (process %2)\n"
+                          "COM1 is opened instead.")
+               .arg(QCoreApplication::applicationName())
+               .arg(QCoreApplication::applicationPid());
+}
+
+void TestSettings::keptPortNotSerial()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, kept);
+    QFETCH(QString, message);
+    TPtyPair com1, other;
+    QVERIFY(com1.IsValid() && other.IsValid());
+    qputenv("ZARN_COM1", com1.SlavePath().toLocal8Bit());
+    if (kind == "node" && ::geteuid() != 0)
+        QSKIP("making a device node needs root");
+    const QString path = kind == "pty" || kind == "held" ? other.SlavePath() : MakeNotSerial(FFolder->Folder(), kind);
+    QVERIFY(!path.isEmpty());
+    QSerialPort holder(other.SlavePath());
+    if (kind == "held")
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    qputenv("ZARN_COM3", path.toLocal8Bit());
+    kept.replace("@", path);
+    message.replace("@", path);
+    FSettings->SetPort(kept);
+    // The real device layer.
+    TFormMain form(nullptr, {}, FSettings.get());
+    QVERIFY(form.FEngine->FComm);
+    if (message.isEmpty()) {
+        QCOMPARE(FMessages->Texts(), QStringList{"Open " + path + " !"});
+        QCOMPARE(form.FEngine->FComm->DeviceName(), path);
+        return;
+    }
+    QCOMPARE(FMessages->Texts(), QStringList({message, "Open COM1 !"}));
+    QCOMPARE(form.FEngine->FComm->DeviceName(), com1.SlavePath());
+    QVERIFY(form.LabelNoPort->isHidden());
+    // Kept for the next start, as a port that is not there.
+    form.close();
     QCOMPARE(FSettings->Port(), kept);
 }
 

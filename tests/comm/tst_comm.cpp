@@ -5,11 +5,17 @@
 #include "comm/SerialDevice.h"
 #include "platform/Platform.h"
 #include "tests/common/MessageCapture.h"
+#include "tests/common/NotSerial.h"
 #include "tests/common/PollSteps.h"
 #include "tests/common/PtyPair.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSerialPort>
+#include <QSysInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,6 +25,12 @@
 #include <memory>
 
 namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QByteArray AllByteValues()
 {
@@ -291,33 +303,120 @@ private slots:
     void unusableDeviceIsNotOpened_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("directory") << "directory";
-        QTest::newRow("regular file") << "file";
-        QTest::newRow("not a terminal") << "null";
+        QTest::addColumn<bool>("notSerial"); // no serial device at all, rather than one missing
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing" << false << "No such file or directory";
+        QTest::newRow("folder") << "folder" << true << "Not a serial device";
+        QTest::newRow("regular file") << "file" << true << "Not a serial device";
+        QTest::newRow("FIFO") << "fifo" << true << "Not a serial device";
+        QTest::newRow("device that is no terminal") << "node" << true << "Not a serial device";
     }
 
     void unusableDeviceIsNotOpened()
     {
         QFETCH(QString, kind);
+        QFETCH(bool, notSerial);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QString path = dir.filePath("missing");
-        if (kind == "directory") {
-            path = dir.path();
-        } else if (kind == "file") {
-            path = dir.filePath("plain");
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("data");
-        } else if (kind == "null") {
-            path = "/dev/null";
-        }
+        if (kind == "node" && ::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        const QString path = kind == "missing" ? dir.filePath("missing") : MakeNotSerial(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
         qputenv("ZARN_COM1", path.toLocal8Bit());
         auto comm = OpenPort();
         QVERIFY(!comm->PortOpen());
         QVERIFY(!PollTimerActive(*comm));
         QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
+        QCOMPARE(comm->OpenNotSerial(), notSerial);
+        QCOMPARE(comm->OpenError(), path + ": " + reason);
+    }
+
+    void portInUseNamesItsHolder_data()
+    {
+        QTest::addColumn<QString>("holder"); // who holds the port
+        QTest::addColumn<bool>("byPath");    // the port chosen by its path rather than as COM1
+        QTest::addColumn<QString>("error");  // @: the device
+        QTest::newRow("this program") << "self" << false << "COM1 (@) is in use by %name (process %pid)";
+        QTest::newRow("this program, by path") << "self" << true << "@ is in use by %name (process %pid)";
+        QTest::newRow("another program") << "child" << false << "COM1 (@) is in use by sleep (process %pid)";
+        QTest::newRow("another host: the system's words")
+            << "remote" << false << "@: Permission error while locking the device";
+        QTest::newRow("a process that has ended") << "ended" << false << "";
+    }
+
+    void portInUseNamesItsHolder()
+    {
+        QFETCH(QString, holder);
+        QFETCH(bool, byPath);
+        QFETCH(QString, error);
+        const QString device = FPty->SlavePath();
+        // Where QSerialPort keeps its lock files on this system: it says by taking one.
+        QString lockPath;
+        {
+            QSerialPort probe(device);
+            QVERIFY(probe.open(QIODevice::ReadWrite));
+            for (const char *folder : {"/var/lock", "/run/lock", "/tmp"}) {
+                const QString candidate = QStringLiteral("%1/LCK..%2").arg(folder, device.mid(5).replace('/', '_'));
+                if (QFileInfo::exists(candidate) && lockPath.isEmpty())
+                    lockPath = candidate;
+            }
+        }
+        QVERIFY(!lockPath.isEmpty());
+        QVERIFY(!QFileInfo::exists(lockPath));
+        const auto removeLock = qScopeGuard([&] {
+            if (holder != "self")
+                QFile::remove(lockPath);
+        });
+
+        std::unique_ptr<TComm> first;
+        QProcess child;
+        qint64 pid = QCoreApplication::applicationPid();
+        QString name = QString::fromLocal8Bit(ReadAll("/proc/self/comm")).trimmed();
+        const auto writeLock = [&](qint64 owner, const QString &program, const QString &host) {
+            QFile lock(lockPath);
+            return lock.open(QIODevice::WriteOnly) &&
+                   lock.write(QStringLiteral("%1\n%2\n%3\n").arg(owner).arg(program, host).toLocal8Bit()) > 0;
+        };
+        if (holder == "self") {
+            first = OpenPort();
+            QVERIFY(first->PortOpen());
+        } else if (holder == "child" || holder == "remote") {
+            child.start("sleep", {"600"});
+            QVERIFY(child.waitForStarted());
+            pid = child.processId();
+            QVERIFY(writeLock(pid, "sleep", holder == "child" ? QSysInfo::machineHostName() : "elsewhere.invalid"));
+        } else {
+            child.start("sleep", {"600"});
+            QVERIFY(child.waitForStarted());
+            const qint64 ended = child.processId();
+            child.kill();
+            QVERIFY(child.waitForFinished());
+            QVERIFY(writeLock(ended, "sleep", QSysInfo::machineHostName()));
+        }
+
+        TComm second;
+        if (byPath)
+            second.SetDeviceName(device);
+        second.SetPortOpen(true);
+        if (child.state() != QProcess::NotRunning) {
+            child.kill();
+            child.waitForFinished();
+        }
+        if (error.isEmpty()) {
+            // A stale lock is taken over.
+            QVERIFY(second.PortOpen());
+            second.SetPortOpen(false);
+            QVERIFY(!QFileInfo::exists(lockPath));
+            return;
+        }
+        QVERIFY(!second.PortOpen());
+        QCOMPARE(second.OpenError(),
+                 QString(error).replace("@", device).replace("%name", name).replace("%pid", QString::number(pid)));
+        QVERIFY(!second.OpenNotSerial());
+        if (first)
+            first->SetPortOpen(false);
+        QVERIFY(holder != "self" || !QFileInfo::exists(lockPath));
     }
 
     void vanishedPeerIsReportedOnce()

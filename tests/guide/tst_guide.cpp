@@ -85,6 +85,8 @@ private slots:
     void buttonsFollowWidth();
     void printing_data();
     void printing();
+    void printedLinesKeepTheirIndent_data();
+    void printedLinesKeepTheirIndent();
     void aboutCloses_data();
     void aboutCloses();
     void openersShowOnePage_data();
@@ -102,11 +104,14 @@ void TestGuide::init()
     // Whatever this machine has installed stays out of the tests.
     QVERIFY(QDir().mkpath(FFolder->Path("installed")));
     SetGuideDataFolder(FFolder->Path("installed"));
+    QVERIFY(QDir().mkpath(FFolder->Path("program")));
+    SetGuideProgramFolder(FFolder->Path("program"));
 }
 
 void TestGuide::cleanup()
 {
     SetGuideDataFolder(FInstalledFolder);
+    SetGuideProgramFolder({});
     FFolder.reset();
 }
 
@@ -170,31 +175,35 @@ void TestGuide::guideFileLoads()
 
 void TestGuide::guideFileFound_data()
 {
-    QTest::addColumn<bool>("inWorkingFolder");
-    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QStringList>("places"); // where a guide file is: working, program, installed
     QTest::addColumn<QString>("firstNode");
     QTest::addColumn<QString>("fileName");
 
-    QTest::newRow("working folder") << true << false << "Working" << "ZarnMonitor.txt";
-    QTest::newRow("installed") << false << true << "Installed" << "installed/ZarnMonitor.txt";
-    QTest::newRow("working folder first") << true << true << "Working" << "ZarnMonitor.txt";
-    QTest::newRow("neither: built in") << false << false << "Functions" << "ZarnMonitor.txt";
+    QTest::newRow("working folder") << QStringList{"working"} << "working" << "ZarnMonitor.txt";
+    QTest::newRow("beside the program") << QStringList{"program"} << "program" << "program/ZarnMonitor.txt";
+    QTest::newRow("installed") << QStringList{"installed"} << "installed" << "installed/ZarnMonitor.txt";
+    QTest::newRow("working folder first") << QStringList{"working", "program", "installed"} << "working"
+                                          << "ZarnMonitor.txt";
+    QTest::newRow("program before installed") << QStringList{"program", "installed"} << "program"
+                                              << "program/ZarnMonitor.txt";
+    QTest::newRow("none: built in") << QStringList() << "Functions" << "ZarnMonitor.txt";
 }
 
 void TestGuide::guideFileFound()
 {
-    QFETCH(bool, inWorkingFolder);
-    QFETCH(bool, installed);
+    QFETCH(QStringList, places);
     QFETCH(QString, firstNode);
     QFETCH(QString, fileName);
-    if (inWorkingFolder)
-        QVERIFY(TWorkingFolder::Write(GuideFileName, "Working\n\tW\n"));
-    if (installed)
-        QVERIFY(TWorkingFolder::Write(FFolder->Path("installed/" + GuideFileName), "Installed\n\tI\n"));
+    SetGuideProgramFolder({});
+    QCOMPARE(GuideProgramFolder(), QCoreApplication::applicationDirPath()); // unless a test says otherwise
+    SetGuideProgramFolder(FFolder->Path("program"));
+    for (const QString &place : places)
+        QVERIFY(TWorkingFolder::Write(place == "working" ? GuideFileName : FFolder->Path(place + "/" + GuideFileName),
+                                      place.toLatin1() + "\n\tnode\n"));
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QCOMPARE(form.TreeView1->topLevelItem(0)->text(0), firstNode);
-    QCOMPARE(form.FGuideFileName, installed && !inWorkingFolder ? FFolder->Path(fileName) : fileName);
+    QCOMPARE(form.FGuideFileName, fileName.contains('/') ? FFolder->Path(fileName) : fileName);
     QVERIFY(messages.Messages.isEmpty());
 }
 
@@ -301,15 +310,22 @@ void TestGuide::printing_data()
     QTest::addColumn<bool>("confirmed");
     QTest::addColumn<QString>("pdf");
     QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("printed"); // lines the PDF shows
 
-    QTest::newRow("file to PDF") << "ZarnMonitor.txt" << true << "guide.pdf" << QStringList();
-    QTest::newRow("installed file to PDF") << "installed/ZarnMonitor.txt" << true << "guide.pdf" << QStringList();
-    QTest::newRow("no file") << "" << true << "guide.pdf"
-                             << QStringList{QStringLiteral("Cannot find ZarnMonitor.txt \uFF01\n\n")};
-    QTest::newRow("dialog cancelled") << "ZarnMonitor.txt" << false << "guide.pdf" << QStringList();
+    const QStringList fromFile{"Functions", "Step 1: Connect", "Grüße", "Menu"};
+    QTest::newRow("file to PDF") << "ZarnMonitor.txt" << true << "guide.pdf" << QStringList() << fromFile;
+    QTest::newRow("file beside the program") << "program/ZarnMonitor.txt" << true << "guide.pdf" << QStringList()
+                                             << fromFile;
+    QTest::newRow("installed file to PDF") << "installed/ZarnMonitor.txt" << true << "guide.pdf" << QStringList()
+                                           << fromFile;
+    // No file anywhere: the built-in guide the window shows is printed; no box.
+    QTest::newRow("no file: built-in guide") << "" << true << "guide.pdf" << QStringList()
+                                             << QStringList{"Functions", "Prepare Communication interface",
+                                                            "Panel 9: PRF"};
+    QTest::newRow("dialog cancelled") << "ZarnMonitor.txt" << false << "guide.pdf" << QStringList() << QStringList();
     QTest::newRow("PDF cannot be written")
         << "ZarnMonitor.txt" << true << "no-such-folder/guide.pdf"
-        << QStringList{QStringLiteral("Cannot print \"ZarnMonitor.txt\" on the chosen printer.")};
+        << QStringList{QStringLiteral("Cannot print \"ZarnMonitor.txt\" on the chosen printer.")} << QStringList();
 }
 
 void TestGuide::printing()
@@ -318,9 +334,9 @@ void TestGuide::printing()
     QFETCH(bool, confirmed);
     QFETCH(QString, pdf);
     QFETCH(QStringList, messages);
+    QFETCH(QStringList, printed);
     const QByteArray guide("Functions\n\tStep 1: Connect\n\t\tGr\xc3\xbc\xc3\x9f""e\nMenu\n");
-    const bool fileThere = !guideFile.isEmpty();
-    if (fileThere)
+    if (!guideFile.isEmpty())
         QVERIFY(TWorkingFolder::Write(FFolder->Path(guideFile), guide));
     int dialogs = 0;
     const Platform::TPrintDialogSink previous = Platform::SetPrintDialogSink([&](QPrinter *printer) {
@@ -337,19 +353,73 @@ void TestGuide::printing()
     Platform::SetPrintDialogSink(previous);
 
     QCOMPARE(shown.Texts(), messages);
-    QCOMPARE(dialogs, fileThere ? 1 : 0);
-    if (!fileThere) {
-        QCOMPARE(shown.Messages[0].Caption, QStringLiteral("System Information"));
-        QCOMPARE(shown.Messages[0].Icon, Platform::TMsgIcon::Warning);
-    }
-    const bool printed = fileThere && confirmed && messages.isEmpty();
-    QCOMPARE(QFile::exists(FFolder->Path(pdf)), printed);
-    if (printed) {
+    QCOMPARE(dialogs, 1);
+    QCOMPARE(QFile::exists(FFolder->Path(pdf)), !printed.isEmpty());
+    if (!printed.isEmpty()) {
         const QString text = Run("pdftotext", {"-layout", FFolder->Path(pdf), "-"});
-        for (const char *line : {"Functions", "Step 1: Connect", "Grüße", "Menu"})
-            QVERIFY2(text.contains(QString::fromUtf8(line)), qPrintable(text));
+        for (const QString &line : printed)
+            QVERIFY2(text.contains(line), qPrintable(text));
         QVERIFY(Run("pdfinfo", {FFolder->Path(pdf)}).contains(QRegularExpression("Title: +User's Guide\n")));
     }
+}
+
+void TestGuide::printedLinesKeepTheirIndent_data()
+{
+    QTest::addColumn<QByteArray>("indent"); // of the long line, one level below a top-level line
+    QTest::addColumn<int>("levels");        // tab stops it starts at
+    QTest::newRow("one tab") << QByteArray("\t") << 1;
+    QTest::newRow("two tabs") << QByteArray("\t\t") << 2;
+    QTest::newRow("eight spaces") << QByteArray("        ") << 0; // in by eight spaces, less than a tab stop
+}
+
+void TestGuide::printedLinesKeepTheirIndent()
+{
+    QFETCH(QByteArray, indent);
+    QFETCH(int, levels);
+    // A line far longer than the page is wide: it wraps over several printed lines.
+    QByteArray words;
+    for (int i = 1; i <= 60; ++i)
+        words += "word" + QByteArray::number(i) + " ";
+    QByteArray guide = "Top\n";
+    for (int depth = 1; depth < indent.size(); ++depth)
+        guide += indent.left(depth) + "Level\n";
+    guide += indent + words.trimmed() + "\nEnd\n";
+    QVERIFY(TWorkingFolder::Write(GuideFileName, guide));
+    const QString pdf = FFolder->Path("indent.pdf");
+    const Platform::TPrintDialogSink previous = Platform::SetPrintDialogSink([&](QPrinter *printer) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return true;
+    });
+    {
+        TMessageCapture shown;
+        TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+        form.BtnManualPrint->click();
+    }
+    Platform::SetPrintDialogSink(previous);
+
+    // Each word where the PDF puts it: the left edge of the first word of every printed line.
+    const QString boxes = Run("pdftotext", {"-bbox", pdf, "-"});
+    const QRegularExpression word(QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
+    QMap<double, double> lineStarts; // y -> smallest x
+    double top = -1, wrapped = -1;
+    for (auto it = word.globalMatch(boxes); it.hasNext();) {
+        const auto m = it.next();
+        const double x = m.captured(1).toDouble(), y = m.captured(2).toDouble();
+        if (m.captured(3) == "Top")
+            top = x;
+        if (m.captured(3).startsWith("word"))
+            lineStarts[y] = lineStarts.contains(y) ? std::min(lineStarts[y], x) : x;
+    }
+    QVERIFY2(top >= 0, qPrintable(boxes));
+    QVERIFY2(lineStarts.size() >= 2, qPrintable(boxes)); // it did wrap
+    wrapped = lineStarts.first();
+    for (double x : lineStarts)
+        QVERIFY2(qAbs(x - wrapped) < 0.5, qPrintable(QString("%1 against %2").arg(x).arg(wrapped)));
+    QVERIFY(wrapped > top);
+    // A tab reaches a tab stop, well in from the margin; eight spaces stay short of the first.
+    QCOMPARE(wrapped - top > 20 * levels, true);
+    QVERIFY(levels > 0 || wrapped - top < 40);
 }
 
 void TestGuide::aboutCloses_data()
