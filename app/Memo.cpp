@@ -427,7 +427,7 @@ void TMemo::setPlainText(const QString &text)
 
 void TMemo::clear()
 {
-    if (!FStarts.isEmpty() && Listened()) {
+    if (TextLength() > 0 && Listened()) {
         QAccessibleTextRemoveEvent removed(this, 0, toPlainText());
         Tell(&removed);
     }
