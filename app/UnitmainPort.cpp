@@ -119,15 +119,6 @@ void TFormMain::ShowPortNote(const QString &text)
     FPortNoteTimer->start(PortNoteMs);
 }
 
-void TFormMain::PortLost(const QString &text)
-{
-    // Shown once the component's poll step has returned: no box runs inside it.
-    QTimer::singleShot(0, this, [this, text] {
-        if (!FClosed)
-            Platform::MessageBox(text, "Information");
-    });
-}
-
 void TFormMain::mmComPortClick()
 {
     mmComPort->setChecked(!mmComPort->isChecked());

@@ -5,9 +5,9 @@
 #include "engine/Reports.h"
 #include "engine/WaveBlock.h"
 #include "logger/Cdatalogger.h"
-#include "platform/Platform.h"
 #include "ringbuffer/CircularBuffer.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 namespace {
@@ -47,6 +47,7 @@ TEngine::~TEngine()
 TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
 {
     auto *comm = new TComm(nullptr, FDeviceFactory);
+    connect(comm, &TComm::Notice, this, &TEngine::Notice);
     comm->SetCommPort(static_cast<TComPortNumber>(index));
     comm->SetDeviceName(device);
     comm->SetBaudRate(LineSettings.BaudRate);
@@ -96,13 +97,12 @@ TComm *TEngine::OpenPortChoice(const QString &choice)
     TComm *comm = MakeComm(index, device, true);
     const QString name = device.isEmpty() ? TComm::PortName(index) : device;
     if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + name + " !", "Information");
+        emit Notice({TNoticeKind::Information, "Information", "Open " + name + " !"});
         UseComm(comm, index, device);
         return comm;
     }
-    Platform::MessageBox("Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" +
-                             comm->OpenError(),
-                         "Information");
+    emit Notice({TNoticeKind::Information, "Information",
+                 "Cannot open " + name + " !\n" + "\n\n Please try another COM port!\n" + "\n" + comm->OpenError()});
     delete comm;
     FComm = nullptr;
     return nullptr;
@@ -241,7 +241,7 @@ void TEngine::Command(int tag)
 void TEngine::SendCommand(char letter)
 {
     if (!FComm) {
-        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        TellNotOpen();
         return;
     }
     FComm->OutputString(QByteArray(1, letter));
@@ -312,6 +312,12 @@ void TEngine::ParseWaveBlock()
     QByteArrayList lines;
     FWaveCount = WaveBlock::ParseBlock(FWaveBuffer, FChannel1.data(), FChannel2.data(), FWaveCount, &lines);
     emit BlockParsed(lines);
+}
+
+void TEngine::TellNotOpen()
+{
+    emit Notice({TNoticeKind::Information, QCoreApplication::applicationName(),
+                 QString::fromLatin1(TComm::NotOpenMessage)});
 }
 
 void TEngine::SetPanel(TStatusPanel panel, const QString &text)

@@ -12,6 +12,7 @@
 #include "engine/Measurement.h"
 #include "engine/MeasurementLog.h"
 #include "engine/Report.h"
+#include "platform/Notice.h"
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
@@ -68,7 +69,7 @@ public:
     static constexpr uint32_t NoReplyMs = 1000;
 
     // The port: one serial component at a time, COM1 to COM8 at index 0 to 7, or a serial device
-    // chosen by its path. Tells the operator whether it opened, and why not.
+    // chosen by its path. Gives a notice whether it opened, and why not.
     TComm *OpenPort(int index);
     TComm *OpenDevice(const QString &device);
     void ClosePort();
@@ -137,7 +138,7 @@ public:
     // The full path a log writes to now.
     static QString LogPath(const TDataLogger *logger);
     // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
-    // in the user's data folder, and tells the operator how many lines went where.
+    // in the user's data folder, and gives a notice of how many lines went where.
     void RescueLoggerLines(TDataLogger *logger);
 
     // A Run begins: values taken since the last one are processed, the rings emptied, the
@@ -148,8 +149,8 @@ public:
     // What to tell the operator while the instrument is silent.
     QString NoReplyText() const;
 
-    // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
-    // told, when there is no port. A stopped Run ends after the cycle in progress; a Run started
+    // The cycles. A Run goes on until stopped (or its port is lost); false, with a notice, when
+    // there is no port. A stopped Run ends after the cycle in progress; a Run started
     // meanwhile takes over.
     bool StartRun();
     void StopRun();
@@ -165,8 +166,8 @@ public:
     // Ends whatever cycle goes on, at once (the program ends).
     void StopCycles();
 
-    // The end: nothing more is computed, every value goes to the files (or is rescued, the
-    // operator told where once both are on disk), and the port is closed. Once only.
+    // The end: nothing more is computed, every value goes to the files (or is rescued, with a
+    // notice of where), and the port is closed. Once only.
     void Close();
 
     enum class TLoopState {
@@ -260,14 +261,18 @@ signals:
     void ReplyWarningChanged(bool silent);
     // The sample lines of a parsed block, as received.
     void BlockParsed(const QByteArrayList &lines);
-    // The line went away and whatever used it has ended. What to tell the operator; it may come
-    // inside the serial component's poll step.
+    // The line went away and whatever used it has ended; the text is also given as a notice. It
+    // may come inside the serial component's poll step.
     void PortLost(const QString &text);
     // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
     void PortNote(const QString &text);
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
     void LoggerRecovered(QObject *logger);
+    // What the operator must know, the serial component's own notices included. Raised inside the
+    // engine's steps; a front end shows it once the step has returned, and the engine goes on
+    // meanwhile.
+    void Notice(const TNotice &notice);
 
 private:
     // The cycles' steps and the events that change their state.
@@ -299,6 +304,8 @@ private:
     void SetupLoggers();
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
+    // The notice of a call that needs the port while there is none.
+    void TellNotOpen();
 
     // n and m of the Run cycle, the polls of the Acquire wait, and when the current batch of
     // cycles, the test's batch or the last received byte began or came.
