@@ -77,6 +77,9 @@ void TFormMain::FormCreate()
     // 1. The port: COM1 at start (or the one kept from the last run); the program goes on without
     // one when it cannot be opened.
     OpenStartPort();
+    // What opening it had to say is shown before the window appears, as the start's box always
+    // was; from here on notices wait for the event loop.
+    ShowNotices();
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.

@@ -51,9 +51,6 @@ int RunWindow(const CommandLine::TOptions &options)
         options.Run ? Platform::SetMessageSink(PrintMessage) : Platform::TMessageSink();
     TFormMain form(nullptr, {}, &settings);
     window = &form;
-    // What opening the port had to say goes the same way, before the boxes are back.
-    if (options.Run)
-        form.ShowNotices();
     if (options.Run && !signalled)
         Platform::SetMessageSink(boxes);
     if (signalled) {
