@@ -48,9 +48,9 @@ void PrintOut(const QString &line)
     std::fflush(stdout);
 }
 
-// Message boxes become lines on standard error, each text once (a loop that meets the same
-// fault again must not flood the terminal). Held while the window is made, so that a port
-// that cannot be opened is told in one line of our own instead of the box's text.
+// The engine's notices, and any message box, become lines on standard error, each text once (a
+// loop that meets the same fault again must not flood the terminal). Held while the port is
+// opened, so that a port that cannot be opened is told in one line of our own instead.
 class TErrorMessages {
 public:
     TErrorMessages()
@@ -71,7 +71,6 @@ public:
         FHeld.clear();
     }
 
-private:
     void Show(const QString &text)
     {
         const QString line = text.simplified();
@@ -84,6 +83,7 @@ private:
             PrintError(line);
     }
 
+private:
     Platform::TMessageSink FPrevious;
     QSet<QString> FShown;
     QStringList FHeld;
@@ -329,8 +329,7 @@ int TRunner::Exec()
     FEngine = std::make_unique<TEngine>();
     QObject::connect(FEngine.get(), &TEngine::Received, [this](const QByteArray &chunk) { FLog.Received(chunk); });
     QObject::connect(FEngine.get(), &TEngine::BlockParsed, [this](const QByteArrayList &lines) { FLog.Samples(lines); });
-    QObject::connect(FEngine.get(), &TEngine::PortLost,
-                     [](const QString &text) { Platform::MessageBox(text, "Information"); });
+    QObject::connect(FEngine.get(), &TEngine::Notice, [&messages](const TNotice &notice) { messages.Show(notice.Text); });
     if (!FEngine->OpenPort(0)) {
         messages.Release(false);
         PrintError("cannot open " + FDevice + " as COM1: " + FEngine->OpenFailure().Reason);

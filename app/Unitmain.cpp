@@ -2,6 +2,7 @@
 
 #include "app/Unitmain.h"
 
+#include "app/NoticeBoxes.h"
 #include "app/ToolBarImages.h"
 #include "display/Cgauge.h"
 #include "display/Cischart.h"
@@ -31,6 +32,9 @@ TFormMain::TFormMain(QWidget *parent, TComDeviceFactory deviceFactory, TSettings
     : QMainWindow(parent), FEngine(new TEngine(std::move(deviceFactory), this)), FSettings(settings)
 {
     FEngine->SetPortEnumerator(portEnumerator ? portEnumerator : new TSystemPortEnumerator(FEngine));
+    // From the first, the port opened at the start: what the engine tells shows once its call returned.
+    FNotices = new TNoticeBoxes(this);
+    connect(FEngine, &TEngine::Notice, FNotices, &TNoticeBoxes::Post);
     setObjectName("FormMain");
     setWindowTitle("Zarn Monitor");
     QFont windowFont("MS Sans Serif");
@@ -77,6 +81,9 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::PortStateChanged, this, &TFormMain::ShowPortState);
     OpenStartPort();
     ShowPortState();
+    // What opening it had to say is shown before the window appears, as the start's box always
+    // was; from here on notices wait for the event loop.
+    ShowNotices();
 
     // 2. What the engine measures and receives, drawn as it comes. Its rings, trend and logs
     // were made with it.
@@ -101,7 +108,6 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::RefusedChanged, this, &TFormMain::ShowRefusedCount);
     connect(FEngine, &TEngine::ReplyWarningChanged, this, &TFormMain::ShowReplyWarning);
     connect(FEngine, &TEngine::BlockParsed, this, &TFormMain::AppendDataLines);
-    connect(FEngine, &TEngine::PortLost, this, &TFormMain::PortLost);
     connect(FEngine, &TEngine::PortNote, this, &TFormMain::ShowPortNote);
     connect(FEngine, &TEngine::LoggerFailing, this, &TFormMain::LoggerWriteError);
     connect(FEngine, &TEngine::LoggerRecovered, this, &TFormMain::LoggerWriteRecovered);
@@ -145,13 +151,20 @@ void TFormMain::FormClose()
     // 1. The gauge, which draws the engine's trend.
     delete FGauge;
     FGauge = nullptr;
-    // 2. The engine: loggers (their lines written or rescued), trend, rings, port.
+    // 2. The engine: loggers (their lines written or rescued), trend, rings, port. What it told
+    // is shown now: the event loop may end with the window.
     FEngine->Close();
+    ShowNotices();
     // 3. The chart, then its bitmap.
     delete FChart;
     FChart = nullptr;
     delete FChartBitmap;
     FChartBitmap = nullptr;
+}
+
+void TFormMain::ShowNotices()
+{
+    FNotices->ShowAll();
 }
 
 void TFormMain::showEvent(QShowEvent *event)

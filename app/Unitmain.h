@@ -33,6 +33,7 @@ class TCISChart;
 class TImage;
 class QImage;
 class TSettings;
+class TNoticeBoxes;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -61,6 +62,9 @@ public:
     void FormCreate();
     void FormShow();
     void FormClose();
+    // Shows the engine's notices that wait for the event loop at once, in order (the window
+    // closes, or no one may be at the screen to see them later).
+    void ShowNotices();
 
     // Navigation and menus
     void mmExitClick();
@@ -228,7 +232,6 @@ private:
 
     void RunStart();
     void RunStop();
-    void PortLost(const QString &text);
     // The Acquire wait has ended: a whole block is drawn; the buttons and menus are back.
     void FinishAcquire(bool whole);
     void SetLoopControlsEnabled(bool enabled);
@@ -277,6 +280,8 @@ private:
     void ShowPanel(int index);
 
     TSettings *FSettings = nullptr;
+    // The engine's notices, each shown in its box from the event loop.
+    TNoticeBoxes *FNotices = nullptr;
     QWidget *StatusStrip = nullptr;
     TComLogText FComLogText;
     QTimer *FPortNoteTimer = nullptr;

@@ -151,15 +151,6 @@ void TFormMain::ShowPortState()
     LabelNoPort->setVisible(!FEngine->FComm);
 }
 
-void TFormMain::PortLost(const QString &text)
-{
-    // Shown once the component's poll step has returned: no box runs inside it.
-    QTimer::singleShot(0, this, [this, text] {
-        if (!FClosed)
-            Platform::MessageBox(text, "Information");
-    });
-}
-
 void TFormMain::mmComPortClick()
 {
     mmComPort->setChecked(!mmComPort->isChecked());

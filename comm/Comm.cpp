@@ -1,7 +1,6 @@
 #include "comm/Comm.h"
 
 #include "comm/SerialDevice.h"
-#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -52,6 +51,11 @@ QString TComm::DeviceNameFor(const QString &portName)
 QString TComm::DeviceName() const
 {
     return FDeviceName.isEmpty() ? DeviceNameFor(PortName(FCommPort)) : FDeviceName;
+}
+
+void TComm::Tell(const char *text)
+{
+    emit Notice({TNoticeKind::Information, QCoreApplication::applicationName(), QString::fromLatin1(text)});
 }
 
 // ---- properties ----
@@ -130,7 +134,7 @@ void TComm::SetPortOpen(bool value)
         return;
     }
     if (FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgAlreadyOpen));
+        Tell(MsgAlreadyOpen);
         if (Polling())
             FTimer->start();
         return;
@@ -148,7 +152,7 @@ bool TComm::OpenComm(bool tell)
         if (FOpenError.isEmpty())
             FOpenError = deviceName + ": " + FOpenReason;
         if (tell)
-            Platform::ShowMessage(QString::fromLatin1(message));
+            Tell(message);
         return false;
     };
     FOpenError.clear();
@@ -287,7 +291,7 @@ void TComm::SetRTSStatus(bool value)
 bool TComm::GetModemState()
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        Tell(MsgNotOpen);
         return false;
     }
     uint32_t bits = 0;
@@ -325,7 +329,7 @@ int64_t TComm::ReadInDataCount()
 QByteArray TComm::ReadInputData()
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        Tell(MsgNotOpen);
         return FInput;
     }
     ReadProcess();
@@ -335,7 +339,7 @@ QByteArray TComm::ReadInputData()
 QByteArray TComm::ReadInputByte()
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        Tell(MsgNotOpen);
         return FInputBytes;
     }
     ReadProcess();
@@ -407,17 +411,14 @@ void TComm::DataWaiting()
 
 bool TComm::PollReceive()
 {
-    QPointer<TComm> self(this);
     uint32_t error = 0;
     int64_t waiting = 0;
     FReceiving = true;
-    const bool queried = FDevice->ClearError(error, waiting);
-    if (self && queried)
+    if (FDevice->ClearError(error, waiting))
         FCommError = error;
-    if (self && Polling() && FRThreshold > 0 && waiting >= FRThreshold)
+    // The query may have found the device gone.
+    if (Polling() && FRThreshold > 0 && waiting >= FRThreshold)
         ReceiveData();
-    if (!self)
-        return false;
     FReceiving = false;
     return Polling();
 }
@@ -431,23 +432,21 @@ void TComm::ReceiveStep()
         ReceiveError(FCommError);
 }
 
-// Handlers may close the port or destroy the component; the step ends as soon as either has
-// happened, so it neither touches a freed component nor reports on a port its owner has closed.
-// Nothing here runs the event loop: what the handlers cause happens after the step.
+// A handler may close the port (its owner frees the component only once the step has returned),
+// and a write in it may find the device gone: the step ends as soon as there is nothing left to
+// poll, so it reports nothing on a port that is closed or going. Nothing here runs the event loop:
+// what the handlers cause happens after the step.
 void TComm::ProcTimer(QObject *Sender)
 {
     Q_UNUSED(Sender);
     if (!Polling())
         return;
-    QPointer<TComm> self(this);
-    const auto goOn = [&self] { return self && self->Polling(); };
-
-    if (!PollReceive() || !goOn())
+    if (!PollReceive())
         return;
     GetModemState();
     if (FCommEvent != 0) {
         ModemStateChange(FCommEvent);
-        if (!goOn())
+        if (!Polling())
             return;
     }
     if (FCommError != 0)
@@ -459,7 +458,7 @@ void TComm::ProcTimer(QObject *Sender)
 bool TComm::OutputString(const QByteArray &text)
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        Tell(MsgNotOpen);
         return false;
     }
     return WriteDevice(text.constData(), text.size());
@@ -468,7 +467,7 @@ bool TComm::OutputString(const QByteArray &text)
 bool TComm::OutputBuffer(int length, const char *buffer)
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpenBuffer));
+        Tell(MsgNotOpenBuffer);
         return false;
     }
     if (length < 0 || (length > 0 && !buffer))
@@ -479,7 +478,7 @@ bool TComm::OutputBuffer(int length, const char *buffer)
 bool TComm::OutputByte(const QByteArray &bytes)
 {
     if (!FDevice) {
-        Platform::ShowMessage(QString::fromLatin1(MsgNotOpen));
+        Tell(MsgNotOpen);
         return false;
     }
     if (!Polling())

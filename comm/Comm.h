@@ -7,6 +7,7 @@
 
 #include "comm/ComDevice.h"
 #include "platform/Component.h"
+#include "platform/Notice.h"
 
 #include <QByteArray>
 #include <QString>
@@ -96,7 +97,7 @@ public:
 
     // Operations
     void SetPortOpen(bool value);
-    // tell: show the component's own messages when it fails; a reopen nobody asked for is quiet.
+    // tell: give the component's own notices when it fails; a reopen nobody asked for is quiet.
     bool OpenComm(bool tell = true);
     void CloseComm();
     bool _SetCommState();
@@ -130,13 +131,20 @@ public:
     static constexpr int ReceiveBufferSize = 4096;
     static constexpr int PollIntervalMs = 20;
 
+signals:
+    // What the operator must know (a port that will not open, a call that needs an open port); the
+    // owner shows it once the component's call has returned.
+    void Notice(const TNotice &notice);
+
 private:
+    // A plain notice under the application's name.
+    void Tell(const char *text);
     // implementation-defined members follow
     void DeviceGone();
     void FinishDeviceGone(uint32_t openCount);
     void DataWaiting();
     // Queries the device and raises the receive event when enough bytes wait. False when the
-    // component or its device went away meanwhile.
+    // port was closed or its device went away meanwhile.
     bool PollReceive();
     // A device is held and has not gone away: the poll step has something to poll.
     bool Polling() const { return FDevice && !FGone; }

@@ -5,9 +5,10 @@
 #include "engine/Reports.h"
 #include "engine/WaveBlock.h"
 #include "logger/Cdatalogger.h"
-#include "platform/Platform.h"
+#include "platform/Clock.h"
 #include "ringbuffer/CircularBuffer.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 namespace {
@@ -50,6 +51,7 @@ TEngine::~TEngine()
 TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
 {
     auto *comm = new TComm(nullptr, FDeviceFactory);
+    connect(comm, &TComm::Notice, this, &TEngine::Notice);
     comm->SetCommPort(static_cast<TComPortNumber>(index));
     comm->SetDeviceName(device);
     comm->SetBaudRate(LineSettings.BaudRate);
@@ -98,7 +100,7 @@ TComm *TEngine::TryOpen(int index, const QString &device, bool tell)
 {
     TComm *comm = MakeComm(index, device, tell);
     if (comm->PortOpen()) {
-        Platform::MessageBox("Open " + (device.isEmpty() ? TComm::PortName(index) : device) + " !", "Information");
+        emit Notice({TNoticeKind::Information, "Information", "Open " + (device.isEmpty() ? TComm::PortName(index) : device) + " !"});
         UseComm(comm, index, device);
         return comm;
     }
@@ -120,8 +122,8 @@ TComm *TEngine::OpenPortChoice(const QString &choice, bool tellFailure)
         return comm;
     emit PortStateChanged();
     if (tellFailure)
-        Platform::MessageBox(OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error),
-                             "Information");
+        emit Notice({TNoticeKind::Information, "Information",
+                     OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error)});
     return nullptr;
 }
 
@@ -146,7 +148,7 @@ TComm *TEngine::ChangePort(const QString &choice, int settleMs)
         TComm *back = MakeComm(oldIndex, oldNode, false);
         if (back->PortOpen()) {
             UseComm(back, oldIndex, oldDevice);
-            Platform::MessageBox(text + "\n\nThe port in use is still " + oldLabel + ".", "Information");
+            emit Notice({TNoticeKind::Information, "Information", text + "\n\nThe port in use is still " + oldLabel + "."});
             return nullptr;
         }
         text += "\n\n" + oldLabel + ", the port in use before, cannot be opened again either: " +
@@ -154,7 +156,7 @@ TComm *TEngine::ChangePort(const QString &choice, int settleMs)
         delete back;
     }
     emit PortStateChanged();
-    Platform::MessageBox(text, "Information");
+    emit Notice({TNoticeKind::Information, "Information", text});
     return nullptr;
 }
 
@@ -306,7 +308,7 @@ void TEngine::Command(int tag)
 void TEngine::SendCommand(char letter)
 {
     if (!FComm) {
-        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        TellNotOpen();
         return;
     }
     FComm->OutputString(QByteArray(1, letter));
@@ -377,6 +379,12 @@ void TEngine::ParseWaveBlock()
     QByteArrayList lines;
     FWaveCount = WaveBlock::ParseBlock(FWaveBuffer, FChannel1.data(), FChannel2.data(), FWaveCount, &lines);
     emit BlockParsed(lines);
+}
+
+void TEngine::TellNotOpen()
+{
+    emit Notice({TNoticeKind::Information, QCoreApplication::applicationName(),
+                 QString::fromLatin1(TComm::NotOpenMessage)});
 }
 
 void TEngine::SetPanel(TStatusPanel panel, const QString &text)

@@ -13,6 +13,7 @@
 #include "engine/MeasurementLog.h"
 #include "engine/Report.h"
 #include "engine/Statistics.h"
+#include "platform/Notice.h"
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
@@ -70,7 +71,7 @@ public:
     static constexpr uint32_t NoReplyMs = 1000;
 
     // The port: one serial component at a time, COM1 to COM8 at index 0 to 7, or a serial device
-    // chosen by its path. Tells the operator whether it opened, and why not.
+    // chosen by its path. Gives a notice whether it opened, and why not.
     TComm *OpenPort(int index);
     TComm *OpenDevice(const QString &device);
     void ClosePort();
@@ -159,7 +160,7 @@ public:
     // The full path a log writes to now.
     static QString LogPath(const TDataLogger *logger);
     // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
-    // in the user's data folder, and tells the operator how many lines went where.
+    // in the user's data folder, and gives a notice of how many lines went where.
     void RescueLoggerLines(TDataLogger *logger);
 
     // A Run begins: values taken since the last one are processed, the rings emptied, the
@@ -170,8 +171,8 @@ public:
     // What to tell the operator while the instrument is silent.
     QString NoReplyText() const;
 
-    // The cycles. A Run goes on until stopped (or its port is lost); false, with the operator
-    // told, when there is no port. A stopped Run ends once the replies it asked for are in (each
+    // The cycles. A Run goes on until stopped (or its port is lost); false, with a notice, when
+    // there is no port. A stopped Run ends once the replies it asked for are in (each
     // given a reply wait, from the stop or the last one taken; a quarter second in all), with them in its last batch; a Run
     // started meanwhile takes over, and begins then.
     bool StartRun();
@@ -189,8 +190,8 @@ public:
     // are read from the port first, for a reply wait at most.
     void StopCycles();
 
-    // The end: nothing more is computed, every value goes to the files (or is rescued, the
-    // operator told where once both are on disk), and the port is closed. Once only.
+    // The end: nothing more is computed, every value goes to the files (or is rescued, with a
+    // notice of where), and the port is closed. Once only.
     void Close();
 
     enum class TLoopState {
@@ -297,8 +298,8 @@ signals:
     void ReplyWarningChanged(bool silent);
     // The sample lines of a parsed block, as received.
     void BlockParsed(const QByteArrayList &lines);
-    // The line went away and whatever used it has ended. What to tell the operator; it may come
-    // inside the serial component's poll step.
+    // The line went away and whatever used it has ended; the text is also given as a notice. It
+    // may come inside the serial component's poll step.
     void PortLost(const QString &text);
     // A port was opened or closed, or an open failed: FComm tells whether there is one now.
     void PortStateChanged();
@@ -307,6 +308,10 @@ signals:
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
     void LoggerRecovered(QObject *logger);
+    // What the operator must know, the serial component's own notices included. Raised inside the
+    // engine's steps; a front end shows it once the step has returned, and the engine goes on
+    // meanwhile.
+    void Notice(const TNotice &notice);
 
 private:
     // The cycles' steps and the events that change their state.
@@ -350,6 +355,8 @@ private:
     void ReadLastRun();
     void SetPanel(TStatusPanel panel, const QString &text);
     void SetReplyWarning(bool silent);
+    // The notice of a call that needs the port while there is none.
+    void TellNotOpen();
 
     // n and m of the Run cycle, the polls of the Acquire wait, and when the current batch of
     // cycles, the test's batch or the last received byte began or came.

@@ -7,7 +7,7 @@
 
 #include "engine/WaveBlock.h"
 #include "logger/Cdatalogger.h"
-#include "platform/Platform.h"
+#include "platform/Clock.h"
 
 #include <QTimer>
 
@@ -39,7 +39,7 @@ bool TEngine::StartRun()
 {
     // Every command of the cycle would show this; once is enough, and nothing starts.
     if (!FComm) {
-        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        TellNotOpen();
         return false;
     }
     SetRunning(true);
@@ -73,7 +73,7 @@ bool TEngine::StartAcquire()
     if (FLoopState != TLoopState::Idle)
         return false;
     if (!FComm) {
-        Platform::ShowMessage(QString::fromLatin1(TComm::NotOpenMessage));
+        TellNotOpen();
         return false;
     }
     FLoopState = TLoopState::AcquireWaiting;
@@ -314,8 +314,10 @@ void TEngine::DrainAtExit()
 void TEngine::TellWhenIdle(const QString &text)
 {
     const auto tell = [this, text] {
-        if (!FClosed)
-            emit PortLost(text);
+        if (FClosed)
+            return;
+        emit PortLost(text);
+        emit Notice({TNoticeKind::Information, "Information", text});
     };
     // Once whatever used the port has ended: the Run's last batch is in the files by then.
     const auto once = Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection);
@@ -389,11 +391,10 @@ void TEngine::EndRun()
 {
     FLoopState = TLoopState::Idle;
     // Every value is in the files once the Run has ended, whatever ended it; the open log lines
-    // go on with the next Run. A logger's box may let events run: the window may close meanwhile.
-    QPointer<TEngine> self(this);
+    // go on with the next Run. A sink of the last batch may have started something else meanwhile.
     FinishBatch();
     FlushLoggers();
-    if (self && FLoopState == TLoopState::Idle)
+    if (FLoopState == TLoopState::Idle)
         TakeOverOrEnd(); // a Run may have been clicked while the last cycle ended
 }
 
@@ -423,14 +424,13 @@ void TEngine::EndAcquire()
     if (whole)
         ParseWaveBlock();
     FWaveBuffer.clear();
-    // Its handlers and the box may let events run: the engine may be destroyed meanwhile.
-    QPointer<TEngine> self(this);
+    // Told before the end is announced: the loss of the port, told at the end, comes after it.
+    if (!whole)
+        emit Notice({TNoticeKind::Warning, "Information",
+                     QString("%1 of %2 lines received; the previous waveform is kept.")
+                         .arg(FWaveLines)
+                         .arg(WaveBlock::BlockLines)});
     emit AcquireEnded(whole);
-    if (self && !whole)
-        Platform::MessageBox(QString("%1 of %2 lines received; the previous waveform is kept.")
-                                 .arg(FWaveLines)
-                                 .arg(WaveBlock::BlockLines),
-                             "Information", Platform::TMsgIcon::Warning);
 }
 
 void TEngine::TestBatch()

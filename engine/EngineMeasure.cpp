@@ -6,7 +6,7 @@
 #include "engine/Reports.h"
 #include "engine/StatisticsLog.h"
 #include "logger/Cdatalogger.h"
-#include "platform/Platform.h"
+#include "platform/Clock.h"
 #include "ringbuffer/CircularBuffer.h"
 
 #include <QDir>
@@ -377,19 +377,19 @@ void TEngine::SetupLoggers()
         });
         logger->OnWriteRecovered.Bind([this](QObject *sender) { emit LoggerRecovered(sender); });
         // A log that stays unwritable has its backlog saved elsewhere before any line is lost.
-        logger->OnSpilled.Bind([](QObject *, const QString &fileName, int32_t lines, const QString &savedIn) {
-            Platform::MessageBox(QString("%1 could not be written for a long time: %2 waiting lines were saved in %3.")
-                                     .arg(QDir::toNativeSeparators(fileName))
-                                     .arg(lines)
-                                     .arg(QDir::toNativeSeparators(savedIn)),
-                                 "Information", Platform::TMsgIcon::Warning);
+        logger->OnSpilled.Bind([this](QObject *, const QString &fileName, int32_t lines, const QString &savedIn) {
+            emit Notice({TNoticeKind::Warning, "Information",
+                         QString("%1 could not be written for a long time: %2 waiting lines were saved in %3.")
+                             .arg(QDir::toNativeSeparators(fileName))
+                             .arg(lines)
+                             .arg(QDir::toNativeSeparators(savedIn))});
         });
         // Appends stay whole either way, but the operator should know the two runs' lines mix.
-        logger->OnShared.Bind([](QObject *, const QString &fileName) {
-            Platform::MessageBox(QString("Another program is writing %1 too. Both keep appending whole lines, but "
-                                         "their measurements are mixed in the file.")
-                                     .arg(QDir::toNativeSeparators(fileName)),
-                                 "Information", Platform::TMsgIcon::Warning);
+        logger->OnShared.Bind([this](QObject *, const QString &fileName) {
+            emit Notice({TNoticeKind::Warning, "Information",
+                         QString("Another program is writing %1 too. Both keep appending whole lines, but "
+                                 "their measurements are mixed in the file.")
+                             .arg(QDir::toNativeSeparators(fileName))});
         });
         // Nowhere to save them either: the status line keeps the count of lines lost.
         logger->OnDropped.Bind([this](QObject *sender, const QString &fileName, int32_t) {
@@ -410,15 +410,15 @@ void TEngine::RescueLoggerLines(TDataLogger *logger)
     const QString fileName = LogPath(logger);
     QString rescue;
     if (logger->Rescue(rescue)) {
-        Platform::MessageBox(QString("%1 lines of %2 could not be written").arg(held).arg(fileName) +
-                                 ".\nThey were saved in " + QDir::toNativeSeparators(rescue) + " instead.",
-                             "Information", Platform::TMsgIcon::Warning);
+        emit Notice({TNoticeKind::Warning, "Information",
+                     QString("%1 lines of %2 could not be written").arg(held).arg(fileName) + ".\nThey were saved in " +
+                         QDir::toNativeSeparators(rescue) + " instead."});
         return;
     }
-    Platform::MessageBox(QString("%1 lines of %2 could not be written anywhere and are lost.")
-                             .arg(logger->Count())
-                             .arg(fileName),
-                         "Information", Platform::TMsgIcon::Error);
+    emit Notice({TNoticeKind::Error, "Information",
+                 QString("%1 lines of %2 could not be written anywhere and are lost.")
+                     .arg(logger->Count())
+                     .arg(fileName)});
 }
 
 void TEngine::Close()
@@ -430,15 +430,10 @@ void TEngine::Close()
     WriteOpenLines();
     FClosed = true;
     FReceiveState = rsNone;
-    // Lines no write could get out must not go with the loggers: the operator learns where they are,
-    // once both logs are on disk. A box may wait for an operator who is not there (a logout), and
-    // the process may end before anyone answers it.
-    QList<Platform::TMessage> rescueMessages;
-    const Platform::TMessageSink sink =
-        Platform::SetMessageSink([&rescueMessages](const Platform::TMessage &message) { rescueMessages << message; });
+    // Lines no write could get out must not go with the loggers: the notice says where they are.
+    // Nothing waits for an answer here, so the close goes on to the end whoever is at the screen.
     for (TDataLogger *logger : Loggers())
         RescueLoggerLines(logger);
-    Platform::SetMessageSink(sink);
     // The loggers, whose destruction writes what they still hold; the trend and the rings.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;
@@ -462,6 +457,4 @@ void TEngine::Close()
     delete FM2Ring;
     FM2Ring = nullptr;
     ClosePort();
-    for (const Platform::TMessage &message : std::as_const(rescueMessages))
-        Platform::MessageBox(message.Text, message.Caption, message.Icon);
 }

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -147,13 +146,8 @@ void TDataLogger::SetRescueFolders(const QStringList &folders)
 void TDataLogger::SetMaxCount(int32_t count)
 {
     FMaxCount = count;
-    if (FLines.size() > count) {
-        // A failure report may run code that destroys us.
-        QPointer<TDataLogger> alive(this);
+    if (FLines.size() > count)
         FlushData();
-        if (!alive)
-            return;
-    }
     // The room reserved is bounded: a huge MaxCount must not allocate gigabytes up front.
     FLines.reserve(std::clamp<int32_t>(count, 1, DefaultMaxKeptLines));
 }
@@ -208,21 +202,18 @@ void TDataLogger::FlushData()
     FLines.remove(0, written);
     FKept = static_cast<int32_t>(FLines.size());
 
-    // Events last, each may run code that destroys us.
-    QPointer<TDataLogger> alive(this);
+    // Events last, once the lines are where they belong. A handler only takes note (it shows
+    // nothing and runs no event loop), so the logger is still there after it.
     if (FSharedFound && !FSharedReported) {
         FSharedReported = true;
         OnShared(this, FFileName);
-        if (!alive)
-            return;
     }
     if (FLines.isEmpty()) {
         ReportRecovery();
         return;
     }
     ReportFailure(error);
-    if (alive)
-        SpillBacklog();
+    SpillBacklog();
 }
 
 void TDataLogger::SpillBacklog()
@@ -252,12 +243,9 @@ bool TDataLogger::SaveData()
         return true;
     QString error;
     const bool all = WriteLines(FFileName, TTarget::Log, error) == FLines.size();
-    QPointer<TDataLogger> alive(this);
     if (FSharedFound && !FSharedReported) {
         FSharedReported = true;
         OnShared(this, FFileName);
-        if (!alive)
-            return all;
     }
     if (all)
         ReportRecovery();

@@ -18,7 +18,8 @@
 // the next complete write through OnWriteRecovered; the logger shows nothing itself. When the
 // waiting lines reach MaxKeptLines, they are spilled to a rescue file (OnSpilled); only when
 // no rescue file can be written either are the oldest lines beyond that limit dropped, each
-// time announced through OnDropped and counted in DroppedCount.
+// time announced through OnDropped and counted in DroppedCount. Handlers take note and return:
+// they must not destroy the logger, which goes on after them.
 
 #include "platform/Component.h"
 

@@ -2,7 +2,6 @@
 #include "platform/ScreenFit.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -13,11 +12,6 @@
 #include <QSpacerItem>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QThread>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace Platform {
 
@@ -68,11 +62,6 @@ TPrintDialogSink &PrintSink()
 {
     static TPrintDialogSink sink;
     return sink;
-}
-TTickCountHook &TickHook()
-{
-    static TTickCountHook hook;
-    return hook;
 }
 } // namespace
 
@@ -190,38 +179,6 @@ TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink)
     TPrintDialogSink old = std::move(PrintSink());
     PrintSink() = std::move(sink);
     return old;
-}
-
-uint32_t TickCount()
-{
-    if (TickHook())
-        return TickHook()();
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return static_cast<uint32_t>(clock.elapsed());
-}
-
-TTickCountHook SetTickCountHook(TTickCountHook hook)
-{
-    TTickCountHook old = std::move(TickHook());
-    TickHook() = std::move(hook);
-    return old;
-}
-
-void Sleep(int milliseconds)
-{
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
-}
-
-void ReturnFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
 }
 
 } // namespace Platform

@@ -1,11 +1,12 @@
 #pragma once
-// The small layer that stands in for the desktop platform: message boxes, file dialogs,
-// the millisecond clock and the blocking sleep. Each of the interactive pieces goes through a
-// replaceable sink so that tests never block on a dialog.
+// The part of the platform layer that has windows: message boxes, file and print dialogs. Each goes
+// through a replaceable sink so that tests never block on a dialog. Only the front ends (app/) and
+// the windows' own folders use it; the clock is in Clock.h, which this includes for them.
+
+#include "platform/Clock.h"
 
 #include <QString>
 #include <QStringList>
-#include <cstdint>
 #include <functional>
 
 class QPrinter;
@@ -59,16 +60,5 @@ TFileDialogSink SetFileDialogSink(TFileDialogSink sink);
 using TPrintDialogSink = std::function<bool(QPrinter *)>;
 bool PrintDialog(QPrinter *printer);
 TPrintDialogSink SetPrintDialogSink(TPrintDialogSink sink);
-
-// Milliseconds since an arbitrary start; wraps like a 32-bit tick counter.
-uint32_t TickCount();
-// A test's clock in place of the real one; an empty hook restores it. Returns the one before.
-using TTickCountHook = std::function<uint32_t()>;
-TTickCountHook SetTickCountHook(TTickCountHook hook);
-// Blocks the calling thread; the user interface is not serviced meanwhile.
-void Sleep(int milliseconds);
-// Hands memory the program freed back to the system, where the allocator keeps it otherwise
-// (after a large buffer such as a full log is emptied).
-void ReturnFreedMemory();
 
 } // namespace Platform

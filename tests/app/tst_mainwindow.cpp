@@ -5,6 +5,7 @@
 #include "app/UpDown.h"
 #include "logger/Cdatalogger.h"
 #include "tests/app/ReportTexts.h"
+#include "tests/common/InLoop.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 #include "tests/common/PtyPair.h"
@@ -457,7 +458,7 @@ void TestMainWindow::okWithMissingPortKeepsThePortInUse()
     messages.Clear();
     QTest::mouseClick(form.BBtnComOK, Qt::LeftButton);
     // COM1 was closed for the attempt and is open again.
-    QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !",
+    QTRY_COMPARE(messages.Texts(), QStringList({"Error opening serial port !",
                                             FailCOM8 + "\n\nThe port in use is still COM1 (" + pty.SlavePath() + ")."}));
     QVERIFY(form.FEngine->FComm && form.FEngine->FComm->PortOpen());
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
@@ -496,7 +497,7 @@ void TestMainWindow::pageShowsLastPortOpened()
     form.mmComPortClick();
     form.CB_Port->setCurrentIndex(1);
     form.BBtnComOKClick();
-    QCOMPARE(messages.Texts().last(), QStringLiteral("Open COM2 !"));
+    QTRY_COMPARE(messages.Texts().last(), QStringLiteral("Open COM2 !"));
     QCOMPARE(form.FEngine->FPortIndex, 1);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QVERIFY(!form.mmComPort->isChecked());
@@ -505,7 +506,7 @@ void TestMainWindow::pageShowsLastPortOpened()
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM2"));
     form.CB_Port->setCurrentIndex(7);
     form.BBtnComOKClick();
-    QCOMPARE(messages.Texts().last(), FailCOM8 + "\n\nThe port in use is still COM2 (" + pty2.SlavePath() + ").");
+    QTRY_COMPARE(messages.Texts().last(), FailCOM8 + "\n\nThe port in use is still COM2 (" + pty2.SlavePath() + ").");
     form.BBtnComCancelClick();
     form.mmComPortClick();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM2"));
@@ -521,7 +522,7 @@ void TestMainWindow::okReopensTheSamePort()
     form.mmComPortClick();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM1"));
     form.BBtnComOKClick();
-    QCOMPARE(messages.Texts(), QStringList({"Open COM1 !", "Open COM1 !"}));
+    QTRY_COMPARE(messages.Texts(), QStringList({"Open COM1 !", "Open COM1 !"}));
     QVERIFY(form.FEngine->FComm && form.FEngine->FComm != before);
     // The new connection carries traffic.
     form.mmMenu->trigger();
@@ -578,7 +579,7 @@ void TestMainWindow::typedPortNameIsUsed()
     form.CB_Port->setEditText(typed);
     messages.Clear();
     form.BBtnComOKClick();
-    QCOMPARE(messages.Texts(), expected);
+    QTRY_COMPARE(messages.Texts(), expected);
     if (expected.first().startsWith("Please")) {
         // Nothing usable was typed: the port in use is left alone.
         QCOMPARE(form.FEngine->FComm, before);
@@ -633,7 +634,7 @@ void TestMainWindow::commandWithoutPort()
     TFormMain form;
     messages.Clear();
     form.mmMenu->trigger();
-    QCOMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
+    QTRY_COMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
 }
 
 void TestMainWindow::receivedChunksAreLogged()
@@ -696,7 +697,7 @@ void TestMainWindow::vanishedPortIsReported()
     // Afterwards the window behaves as without a port.
     messages.Clear();
     form.mmMenu->trigger();
-    QCOMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
+    QTRY_COMPARE(messages.Texts(), QStringList({"COM Port is not opened yet !"}));
 }
 
 void TestMainWindow::optionItemsToggle()
@@ -778,14 +779,17 @@ void TestMainWindow::messageBoxBelongsToTheWindow()
     }
     QWidget *parent = nullptr;
     Qt::WindowFlags flags;
-    QTimer::singleShot(0, form.get(), [&parent, &flags] {
-        if (QWidget *box = QApplication::activeModalWidget()) {
-            parent = box->parentWidget();
-            flags = box->windowFlags();
-            box->close();
-        }
+    TInLoop closer([&parent, &flags] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box)
+            return false;
+        parent = box->parentWidget();
+        flags = box->windowFlags();
+        box->close();
+        return true;
     });
-    form->FEngine->SendCommand('m'); // no port: the real box, closed by the timer above
+    form->FEngine->SendCommand('m'); // no port: the real box, opened from the event loop
+    QTRY_VERIFY(closer.Finished());
     QCOMPARE(parent, form.get());
     QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
 

@@ -129,7 +129,7 @@ void TestPorts::choosingOpens()
         QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_Return);
     else
         form.BBtnComOKClick();
-    QCOMPARE(messages.Texts(), QStringList({message}));
+    QTRY_COMPARE(messages.Texts(), QStringList({message}));
     QCOMPARE(line.Names.last(), opened);
     QCOMPARE(form.FEngine->PortChoice(), choice);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
@@ -171,7 +171,7 @@ void TestPorts::failedOpenSaysWhy()
     form.CB_Port->setEditText(typed);
     messages.Clear();
     form.BBtnComOKClick();
-    QCOMPARE(messages.Texts(), expected);
+    QTRY_COMPARE(messages.Texts(), expected);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
 }
 

@@ -190,7 +190,7 @@ void TestRun::acquireWithoutReply()
     QCOMPARE(FForm->FEngine->FChannel2[1079], int16_t(-5));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QVERIFY(Idle());
-    QCOMPARE(FMessages->Texts(), QStringList({"0 of 1568 lines received; the previous waveform is kept."}));
+    QTRY_COMPARE(FMessages->Texts(), QStringList({"0 of 1568 lines received; the previous waveform is kept."}));
 }
 
 void TestRun::acquireKeepsOnlyWholeBlocks_data()
@@ -244,7 +244,7 @@ void TestRun::acquireKeepsOnlyWholeBlocks()
         next();
     }
     QVERIFY(Ended(ended));
-    QCOMPARE(FMessages->Texts().filter("lines received"), message.isEmpty() ? QStringList() : QStringList{message});
+    QTRY_COMPARE(FMessages->Texts().filter("lines received"), message.isEmpty() ? QStringList() : QStringList{message});
     for (int i : {0, 7, 1079})
         QCOMPARE(FForm->FEngine->FChannel2[i], message.isEmpty() ? int16_t(sample(i + 1).trimmed().toInt()) : int16_t(2048));
     // A whole block ends the wait as it is read, without waiting for the line to pause.
@@ -351,7 +351,7 @@ void TestRun::closedPortShowsOneMessage()
         FForm->TB_AcquireClick(FForm->TB_Acquire);
     else
         FForm->TB_RunClick(FForm->TB_Run);
-    QCOMPARE(FMessages->Texts(), QStringList({"COM Port is not opened yet !"}));
+    QTRY_COMPARE(FMessages->Texts(), QStringList({"COM Port is not opened yet !"}));
     QVERIFY(Idle());
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QCOMPARE(FLine->Written, QByteArray());

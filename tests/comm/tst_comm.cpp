@@ -3,8 +3,7 @@
 
 #include "comm/Comm.h"
 #include "comm/SerialDevice.h"
-#include "platform/Platform.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/NoticeCapture.h"
 #include "tests/common/NotSerial.h"
 #include "tests/common/PollSteps.h"
 #include "tests/common/PtyPair.h"
@@ -65,12 +64,13 @@ class TestComm : public QObject {
 
 private:
     std::unique_ptr<TPtyPair> FPty;
-    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TNoticeCapture> FNotices;
     std::unique_ptr<TPollStepCounter> FPolls;
 
     std::unique_ptr<TComm> OpenPort(int threshold = 1)
     {
         auto comm = std::make_unique<TComm>();
+        FNotices->Listen(comm.get());
         comm->SetBaudRate(115200);
         comm->SetRThreshold(threshold);
         FPolls->Watch(*comm);
@@ -85,14 +85,14 @@ private slots:
         FPty = std::make_unique<TPtyPair>();
         QVERIFY(FPty->IsValid());
         qputenv("ZARN_COM1", FPty->SlavePath().toLocal8Bit());
-        FMessages = std::make_unique<TMessageCapture>();
+        FNotices = std::make_unique<TNoticeCapture>();
         FPolls = std::make_unique<TPollStepCounter>();
     }
 
     void cleanup()
     {
         FPolls.reset();
-        FMessages.reset();
+        FNotices.reset();
         FPty.reset();
         qunsetenv("ZARN_COM1");
     }
@@ -120,7 +120,7 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(FPty->ReadAtLeast(bytes.size()), bytes);
         QVERIFY(comm->OutputString(QByteArray()));
-        QVERIFY(FMessages->Texts().isEmpty());
+        QVERIFY(FNotices->Texts().isEmpty());
         comm->SetPortOpen(false);
     }
 
@@ -242,9 +242,10 @@ private slots:
         auto first = OpenPort();
         QVERIFY(first->PortOpen());
         TComm second;
+        FNotices->Listen(&second);
         second.SetPortOpen(true);
         QVERIFY(!second.PortOpen());
-        QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
+        QCOMPARE(FNotices->Texts(), QStringList{"Error opening serial port !"});
         QVERIFY(first->OutputString("still mine"));
         QCOMPARE(FPty->ReadAtLeast(10), QByteArray("still mine"));
         first->SetPortOpen(false);
@@ -284,7 +285,7 @@ private slots:
         case 4: QVERIFY(!comm->OutputByte("a")); break;
         case 5: QVERIFY(!comm->OutputBuffer(1, "a")); break;
         }
-        QCOMPARE(FMessages->Texts(), QStringList{message});
+        QCOMPARE(FNotices->Texts(), QStringList{message});
         QCOMPARE(FPty->ReadAvailable(), QByteArray());
     }
 
@@ -293,7 +294,7 @@ private slots:
         auto comm = OpenPort();
         TRecorder recorder(*comm);
         comm->SetPortOpen(true);
-        QCOMPARE(FMessages->Texts(), QStringList{"COM Port has been opened !"});
+        QCOMPARE(FNotices->Texts(), QStringList{"COM Port has been opened !"});
         QVERIFY(comm->PortOpen());
         QVERIFY(FPty->Write("go"));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.Collected, QByteArray("go"), 10000);
@@ -327,7 +328,7 @@ private slots:
         auto comm = OpenPort();
         QVERIFY(!comm->PortOpen());
         QVERIFY(!PollTimerActive(*comm));
-        QCOMPARE(FMessages->Texts(), QStringList{"Error opening serial port !"});
+        QCOMPARE(FNotices->Texts(), QStringList{"Error opening serial port !"});
         QCOMPARE(comm->OpenNotSerial(), notSerial);
         QCOMPARE(comm->OpenError(), path + ": " + reason);
     }
@@ -438,11 +439,11 @@ private slots:
         const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
         QCOMPARE(recorder.Errors, QList<uint32_t>{CE_DEVICEGONE});
         QVERIFY2(cpuMs < wall.elapsed() / 2.0, qPrintable(QString("busy: %1 ms CPU").arg(cpuMs)));
-        QVERIFY(FMessages->Texts().isEmpty());
+        QVERIFY(FNotices->Texts().isEmpty());
 
         QCOMPARE(comm->ReadInputData(), QByteArray("last"));
         QVERIFY(!comm->OutputString("x"));
-        QCOMPARE(FMessages->Texts().size(), 2);
+        QCOMPARE(FNotices->Texts().size(), 2);
     }
 
     void deviceSignalsWaitingData()

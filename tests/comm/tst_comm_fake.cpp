@@ -2,8 +2,7 @@
 // words, read sizes and failures that a real port cannot be made to show on demand.
 
 #include "comm/Comm.h"
-#include "platform/Platform.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/NoticeCapture.h"
 #include "tests/common/PollSteps.h"
 
 #include <QTimer>
@@ -131,12 +130,13 @@ class TestCommFake : public QObject {
 
 private:
     TFakeLine FLine;
-    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TNoticeCapture> FNotices;
     std::unique_ptr<TPollStepCounter> FPolls;
 
     std::unique_ptr<TComm> MakeComm()
     {
         auto comm = std::make_unique<TComm>(nullptr, [this] { return std::make_unique<TFakeDevice>(FLine); });
+        FNotices->Listen(comm.get());
         FPolls->Watch(*comm);
         return comm;
     }
@@ -152,14 +152,14 @@ private slots:
     void init()
     {
         FLine = TFakeLine{};
-        FMessages = std::make_unique<TMessageCapture>();
+        FNotices = std::make_unique<TNoticeCapture>();
         FPolls = std::make_unique<TPollStepCounter>();
     }
 
     void cleanup()
     {
         FPolls.reset();
-        FMessages.reset();
+        FNotices.reset();
     }
 
     void openRaisesDtrThenAppliesStoredRts()
@@ -497,7 +497,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!comm->PortOpen(), 10000);
             QCOMPARE(errors, QList<uint32_t>{CE_DEVICEGONE});
         }
-        QVERIFY(FMessages->Texts().isEmpty());
+        QVERIFY(FNotices->Texts().isEmpty());
         comm->SetPortOpen(false);
     }
 
@@ -545,7 +545,7 @@ private slots:
         FLine.QueuesFail = true;
         auto comm = MakeComm();
         comm->SetPortOpen(true);
-        QCOMPARE(FMessages->Texts(), QStringList{"Cannot setup comm buffer !"});
+        QCOMPARE(FNotices->Texts(), QStringList{"Cannot setup comm buffer !"});
         QVERIFY(!comm->PortOpen());
         QVERIFY(!PollTimerActive(*comm));
         QCOMPARE(FLine.Calls.last(), QString("Close"));
@@ -564,7 +564,7 @@ private slots:
         QCOMPARE(FLine.Calls.last(), QString("Close"));
         QVERIFY(!comm->PortOpen());
         QCOMPARE(comm->ReadCommError(), CE_DEVICEGONE);
-        QVERIFY(FMessages->Texts().isEmpty());
+        QVERIFY(FNotices->Texts().isEmpty());
     }
 
     void ownerMayDestroyComponentDuringPollStep()

@@ -9,7 +9,7 @@
 #include "ringbuffer/CircularBuffer.h"
 #include "tests/app/ReportTexts.h"
 #include "tests/common/MemoryDevice.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/common/NoticeCapture.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QMap>
@@ -94,7 +94,7 @@ private:
 
     std::unique_ptr<TWorkingFolder> FFolder;
     TMemoryLine FLine;
-    std::unique_ptr<TMessageCapture> FMessages;
+    std::unique_ptr<TNoticeCapture> FNotices;
     std::unique_ptr<TEngine> FEngine;
     QMap<int, QString> FPanels;
     QByteArray FReceived;
@@ -105,20 +105,21 @@ void TestEngine::init()
     FFolder = std::make_unique<TWorkingFolder>();
     QVERIFY(FFolder->IsValid());
     FLine = TMemoryLine();
-    FMessages = std::make_unique<TMessageCapture>();
+    FNotices = std::make_unique<TNoticeCapture>();
     FEngine = std::make_unique<TEngine>(MemoryDeviceFactory(FLine));
+    FNotices->Listen(FEngine.get());
     FPanels.clear();
     FReceived.clear();
     connect(FEngine.get(), &TEngine::PanelChanged, this, [this](int panel, const QString &text) { FPanels[panel] = text; });
     connect(FEngine.get(), &TEngine::Received, this, [this](const QByteArray &chunk) { FReceived += chunk; });
     QVERIFY(FEngine->OpenPort(0));
-    QCOMPARE(FMessages->Texts(), QStringList({"Open COM1 !"}));
+    QCOMPARE(FNotices->Texts(), QStringList({"Open COM1 !"}));
 }
 
 void TestEngine::cleanup()
 {
     FEngine.reset();
-    FMessages.reset();
+    FNotices.reset();
     FFolder.reset();
 }
 
@@ -504,7 +505,7 @@ void TestEngine::logsSurviveAFailingFolder()
     FEngine->FApplyFilter = false;
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
-    FMessages->Clear();
+    FNotices->Clear();
     FEngine->Close();
 
     QStringList names{"Phase.csv", "TimeOfFlight.csv", "Measurements.csv"}; // no Run: no Statistics.csv row
@@ -513,8 +514,8 @@ void TestEngine::logsSurviveAFailingFolder()
     QCOMPARE(failing, names);
     const QStringList rescued = QDir(FFolder->Path("rescue")).entryList(QDir::Files, QDir::Name);
     QCOMPARE(rescued.size(), 3);
-    QCOMPARE(FMessages->Texts().size(), 3);
-    for (const QString &message : FMessages->Texts())
+    QCOMPARE(FNotices->Texts().size(), 3);
+    for (const QString &message : FNotices->Texts())
         QVERIFY2(message.contains(" could not be written.\nThey were saved in "), qPrintable(message));
     const QString measurements = rescued.filter(QRegularExpression("^Measurements-\\d{8}-\\d{6}\\.csv$")).value(0);
     const QList<QByteArray> lines = TWorkingFolder::Read(FFolder->Path("rescue/" + measurements)).split('\n');

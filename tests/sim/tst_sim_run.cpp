@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
 #include <QToolButton>
 #include <QtTest>
 
@@ -42,6 +43,7 @@ private slots:
     void everyReplyComputedOnce_data();
     void everyReplyComputedOnce();
     void lineGoesAwayDuringRun();
+    void noticeBoxRunsBesideTheRun();
     void acquireTakesTheWholeBlock();
     void lineGoesAwayDuringAcquire();
 
@@ -190,6 +192,52 @@ void TestSimRun::lineGoesAwayDuringRun()
     // 100 reports: three batches of 32, each a line of both logs, written when the Run ended.
     QCOMPARE(TWorkingFolder::LineCount("Phase.csv"), 3);
     QCOMPARE(TWorkingFolder::LineCount("TimeOfFlight.csv"), 3);
+}
+
+void TestSimRun::noticeBoxRunsBesideTheRun()
+{
+    Start(TSimOptions());
+    FMessages.reset(); // the real box, with its own event loop
+    QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FRunCycleCount >= 10; }, WaitMs));
+    // The component's notice, raised twice inside the Run: one box, once the call has returned.
+    FForm->FEngine->FComm->SetPortOpen(true);
+    FForm->FEngine->FComm->SetPortOpen(true);
+    QVERIFY(!QApplication::activeModalWidget());
+
+    // While the box is open the Run goes on and the replies keep coming; then it is closed.
+    QList<QMessageBox *> seen;
+    int64_t cyclesAtBox = -1;
+    uint64_t receivedAtBox = 0;
+    QString text;
+    TInLoop closer([&] {
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible() && !seen.contains(box))
+                seen << box;
+        if (seen.isEmpty())
+            return false;
+        if (cyclesAtBox < 0) {
+            cyclesAtBox = FForm->FEngine->FRunCycleCount;
+            receivedAtBox = FForm->FEngine->FReceivedCount;
+            text = seen.first()->text();
+            return false;
+        }
+        if (FForm->FEngine->FRunCycleCount < cyclesAtBox + 100 || FForm->FEngine->FReceivedCount <= receivedAtBox)
+            return false;
+        seen.first()->close();
+        return true;
+    });
+    QVERIFY(QTest::qWaitFor([&] { return closer.Finished(); }, WaitMs));
+    QCOMPARE(text, QStringLiteral("COM Port has been opened !"));
+    QCOMPARE(seen.size(), 1);
+    QVERIFY(FForm->FEngine->FRunning);
+    // The second copy was not queued behind it.
+    const int64_t cycles = FForm->FEngine->FRunCycleCount;
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FRunCycleCount >= cycles + 20; }, WaitMs));
+    QVERIFY(!QApplication::activeModalWidget());
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended, WaitMs));
 }
 
 void TestSimRun::acquireTakesTheWholeBlock()
