@@ -489,8 +489,10 @@ void TFormMain::CreateStatusBar()
     LabelLogError = new QLabel(rows);
     LabelLogError->setObjectName("LabelLogError");
     LabelLogError->setTextFormat(Qt::PlainText);
-    // A long text is cut at the window's edge; it must not widen the window.
+    // A long text goes on to a second line rather than past the window's edge; it must not widen
+    // the window.
     LabelLogError->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    LabelLogError->setWordWrap(true);
     QFont alarmFont = font();
     alarmFont.setBold(true);
     LabelLogError->setFont(alarmFont);

@@ -286,13 +286,15 @@ void TestMainWindow::menuItems()
     QCOMPARE(item->shortcut().toString(), shortcut);
 }
 
+// Every menu of the window, each checked for its own Alt keys.
+static const QStringList Menus{"mmFile", "mmEdit", "mmOptions", "mmView", "mmDisplay", "mmRun", "mmCommand", "mmHelp"};
+
 void TestMainWindow::mnemonicsReachOneItem_data()
 {
     QTest::addColumn<QString>("scope");
     // Every menu, the menu bar, and the COM Port page with the menu bar (both take Alt keys there).
-    for (const char *scope : {"MainMenu1", "mmFile", "mmEdit", "mmOptions", "mmView", "mmRun", "mmCommand", "mmHelp",
-                              "TS_RS232"})
-        QTest::newRow(scope) << scope;
+    for (const QString &scope : QStringList{"MainMenu1"} + Menus + QStringList{"TS_RS232"})
+        QTest::newRow(qPrintable(scope)) << scope;
 }
 
 void TestMainWindow::mnemonicsReachOneItem()
@@ -321,8 +323,7 @@ void TestMainWindow::mnemonicsReachOneItem()
     } else {
         // No menu is left out of the rows.
         for (const QMenu *menu : form.findChildren<QMenu *>())
-            QVERIFY2(QStringList({"mmFile", "mmEdit", "mmOptions", "mmView", "mmRun", "mmCommand", "mmHelp"})
-                         .contains(menu->objectName()),
+            QVERIFY2(Menus.contains(menu->objectName()),
                      qPrintable(menu->objectName()));
     }
     QMap<QString, QStringList> byKey;

@@ -207,7 +207,7 @@ void TestPorts::failedChangeKeepsThePortInUse()
         qputenv("ZARN_COM1", Missing.toLocal8Bit());
     messages.Clear();
     QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_Return);
-    QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", "Cannot open " + Missing + " !" + Retry +
+    QTRY_COMPARE(messages.Texts(), QStringList({"Error opening serial port !", "Cannot open " + Missing + " !" + Retry +
                                                                                Missing + ": No such file or directory" +
                                                                                tail.replace("@", pty.SlavePath())}));
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
