@@ -22,7 +22,8 @@ enum TExitStatus : int {
 
 // Longest --duration accepted: a year of unattended logging.
 inline constexpr double MaxDurationSeconds = 366.0 * 24 * 3600;
-// Shortest --duration accepted: the timers that end the run count whole milliseconds.
+// Shortest --duration accepted: the timers that end the run count whole milliseconds. 0 stands
+// for no end, as no --duration does.
 inline constexpr double MinDurationSeconds = 0.001;
 
 struct TOptions {
@@ -35,6 +36,9 @@ struct TOptions {
     double DurationSeconds = 0;   // 0: until SIGINT, SIGTERM or SIGHUP
     QString WaveformFile;         // empty: no acquisition
     QString PictureFolder;        // empty: no pictures
+    QString MqttUrl;              // empty: nothing is published
+    QString Instrument;           // empty: the host's and the device's names
+    QString MqttCredentials;      // a file: the user name, then the password
 };
 
 // arguments: the whole command line, the program's own name first. False with one line in

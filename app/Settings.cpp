@@ -11,6 +11,9 @@ const QString GeometryKey = QStringLiteral("Window/Geometry");
 const QString PageKey = QStringLiteral("Window/Page");
 const QString LogFolderKey = QStringLiteral("Logs/Folder");
 const QString LogFolderName = QStringLiteral("Zarn Monitor");
+const QString PublishUrlKey = QStringLiteral("Publishing/Broker");
+const QString PublishInstrumentKey = QStringLiteral("Publishing/Instrument");
+const QString PublishCredentialsKey = QStringLiteral("Publishing/CredentialsFile");
 } // namespace
 
 TSettings::TSettings() : FStore(std::make_unique<QSettings>()) {}
@@ -69,6 +72,22 @@ QString TSettings::LogFolder() const
 void TSettings::SetLogFolder(const QString &folder)
 {
     FStore->setValue(LogFolderKey, folder);
+}
+
+TPublishOptions TSettings::Publishing() const
+{
+    TPublishOptions options;
+    options.Url = FStore->value(PublishUrlKey).toString();
+    options.Instrument = FStore->value(PublishInstrumentKey).toString();
+    options.CredentialsFile = FStore->value(PublishCredentialsKey).toString();
+    return options;
+}
+
+void TSettings::SetPublishing(const TPublishOptions &options)
+{
+    FStore->setValue(PublishUrlKey, options.Url);
+    FStore->setValue(PublishInstrumentKey, options.Instrument);
+    FStore->setValue(PublishCredentialsKey, options.CredentialsFile);
 }
 
 void TSettings::Sync()
