@@ -104,11 +104,17 @@ void TPublishingDialog::BtnTestClick()
     settings.Url = options.Url;
     settings.ClientId = QStringLiteral("zarnmonitor-test-%1").arg(QCoreApplication::applicationPid());
     settings.Folder = FTestFolder.path();
-    FTestClient = new TMqttClient(this);
-    connect(FTestClient, &TMqttClient::Connected, this,
-            [this] { EndTest("Connected to " + FTestClient->HostPort() + ": the broker takes the reports."); });
-    connect(FTestClient, &TMqttClient::Failed, this,
-            [this](const QString &text) { EndTest("Cannot publish: " + text + '.'); });
+    auto *client = new TMqttClient(this);
+    FTestClient = client;
+    // What a test ended before reports is no news.
+    connect(client, &TMqttClient::Connected, this, [this, client] {
+        if (client == FTestClient)
+            EndTest("Connected to " + client->HostPort() + ": the broker takes the reports.");
+    });
+    connect(client, &TMqttClient::Failed, this, [this, client](const QString &text) {
+        if (client == FTestClient)
+            EndTest("Cannot publish: " + text + '.');
+    });
     if (!FTestClient->Start(settings, error)) {
         EndTest("Cannot publish so: " + error + '.');
         return;

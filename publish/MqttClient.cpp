@@ -195,7 +195,9 @@ void TMqttClient::Connect()
 
 void TMqttClient::OnConnected()
 {
-    if (FConnected)
+    // Paho tells a first connection twice (its answer and the connected callback); what comes
+    // after Finish is past.
+    if (FConnected || !FClient)
         return;
     FConnected = FEverConnected = true;
     FUnreachableSince = QTime();
@@ -227,12 +229,14 @@ QString TMqttClient::FailureText(int code, const QString &detail) const
 
 void TMqttClient::OnFailed(int code, const QString &detail)
 {
+    if (!FClient)
+        return;
     FConnected = false;
     if (FUnreachableSince.isNull())
         FUnreachableSince = QTime::currentTime();
     FLastError = FailureText(code, detail);
     // Paho tries again by itself once a connection was made; before that, we do.
-    if (!FEverConnected && FClient) {
+    if (!FEverConnected) {
         FRetryTimer->start(FRetryMs);
         FRetryMs = qMin(FRetryMs * 2, MaxRetrySeconds * 1000);
     }
@@ -242,7 +246,7 @@ void TMqttClient::OnFailed(int code, const QString &detail)
 
 void TMqttClient::OnLost()
 {
-    if (!FConnected)
+    if (!FConnected || !FClient)
         return;
     FConnected = false;
     FUnreachableSince = QTime::currentTime();

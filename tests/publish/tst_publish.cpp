@@ -6,11 +6,20 @@
 
 #include "app/CommandLine.h"
 #include "app/Publisher.h"
+#include "app/PublishingDialog.h"
+#include "app/Settings.h"
+#include "app/Unitmain.h"
 #include "engine/MeasurementLog.h"
+#include "publish/MqttClient.h"
 #include "sim/SimInstrument.h"
+#include "tests/common/MemoryDevice.h"
+#include "tests/common/MessageCapture.h"
 #include "tests/common/WorkingFolder.h"
 
 #include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -230,6 +239,8 @@ class TestPublish : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void brokerAddress_data();
+    void brokerAddress();
     void reportMessage_data();
     void reportMessage();
     void publishesEveryRow_data();
@@ -237,12 +248,37 @@ private slots:
     void killedWhileBrokerDown();
     void brokerRefuses_data();
     void brokerRefuses();
+    void window();
 };
 
 void TestPublish::initTestCase()
 {
     if (TBroker::Program().isEmpty())
         QSKIP("mosquitto is not installed (./zarn test installs it)");
+}
+
+void TestPublish::brokerAddress_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("address"); // Paho's, or the start of the error
+    QTest::newRow("default port") << "mqtt://broker.lab" << "tcp://broker.lab:1883";
+    QTest::newRow("TLS") << "mqtts://broker.lab" << "ssl://broker.lab:8883";
+    QTest::newRow("IPv6 and a port") << "mqtt://[::1]:1884/" << "tcp://[::1]:1884";
+    QTest::newRow("other scheme") << "http://broker.lab:1883" << "not a broker address: 'http://broker.lab:1883'";
+    QTest::newRow("no host") << "mqtt://:1883" << "not a broker address";
+    QTest::newRow("a path") << "mqtt://h/zarn" << "not a broker address";
+    QTest::newRow("password") << "mqtt://u:p@h:1883" << "the broker address carries a user name";
+}
+
+void TestPublish::brokerAddress()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, address);
+    QString paho, hostPort, error;
+    const bool ok = TMqttClient::ParseUrl(url, paho, hostPort, error);
+    QCOMPARE(ok ? paho : error.left(address.size()), address);
+    if (ok)
+        QCOMPARE("tcp://" + hostPort, paho.replace("ssl://", "tcp://"));
 }
 
 void TestPublish::reportMessage_data()
@@ -418,5 +454,58 @@ void TestPublish::brokerRefuses()
              out.constData());
 }
 
-QTEST_GUILESS_MAIN(TestPublish)
+void TestPublish::window()
+{
+    TWorkingFolder folder;
+    qputenv("ZARN_COM1", folder.Path("ttyX").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", folder.Path("data").toLocal8Bit());
+    TBroker broker(folder.Folder(), false);
+    QVERIFY(broker.Start());
+    const QString url = QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port);
+    const QString connected = QStringLiteral("MQTT: connected to 127.0.0.1:%1").arg(broker.Port);
+    TMessageCapture messages;
+    TMemoryLine line;
+    TSettings settings(folder.Path("settings.ini"));
+    settings.SetPublishing({url, "win", ""});
+    TFormMain form(nullptr, MemoryDeviceFactory(line), &settings);
+    form.show();
+    // The state under the panels, as the broker comes and goes.
+    QTRY_COMPARE_WITH_TIMEOUT(form.LabelMqtt->text(), connected, WaitMs);
+    QVERIFY(form.LabelMqtt->isVisible());
+    broker.Stop();
+    const QRegularExpression unreachable(QStringLiteral("^MQTT: \\d+ reports waiting, broker unreachable since "
+                                                        "\\d\\d:\\d\\d:\\d\\d \\(lost the connection to 127.0.0.1:%1\\)$")
+                                             .arg(broker.Port));
+    QTRY_VERIFY_WITH_TIMEOUT(form.LabelMqtt->text().contains(unreachable), WaitMs);
+
+    // File > Publishing...: the Test button says what happened; OK keeps a choice it can take.
+    form.mmPublishing->trigger();
+    QPointer<TPublishingDialog> dialog = form.PublishingDialog;
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->EditUrl->text(), url);
+    QCOMPARE(dialog->EditInstrument->text(), QString("win"));
+    dialog->BtnTest->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->LabelTestResult->text().startsWith(
+                                 QStringLiteral("Cannot publish: cannot connect to 127.0.0.1:%1").arg(broker.Port)),
+                             WaitMs);
+    QVERIFY(broker.Start());
+    dialog->BtnTest->click();
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->LabelTestResult->text(),
+                              QStringLiteral("Connected to 127.0.0.1:%1: the broker takes the reports.").arg(broker.Port), WaitMs);
+    dialog->EditInstrument->setText("bench/2");
+    dialog->accept();
+    QVERIFY(dialog->isVisible());
+    QVERIFY2(dialog->LabelTestResult->text().startsWith("Cannot publish so: the instrument name may hold only"),
+             qPrintable(dialog->LabelTestResult->text()));
+    dialog->EditInstrument->setText("win2");
+    dialog->accept();
+    QTRY_VERIFY(!dialog);
+    QCOMPARE(settings.Publishing().Instrument, QString("win2"));
+    QTRY_COMPARE_WITH_TIMEOUT(form.LabelMqtt->text(), connected, WaitMs);
+    QCOMPARE(form.FPublisher->Instrument(), QString("win2"));
+    QCOMPARE(messages.Texts().filter("MQTT"), QStringList());
+    form.close();
+}
+
+QTEST_MAIN(TestPublish)
 #include "tst_publish.moc"
