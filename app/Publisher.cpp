@@ -174,6 +174,8 @@ bool TPublisher::Start(const TPublishOptions &options, const QString &device, QS
     FDevice = device;
     FRunning = FEngine->FRunning;
     connect(FEngine, &TEngine::BatchProcessed, this, &TPublisher::PublishBatch, Qt::UniqueConnection);
+    // A Run's Statistics.csv row goes to PublishStatistics once the engine tells one at the end
+    // of each Run; this engine tells none yet.
     connect(FEngine, &TEngine::RunningChanged, this, [this](bool running) {
         if (running != FRunning) {
             FRunning = running;

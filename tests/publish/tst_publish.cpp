@@ -356,6 +356,8 @@ void TestPublish::publishesEveryRow()
     QVERIFY(rows.size() > 32);
     QTRY_COMPARE_WITH_TIMEOUT(ReceivedRows(subscriber.Messages()).size(), rows.size(), WaitMs);
     QCOMPARE(ReceivedRows(subscriber.Messages()), rows);
+    qInfo("%lld rows in Measurements.csv, %lld messages received, every row once", qlonglong(rows.size()),
+          qlonglong(subscriber.Messages().size()));
     QVERIFY2(out.contains(QStringLiteral("  MQTT: %1 reports published to 127.0.0.1:%2, all acknowledged")
                               .arg(rows.size())
                               .arg(broker.Port)
@@ -402,7 +404,8 @@ void TestPublish::killedWhileBrokerDown()
     first.kill();
     QVERIFY(first.waitForFinished(WaitMs));
     const qsizetype killedWith = CsvRows(folder.Path("Measurements.csv")).size();
-    QVERIFY(ReceivedRows(subscriber.Messages()).size() < killedWith);
+    const qsizetype arrivedBefore = ReceivedRows(subscriber.Messages()).size();
+    QVERIFY(arrivedBefore < killedWith);
 
     // Started again with the broker up, the reports that waited go first.
     QVERIFY(broker.Start());
@@ -414,6 +417,8 @@ void TestPublish::killedWhileBrokerDown()
     QVERIFY(rows.size() > killedWith);
     QTRY_COMPARE_WITH_TIMEOUT(ReceivedRows(subscriber.Messages()).size(), rows.size(), WaitMs);
     QCOMPARE(ReceivedRows(subscriber.Messages()), rows);
+    qInfo("killed with %lld rows, %lld of them arrived; %lld rows in all, %lld messages received, every row once",
+          qlonglong(killedWith), qlonglong(arrivedBefore), qlonglong(rows.size()), qlonglong(subscriber.Messages().size()));
 }
 
 void TestPublish::brokerRefuses_data()
