@@ -7,6 +7,11 @@
 #include <QUrl>
 
 #include <MQTTAsync.h>
+#include <netdb.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -60,6 +65,10 @@ struct TPahoCallbacks {
     }
 };
 
+struct TMqttClient::THostLookup {
+    std::atomic<int> Error{0}; // getaddrinfo's, 0 while found or not answered
+};
+
 TMqttClient::TMqttClient(QObject *parent) : QObject(parent)
 {
     FRetryTimer = new QTimer(this);
@@ -107,6 +116,16 @@ bool TMqttClient::Start(const TMqttSettings &settings, QString &error)
         return false;
     }
     FSettings = settings;
+    FHost = QUrl(settings.Url.trimmed()).host();
+    // The thread holds nothing of the client's: a lookup that hangs outlives no one.
+    FLookup = std::make_shared<THostLookup>();
+    std::thread([lookup = FLookup, host = FHost.toStdString()] {
+        addrinfo *found = nullptr;
+        const int rc = getaddrinfo(host.c_str(), nullptr, nullptr, &found);
+        if (found)
+            freeaddrinfo(found);
+        lookup->Error = rc;
+    }).detach();
     FAddressBytes = FAddress.toUtf8();
     FClientIdBytes = settings.ClientId.toUtf8();
     FUserBytes = settings.User.toUtf8();
@@ -221,6 +240,8 @@ QString TMqttClient::FailureText(int code, const QString &detail) const
                                         : "the broker " + FHostPort + " refused the user name or password (not authorised)";
     default: break;
     }
+    if (FLookup && FLookup->Error != 0)
+        return "cannot find the host " + FHost + " (" + QString::fromLocal8Bit(gai_strerror(FLookup->Error)) + ')';
     QString text = "cannot connect to " + FHostPort;
     if (!detail.isEmpty())
         text += " (" + detail + ")";

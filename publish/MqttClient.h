@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTime>
 
+#include <memory>
+
 class QTimer;
 
 struct TMqttSettings {
@@ -84,6 +86,11 @@ private:
     void CountWaiting();
     QString FailureText(int code, const QString &detail) const;
 
+    // The broker's host name looked up once on a thread of its own, so that a failure can say
+    // the name is unknown; no answer yet counts as found.
+    struct THostLookup;
+    std::shared_ptr<THostLookup> FLookup;
+    QString FHost;
     void *FClient = nullptr; // MQTTAsync
     TMqttSettings FSettings;
     QString FAddress, FHostPort;

@@ -222,14 +222,15 @@ QByteArrayList CsvRows(const QString &path)
 
 // The program, headless, on the simulated instrument, publishing to the port as Instrument, with
 // its waiting messages under data/ of the folder.
-void Launch(QProcess &program, const QString &folder, const QString &device, int port, const QStringList &more)
+void Launch(QProcess &program, const QString &folder, const QString &device, int port, const QStringList &more,
+            const QString &host = "127.0.0.1")
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", folder + "/data");
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(folder);
     program.start(QStringLiteral(ZARNMONITOR_PATH), QStringList{"--headless", "--device", device, "--mqtt",
-                                                                QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
+                                                                QStringLiteral("mqtt://%1:%2").arg(host).arg(port),
                                                                 "--instrument", Instrument} + more);
 }
 
@@ -423,14 +424,19 @@ void TestPublish::killedWhileBrokerDown()
 
 void TestPublish::brokerRefuses_data()
 {
+    QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("wrongPort");
     QTest::addColumn<QString>("message");
-    QTest::newRow("wrong port") << true << "zarnmonitor: MQTT: cannot connect to 127.0.0.1:%1";
-    QTest::newRow("refused password") << false << "zarnmonitor: MQTT: the broker 127.0.0.1:%1 refused the user name or password";
+    QTest::newRow("wrong port") << "127.0.0.1" << true << "zarnmonitor: MQTT: cannot connect to 127.0.0.1:%1";
+    QTest::newRow("unknown host") << "no-such-host.invalid" << false
+                                  << "zarnmonitor: MQTT: cannot find the host no-such-host.invalid (";
+    QTest::newRow("refused password") << "127.0.0.1" << false
+                                      << "zarnmonitor: MQTT: the broker 127.0.0.1:%1 refused the user name or password";
 }
 
 void TestPublish::brokerRefuses()
 {
+    QFETCH(QString, host);
     QFETCH(bool, wrongPort);
     QFETCH(QString, message);
     TWorkingFolder folder;
@@ -443,19 +449,20 @@ void TestPublish::brokerRefuses()
 
     QProcess program;
     Launch(program, folder.Folder(), instrument.SlavePath(), port,
-           {"--duration", "3", "--mqtt-credentials", folder.Path("credentials")});
+           {"--duration", "3", "--mqtt-credentials", folder.Path("credentials")}, host);
     QVERIFY(program.waitForFinished(WaitMs));
     const QByteArray out = program.readAllStandardOutput();
     const QByteArray err = program.readAllStandardError();
     // Measuring and the files go on; the reports wait on disk for a broker that will take them.
     QCOMPARE(program.exitCode(), int(CommandLine::ExitDone));
-    QVERIFY2(err.contains(message.arg(port).toUtf8()), err.constData());
-    QCOMPARE(err.count(message.arg(port).toUtf8()), 1);
+    const QByteArray expected = (message.contains("%1") ? message.arg(port) : message).toUtf8();
+    QVERIFY2(err.contains(expected), err.constData());
+    QCOMPARE(err.count(expected), 1);
     const qsizetype rows = CsvRows(folder.Path("Measurements.csv")).size();
     QVERIFY(rows > 32);
     QVERIFY2(out.contains(QStringLiteral("  Measurements.csv %1 lines written").arg(rows).toUtf8()), out.constData());
     QVERIFY2(QString::fromUtf8(out).contains(QRegularExpression(
-                 QStringLiteral("  MQTT: %1 reports published to 127.0.0.1:%2, \\d+ messages wait in ").arg(rows).arg(port))),
+                 QStringLiteral("  MQTT: %1 reports published to %2:%3, \\d+ messages wait in ").arg(rows).arg(host).arg(port))),
              out.constData());
 }
 
