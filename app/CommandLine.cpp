@@ -2,6 +2,8 @@
 
 #include "platform/SafeFile.h"
 #include "engine/StatisticsLog.h"
+#include "app/Publisher.h"
+#include "publish/MqttClient.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -44,8 +46,8 @@ struct TOptionSet {
                                  "with File > Log Folder. The desktop entry starts the program so.",
                                  {}};
     QCommandLineOption Duration{"duration",
-                                "With --headless: stop after SECONDS, at least 0.001 (default: run until Ctrl+C, "
-                                "SIGTERM or SIGHUP).",
+                                "With --headless: stop after SECONDS, at least 0.001; 0 (the default) runs until "
+                                "Ctrl+C, SIGTERM or SIGHUP.",
                                 "SECONDS"};
     QCommandLineOption Waveform{"waveform",
                                 "With --headless: first acquire one waveform block and save it as FILE.", "FILE"};
@@ -59,9 +61,24 @@ struct TOptionSet {
                                   "it (header first) to standard output; then exit. No instrument is needed.",
                                   "FILE"};
 
+    QCommandLineOption Mqtt{"mqtt",
+                            "Publish every report, and the program's state, to the MQTT broker at URL "
+                            "(mqtt://host:port, or mqtts://host:port for TLS checked against the system's CA "
+                            "store) under zarn/NAME/. Reports wait on disk while the broker cannot be reached. "
+                            "In the window this start's choice; else File > Publishing... keeps one.",
+                            "URL"};
+    QCommandLineOption Instrument{"instrument",
+                                  "With --mqtt: the instrument's NAME in the topics, letters, digits, - and _ "
+                                  "(default: the host's name and the device's, such as lab3-ttyUSB0).",
+                                  "NAME"};
+    QCommandLineOption MqttCredentials{"mqtt-credentials",
+                                       "With --mqtt: log in to the broker with the user name on the first line "
+                                       "of FILE and the password on the second.",
+                                       "FILE"};
+
     QList<QCommandLineOption> All() const
     {
-        return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures, Statistics};
+        return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures, Statistics, Mqtt, Instrument, MqttCredentials};
     }
 };
 
@@ -130,8 +147,9 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
         const QString text = parser.value(set.Duration);
         options.DurationSeconds = text.toDouble(&ok);
         // NaN fails both comparisons.
-        if (!ok || !(options.DurationSeconds >= MinDurationSeconds && options.DurationSeconds <= MaxDurationSeconds)) {
-            error = QStringLiteral("--duration wants a number of seconds from %1 to %2, not '%3'.")
+        if (!ok || !(options.DurationSeconds == 0 ||
+                     (options.DurationSeconds >= MinDurationSeconds && options.DurationSeconds <= MaxDurationSeconds))) {
+            error = QStringLiteral("--duration wants 0 (no end) or a number of seconds from %1 to %2, not '%3'.")
                         .arg(MinDurationSeconds)
                         .arg(static_cast<long long>(MaxDurationSeconds))
                         .arg(text);
@@ -151,6 +169,31 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
     }
     options.WaveformFile = parser.value(set.Waveform);
     options.PictureFolder = parser.value(set.Pictures);
+    for (const QCommandLineOption *option : {&set.Instrument, &set.MqttCredentials})
+        if (parser.isSet(*option) && !parser.isSet(set.Mqtt)) {
+            error = OptionName(*option) + " works only with --mqtt.";
+            return false;
+        }
+    if (parser.isSet(set.Mqtt)) {
+        QString address, hostPort;
+        options.MqttUrl = parser.value(set.Mqtt);
+        if (!TMqttClient::ParseUrl(options.MqttUrl, address, hostPort, error)) {
+            error = "--mqtt: " + error + '.';
+            return false;
+        }
+    }
+    options.Instrument = parser.value(set.Instrument);
+    if (parser.isSet(set.Instrument) && !Publishing::ValidInstrument(options.Instrument)) {
+        error = QStringLiteral("--instrument wants letters, digits, '-' and '_' only (at most %1), not '%2'.")
+                    .arg(Publishing::MaxInstrumentLength)
+                    .arg(options.Instrument);
+        return false;
+    }
+    options.MqttCredentials = parser.value(set.MqttCredentials);
+    if (parser.isSet(set.MqttCredentials) && options.MqttCredentials.isEmpty()) {
+        error = "--mqtt-credentials wants a path.";
+        return false;
+    }
     return true;
 }
 
@@ -159,7 +202,7 @@ QString HelpText()
     const TOptionSet set;
     QString text = QStringLiteral(
         "Usage: %1 [--device DEVICE] [--documents] [--run | --headless [--duration SECONDS] [--waveform FILE]\n"
-        "       [--pictures FOLDER]]\n"
+        "       [--pictures FOLDER]] [--mqtt URL [--instrument NAME] [--mqtt-credentials FILE]]\n"
         "       %1 --statistics FILE\n"
         "\n"
         "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"

@@ -22,7 +22,8 @@ enum TExitStatus : int {
 
 // Longest --duration accepted: a year of unattended logging.
 inline constexpr double MaxDurationSeconds = 366.0 * 24 * 3600;
-// Shortest --duration accepted: the timers that end the run count whole milliseconds.
+// Shortest --duration accepted: the timers that end the run count whole milliseconds. 0 stands
+// for no end, as no --duration does.
 inline constexpr double MinDurationSeconds = 0.001;
 
 struct TOptions {
@@ -36,6 +37,9 @@ struct TOptions {
     QString WaveformFile;         // empty: no acquisition
     QString PictureFolder;        // empty: no pictures
     QString StatisticsFile;       // a Measurements.csv whose Runs' statistics are wanted; empty: none
+    QString MqttUrl;              // empty: nothing is published
+    QString Instrument;           // empty: the host's and the device's names
+    QString MqttCredentials;      // a file: the user name, then the password
 };
 
 // arguments: the whole command line, the program's own name first. False with one line in

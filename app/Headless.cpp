@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/ComLogText.h"
 #include "app/Pictures.h"
+#include "app/Publisher.h"
 #include "app/Settings.h"
 #include "display/Canvas.h"
 #include "display/Cgauge.h"
@@ -15,6 +16,7 @@
 #include "platform/Platform.h"
 #include "platform/SafeFile.h"
 #include "platform/StopSignals.h"
+#include "publish/MqttClient.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -166,6 +168,7 @@ private:
     QString LogCount(TDataLogger *logger) const;
     bool AcquireWaveform();
     bool WritePictures();
+    bool StartPublishing();
     void Fail(int status);
 
     const TOptions &FOptions;
@@ -173,6 +176,8 @@ private:
     QString FLogFolder; // empty: the working folder
     QString FWaveformPath; // --waveform's file, absolute as at the start; empty: none
     std::unique_ptr<TEngine> FEngine;
+    std::unique_ptr<TPublisher> FPublisher; // with --mqtt
+    QSet<QString> FToldMqtt;                // failures told since the last connection
     TLogText FLog;
     QString FStopWhy; // empty until a stop was asked for
     QElapsedTimer FClock;
@@ -231,12 +236,45 @@ QString TRunner::Progress()
     QStringList logs;
     for (TDataLogger *logger : FEngine->Loggers())
         logs << LogCount(logger);
+    if (FPublisher)
+        logs.back() += "; " + FPublisher->StatusText();
     return QStringLiteral("%1 s: %2 cycles, %3 Hz, %4 reports; %5")
         .arg(qRound64(ms / 1000.0))
         .arg(cycles)
         .arg(rate, 0, 'f', 1)
         .arg(FEngine->FReportCount)
         .arg(logs.join(", "));
+}
+
+bool TRunner::StartPublishing()
+{
+    FPublisher = std::make_unique<TPublisher>(FEngine.get());
+    // A connection is told on standard output; each failure once on standard error until the
+    // next connection, as the attempts repeat.
+    QObject::connect(FPublisher.get(), &TPublisher::Notice, [this](const QString &text) {
+        if (FPublisher->Client()->IsConnected()) {
+            FToldMqtt.clear();
+            PrintOut(QStringLiteral("%1: %2").arg(ProgramName, text));
+        } else if (!FToldMqtt.contains(text)) {
+            FToldMqtt.insert(text);
+            PrintError(text);
+        }
+    });
+    TPublishOptions publish;
+    publish.Url = FOptions.MqttUrl;
+    publish.Instrument = FOptions.Instrument;
+    publish.CredentialsFile = FOptions.MqttCredentials;
+    QString error;
+    if (!FPublisher->Start(publish, FDevice, error)) {
+        PrintError("MQTT: " + error);
+        FPublisher.reset();
+        return false;
+    }
+    PrintOut(QStringLiteral("%1: publishing to %2 as %3 (%4); reports wait in %5 while it cannot be reached")
+                 .arg(ProgramName, FPublisher->Client()->HostPort(), FPublisher->Instrument(),
+                      Publishing::Topic(FPublisher->Instrument(), "report"),
+                      Publishing::WaitingFolder(FPublisher->Instrument())));
+    return true;
 }
 
 bool TRunner::AcquireWaveform()
@@ -359,6 +397,10 @@ int TRunner::Exec()
                       working));
 
     messages.Release(true);
+    if (!FOptions.MqttUrl.isEmpty() && !StartPublishing()) {
+        FEngine->Close();
+        return ExitCannotWrite;
+    }
 
     QString waveform;
     if (!FOptions.WaveformFile.isEmpty() && AcquireWaveform())
@@ -423,6 +465,19 @@ int TRunner::Exec()
         summary << "  waveform: " + waveform;
     if (pictures)
         summary << "  pictures: " + QDir(FOptions.PictureFolder).absolutePath() + "/{Main,Waveform,Log}.png";
+    if (FPublisher) {
+        // The broker has a few seconds to acknowledge the last reports; the rest waits on disk.
+        const QString broker = FPublisher->Client()->HostPort();
+        const QString instrument = FPublisher->Instrument();
+        const qint64 published = FPublisher->Published();
+        const int left = FPublisher->Finish();
+        summary << QStringLiteral("  MQTT: %1 reports published to %2, %3")
+                       .arg(published)
+                       .arg(broker)
+                       .arg(left == 0 ? QStringLiteral("all acknowledged")
+                                      : QStringLiteral("%1 messages wait in %2").arg(left).arg(Publishing::WaitingFolder(instrument)));
+        FPublisher.reset();
+    }
     PrintOut(summary.join('\n'));
 
     FEngine->Close();
@@ -454,6 +509,11 @@ int Run(int &argc, char **argv, const TOptions &options)
     if (!options.PictureFolder.isEmpty() && !MakeFolder(options.PictureFolder, error)) {
         PrintError("--pictures cannot be made: " + error);
         return ExitCannotWrite;
+    }
+    QString user, password;
+    if (!options.MqttCredentials.isEmpty() && !Publishing::ReadCredentials(options.MqttCredentials, user, password, error)) {
+        PrintError("MQTT: " + error);
+        return ExitUsage;
     }
     // The window's own code draws into memory: no display is needed or used.
     qputenv("QT_QPA_PLATFORM", "offscreen");

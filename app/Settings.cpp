@@ -15,6 +15,9 @@ const QString LogFolderKey = QStringLiteral("Logs/Folder");
 const QString StatisticsWindowKey = QStringLiteral("Statistics/Window");
 const QString GaugeModeKey = QStringLiteral("Gauge/Mode");
 const QString LogFolderName = QStringLiteral("Zarn Monitor");
+const QString PublishUrlKey = QStringLiteral("Publishing/Broker");
+const QString PublishInstrumentKey = QStringLiteral("Publishing/Instrument");
+const QString PublishCredentialsKey = QStringLiteral("Publishing/CredentialsFile");
 } // namespace
 
 TSettings::TSettings() : FStore(std::make_unique<QSettings>()) {}
@@ -99,6 +102,22 @@ int TSettings::GaugeMode() const
 void TSettings::SetGaugeMode(int mode)
 {
     FStore->setValue(GaugeModeKey, mode);
+}
+
+TPublishOptions TSettings::Publishing() const
+{
+    TPublishOptions options;
+    options.Url = FStore->value(PublishUrlKey).toString();
+    options.Instrument = FStore->value(PublishInstrumentKey).toString();
+    options.CredentialsFile = FStore->value(PublishCredentialsKey).toString();
+    return options;
+}
+
+void TSettings::SetPublishing(const TPublishOptions &options)
+{
+    FStore->setValue(PublishUrlKey, options.Url);
+    FStore->setValue(PublishInstrumentKey, options.Instrument);
+    FStore->setValue(PublishCredentialsKey, options.CredentialsFile);
 }
 
 void TSettings::Sync()

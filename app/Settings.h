@@ -4,6 +4,8 @@
 // place for settings (QSettings under the application's names); every stored name and form is
 // here. A window made without a TSettings keeps nothing: each start is a first start.
 
+#include "app/Publisher.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -44,12 +46,19 @@ public:
     // The gauge's display mode, as its number; -1 when none was kept.
     int GaugeMode() const;
     void SetGaugeMode(int mode);
+    // The broker, instrument name and credentials file of File > Publishing...; an empty
+    // broker: nothing is published.
+    TPublishOptions Publishing() const;
+    void SetPublishing(const TPublishOptions &options);
     // Writes what was set to its place now (it is written anyway, soon after each change).
     void Sync();
 
     // What this start adds, not kept. The command line named the device: the window opens COM1,
     // which is that device, whatever port was kept.
     bool PortFromCommandLine = false;
+    // --mqtt named a broker: this start publishes there, whatever was kept.
+    bool PublishingFromCommandLine = false;
+    TPublishOptions CommandLinePublishing;
     // Where the logs go while the operator has chosen no folder; empty: the working folder.
     QString DefaultLogFolder;
 

@@ -127,6 +127,7 @@ void TFormMain::FormCreate()
 
     // What was kept from the last run: the options, the log folder, the window's place.
     RestoreSettings();
+    SetupPublishing();
 }
 
 void TFormMain::FormShow()
@@ -148,6 +149,7 @@ void TFormMain::FormClose()
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
     // shorter last lines go to the loggers.
     FEngine->WriteOpenLines();
+    FinishPublishing();
     // 1. The gauge, which draws the engine's trend.
     delete FGauge;
     FGauge = nullptr;

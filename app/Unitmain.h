@@ -34,6 +34,9 @@ class TImage;
 class QImage;
 class TSettings;
 class TNoticeBoxes;
+class TPublisher;
+class TPublishingDialog;
+struct TPublishOptions;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -80,6 +83,8 @@ public:
     void mmSaveStatisticsClick();
     // File menu: the folder the logs go to, chosen in a folder dialog.
     void mmLogFolderClick();
+    // File menu: the broker the reports go to (PublishingDialog, opened without waiting for it).
+    void mmPublishingClick();
 
     // COM port setup and connection
     TComm *OpenPort(int index);
@@ -168,7 +173,12 @@ public:
     TUpDown *UD_ComPort = nullptr;
     QPushButton *BBtnComCancel = nullptr, *BBtnComOK = nullptr;
     QAction *mmLoad = nullptr, *mmSave = nullptr, *mmPrint = nullptr, *mmExit = nullptr;
-    QAction *mmLogFolder = nullptr;
+    QAction *mmLogFolder = nullptr, *mmPublishing = nullptr;
+    // Under the panels while reports are published: the broker's state ("MQTT: connected to ...").
+    QLabel *LabelMqtt = nullptr;
+    // Publishes every report while a broker is chosen; the dialog while it is open.
+    TPublisher *FPublisher = nullptr;
+    QPointer<TPublishingDialog> PublishingDialog;
     QAction *mmComPort = nullptr, *mmApplyFilter = nullptr, *mmSavePhaseData = nullptr, *mmSaveTOFData = nullptr,
             *mmSaveMeasurements = nullptr, *mmSaveStatistics = nullptr;
     QMenu *mmOptions = nullptr;
@@ -271,6 +281,13 @@ private:
     void RemoveLoggerError(QObject *logger);
     void ShowLoggerErrors();
     QAction *AddCommandItem(const TCommandEntry &entry);
+    // Publishing: started from the command line's choice or the kept one, shown in LabelMqtt;
+    // at the end the broker gets its few seconds for what waits.
+    void SetupPublishing();
+    void StartPublishing(const TPublishOptions &options);
+    QString PublishDevice() const;
+    void ShowPublishState();
+    void FinishPublishing();
 
     // What the engine reports comes far more often than the screen shows a frame: the panels,
     // the Main page's values and the gauge are drawn once a frame with the newest state, and at

@@ -137,6 +137,9 @@ void TFormMain::CreateMenus()
     mmLogFolder = mmFile->addAction("Log &Folder...");
     mmLogFolder->setObjectName("mmLogFolder");
     connect(mmLogFolder, &QAction::triggered, this, [this] { mmLogFolderClick(); });
+    mmPublishing = mmFile->addAction("P&ublishing...");
+    mmPublishing->setObjectName("mmPublishing");
+    connect(mmPublishing, &QAction::triggered, this, [this] { mmPublishingClick(); });
     mmPrint = mmFile->addAction("&Print");
     mmPrint->setObjectName("mmPrint");
     mmPrint->setVisible(false);
@@ -508,6 +511,13 @@ void TFormMain::CreateStatusBar()
     LabelPortNote->setFont(font());
     LabelPortNote->setVisible(false);
     rowsLayout->addWidget(LabelPortNote);
+    LabelMqtt = new QLabel(rows);
+    LabelMqtt->setObjectName("LabelMqtt");
+    LabelMqtt->setTextFormat(Qt::PlainText);
+    LabelMqtt->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    LabelMqtt->setFont(font());
+    LabelMqtt->setVisible(false);
+    rowsLayout->addWidget(LabelMqtt);
     FPortNoteTimer = new QTimer(this);
     FPortNoteTimer->setSingleShot(true);
     connect(FPortNoteTimer, &QTimer::timeout, LabelPortNote, &QLabel::hide);

@@ -44,6 +44,8 @@ int RunWindow(const CommandLine::TOptions &options)
     // What the operator chose last time; --device names COM1's device for this start only.
     TSettings settings;
     settings.PortFromCommandLine = !options.Device.isEmpty();
+    settings.PublishingFromCommandLine = !options.MqttUrl.isEmpty();
+    settings.CommandLinePublishing = {options.MqttUrl, options.Instrument, options.MqttCredentials};
     if (options.Documents)
         settings.DefaultLogFolder = TSettings::DocumentsLogFolder();
 

@@ -12,14 +12,6 @@
 
 namespace MeasurementLog {
 
-namespace {
-// The time of flight carries as many decimals as the phase resolves: 0.001 degree of a
-// 0.25 us cycle is below a picosecond.
-constexpr int TimeOfFlightDecimals = 6;
-constexpr int PhaseDecimals = 3;
-constexpr int TemperatureDecimals = 2;
-} // namespace
-
 QByteArray Header()
 {
     return QByteArrayLiteral("Time,Run,Big count,M1,M2,Phase (deg),Time of flight (us),Temperature (C),Kept by filter");

@@ -16,6 +16,13 @@ inline constexpr char FileName[] = "Measurements.csv";
 // take as missing, not as 0 degrees.
 inline constexpr float NoTemperature = std::numeric_limits<float>::quiet_NaN();
 
+// Decimals of the fixed-point fields; whatever else carries a report's values (a message to a
+// broker) writes them so too. The time of flight carries as many decimals as the phase resolves:
+// 0.001 degree of a 0.25 us cycle is below a picosecond.
+inline constexpr int TimeOfFlightDecimals = 6;
+inline constexpr int PhaseDecimals = 3;
+inline constexpr int TemperatureDecimals = 2;
+
 // One computed report, as it was when it was computed.
 struct TRecord {
     QDateTime Time;      // local time

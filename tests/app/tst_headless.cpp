@@ -232,10 +232,16 @@ void TestHeadless::badInput_data()
     QTest::newRow("option needs --headless") << QStringList{"--duration", "5"} << int(ExitUsage)
                                             << "--duration works only with --headless.";
     for (const QString &duration :
-         {QString("-5"), QString("0"), QString("0.0009"), QString("ten"), QString("nan"), QString("inf"), absurd})
+         {QString("-5"), QString("0.0009"), QString("ten"), QString("nan"), QString("inf"), absurd})
         QTest::addRow("duration %s", qPrintable(duration))
             << QStringList{"--headless", "--duration=" + duration} << int(ExitUsage)
-            << "--duration wants a number of seconds from 0.001 to 31622400, not '" + duration + "'.";
+            << "--duration wants 0 (no end) or a number of seconds from 0.001 to 31622400, not '" + duration + "'.";
+    QTest::newRow("instrument without --mqtt") << QStringList{"--headless", "--instrument", "a"} << int(ExitUsage)
+                                               << "--instrument works only with --mqtt.";
+    QTest::newRow("mqtt not a URL") << QStringList{"--headless", "--mqtt", "http://h:1"} << int(ExitUsage)
+                                    << "--mqtt: not a broker address: 'http://h:1' (mqtt://host:port";
+    QTest::newRow("instrument name") << QStringList{"--headless", "--mqtt", "mqtt://h", "--instrument", "a/b"}
+                                     << int(ExitUsage) << "--instrument wants letters, digits, '-' and '_' only";
     QTest::newRow("run with --headless") << QStringList{"--headless", "--run"} << int(ExitUsage)
                                          << "--run is for the window; --headless always runs.";
     QTest::newRow("no such device") << QStringList{"--headless", "--device", "@/ttyNone"} << int(ExitNoPort)

@@ -39,6 +39,7 @@ private slots:
     void manPagesCoverHelp_data();
     void manPagesCoverHelp();
     void guideFileShipped();
+    void serviceUnit();
     void lintianIsClean();
 
 private:
@@ -80,9 +81,11 @@ void TestPackage::contents()
     while (it.hasNext())
         files << it.next().mid(FRoot.size());
     files.sort();
-    QCOMPARE(files, QStringList({"/usr/bin/zarnmonitor", "/usr/bin/zarnsim",
+    QCOMPARE(files, QStringList({"/lib/systemd/system/zarnmonitor@.service", "/usr/bin/zarnmonitor", "/usr/bin/zarnsim",
                                  "/usr/share/applications/zarnmonitor.desktop", "/usr/share/doc/zarnmonitor/README.md",
                                  "/usr/share/doc/zarnmonitor/changelog.gz", "/usr/share/doc/zarnmonitor/copyright",
+                                 "/usr/share/doc/zarnmonitor/examples/telegraf.conf",
+                                 "/usr/share/doc/zarnmonitor/examples/zarnmonitor.conf",
                                  "/usr/share/icons/hicolor/scalable/apps/zarnmonitor.svg",
                                  "/usr/share/lintian/overrides/zarnmonitor", "/usr/share/man/man1/zarnmonitor.1.gz",
                                  "/usr/share/man/man1/zarnsim.1.gz", "/usr/share/zarnmonitor/ZarnMonitor.txt"}));
@@ -111,7 +114,8 @@ void TestPackage::dependencies_data()
 {
     QTest::addColumn<QByteArray>("package");
     for (const char *package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
-                                "libqt6serialport6", "fonts-dejavu-core", "fonts-wqy-microhei"})
+                                "libqt6serialport6", "libpaho-mqtt1.3", "fonts-dejavu-core", "fonts-wqy-microhei",
+                                "adduser"})
         QTest::newRow(package) << QByteArray(package);
 }
 
@@ -172,6 +176,40 @@ void TestPackage::guideFileShipped()
     QVERIFY2(shipped.open(QIODevice::ReadOnly), qPrintable(shipped.fileName()));
     QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
     QCOMPARE(shipped.readAll(), source.readAll());
+}
+
+void TestPackage::serviceUnit()
+{
+    // The unit runs the packaged program headless on its instance's device as the user postinst
+    // makes, with options the program has.
+    QFile unit(FRoot + "/lib/systemd/system/zarnmonitor@.service");
+    QVERIFY(unit.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(unit.readAll());
+    const QRegularExpressionMatch exec = QRegularExpression("^ExecStart=(\\S+) (.*)$", QRegularExpression::MultilineOption).match(text);
+    QVERIFY2(exec.hasMatch(), qPrintable(text));
+    QVERIFY(QFileInfo(FRoot + exec.captured(1)).isExecutable());
+    QString error;
+    const QString help = QString::fromUtf8(Output(FRoot + "/usr/bin/zarnmonitor", {"--help"}, error));
+    for (const QString &word : exec.captured(2).split(' '))
+        if (word.startsWith("--"))
+            QVERIFY2(help.contains(QRegularExpression("\\s" + word + "\\b")), qPrintable(word));
+    QVERIFY(text.contains("\nUser=zarnmonitor\n") && text.contains("\nSupplementaryGroups=dialout\n"));
+    const QByteArray scripts = Output("dpkg-deb", {"-I", FDeb, "postinst"}, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(scripts.contains("adduser --system") && scripts.contains(" zarnmonitor\n"));
+    // systemd's own check, where it is there: the unit as the package installs it.
+    const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+    if (analyze.isEmpty())
+        return;
+    // The unit as the package installs it, the program where the package was unpacked.
+    const QString units = FDir.filePath("units");
+    QVERIFY(QDir().mkpath(units));
+    QFile copy(units + "/zarnmonitor@.service");
+    QVERIFY(copy.open(QIODevice::WriteOnly));
+    copy.write(QString(text).replace("ExecStart=/usr/bin/", "ExecStart=" + FRoot + "/usr/bin/").toUtf8());
+    copy.close();
+    const QByteArray verdict = Output(analyze, {"verify", "--man=no", units + "/zarnmonitor@ttyS0.service"}, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error + verdict));
 }
 
 void TestPackage::lintianIsClean()
