@@ -8,6 +8,7 @@
 
 namespace {
 const QString PortKey = QStringLiteral("Port/Name");
+const QString TypedDevicesKey = QStringLiteral("Port/Typed");
 const QString OptionsGroup = QStringLiteral("Options/");
 const QString GeometryKey = QStringLiteral("Window/Geometry");
 const QString PageKey = QStringLiteral("Window/Page");
@@ -34,6 +35,23 @@ QString TSettings::Port() const
 void TSettings::SetPort(const QString &port)
 {
     FStore->setValue(PortKey, port);
+}
+
+QStringList TSettings::TypedDevices() const
+{
+    QStringList devices;
+    for (const QString &device : FStore->value(TypedDevicesKey).toStringList())
+        if (device.startsWith('/') && !devices.contains(device) && devices.size() < TypedDeviceCount)
+            devices << device;
+    return devices;
+}
+
+void TSettings::AddTypedDevice(const QString &device)
+{
+    QStringList devices = TypedDevices();
+    devices.removeAll(device);
+    devices.prepend(device);
+    FStore->setValue(TypedDevicesKey, devices.mid(0, TypedDeviceCount));
 }
 
 bool TSettings::Option(const QString &name, bool fallback) const

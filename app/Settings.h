@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -27,6 +28,11 @@ public:
     // path is kept the same way). Empty when none was kept.
     QString Port() const;
     void SetPort(const QString &port);
+    // Device paths the operator typed on the COM Port page and opened, that the system does not
+    // list itself (pseudo-terminals, say), newest first.
+    QStringList TypedDevices() const;
+    void AddTypedDevice(const QString &device);
+    static constexpr int TypedDeviceCount = 8; // the oldest beyond these are forgotten
     // An Options switch, by the name of its menu item; fallback when it was never kept.
     bool Option(const QString &name, bool fallback) const;
     void SetOption(const QString &name, bool on);

@@ -98,7 +98,11 @@ void TFormMain::FormCreate()
     connect(FEngine, &TEngine::AcquireEnded, this, &TFormMain::FinishAcquire);
     connect(FEngine, &TEngine::ReportComputed, this, [this] {
         FReportDue = true;
-        ScheduleFrame();
+        // The first values replace the grey design texts at once.
+        if (!FReportShown)
+            DrawFrame();
+        else
+            ScheduleFrame();
     });
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
         FGaugeDue = true;
@@ -232,6 +236,13 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
             MemoDblClick(MemoComLog);
         else if (watched == MemoData->viewport())
             MemoDblClick(MemoData);
+    }
+    if (event->type() == QEvent::EnabledChange) {
+        // Whoever enables or disables a Run or Acquire button, its Measure item follows.
+        if (watched == TB_Run)
+            mmRunStop->setEnabled(TB_Run->isEnabled());
+        else if (watched == TB_Acquire)
+            mmAcquireWave->setEnabled(TB_Acquire->isEnabled());
     }
     if (event->type() == QEvent::MouseMove && watched == ImageChart) {
         const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();

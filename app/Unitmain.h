@@ -93,6 +93,9 @@ public:
     void UD_ComPortChanging(int newPosition);
     void BBtnComOKClick();
     void BBtnComCancelClick();
+    // The entries the Port box's list shows now (COM names whose device is there, system devices,
+    // devices typed before), top to bottom.
+    QStringList ListedPorts() const;
 
     // Commands, and what the engine received
     void mmCommandClick(QObject *Sender);
@@ -184,6 +187,9 @@ public:
     QMenu *mmOptions = nullptr;
     QAction *mmTimeOfFlight = nullptr, *mmWaveform = nullptr, *mmCommunication = nullptr;
     QAction *mmSaveComLog = nullptr, *mmTimeStamps = nullptr;
+    // Measure: Run/Stop (F5) and Acquire (F6), enabled as their tool buttons are.
+    QMenu *mmMeasure = nullptr;
+    QAction *mmRunStop = nullptr, *mmAcquireWave = nullptr;
     QMenu *mmRun = nullptr;
     QAction *mmTestATan = nullptr;
     QShortcut *ScTestATan = nullptr; // Ctrl+Alt+Shift+A: the test's only way in
@@ -234,6 +240,7 @@ private:
     void ShowReport();
     void ShowRefusedCount();
     void ShowReplyWarning(bool silent);
+    void ShowValuesLive();
     // A failing log is shown in status panel 9 and on the line above the panels until it is
     // written again.
     void LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error);
@@ -307,6 +314,8 @@ private:
     uint32_t FPanelsDue = 0; // one bit a panel
     static_assert(StatusPanelCount <= 32, "a bit for each panel");
     bool FReportDue = false;
+    bool FReportShown = false; // the values are the instrument's, not the design texts
+    bool FSilent = false;      // the instrument has not replied for a while
     bool FGaugeDue = false;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;

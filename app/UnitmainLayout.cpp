@@ -104,6 +104,8 @@ void TFormMain::CreateToolBar()
     connect(TB_UsersGuide, &QToolButton::clicked, this, [this] { mmUsersGuideClick(); });
     connect(TB_Run, &QToolButton::clicked, this, [this] { TB_RunClick(TB_Run); });
     connect(TB_Acquire, &QToolButton::clicked, this, [this] { TB_AcquireClick(TB_Acquire); });
+    TB_Run->setToolTip("Run or stop the continuous measurement (F5)");
+    TB_Acquire->setToolTip("Acquire the Tx and Rx waveforms (F6)");
 }
 
 QAction *TFormMain::AddCommandItem(const TCommandEntry &entry)
@@ -191,6 +193,20 @@ void TFormMain::CreateMenus()
     mmTimeStamps->setObjectName("mmTimeStamps");
     mmTimeStamps->setCheckable(true);
     connect(mmTimeStamps, &QAction::triggered, this, [this] { KeepOptions(); });
+
+    // The tool bar's Run and Acquire by keyboard; each item follows its button (see eventFilter).
+    mmMeasure = MainMenu1->addMenu("&Measure");
+    mmMeasure->setObjectName("mmMeasure");
+    mmRunStop = mmMeasure->addAction(QString("&") + RunCaption);
+    mmRunStop->setObjectName("mmRunStop");
+    mmRunStop->setShortcut(QKeySequence(Qt::Key_F5));
+    mmAcquireWave = mmMeasure->addAction(QString("&") + AcquireCaption);
+    mmAcquireWave->setObjectName("mmAcquireWave");
+    mmAcquireWave->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(mmRunStop, &QAction::triggered, this, [this] { TB_RunClick(TB_Run); });
+    connect(mmAcquireWave, &QAction::triggered, this, [this] { TB_AcquireClick(TB_Acquire); });
+    for (QToolButton *button : {TB_Run, TB_Acquire})
+        button->installEventFilter(this);
 
     mmRun = MainMenu1->addMenu("&Run");
     mmRun->setObjectName("mmRun");
@@ -287,8 +303,11 @@ void TFormMain::CreateMainPage()
     LabelTOFUnit = MakeLabel(TS_Main, "LabelTOFUnit", "us");
     for (QLabel *label : {LabelBigTime, LabelBTUnit, LabelSmallTime, LabelSTUnit, LabelTOF, LabelTOFUnit})
         label->setFont(rowFont);
-    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})
+    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF}) {
         label->setAlignment(Qt::AlignCenter);
+        // Grey until the first report: the design texts are no reading.
+        label->setEnabled(false);
+    }
 
     // Between the values and the gauge, hidden until there is something to say: red while a Run
     // gets no reply, and the count of reports refused.
@@ -450,7 +469,9 @@ void TFormMain::TS_RS232Resize()
     constexpr int BoxLeft = 32, BoxTop = 16, BoxSize = 480, Margin = 8;
     constexpr int FirstRow = 48, RowPitch = 52, MinimumPitch = 36, RowHeight = 32;
     constexpr int ButtonsFromBottom = 56, ButtonGap = 8;
-    const int boxWidth = qBound(BBtnComOK->width() * 3, TS_RS232->width() - BoxLeft - Margin, BoxSize);
+    // Wider than designed where the page has room, for the Port box to show a by-id path whole.
+    constexpr int WidestBox = 880;
+    const int boxWidth = qBound(BBtnComOK->width() * 3, TS_RS232->width() - BoxLeft - Margin, WidestBox);
     const int boxHeight = qBound(MinimumRS232Height - BoxTop - Margin, TS_RS232->height() - BoxTop - Margin, BoxSize);
     GBox_Com->setGeometry(BoxLeft, BoxTop, boxWidth, boxHeight);
 
@@ -470,10 +491,15 @@ void TFormMain::TS_RS232Resize()
         if (!box->isHidden())
             top += pitch;
     }
-    UD_ComPort->move(UD_ComPort->x(), CB_Port->y());
-    // The buttons keep their distance from the box's right edge.
-    BBtnComCancel->move(boxWidth - BoxSize + 248, buttonsTop);
-    BBtnComOK->move(boxWidth - BoxSize + 352, buttonsTop);
+    // The Port box takes the row up to the up-down at the group's right edge; the other boxes
+    // keep their width.
+    const int portWidth = qMax(CB_BaudRate->width(), boxWidth - CB_Port->x() - UD_ComPort->width() - 2 * Margin);
+    CB_Port->resize(portWidth, CB_Port->height());
+    UD_ComPort->move(CB_Port->x() + portWidth, CB_Port->y());
+    // The buttons keep their distance from the box's right edge, as designed.
+    const int buttonsRight = qMin(boxWidth, BoxSize);
+    BBtnComCancel->move(buttonsRight - BoxSize + 248, buttonsTop);
+    BBtnComOK->move(buttonsRight - BoxSize + 352, buttonsTop);
 }
 
 void TFormMain::CreateStatusBar()

@@ -16,6 +16,16 @@ void TFormMain::ShowReport()
     LabelBigTime->setText(QString::number(FEngine->FBigTime));
     LabelSmallTime->setText(FixedText(FEngine->FPhaseDeg, 3));
     LabelTOF->setText(FixedText(FEngine->FTimeOfFlight, 4));
+    FReportShown = true;
+    ShowValuesLive();
+}
+
+void TFormMain::ShowValuesLive()
+{
+    // Values that do not come from the instrument, or no longer, must not look live: the design
+    // texts until the first report, and the last values while the instrument is silent.
+    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})
+        label->setEnabled(FReportShown && !FSilent);
 }
 
 void TFormMain::SetupGauge()
@@ -40,9 +50,11 @@ void TFormMain::ShowReplyWarning(bool silent)
 {
     LabelNoReply->setText(silent ? FEngine->NoReplyText() : QString());
     LabelNoReply->setVisible(silent);
-    // Values that no longer come from the instrument must not look live.
-    for (QLabel *label : {LabelBigTime, LabelSmallTime, LabelTOF})
-        label->setEnabled(!silent);
+    FSilent = silent;
+    // A report that ended the silence is drawn at once, not a frame later in grey.
+    if (!silent && FReportDue)
+        DrawFrame();
+    ShowValuesLive();
 }
 
 void TFormMain::LoggerWriteError(QObject *Sender, const QString &fileName, const QString &error)

@@ -11,7 +11,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSet>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
@@ -22,6 +25,25 @@
 namespace {
 constexpr int ReopenDelayMs = 200; // lets the old device settle before it is opened again
 constexpr int PortNoteMs = 30000;  // how long a note on the port stays in the status bar
+
+// The node a device path leads to, to know one device under two names; the path itself when it
+// leads nowhere.
+QString DeviceNode(const QString &path)
+{
+    const QString node = QFileInfo(path).canonicalFilePath();
+    return node.isEmpty() ? path : node;
+}
+
+// Whether a COM name's device is there. An on-board UART's node stands in /dev whether or not
+// there is hardware behind it: only the system's list counts for those. Any other device (a
+// mapped adapter, a pseudo-terminal) is there when its path is.
+bool DeviceExists(const TPortEnumerator *enumerator, const QString &device)
+{
+    static const QRegularExpression uart(QStringLiteral("^/dev/ttyS\\d+$"));
+    if (enumerator && enumerator->Find(device))
+        return true;
+    return !uart.match(device).hasMatch() && QFileInfo::exists(device);
+}
 
 // The second column of a row: what the device behind the entry is.
 QString DeviceText(const TSystemPort &port)
@@ -105,26 +127,62 @@ void TFormMain::SetupPortBox()
     if (TPortEnumerator *enumerator = FEngine->PortEnumerator())
         connect(enumerator, &TPortEnumerator::Changed, this, &TFormMain::FillPortBox);
     FillPortBox();
+    // Esc on the page is Cancel (an open list closes first).
+    auto *cancel = new QShortcut(QKeySequence(Qt::Key_Escape), TS_RS232);
+    cancel->setContext(Qt::WidgetWithChildrenShortcut);
+    cancel->setObjectName("ScComCancel");
+    connect(cancel, &QShortcut::activated, this, [this] { BBtnComCancelClick(); });
 }
 
 void TFormMain::FillPortBox()
 {
     TPortEnumerator *enumerator = FEngine->PortEnumerator();
-    if (!enumerator)
-        return;
     auto *model = qobject_cast<QStandardItemModel *>(CB_Port->model());
+    auto *view = qobject_cast<QTreeView *>(CB_Port->view());
     // What the operator has chosen or typed stays, whether or not its device is still there.
     const QString text = CB_Port->currentText();
     const bool listed = CB_Port->currentIndex() >= PortCount;
+    // Each device is listed once, under the first name that leads to it. The rows of COM names
+    // and system devices stay in place (hidden where their device is missing or listed already),
+    // so that a row number keeps naming the same port.
+    QSet<QString> shown;
+    const auto show = [&](int row, const QString &device, bool exists) {
+        const QString node = DeviceNode(device);
+        const bool visible = exists && !shown.contains(node);
+        if (visible)
+            shown.insert(node);
+        // Disabled too: the arrow keys and the wheel pass over a hidden row.
+        for (int column = 0; column < model->columnCount(); ++column)
+            if (QStandardItem *item = model->item(row, column))
+                item->setEnabled(visible);
+        view->setRowHidden(row, QModelIndex(), !visible);
+    };
     {
         const QSignalBlocker blocker(CB_Port);
         model->setRowCount(PortCount);
-        for (const TSystemPort &port : enumerator->Ports()) {
+        for (int i = 0; i < PortCount; ++i) {
+            const QString device = TComm::DeviceNameFor(TComm::PortName(i));
+            model->item(i, 1)->setText(device);
+            show(i, device, DeviceExists(enumerator, device));
+        }
+        const QList<TSystemPort> ports = enumerator ? enumerator->Ports() : QList<TSystemPort>();
+        for (const TSystemPort &port : ports) {
             auto *path = new QStandardItem(port.Path);
             auto *device = new QStandardItem(DeviceText(port));
             path->setToolTip(port.StableName);
             device->setEditable(false);
             model->appendRow({path, device});
+            show(model->rowCount() - 1, port.Path, true);
+        }
+        // The devices the operator typed before, while they are there.
+        const QStringList typed = FSettings ? FSettings->TypedDevices() : QStringList();
+        for (const QString &path : typed) {
+            if (!QFileInfo::exists(path) || shown.contains(DeviceNode(path)))
+                continue;
+            auto *device = new QStandardItem(QStringLiteral("typed before"));
+            device->setEditable(false);
+            model->appendRow({new QStandardItem(path), device});
+            show(model->rowCount() - 1, path, true);
         }
         const int row = CB_Port->findText(text);
         if (listed && row >= 0)
@@ -132,11 +190,20 @@ void TFormMain::FillPortBox()
         else
             CB_Port->setEditText(text);
     }
-    auto *view = qobject_cast<QTreeView *>(CB_Port->view());
     view->resizeColumnToContents(0);
     view->resizeColumnToContents(1);
     view->setMinimumWidth(view->columnWidth(0) + view->columnWidth(1) + view->verticalScrollBar()->sizeHint().width() +
                           2 * view->frameWidth());
+}
+
+QStringList TFormMain::ListedPorts() const
+{
+    QStringList texts;
+    const auto *view = qobject_cast<const QTreeView *>(CB_Port->view());
+    for (int row = 0; row < CB_Port->count(); ++row)
+        if (!view->isRowHidden(row, QModelIndex()))
+            texts << CB_Port->itemText(row);
+    return texts;
 }
 
 void TFormMain::ShowPortNote(const QString &text)
@@ -162,6 +229,8 @@ void TFormMain::ShowComPortPage()
     if (mmComPort->isChecked()) {
         if (TPortEnumerator *enumerator = FEngine->PortEnumerator())
             enumerator->Refresh();
+        // A mapped device or a pseudo-terminal may have come or gone since: no watcher says so.
+        FillPortBox();
         UD_ComPort->SetPosition(FEngine->FPortIndex);
         if (FEngine->FPortDevice.isEmpty()) {
             CB_Port->setCurrentIndex(FEngine->FPortIndex);
@@ -173,6 +242,9 @@ void TFormMain::ShowComPortPage()
                 CB_Port->setEditText(FEngine->FPortDevice);
         }
         PageControl1->setCurrentWidget(TS_RS232);
+        // The keys go to the box: Ctrl+A, Ctrl+V edit the port, they send no command.
+        CB_Port->setFocus(Qt::OtherFocusReason);
+        CB_Port->lineEdit()->selectAll();
     } else {
         PageControl1->setCurrentWidget(TS_Main);
     }
@@ -198,8 +270,15 @@ void TFormMain::BBtnComOKClick()
     }
     // A choice that cannot be opened leaves the port that was in use open again.
     if (FEngine->ChangePort(choice, ReopenDelayMs)) {
-        if (FSettings)
+        if (FSettings) {
             FSettings->SetPort(FEngine->PortChoice());
+            // A path the system does not list (a pseudo-terminal) is offered again next time.
+            TPortEnumerator *enumerator = FEngine->PortEnumerator();
+            if (!device.isEmpty() && !(enumerator && enumerator->Find(device))) {
+                FSettings->AddTypedDevice(device);
+                FillPortBox();
+            }
+        }
         mmComPortClick();
     }
 }

@@ -26,6 +26,7 @@ void TFormMain::RunStart()
 {
     SetImageIndex(TB_Run, ToolBarImage::Stop);
     TB_Run->setText(StopCaption);
+    mmRunStop->setText(QString("&") + StopCaption);
     TB_Acquire->setEnabled(false);
     SetLoopControlsEnabled(false);
 }
@@ -34,6 +35,7 @@ void TFormMain::RunStop()
 {
     SetImageIndex(TB_Run, ToolBarImage::Run);
     TB_Run->setText(RunCaption);
+    mmRunStop->setText(QString("&") + RunCaption);
     TB_Acquire->setEnabled(true);
     SetLoopControlsEnabled(true);
 }

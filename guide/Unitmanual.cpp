@@ -9,11 +9,14 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTabBar>
@@ -130,11 +133,105 @@ void TFormManual::CreateManualPage()
     connect(BtnManualPrint, &QPushButton::clicked, this, [this] { BtnManualPrintClick(); });
     connect(BtnManualClose, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
 
+    CreateFindBox();
+
     auto *layout = new QVBoxLayout(TSManual);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(TreeView1, 1);
+    layout->addWidget(PanelFind);
     layout->addWidget(Panel1);
+}
+
+void TFormManual::CreateFindBox()
+{
+    PanelFind = new QFrame(TSManual);
+    PanelFind->setObjectName("PanelFind");
+    PanelFind->setVisible(false);
+    LabelFind = new QLabel("&Find:", PanelFind);
+    LabelFind->setObjectName("LabelFind");
+    EditFind = new QLineEdit(PanelFind);
+    EditFind->setObjectName("EditFind");
+    EditFind->setAccessibleName(tr("Find in the guide"));
+    EditFind->setAccessibleDescription(tr("Enter or F3: next topic; Shift+F3: previous topic"));
+    EditFind->setToolTip(tr("Words to find in the guide; Enter or F3: next, Shift+F3: previous"));
+    LabelFind->setBuddy(EditFind);
+    LabelFindResult = new QLabel(PanelFind);
+    LabelFindResult->setObjectName("LabelFindResult");
+    LabelFindResult->setAccessibleName(tr("Find result"));
+    auto *layout = new QHBoxLayout(PanelFind);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->addWidget(LabelFind);
+    layout->addWidget(EditFind, 1);
+    layout->addWidget(LabelFindResult, 1);
+    connect(EditFind, &QLineEdit::returnPressed, this, [this] { FindNext(true); });
+    connect(EditFind, &QLineEdit::textChanged, LabelFindResult, &QLabel::clear);
+
+    // The keys work anywhere in the guide window (it shows no other page then); Esc in the find
+    // box closes the box, not the window.
+    const auto shortcut = [this](const QKeySequence &keys, QWidget *parent, Qt::ShortcutContext context) {
+        auto *result = new QShortcut(keys, parent);
+        result->setContext(context);
+        result->setEnabled(FPage == GuidePage);
+        return result;
+    };
+    connect(shortcut(QKeySequence::Find, this, Qt::WindowShortcut), &QShortcut::activated, this,
+            [this] { FindShow(); });
+    connect(shortcut(QKeySequence(Qt::Key_F3), this, Qt::WindowShortcut), &QShortcut::activated, this,
+            [this] { FindNext(true); });
+    connect(shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this, Qt::WindowShortcut), &QShortcut::activated, this,
+            [this] { FindNext(false); });
+    connect(shortcut(QKeySequence(Qt::Key_Escape), PanelFind, Qt::WidgetWithChildrenShortcut),
+            &QShortcut::activated, this, [this] {
+                PanelFind->hide();
+                TreeView1->setFocus(Qt::OtherFocusReason);
+            });
+}
+
+void TFormManual::FindShow()
+{
+    PanelFind->show();
+    EditFind->setFocus(Qt::ShortcutFocusReason);
+    EditFind->selectAll();
+}
+
+bool TFormManual::FindNext(bool forward)
+{
+    const QStringList words = EditFind->text().simplified().split(' ', Qt::SkipEmptyParts);
+    if (words.isEmpty()) {
+        // Nothing to look for yet: the box to type it in.
+        FindShow();
+        return false;
+    }
+    QList<QTreeWidgetItem *> nodes;
+    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
+        nodes << *it;
+    const auto matches = [&words](const QTreeWidgetItem *node) {
+        const QString text = node->text(0);
+        for (const QString &word : words)
+            if (!text.contains(word, Qt::CaseInsensitive))
+                return false;
+        return true;
+    };
+    // From the node after the selected one (before it, backwards) round to the selected one itself.
+    const qsizetype count = nodes.size();
+    const qsizetype from = nodes.indexOf(TreeView1->currentItem());
+    for (qsizetype step = 1; step <= count; ++step) {
+        const qsizetype at = from < 0 ? (forward ? step - 1 : count - step)
+                                      : ((from + (forward ? step : -step)) % count + count) % count;
+        QTreeWidgetItem *node = nodes[at];
+        if (!matches(node))
+            continue;
+        for (QTreeWidgetItem *parent = node->parent(); parent; parent = parent->parent())
+            parent->setExpanded(true);
+        TreeView1->setCurrentItem(node);
+        TreeView1->scrollToItem(node);
+        LabelFindResult->clear();
+        return true;
+    }
+    PanelFind->show();
+    LabelFindResult->setText(tr("Not found"));
+    return false;
 }
 
 void TFormManual::CreateAboutPage()

@@ -10,6 +10,7 @@
 
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTimer;
@@ -41,6 +42,13 @@ public:
     void BtnFullCollapseClick();
     void TimerAutoCloseTimer();
 
+    // Find: Ctrl+F opens the find box; Enter or F3 goes to the next node whose text holds every
+    // word of the box (any case), Shift+F3 to the one before, round the whole tree.
+    void FindShow();
+    // Selects (and shows, its parents expanded) the next node that matches, from the selected
+    // one on; false, and "Not found" beside the box, when none does.
+    bool FindNext(bool forward);
+
     // The image a node shows (the same when selected); -1 when none was assigned.
     static int ImageIndex(const QTreeWidgetItem *Node);
     void SetImageIndex(QTreeWidgetItem *Node, int index);
@@ -57,6 +65,9 @@ public:
     QLabel *ImageLogo = nullptr, *LabelTitleOne = nullptr, *LabelVersion = nullptr, *LabelYear = nullptr,
            *LabelECompany = nullptr;
     QTimer *TimerAutoClose = nullptr;
+    QFrame *PanelFind = nullptr; // the find box, hidden until Ctrl+F
+    QLineEdit *EditFind = nullptr;
+    QLabel *LabelFind = nullptr, *LabelFindResult = nullptr;
     QVector<QIcon> ImageList1;
 
 protected:
@@ -67,6 +78,7 @@ protected:
 private:
     void CreateManualPage();
     void CreateAboutPage();
+    void CreateFindBox();
     void ShowTree(const TGuideTree &tree);
     // Reads a guide file; false, after telling the operator why, when it cannot be read.
     bool ReadGuide(const QString &fileName, QByteArray &bytes);

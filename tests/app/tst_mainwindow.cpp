@@ -287,7 +287,8 @@ void TestMainWindow::menuItems()
 }
 
 // Every menu of the window, each checked for its own Alt keys.
-static const QStringList Menus{"mmFile", "mmEdit", "mmOptions", "mmView", "mmDisplay", "mmRun", "mmCommand", "mmHelp"};
+static const QStringList Menus{"mmFile",    "mmEdit", "mmOptions", "mmView", "mmDisplay",
+                               "mmMeasure", "mmRun",  "mmCommand", "mmHelp"};
 
 void TestMainWindow::mnemonicsReachOneItem_data()
 {

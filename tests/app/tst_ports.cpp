@@ -1,6 +1,7 @@
 // Any port: the COM Port page's list of COM names and system devices, a device chosen by its
 // path, why an open failed, and a lost port that opens again by itself when its device is back.
 
+#include "app/Settings.h"
 #include "app/Unitmain.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
@@ -9,6 +10,8 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +41,9 @@ class TestPorts : public QObject {
 private slots:
     void init();
     void listShowsComNamesAndSystemDevices();
+    void listShowsWhatExists_data();
+    void listShowsWhatExists();
+    void pageKeysEditTheBox();
     void choosingOpens_data();
     void choosingOpens();
     void failedOpenSaysWhy_data();
@@ -69,21 +75,128 @@ void TestPorts::listShowsComNamesAndSystemDevices()
     QCOMPARE(Column(form.CB_Port, 1).mid(0, 3), QStringList({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyS2"}));
     QCOMPARE(Column(form.CB_Port, 1).mid(8),
              QStringList({"", "FT232R USB UART  usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}));
+    // Shown: only the COM names whose device is there, and each device once (COM2 is /dev/ttyUSB0).
+    QCOMPARE(form.ListedPorts(), QStringList({"COM2", "/dev/ttyACM0"}));
 
     // An adapter plugged in while the page is open is listed at once; what the operator typed stays.
     form.CB_Port->setEditText("/dev/pts/11");
     ports.SetPorts({Acm0, Usb0, Usb1});
     QCOMPARE(Column(form.CB_Port, 0).mid(8), QStringList({"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"}));
+    QCOMPARE(form.ListedPorts(), QStringList({"COM2", "/dev/ttyACM0", "/dev/ttyUSB1"}));
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("/dev/pts/11"));
     // A chosen device that is unplugged stays chosen: OK then says why it cannot be opened.
     form.CB_Port->setCurrentIndex(10);
     ports.SetPorts({Acm0});
     QCOMPARE(form.CB_Port->count(), 9);
+    QCOMPARE(form.ListedPorts(), QStringList({"/dev/ttyACM0"}));
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("/dev/ttyUSB1"));
     // One that is still there stays selected across a change.
     form.CB_Port->setCurrentIndex(8);
     ports.SetPorts({Acm0, Usb1});
     QCOMPARE(form.CB_Port->currentIndex(), 8);
+}
+
+void TestPorts::listShowsWhatExists_data()
+{
+    // "pty" and "pty2" stand for two pseudo-terminals, "link" for a symbolic link to the first,
+    // "missing" for a path that leads nowhere.
+    QTest::addColumn<QStringList>("mapped"); // "n=device": ZARN_COMn; the others are unset
+    QTest::addColumn<QStringList>("system"); // the devices the system lists
+    QTest::addColumn<QStringList>("typed");  // device paths kept from earlier runs
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("nothing mapped, no port reported") << QStringList() << QStringList() << QStringList()
+                                                      << QStringList();
+    QTest::newRow("UARTs the system reports") << QStringList() << QStringList({"/dev/ttyS0", "/dev/ttyS3"})
+                                              << QStringList() << QStringList({"COM1", "COM4"});
+    QTest::newRow("mapped pty, missing mapping") << QStringList({"2=pty", "3=missing"}) << QStringList()
+                                                 << QStringList() << QStringList({"COM2"});
+    QTest::newRow("one device under two names") << QStringList({"1=pty", "5=link", "6=pty"}) << QStringList()
+                                                << QStringList() << QStringList({"COM1"});
+    QTest::newRow("mapped adapter listed once")
+        << QStringList({"2=/dev/ttyUSB0"}) << QStringList({"/dev/ttyACM0", "/dev/ttyUSB0"}) << QStringList()
+        << QStringList({"COM2", "/dev/ttyACM0"});
+    QTest::newRow("typed before, while there") << QStringList({"1=pty"}) << QStringList()
+                                               << QStringList({"pty2", "missing", "pty", "link"})
+                                               << QStringList({"COM1", "pty2"});
+}
+
+void TestPorts::listShowsWhatExists()
+{
+    QFETCH(QStringList, mapped);
+    QFETCH(QStringList, system);
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, listed);
+    TWorkingFolder folder;
+    TPtyPair pty, pty2;
+    QVERIFY(pty.IsValid() && pty2.IsValid());
+    QVERIFY(QFile::link(pty.SlavePath(), folder.Path("link")));
+    const auto path = [&](const QString &name) {
+        return name == "pty" ? pty.SlavePath() : name == "pty2" ? pty2.SlavePath() : name == "link" ? folder.Path("link")
+               : name == "missing" ? Missing : name;
+    };
+    for (int n = 1; n <= TFormMain::PortCount; ++n)
+        qunsetenv(QStringLiteral("ZARN_COM%1").arg(n).toLocal8Bit());
+    for (const QString &map : mapped)
+        qputenv(("ZARN_COM" + map.section('=', 0, 0)).toLocal8Bit(), path(map.section('=', 1)).toLocal8Bit());
+    TSettings settings(folder.Path("settings.conf"));
+    for (auto it = typed.crbegin(); it != typed.crend(); ++it)
+        settings.AddTypedDevice(path(*it));
+    QList<TSystemPort> systemPorts;
+    for (const QString &device : system)
+        systemPorts << TSystemPort{device, {}, {}};
+    TPortEnumerator ports;
+    ports.SetPorts(systemPorts);
+    TMemoryLine line;
+    TMessageCapture messages;
+    TFormMain form(nullptr, MemoryDeviceFactory(line), &settings, &ports);
+    form.mmComPortClick();
+    QStringList expected;
+    for (const QString &name : listed)
+        expected << path(name);
+    QCOMPARE(form.ListedPorts(), expected);
+    // A hidden entry is disabled too: the arrow keys and the wheel pass over it.
+    for (int row = 0; row < form.CB_Port->count(); ++row)
+        QCOMPARE(form.CB_Port->model()->index(row, 0).flags().testFlag(Qt::ItemIsEnabled),
+                 expected.contains(form.CB_Port->itemText(row)));
+}
+
+void TestPorts::pageKeysEditTheBox()
+{
+    TWorkingFolder folder;
+    TPtyPair pty;
+    QVERIFY(pty.IsValid());
+    TSettings settings(folder.Path("settings.conf"));
+    TMemoryLine line;
+    TPortEnumerator ports;
+    TMessageCapture messages;
+    TFormMain form(nullptr, MemoryDeviceFactory(line), &settings, &ports);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const qsizetype opens = line.Names.size();
+    // The page opens with the keys in the Port box: Ctrl+A selects, Ctrl+V pastes, nothing is sent.
+    form.mmComPortClick();
+    QCOMPARE(QApplication::focusWidget(), form.CB_Port);
+    QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(form.CB_Port->lineEdit()->selectedText(), QStringLiteral("COM1"));
+    QApplication::clipboard()->setText(pty.SlavePath());
+    QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(form.CB_Port->currentText(), pty.SlavePath());
+    QCOMPARE(line.Written, QByteArray());
+    // Esc is Cancel: back to the Main page, the port untouched.
+    QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_Escape);
+    QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QVERIFY(!form.mmComPort->isChecked());
+    QCOMPARE(line.Names.size(), opens);
+    // A pseudo-terminal typed and opened is offered again, in this run and the next.
+    form.mmComPortClick();
+    form.CB_Port->setEditText(pty.SlavePath());
+    QTest::keyClick(form.CB_Port->lineEdit(), Qt::Key_Return);
+    QTRY_COMPARE(form.PageControl1->currentWidget(), form.TS_Main);
+    QCOMPARE(line.Names.last(), pty.SlavePath());
+    QCOMPARE(settings.TypedDevices(), QStringList({pty.SlavePath()}));
+    form.mmComPortClick();
+    QVERIFY(form.ListedPorts().contains(pty.SlavePath()));
+    QCOMPARE(form.CB_Port->lineEdit()->selectedText(), pty.SlavePath());
 }
 
 void TestPorts::choosingOpens_data()

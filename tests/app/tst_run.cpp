@@ -6,6 +6,7 @@
 #include "tests/app/ReportTexts.h"
 #include "tests/common/InLoop.h"
 #include "tests/common/MemoryWindow.h"
+#include "platform/FixedText.h"
 #include "platform/Platform.h"
 
 #include <QAction>
@@ -39,6 +40,8 @@ private slots:
     void lostPortEndsWithOneMessage();
     void arctangentTestStopsAtRunClick();
     void portLostBeforeRunTakesOverFromTest();
+    void designFiguresGreyUntilFirstReport();
+    void measureMenuFollowsTheButtons();
 
 private:
     // Whether the window shows the idle state.
@@ -60,7 +63,8 @@ bool TestRun::Idle() const
 {
     return !FForm->FEngine->FRunning && FForm->TB_Run->text() == "Run" && TFormMain::ImageIndex(FForm->TB_Run) == 11
            && FForm->TB_Run->isEnabled() && FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled()
-           && FForm->mmComPort->isEnabled();
+           && FForm->mmComPort->isEnabled() && FForm->mmRunStop->isEnabled() && FForm->mmRunStop->text() == "&Run"
+           && FForm->mmAcquireWave->isEnabled();
 }
 
 void TestRun::stopDuringWaitRestoresAtOnce()
@@ -179,7 +183,7 @@ void TestRun::acquireWithoutReply()
     QSignalSpy ended(FForm, &TFormMain::AcquireEnded);
     FForm->TB_Acquire->click();
     QVERIFY(FForm->TB_Acquire->text() == "Wait ..." && !FForm->TB_Run->isEnabled() && !FForm->mmCommand->isEnabled()
-            && !FForm->mmComPort->isEnabled());
+            && !FForm->mmComPort->isEnabled() && !FForm->mmRunStop->isEnabled() && FForm->mmAcquireWave->isEnabled());
     FForm->TB_Acquire->click(); // ignored while it waits
     QVERIFY(Ended(ended));
     QCOMPARE(ended.count(), 1);
@@ -532,4 +536,83 @@ void TestRun::portLostBeforeRunTakesOverFromTest()
 }
 
 QTEST_MAIN(TestRun)
+void TestRun::designFiguresGreyUntilFirstReport()
+{
+    const QList<QLabel *> values{FForm->LabelBigTime, FForm->LabelSmallTime, FForm->LabelTOF};
+    const auto grey = [&values] {
+        for (const QLabel *label : values)
+            if (label->isEnabled())
+                return false;
+        return true;
+    };
+    QVERIFY(grey());
+    QCOMPARE(FForm->LabelSmallTime->text(), QStringLiteral("90"));
+    // The first cycle gets no reply: the design figures stay grey; the next ones get reports.
+    bool greyWithoutReport = false;
+    TInLoop inLoop([&] {
+        if (!FLine->Written.endsWith('z'))
+            return false;
+        if (FLine->Replies.isEmpty()) {
+            greyWithoutReport = grey();
+            FLine->Replies['z'] = MeanReport + "\r\n";
+        } else if (FForm->LabelTOF->isEnabled()) {
+            FForm->TB_RunClick(FForm->TB_Run);
+            return true;
+        }
+        return false;
+    });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(Ended(ended));
+    QVERIFY(inLoop.Finished());
+    QVERIFY(greyWithoutReport);
+    // Live, and the report's own figures, not the design texts.
+    for (const QLabel *label : values)
+        QVERIFY(label->isEnabled());
+    QCOMPARE(FForm->LabelSmallTime->text(), Platform::FixedText(FForm->FEngine->FPhaseDeg, 3));
+    QVERIFY(FForm->LabelSmallTime->text() != "90");
+}
+
+void TestRun::measureMenuFollowsTheButtons()
+{
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowActive(FForm));
+    QVERIFY(FForm->TB_Run->toolTip().endsWith("(F5)"));
+    QVERIFY(FForm->TB_Acquire->toolTip().endsWith("(F6)"));
+    QCOMPARE(FForm->mmRunStop->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(FForm->mmAcquireWave->shortcut(), QKeySequence(Qt::Key_F6));
+    QVERIFY(FForm->mmMeasure->actions().contains(FForm->mmRunStop));
+    QVERIFY(FForm->mmMeasure->actions().contains(FForm->mmAcquireWave));
+    // F5 runs; while it runs Acquire and its item are off, so F6 sends nothing; F5 stops.
+    bool inStep = false;
+    QByteArray afterF6;
+    TInLoop inLoop([&] {
+        if (!FLine->Written.endsWith('z'))
+            return false;
+        inStep = FForm->mmRunStop->isEnabled() && FForm->mmRunStop->text() == "&Stop" &&
+                 !FForm->TB_Acquire->isEnabled() && !FForm->mmAcquireWave->isEnabled();
+        QTest::keyClick(FForm, Qt::Key_F6);
+        afterF6 = FLine->Written;
+        QTest::keyClick(FForm, Qt::Key_F5);
+        return true;
+    });
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
+    QTest::keyClick(FForm, Qt::Key_F5);
+    QVERIFY(Ended(ended));
+    QVERIFY(inLoop.Finished());
+    QVERIFY(inStep);
+    QCOMPARE(afterF6, QByteArray("az"));
+    QCOMPARE(FLine->Written, QByteArray("az"));
+    QVERIFY(Idle());
+    // F6 acquires; while it waits Run and its item are off, so F5 sends nothing.
+    QSignalSpy acquired(FForm, &TFormMain::AcquireEnded);
+    QTest::keyClick(FForm, Qt::Key_F6);
+    QCOMPARE(FLine->Written, QByteArray("azs"));
+    QVERIFY(!FForm->TB_Run->isEnabled() && !FForm->mmRunStop->isEnabled());
+    QTest::keyClick(FForm, Qt::Key_F5);
+    QVERIFY(Ended(acquired));
+    QCOMPARE(FLine->Written, QByteArray("azs"));
+    QVERIFY(Idle());
+}
+
 #include "tst_run.moc"

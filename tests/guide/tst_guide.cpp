@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -91,6 +93,10 @@ private slots:
     void aboutCloses();
     void openersShowOnePage_data();
     void openersShowOnePage();
+    void findGoesRoundTheTree_data();
+    void findGoesRoundTheTree();
+    void builtInGuideFindsNewTopics_data();
+    void builtInGuideFindsNewTopics();
 
 private:
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -120,7 +126,7 @@ void TestGuide::builtInGuide()
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QCOMPARE(form.TreeView1->topLevelItemCount(), 4);
-    QCOMPARE(Nodes(form.TreeView1).size(), 95);
+    QCOMPARE(Nodes(form.TreeView1).size(), 194);
     QCOMPARE(form.TreeView1->topLevelItem(3)->text(0), QStringLiteral("Status Bar"));
     for (QTreeWidgetItem *node : Nodes(form.TreeView1))
         QVERIFY(!node->isExpanded());
@@ -511,4 +517,91 @@ void TestGuide::openersShowOnePage()
 }
 
 QTEST_MAIN(TestGuide)
+void TestGuide::findGoesRoundTheTree_data()
+{
+    QTest::addColumn<QString>("words");
+    // The keys pressed after Ctrl+F and typing the words, each with the node selected after it
+    // ("-": the selection did not move and the box says "Not found").
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QStringList>("selected");
+    QTest::newRow("first hit, deep and collapsed") << "serial PORT" << QStringList{"Enter"}
+                                                   << QStringList{"Serial port setup"};
+    QTest::newRow("next, then round to the first")
+        << "run" << QStringList{"Enter", "F3", "F3", "F3"}
+        << QStringList{"Run the measurement", "Stop the run", "Runs kept", "Run the measurement"};
+    QTest::newRow("previous wraps to the last") << "run" << QStringList{"Shift+F3", "Shift+F3"}
+                                                << QStringList{"Runs kept", "Stop the run"};
+    QTest::newRow("words in any order") << "kept runs" << QStringList{"Enter", "F3"}
+                                        << QStringList{"Runs kept", "Runs kept"};
+    QTest::newRow("not found") << "zeppelin" << QStringList{"Enter", "F3"} << QStringList{"-", "-"};
+}
+
+void TestGuide::findGoesRoundTheTree()
+{
+    QFETCH(QString, words);
+    QFETCH(QStringList, keys);
+    QFETCH(QStringList, selected);
+    QVERIFY(TWorkingFolder::Write(GuideFileName, "Functions\n\tRun the measurement\n\t\tStop the run\nMenu\n"
+                                                 "\t[Edit]\n\t\tSerial port setup\nFiles\n\tRuns kept\n"));
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(form.PanelFind->isHidden());
+    QTest::keyClick(form.TreeView1, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(form.PanelFind->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form.EditFind);
+    QVERIFY(!form.EditFind->accessibleName().isEmpty());
+    QTest::keyClicks(form.EditFind, words);
+    for (int i = 0; i < keys.size(); ++i) {
+        const QString before = form.TreeView1->currentItem() ? form.TreeView1->currentItem()->text(0) : QString();
+        const QKeySequence key(keys[i] == "Enter" ? QStringLiteral("Return") : keys[i]);
+        QTest::keyClick(form.EditFind, key[0].key(), key[0].keyboardModifiers());
+        QTreeWidgetItem *node = form.TreeView1->currentItem();
+        if (selected[i] == "-") {
+            QCOMPARE(node ? node->text(0) : QString(), before);
+            QCOMPARE(form.LabelFindResult->text(), QStringLiteral("Not found"));
+            continue;
+        }
+        QVERIFY(node);
+        QCOMPARE(node->text(0), selected[i]);
+        QVERIFY(node->isSelected());
+        QVERIFY(form.LabelFindResult->text().isEmpty());
+        // Shown: every parent expanded, with its image.
+        for (QTreeWidgetItem *parent = node->parent(); parent; parent = parent->parent()) {
+            QVERIFY(parent->isExpanded());
+            QCOMPARE(TFormManual::ImageIndex(parent), TFormManual::ImageExpanded);
+        }
+    }
+    // Esc in the box closes the box, not the window.
+    QTest::keyClick(form.EditFind, Qt::Key_Escape);
+    QVERIFY(form.PanelFind->isHidden());
+    QVERIFY(form.isVisible());
+    QVERIFY(messages.Messages.isEmpty());
+}
+
+void TestGuide::builtInGuideFindsNewTopics_data()
+{
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QString>("found");
+    QTest::newRow("measurements") << "filename: \"measurements.csv\"" << "Filename: \"Measurements.csv\"";
+    QTest::newRow("statistics") << "ADEV 10" << "Col12: ADEV 1 (ps), Col13: ADEV 10 (ps), Col14: ADEV 100 (ps), "
+                                                "the Allan deviation over groups of 1, 10 and 100 values";
+    QTest::newRow("headless") << "headless" << "Measure without a window (headless mode)...";
+    QTest::newRow("keys") << "keyboard" << "Measure by keyboard...";
+    QTest::newRow("reconnect") << "reconnect" << "Reconnect a lost port...";
+}
+
+void TestGuide::builtInGuideFindsNewTopics()
+{
+    QFETCH(QString, words);
+    QFETCH(QString, found);
+    TMessageCapture messages;
+    TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
+    form.FindShow();
+    form.EditFind->setText(words);
+    QVERIFY(form.FindNext(true));
+    QCOMPARE(form.TreeView1->currentItem()->text(0), found);
+}
+
 #include "tst_guide.moc"
