@@ -151,7 +151,7 @@ void LostDeviceCpu()
     QTimer::singleShot(1000, &loop, &QEventLoop::quit);
     loop.exec();
     const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
-    std::printf("serial component, device gone:   %.3f of a core (%.1f ms CPU in %lld ms), %d error event(s)\n",
+    std::printf("serial component, device gone:   %.4f of a core (%.1f ms CPU in %lld ms), %d error event(s)\n",
                 cpuMs / double(wall.elapsed()), cpuMs, wall.elapsed(), errors);
     qunsetenv("ZARN_COM1");
 }
