@@ -1,20 +1,23 @@
 // What the window shows of the time-of-flight computation: labels and status panels, the refused
-// count, the save options, a failing log, and the gauge drawing the trend.
+// count, the save options, a failing log, and the gauge drawing the trend. The reports come over an
+// in-memory line, as the instrument sends them.
 
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
-#include "tests/common/MessageCapture.h"
+#include "tests/app/ReportTexts.h"
+#include "tests/common/MemoryWindow.h"
 #include "tests/common/Pixels.h"
-#include "tests/common/WorkingFolder.h"
 
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QToolButton>
 #include <QtTest>
 
-class TestMeasure : public QObject {
+class TestMeasure : public QObject, private TMemoryWindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -29,43 +32,50 @@ private slots:
     void gaugeFollowsThePage();
 
 private:
-    void Report(int count, int m1, int m2, float temperature = 25.0f);
+    // Asks for a difference report and hands the window the instrument's answer.
+    void Report(int count, int m1, int m2, const QByteArray &temperature = "25.00");
+    // Hands the window bytes from the line and lets it take them.
+    void Receive(const QByteArray &bytes);
     void CloseForm();
-
-    std::unique_ptr<TFormMain> FForm;
-    std::unique_ptr<TMessageCapture> FMessages;
-    std::unique_ptr<TWorkingFolder> FFolder;
 };
 
 void TestMeasure::init()
 {
-    qputenv("ZARN_COM1", "/nonexistent/zarn-no-such-port");
-    FFolder = std::make_unique<TWorkingFolder>();
-    QVERIFY(FFolder->IsValid());
-    FMessages = std::make_unique<TMessageCapture>();
-    FForm = std::make_unique<TFormMain>();
+    QVERIFY(OpenWindow());
+    FMessages->Clear();
 }
 
 void TestMeasure::cleanup()
 {
-    FForm.reset();
-    FMessages.reset();
-    FFolder.reset();
+    FWindow.reset();
 }
 
-void TestMeasure::Report(int count, int m1, int m2, float temperature)
+void TestMeasure::Report(int count, int m1, int m2, const QByteArray &temperature)
 {
-    FForm->FEngine->FBigCount = count;
-    FForm->FEngine->FM1 = m1;
-    FForm->FEngine->FM2 = m2;
-    FForm->FEngine->FTemperature = temperature;
-    FForm->FEngine->ComputeMeasurement();
+    const auto hex = [](int v) { return QByteArray::number(quint32(v), 16).toUpper().rightJustified(8, '0'); };
+    FForm->mmCommandClick(FForm->mmAnalyzeData);
+    Receive(Record(44, {{0, "TRFDIF"}, {7, QByteArray::number(count).rightJustified(3)}, {14, hex(m1)}, {26, hex(m2)},
+                        {37, temperature}})
+            + "\r\n");
+}
+
+void TestMeasure::Receive(const QByteArray &bytes)
+{
+    FLine->Incoming += bytes;
+    QDeadlineTimer bound(10000);
+    while (!FLine->Incoming.isEmpty() && !bound.hasExpired()) {
+        // Said at each turn: a step reads at most a buffer's worth.
+        if (FLine->Current && FLine->Current->OnDataWaiting)
+            FLine->Current->OnDataWaiting();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(FLine->Incoming.isEmpty());
 }
 
 void TestMeasure::CloseForm()
 {
     FForm->close();
-    FForm.reset();
+    FWindow->Form.reset();
 }
 
 void TestMeasure::labelsAndPanels_data()
@@ -93,7 +103,7 @@ void TestMeasure::labelsAndPanels()
     QFETCH(int, m2);
     QFETCH(QStringList, labels);
     QFETCH(QString, phasePanel);
-    Report(count, m1, m2, -5.25f);
+    Report(count, m1, m2, "-5.25");
     // The labels show it by the next frame.
     QTRY_COMPARE(QStringList({FForm->LabelBigTime->text(), FForm->LabelSmallTime->text(), FForm->LabelTOF->text()}),
                  labels);
@@ -109,8 +119,8 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     QVERIFY(!FForm->mmSavePhaseData->isChecked());
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
-    FForm->mmSavePhaseDataClick(); // twice: mark and flag back on
-    QVERIFY(FForm->FEngine->FSavePhaseData && FForm->mmSavePhaseData->isChecked());
+    FForm->mmSavePhaseDataClick(); // twice: the mark back on
+    QVERIFY(FForm->mmSavePhaseData->isChecked());
     CloseForm();
     QVERIFY(!QFile::exists("Phase.csv"));
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);
@@ -118,19 +128,21 @@ void TestMeasure::savePhaseOffLeavesTofLog()
 
 void TestMeasure::refusedReportsCounted()
 {
-    QByteArray garbled = QByteArray("TMEAN") + QByteArray(74, ' ') + "\r\n";
+    QByteArray garbled = MeanReport + "\r\n";
     garbled.replace(49, 3, ":88");
     for (const char *text : {"1 report refused: a field could not be read",
                                 "2 reports refused: a field could not be read"}) {
-        FForm->FEngine->FLineBuffer = garbled;
-        QVERIFY(FForm->FEngine->TakeReports());
+        FForm->mmCommandClick(FForm->mmAnalyzeAcquired);
+        Receive(garbled);
         QCOMPARE(FForm->LabelRefused->text(), QString(text));
-        QVERIFY(FForm->LabelRefused->isVisibleTo(FForm.get()));
+        QVERIFY(FForm->LabelRefused->isVisibleTo(FForm));
     }
     // A Run starts the count again, and nothing is shown for none.
-    FForm->FEngine->BeginRun();
-    QVERIFY(!FForm->LabelRefused->isVisibleTo(FForm.get()));
-    QCOMPARE(FForm->FEngine->FReportCount, qint64(0));
+    QSignalSpy ended(FForm, &TFormMain::RunEnded);
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(!FForm->LabelRefused->isVisibleTo(FForm));
+    FForm->TB_RunClick(FForm->TB_Run);
+    QVERIFY(!ended.isEmpty() || ended.wait(30000));
 }
 
 void TestMeasure::logFailureShownInPanel9()
@@ -145,18 +157,19 @@ void TestMeasure::logFailureShownInPanel9()
     QCOMPARE(FForm->StatusPanels[9]->toolTip(), FForm->PanelText(9));
     // Panel 9 lies past the edge at the opening size; the line above the panels shows it whole.
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
     QLabel *alarm = FForm->LabelLogError;
     QTRY_VERIFY(alarm->isVisible());
     QCOMPARE(alarm->text(), FForm->PanelText(9));
-    const QRect shown(alarm->mapTo(FForm.get(), QPoint(0, 0)), alarm->size());
+    const QRect shown(alarm->mapTo(FForm, QPoint(0, 0)), alarm->size());
     QVERIFY(FForm->rect().contains(shown.topLeft()));
     QVERIFY(FForm->rect().contains(shown));
     QTRY_VERIFY(alarm->height() >= alarm->heightForWidth(alarm->width()));
-    FForm->FEngine->FTOFLogger->FlushData(); // the other log still writes
+    const QList<TDataLogger *> logs = FForm->FEngine->Loggers(); // Phase.csv, TimeOfFlight.csv, ...
+    logs[1]->FlushData(); // the other log still writes
     QVERIFY(FForm->PanelText(9).startsWith(failing));
     QVERIFY(QDir().rmdir("Phase.csv"));
-    FForm->FEngine->FPhaseLogger->FlushData();
+    logs[0]->FlushData();
     QCOMPARE(FForm->PanelText(9), QString());
     QVERIFY(!alarm->isVisible());
     QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31);
@@ -189,7 +202,7 @@ void TestMeasure::gaugeDrawsTheTrend()
 void TestMeasure::gaugeFollowsThePage()
 {
     FForm->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
     FForm->resize(1000, 760);
     QTRY_COMPARE(FForm->PanelGauge->size(), QSize(FForm->TS_Main->width() - 80, FForm->TS_Main->height() - 168));
     QCOMPARE(FForm->FGauge->pos(), QPoint(0, 0));
