@@ -99,7 +99,7 @@ void TEngine::ComputeMeasurement()
     FTOFRing->Push(FTimeOfFlight);
     FRecordRing->Push(int32_t(FBatchRecords.size()));
     TReport report;
-    report.Record = {QDateTime::currentDateTime(), run, FBigCount, FM1, FM2, FPhaseDeg,
+    report.Record = {Platform::LocalNow(), run, FBigCount, FM1, FM2, FPhaseDeg,
                      FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature};
     report.BigTime = FBigTime;
     report.Number = ++FRunReportCount;
@@ -275,7 +275,7 @@ void TEngine::EndRunStatistics()
     if (FStatisticsRun == 0)
         return;
     FStatisticsRun = 0;
-    FStatisticsLine = StatisticsLog::Line(QDateTime::currentDateTime(), FStatistics.Run(), FStatistics.RunFigures());
+    FStatisticsLine = StatisticsLog::Line(Platform::LocalNow(), FStatistics.Run(), FStatistics.RunFigures());
     if (FSaveStatistics && FStatisticsLogger) {
         FStatisticsLogger->Append(FStatisticsLine);
         FStatisticsLogger->FlushData();
