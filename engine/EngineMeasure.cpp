@@ -53,7 +53,7 @@ bool TEngine::TakeReports()
         }
         FDrainClock.start(); // a stopped Run gives the next reply a whole wait
         FLastReplyTick = Platform::TickCount();
-        FLastReplyTime = QTime::currentTime();
+        FLastReplyTime = Platform::LocalNow().time();
         if (!report.Values.Readable) {
             // A field that cannot be read must not become a number in the files.
             FReportRun = -1;
@@ -174,7 +174,7 @@ void TEngine::BeginRun()
     FRefusedCount = 0;
     emit RefusedChanged();
     FLastReplyTick = Platform::TickCount();
-    FLastReplyTime = QTime::currentTime();
+    FLastReplyTime = Platform::LocalNow().time();
     SetReplyWarning(false);
 }
 
