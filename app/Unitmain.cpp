@@ -74,7 +74,11 @@ void TFormMain::FormCreate()
     FFrameTimer = new QTimer(this);
     FFrameTimer->setSingleShot(true);
     FFrameTimer->setInterval(FrameMs);
-    connect(FFrameTimer, &QTimer::timeout, this, &TFormMain::DrawFrame);
+    connect(FFrameTimer, &QTimer::timeout, this, &TFormMain::DrawGauge);
+    FTextTimer = new QTimer(this);
+    FTextTimer->setSingleShot(true);
+    FTextTimer->setInterval(TextFrameMs);
+    connect(FTextTimer, &QTimer::timeout, this, &TFormMain::DrawTexts);
 
     // 1. The port: COM1 at start (or the one kept from the last run); the program goes on without
     // one when it cannot be opened.
@@ -100,9 +104,9 @@ void TFormMain::FormCreate()
         FReportDue = true;
         // The first values replace the grey design texts at once.
         if (!FReportShown)
-            DrawFrame();
+            DrawTexts();
         else
-            ScheduleFrame();
+            ScheduleTextFrame();
     });
     connect(FEngine, &TEngine::BatchProcessed, this, [this] {
         FGaugeDue = true;
@@ -148,6 +152,7 @@ void TFormMain::FormClose()
     FClosed = true;
     SaveWindowSettings();
     FFrameTimer->stop();
+    FTextTimer->stop();
     // A Run, acquisition or test still going ends before anything is released below.
     FEngine->StopCycles();
     // Nothing computed stays behind: the open batch (drawn while the gauge is there) and the
@@ -393,7 +398,7 @@ void TFormMain::SetPanelText(int index, const QString &text)
         return;
     FPanelTexts[static_cast<size_t>(index)] = text;
     FPanelsDue |= 1u << index;
-    ScheduleFrame();
+    ScheduleTextFrame();
 }
 
 void TFormMain::ScheduleFrame()
@@ -402,9 +407,21 @@ void TFormMain::ScheduleFrame()
         FFrameTimer->start();
 }
 
+void TFormMain::ScheduleTextFrame()
+{
+    if (!FTextTimer->isActive())
+        FTextTimer->start();
+}
+
 void TFormMain::DrawFrame()
 {
-    FFrameTimer->stop();
+    DrawTexts();
+    DrawGauge();
+}
+
+void TFormMain::DrawTexts()
+{
+    FTextTimer->stop();
     for (size_t i = 0; i < StatusPanels.size(); ++i)
         if (FPanelsDue & (1u << i))
             ShowPanel(int(i));
@@ -412,6 +429,11 @@ void TFormMain::DrawFrame()
     if (FReportDue)
         ShowReport();
     FReportDue = false;
+}
+
+void TFormMain::DrawGauge()
+{
+    FFrameTimer->stop();
     // The gauge goes with the engine's trend when the window closes.
     if (FGaugeDue && FGauge)
         FGauge->UpdateDisplay();

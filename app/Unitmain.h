@@ -55,6 +55,9 @@ public:
     static constexpr int PortCount = TEngine::PortCount;
     // The screen shows at most one frame this often (ms): what changes faster is drawn once a frame.
     static constexpr int FrameMs = 16;
+    // The status texts (the panels and the Main page's values) at most this often (ms): shaping and
+    // repainting text is dearer than the eye can use at the report rate; the last value wins.
+    static constexpr int TextFrameMs = 50;
     // Captions of the Run and Acquire buttons in their states.
     static constexpr char RunCaption[] = "Run";
     static constexpr char StopCaption[] = "Stop";
@@ -300,7 +303,11 @@ private:
     // the Main page's values and the gauge are drawn once a frame with the newest state, and at
     // once when a Run or an acquisition ends.
     void ScheduleFrame();
+    void ScheduleTextFrame();
+    // Everything due, texts and gauge: at the end of a Run.
     void DrawFrame();
+    void DrawGauge();
+    void DrawTexts();
     void ShowPanel(int index);
 
     TSettings *FSettings = nullptr;
@@ -310,6 +317,7 @@ private:
     TComLogText FComLogText;
     QTimer *FPortNoteTimer = nullptr;
     QTimer *FFrameTimer = nullptr;
+    QTimer *FTextTimer = nullptr;
     std::array<QString, StatusPanelCount> FPanelTexts;
     uint32_t FPanelsDue = 0; // one bit a panel
     static_assert(StatusPanelCount <= 32, "a bit for each panel");

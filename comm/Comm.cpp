@@ -359,6 +359,11 @@ void TComm::ReadProcess()
         return;
     }
     FCommError = error;
+    ReadWaiting(waiting);
+}
+
+void TComm::ReadWaiting(int64_t waiting)
+{
     if (waiting <= 0)
         return;
     // A backlog larger than the buffer is read a buffer at a time: the rest stays queued and the next
@@ -417,8 +422,18 @@ bool TComm::PollReceive()
     if (FDevice->ClearError(error, waiting))
         FCommError = error;
     // The query may have found the device gone.
-    if (Polling() && FRThreshold > 0 && waiting >= FRThreshold)
-        ReceiveData();
+    if (Polling() && FRThreshold > 0 && waiting >= FRThreshold) {
+        if (OnReceiveChunk.Assigned()) {
+            // The query just made tells what waits: one read, and the bytes go with the event.
+            FInput.clear();
+            ReadWaiting(waiting);
+            const QByteArray chunk = FInput; // the handler may read again
+            if (Polling() && !chunk.isEmpty())
+                OnReceiveChunk(this, chunk);
+        } else {
+            ReceiveData();
+        }
+    }
     FReceiving = false;
     return Polling();
 }

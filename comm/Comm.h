@@ -38,6 +38,7 @@ constexpr uint32_t EV_RING = 0x0100;
 
 using TNotifyEvent = TEvent<QObject *>;
 using TCommEvent = TEvent<QObject *, uint32_t>;
+using TChunkEvent = TEvent<QObject *, const QByteArray &>;
 
 class TComm : public TComponent {
     Q_OBJECT
@@ -92,6 +93,9 @@ public:
     bool ParityCheck() const { return FParityCheck; }
 
     TNotifyEvent OnReceiveData;
+    // When assigned, the receive step reads the waiting bytes itself and hands them over here (in
+    // place of OnReceiveData), so the owner need not call back into the component to read them.
+    TChunkEvent OnReceiveChunk;
     TCommEvent OnReceiveError;
     TCommEvent OnModemStateChange;
 
@@ -146,6 +150,8 @@ private:
     // Queries the device and raises the receive event when enough bytes wait. False when the
     // port was closed or its device went away meanwhile.
     bool PollReceive();
+    // Reads what the query found waiting, without asking the device again.
+    void ReadWaiting(int64_t waiting);
     // A device is held and has not gone away: the poll step has something to poll.
     bool Polling() const { return FDevice && !FGone; }
     // One write to the device; false when it fails or the device went away.

@@ -175,6 +175,8 @@ bool TSerialDevice::Open(const QString &systemName)
     FRecordApplied = false;
     FRecord = TDeviceSettings{};
     FHaveCounters = false;
+    FNoCounters = false;
+    FNoModemLines = false;
     LineErrorsFromCounters(); // baseline: errors from before the open are not ours
     FErrorConnection = QObject::connect(&FPort, &QSerialPort::errorOccurred, &FPort,
                                         [this](QSerialPort::SerialPortError e) { ErrorOccurred(e); });
@@ -329,9 +331,13 @@ uint32_t TSerialDevice::LineErrorsFromCounters()
 {
     uint32_t word = 0;
 #ifdef Q_OS_LINUX
-    serial_icounter_struct counts {};
-    if (::ioctl(static_cast<int>(FPort.handle()), TIOCGICOUNT, &counts) != 0)
+    if (FNoCounters)
         return 0;
+    serial_icounter_struct counts {};
+    if (::ioctl(static_cast<int>(FPort.handle()), TIOCGICOUNT, &counts) != 0) {
+        FNoCounters = errno == ENOTTY || errno == EINVAL;
+        return 0;
+    }
     const int now[5] = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
     if (FHaveCounters) {
         if (now[0] != FCounters[0]) word |= CE_FRAME;
@@ -363,12 +369,13 @@ bool TSerialDevice::ClearError(uint32_t &errorWord, int64_t &waiting)
 
 bool TSerialDevice::ModemStatus(uint32_t &bits)
 {
-    if (!Usable())
+    if (!Usable() || FNoModemLines)
         return false;
     FPort.clearError();
     const QSerialPort::PinoutSignals lines = FPort.pinoutSignals();
     if (FPort.error() != QSerialPort::NoError) {
-        // A pseudo-terminal has no modem lines: not a fault of the port.
+        // A pseudo-terminal has no modem lines: not a fault of the port, and no use asking again.
+        FNoModemLines = FPort.error() == QSerialPort::UnsupportedOperationError;
         FPort.clearError();
         return false;
     }

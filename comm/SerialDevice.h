@@ -60,5 +60,9 @@ private:
     TOpenRefusal FRefusal;
     uint32_t FErrorWord = 0;      // CE_ bits gathered since the last ClearError
     bool FHaveCounters = false;
+    // What the device refused once it always refuses (a pseudo-terminal has neither): not asked again
+    // until the next open.
+    bool FNoCounters = false;
+    bool FNoModemLines = false;
     int FCounters[5] = {};        // frame, overrun, parity, brk, buf_overrun
 };

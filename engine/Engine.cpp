@@ -71,7 +71,7 @@ TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
 void TEngine::UseComm(TComm *comm, int index, const QString &device)
 {
     FComm = comm;
-    FComm->OnReceiveData.Bind(this, &TEngine::CommReceiveData);
+    FComm->OnReceiveChunk.Bind(this, &TEngine::CommReceiveData);
     FComm->OnReceiveError.Bind(this, &TEngine::CommReceiveError);
     FPortIndex = index;
     FPortDevice = device;
@@ -216,7 +216,7 @@ void TEngine::ClosePort()
     // Replies asked of this line will not come on the next one.
     FRepliesAwaited = 0;
     FAwaitedRuns.clear();
-    comm->OnReceiveData.Clear();
+    comm->OnReceiveChunk.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
     emit PortStateChanged();
@@ -314,11 +314,10 @@ void TEngine::SendCommand(char letter)
     FComm->OutputString(QByteArray(1, letter));
 }
 
-void TEngine::CommReceiveData(QObject *Sender)
+void TEngine::CommReceiveData(QObject *Sender, const QByteArray &received)
 {
     if (!FComm || Sender != FComm)
         return;
-    const QByteArray received = FComm->ReadInputData();
     FLineBuffer += received;
     FReceivedCount += uint64_t(received.size());
     switch (FReceiveState) {

@@ -115,7 +115,7 @@ public:
     void SendCommand(char letter);
 
     // The receive path, bound to the serial component's events.
-    void CommReceiveData(QObject *Sender);
+    void CommReceiveData(QObject *Sender, const QByteArray &received);
     void CommReceiveError(QObject *Sender, uint32_t EventMask);
     bool CheckDifferenceReport();
     bool CheckMeanReport();

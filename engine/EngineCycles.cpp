@@ -132,7 +132,7 @@ void TEngine::LoopStep()
         // What the port holds already is taken first: a quick reply ends the wait without a poll,
         // whichever of this step and the port's own wake-up comes first.
         if (FComm && !FReplyDone)
-            FComm->ProcTimer(FComm);
+            FComm->ReceiveStep();
         if (FLoopState != TLoopState::RunFirstPass)
             break; // the port went, or the Run ended, while it was read
         if (FReplyDone) {

@@ -53,7 +53,7 @@ bool TEngine::TakeReports()
         }
         FDrainClock.start(); // a stopped Run gives the next reply a whole wait
         FLastReplyTick = Platform::TickCount();
-        FLastReplyTime = QTime::currentTime();
+        FLastReplyTime = Platform::LocalNow().time();
         if (!report.Values.Readable) {
             // A field that cannot be read must not become a number in the files.
             FReportRun = -1;
@@ -99,7 +99,7 @@ void TEngine::ComputeMeasurement()
     FTOFRing->Push(FTimeOfFlight);
     FRecordRing->Push(int32_t(FBatchRecords.size()));
     TReport report;
-    report.Record = {QDateTime::currentDateTime(), run, FBigCount, FM1, FM2, FPhaseDeg,
+    report.Record = {Platform::LocalNow(), run, FBigCount, FM1, FM2, FPhaseDeg,
                      FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature};
     report.BigTime = FBigTime;
     report.Number = ++FRunReportCount;
@@ -174,7 +174,7 @@ void TEngine::BeginRun()
     FRefusedCount = 0;
     emit RefusedChanged();
     FLastReplyTick = Platform::TickCount();
-    FLastReplyTime = QTime::currentTime();
+    FLastReplyTime = Platform::LocalNow().time();
     SetReplyWarning(false);
 }
 
@@ -275,7 +275,7 @@ void TEngine::EndRunStatistics()
     if (FStatisticsRun == 0)
         return;
     FStatisticsRun = 0;
-    FStatisticsLine = StatisticsLog::Line(QDateTime::currentDateTime(), FStatistics.Run(), FStatistics.RunFigures());
+    FStatisticsLine = StatisticsLog::Line(Platform::LocalNow(), FStatistics.Run(), FStatistics.RunFigures());
     if (FSaveStatistics && FStatisticsLogger) {
         FStatisticsLogger->Append(FStatisticsLine);
         FStatisticsLogger->FlushData();

@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cstdlib>
+#include <limits>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -34,6 +37,22 @@ TTickCountHook SetTickCountHook(TTickCountHook hook)
     TTickCountHook old = std::move(TickHook());
     TickHook() = std::move(hook);
     return old;
+}
+
+QDateTime LocalNow()
+{
+    thread_local qint64 second = std::numeric_limits<qint64>::min();
+    thread_local int offset = 0;
+    thread_local QByteArray zone;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 thisSecond = now >= 0 ? now / 1000 : (now - 999) / 1000;
+    const char *const tz = std::getenv("TZ");
+    if (thisSecond != second || zone != tz) {
+        second = thisSecond;
+        zone = tz;
+        offset = QDateTime::fromMSecsSinceEpoch(thisSecond * 1000).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offset);
 }
 
 void Sleep(int milliseconds)

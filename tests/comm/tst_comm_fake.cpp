@@ -401,6 +401,42 @@ private slots:
         comm->SetPortOpen(false);
     }
 
+    void chunkEventCarriesEveryByte_data()
+    {
+        QTest::addColumn<int>("waiting");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("10 bytes, one step") << 10 << 1;
+        QTest::newRow("4097 bytes, a bufferful then the rest") << 4097 << 2;
+    }
+
+    // With the chunk event assigned, the poll step reads and hands the bytes over itself: every byte
+    // once, in order, and the plain receive event stays silent.
+    void chunkEventCarriesEveryByte()
+    {
+        QFETCH(int, waiting);
+        QFETCH(int, steps);
+        auto comm = MakeComm();
+        comm->SetPortOpen(true);
+        comm->SetRThreshold(1);
+        QByteArray received;
+        int chunks = 0, plain = 0;
+        comm->OnReceiveChunk.Bind([&](QObject *, const QByteArray &chunk) {
+            received += chunk;
+            ++chunks;
+        });
+        comm->OnReceiveData.Bind([&](QObject *) { ++plain; });
+        QByteArray data(waiting, '\0');
+        for (int i = 0; i < waiting; ++i)
+            data[i] = char(i * 7);
+        FLine.Incoming = data;
+        for (int i = 0; i < steps + 1; ++i)
+            comm->ProcTimer(comm.get());
+        QCOMPARE(received, data);
+        QCOMPARE(chunks, steps);
+        QCOMPARE(plain, 0);
+        comm->SetPortOpen(false);
+    }
+
     void failedReadDeliversNothing_data()
     {
         QTest::addColumn<bool>("queryFails");
