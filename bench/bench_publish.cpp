@@ -5,6 +5,7 @@
 // the medians, on to off. Paho writes each message to its folder and removes it once acknowledged:
 // most of the difference is that, on Paho's threads and the program's.
 
+#include "tests/common/FreePort.h"
 #include "sim/SimInstrument.h"
 
 #include <QCoreApplication>
@@ -30,21 +31,6 @@ namespace {
 
 constexpr int RunSeconds = 10;
 constexpr int Rounds = 3;
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // CPU seconds of the children waited for so far.
 double ChildrenCpu()

@@ -61,15 +61,7 @@ void TestMeasure::Report(int count, int m1, int m2, const QByteArray &temperatur
 
 void TestMeasure::Receive(const QByteArray &bytes)
 {
-    FLine->Incoming += bytes;
-    QDeadlineTimer bound(10000);
-    while (!FLine->Incoming.isEmpty() && !bound.hasExpired()) {
-        // Said at each turn: a step reads at most a buffer's worth.
-        if (FLine->Current && FLine->Current->OnDataWaiting)
-            FLine->Current->OnDataWaiting();
-        QCoreApplication::processEvents();
-    }
-    QVERIFY(FLine->Incoming.isEmpty());
+    QVERIFY(HandOver(*FLine, bytes));
 }
 
 void TestMeasure::CloseForm()

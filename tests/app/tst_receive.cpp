@@ -74,16 +74,7 @@ void TestReceive::cleanup()
 
 void TestReceive::Receive(const QByteArray &chunk)
 {
-    // As a device does: the bytes wait on the line, and it says so.
-    FLine->Incoming += chunk;
-    QDeadlineTimer bound(10000);
-    while (!FLine->Incoming.isEmpty() && !bound.hasExpired()) {
-        // Said at each turn: a step reads at most a buffer's worth.
-        if (FLine->Current && FLine->Current->OnDataWaiting)
-            FLine->Current->OnDataWaiting();
-        QCoreApplication::processEvents();
-    }
-    QVERIFY(FLine->Incoming.isEmpty());
+    QVERIFY(HandOver(*FLine, chunk));
 }
 
 void TestReceive::sampleListEmptiedWhenFull_data()

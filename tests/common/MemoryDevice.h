@@ -8,6 +8,8 @@
 #include "comm/ComDevice.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QStringList>
 #include <cstring>
@@ -104,6 +106,21 @@ inline void LoseDevice(TMemoryLine &line)
 {
     if (line.Current && line.Current->OnGone)
         line.Current->OnGone();
+}
+
+// As a device does: the bytes wait on the line, and the device says so at each turn of the event
+// loop (a step reads at most a buffer's worth) until the program has taken them all, for up to
+// 10 s. True when every byte was taken.
+inline bool HandOver(TMemoryLine &line, const QByteArray &bytes)
+{
+    line.Incoming += bytes;
+    QDeadlineTimer bound(10000);
+    while (!line.Incoming.isEmpty() && !bound.hasExpired()) {
+        if (line.Current && line.Current->OnDataWaiting)
+            line.Current->OnDataWaiting();
+        QCoreApplication::processEvents();
+    }
+    return line.Incoming.isEmpty();
 }
 
 inline TComDeviceFactory MemoryDeviceFactory(TMemoryLine &line)

@@ -4,6 +4,7 @@
 // collects what arrives. What arrives must be the rows of Measurements.csv, each once, in order:
 // with the broker up, stopped for a while, and with the program killed while it was down.
 
+#include "tests/common/FreePort.h"
 #include "app/CommandLine.h"
 #include "app/Publisher.h"
 #include "app/PublishingDialog.h"
@@ -41,22 +42,6 @@ namespace {
 
 constexpr int WaitMs = 60000;
 constexpr char Instrument[] = "bench-A";
-
-// A TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 bool Accepts(int port)
 {
