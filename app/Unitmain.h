@@ -139,7 +139,7 @@ public:
     TEngine *FEngine = nullptr;
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
-    QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
+    std::unique_ptr<QImage> FChartBitmap; // 8 bits per pixel, the size of ImageChart
     // An Acquire stored samples in the channels, or a file was loaded into them; until then
     // Save Waveform asks before it writes the starting flat line.
     bool FWaveformHeld = false;
@@ -221,8 +221,9 @@ protected:
 
 private:
     // What the engine computed, drawn: the labels of the Main page, the warnings.
+    // The last report computed, drawn at the next frame.
     void ShowReport();
-    void ShowRefusedCount();
+    void ShowRefusedCount(int64_t refused);
     void ShowReplyWarning(bool silent);
     // A failing log is shown in status panel 9 and on the line above the panels until it is
     // written again.
@@ -290,6 +291,7 @@ private:
     uint32_t FPanelsDue = 0; // one bit a panel
     static_assert(StatusPanelCount <= 32, "a bit for each panel");
     bool FReportDue = false;
+    TReport FShownReport;
     bool FGaugeDue = false;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;

@@ -110,7 +110,7 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
     FForm->mmSavePhaseDataClick(); // twice: mark and flag back on
-    QVERIFY(FForm->FEngine->FSavePhaseData && FForm->mmSavePhaseData->isChecked());
+    QVERIFY(FForm->FEngine->Options().SavePhaseData && FForm->mmSavePhaseData->isChecked());
     CloseForm();
     QVERIFY(!QFile::exists("Phase.csv"));
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);

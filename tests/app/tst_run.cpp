@@ -266,7 +266,7 @@ void TestRun::everyValueReachesTheFiles()
     FLine->Replies['z'] = MeanReport + "\r\n";
     FLine->Replies['x'] = Record(44, {{0, "TRFDIF"}, {7, "290"}, {14, "00000001"}, {26, "7FFFFFFF"}, {37, "25.31"}})
                           + "\r\n";
-    if (FForm->FEngine->FApplyFilter != filter)
+    if (FForm->FEngine->Options().ApplyFilter != filter)
         FForm->mmApplyFilterClick();
     // Stopped after 50 reports, and again after 45 more, then the program ends.
     for (int more : {50, 45}) {

@@ -70,9 +70,8 @@ private:
     // Options as the check marks and the engine's flags show them; they must agree.
     QList<bool> Options(const TFormMain &form)
     {
-        const TEngine &e = *form.FEngine;
-        const QList<bool> flags{e.FApplyFilter, e.FSavePhaseData, e.FSaveTOFData, e.FSaveMeasurements,
-                                e.FSaveStatistics};
+        const TEngineOptions &o = form.FEngine->Options();
+        const QList<bool> flags{o.ApplyFilter, o.SavePhaseData, o.SaveTOFData, o.SaveMeasurements, o.SaveStatistics};
         QList<bool> marks;
         for (const QString &name : OptionItems)
             marks << form.findChild<QAction *>(name)->isChecked();
