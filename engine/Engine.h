@@ -157,7 +157,7 @@ public:
     void LogMeasurements();
     void FlushLoggers();
     // The Statistics.csv row of the last Run that ended (empty before one has); the Run in
-    // progress has its figures in FStatistics.
+    // progress has its figures in Statistics().
     QByteArray StatisticsLine() const { return FStatisticsLine; }
     // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv, Statistics.csv (those not yet
     // released).
@@ -246,8 +246,6 @@ public:
     // State, readable by tests.
     TComm *FComm = nullptr;
     int32_t FPortIndex = 0;
-    // The device chosen by its path when the port in use is one; empty for a COM name.
-    QString FPortDevice;
     TReceiveState FReceiveState = rsNone;
     bool FReplyDone = true;
     char FCommandLetter = 0;
@@ -259,7 +257,6 @@ public:
     int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
     float FTemperature = 0;
     bool FTemperatureKnown = false; // a report or a waveform block has told one
-    float FPhaseDeg = 0, FTimeOfFlight = 0;
     int32_t FBigTime = 0;
     TCircularBuffer<float> FPhaseRing{RingCapacity};
     TCircularBuffer<float> FTOFRing{RingCapacity};
@@ -268,8 +265,6 @@ public:
     QPointer<TDataLogger> FPhaseLogger;
     QPointer<TDataLogger> FTOFLogger;
     Measurement::TLogLine FPhaseLine; // the line being built, with its value count
-    // The figures of the kept values: the current (or last) Run's and the last N's.
-    TStatistics FStatistics;
     // Run cycles and computed reports since the engine was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
     int64_t FReportCount = 0;
@@ -278,7 +273,6 @@ public:
     int32_t FRepliesAwaited = 0;
     // Reports refused since the Run started: a field the computation needs could not be read.
     int64_t FRefusedCount = 0;
-    bool FNoReply = false;
     uint64_t FReceivedCount = 0; // bytes received since the engine was made
     TChannel FChannel1{};
     TChannel FChannel2{};
@@ -314,7 +308,7 @@ signals:
     // The line went away and whatever used it has ended; the text is also given as a notice. It
     // may come inside the serial component's poll step.
     void PortLost(const QString &text);
-    // A port was opened or closed, or an open failed: FComm tells whether there is one now.
+    // A port was opened or closed, or an open failed: PortOpen() tells whether there is one now.
     void PortStateChanged();
     // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
     void PortNote(const QString &text);
@@ -372,6 +366,12 @@ private:
     void TellNotOpen();
 
     TEngineOptions FOptions;
+    // The device chosen by its path when the port in use is one; empty for a COM name.
+    QString FPortDevice;
+    float FPhaseDeg = 0, FTimeOfFlight = 0;
+    // The figures of the kept values: the current (or last) Run's and the last N's.
+    TStatistics FStatistics;
+    bool FNoReply = false;
     float FPhaseRad = 0;
     int32_t FM1Avg = 0, FM2Avg = 0;
     TCircularBuffer<int32_t> FM1Ring{RingCapacity};
@@ -393,8 +393,7 @@ private:
     // an earlier Run that never came are forgotten when a Run begins.
     std::deque<int64_t> FAwaitedRuns;
     static constexpr size_t AwaitedRunsLimit = 1024;
-    // When the last report came (or the Run started); whether the instrument counts as silent
-    // is FNoReply.
+    // When the last report came (or the Run started).
     uint32_t FLastReplyTick = 0;
     QTime FLastReplyTime;
     // What cycle goes on.
