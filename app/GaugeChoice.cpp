@@ -63,7 +63,7 @@ void TGaugeChoice::Apply()
     gauge.FValues = gauge.FValues2 = timeOfFlight ? &FTimesOfFlight : &FPhases;
     gauge.FAngles = &FPhases;
     const bool waveform = FMode == TGaugeMode::DualChannel;
-    gauge.FSamples = waveform ? &FChannels : FEngine->FTrend;
+    gauge.FSamples = waveform ? &FChannels : &FEngine->Trend();
     // The scales before the mode, whose change draws them.
     if (timeOfFlight) {
         gauge.SetUnit("us");
@@ -95,13 +95,14 @@ void TGaugeChoice::TakeWaveform()
 {
     FChannels.clear();
     FChannels.reserve(2 * size_t(ChannelLength));
+    const TChannel &channel1 = FEngine->Channel1(), &channel2 = FEngine->Channel2();
     for (size_t i = 0; i < size_t(ChannelLength); ++i)
-        for (const int16_t sample : {FEngine->FChannel1[i], FEngine->FChannel2[i]}) {
+        for (const int16_t sample : {channel1[i], channel2[i]}) {
             // A cell of four bytes whose first two hold the sample, as the strip chart reads it.
-            auto cell = std::make_unique<float>(0.0f);
+            float cell = 0.0f;
             const uint16_t value = uint16_t(sample);
-            std::memcpy(cell.get(), &value, sizeof value);
-            FChannels.push_back(std::move(cell));
+            std::memcpy(&cell, &value, sizeof value);
+            FChannels.push_back(cell);
         }
     if (FGauge && FMode == TGaugeMode::DualChannel)
         FGauge->UpdateDisplay();

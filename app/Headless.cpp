@@ -10,7 +10,6 @@
 #include "display/Cischart.h"
 #include "engine/Engine.h"
 #include "engine/StatisticsLog.h"
-#include "engine/WaveBlock.h"
 #include "app/WaveFile.h"
 #include "logger/Cdatalogger.h"
 #include "platform/Platform.h"
@@ -203,7 +202,7 @@ void TRunner::RequestStop(const QString &why)
     if (FStopWhy.isEmpty())
         FStopWhy = why;
     // The stop click, as the operator gives it: the Run ends after the cycle in progress.
-    if (FEngine && FEngine->FRunning)
+    if (FEngine && FEngine->Running())
         FEngine->StopRun();
 }
 
@@ -229,7 +228,7 @@ QString TRunner::LogCount(TDataLogger *logger) const
 QString TRunner::Progress()
 {
     const qint64 ms = FClock.elapsed();
-    const int64_t cycles = FEngine->FRunCycleCount;
+    const int64_t cycles = FEngine->RunCycleCount();
     const double rate = ms > FLastMs ? (cycles - FLastCycles) * 1000.0 / double(ms - FLastMs) : 0.0;
     FLastCycles = cycles;
     FLastMs = ms;
@@ -242,7 +241,7 @@ QString TRunner::Progress()
         .arg(qRound64(ms / 1000.0))
         .arg(cycles)
         .arg(rate, 0, 'f', 1)
-        .arg(FEngine->FReportCount)
+        .arg(FEngine->ReportCount())
         .arg(logs.join(", "));
 }
 
@@ -279,18 +278,22 @@ bool TRunner::StartPublishing()
 
 bool TRunner::AcquireWaveform()
 {
+    bool whole = false;
+    const QMetaObject::Connection ended =
+        QObject::connect(FEngine.get(), &TEngine::AcquireEnded, [&whole](bool complete) { whole = complete; });
     WaitFor(FEngine.get(), &TEngine::AcquireEnded, [this] { FEngine->StartAcquire(); });
-    if (!FEngine->FComm) {
+    QObject::disconnect(ended);
+    if (!FEngine->PortOpen()) {
         Fail(ExitIncomplete);
         return false;
     }
-    // The engine has said how much of the block came; only a whole one is saved.
-    if (FEngine->FWaveLines < WaveBlock::BlockLines) {
+    // The engine has said whether the whole block came; only a whole one is saved.
+    if (!whole) {
         PrintError("no whole waveform block arrived; " + FWaveformPath + " is not written");
         Fail(ExitIncomplete);
         return false;
     }
-    const WaveFile::TResult saved = WaveFile::SaveWaveformFile(FWaveformPath, FEngine->FChannel1, FEngine->FChannel2);
+    const WaveFile::TResult saved = WaveFile::SaveWaveformFile(FWaveformPath, FEngine->Channel1(), FEngine->Channel2());
     if (!saved.Ok) {
         PrintError(saved.Message.simplified());
         Fail(ExitCannotWrite);
@@ -317,7 +320,7 @@ bool TRunner::WritePictures()
     TCISChart chart(nullptr, &canvas);
     chart.SetPosition(0, 0, chartImage.width(), chartImage.height());
     chart.SetBackgroundColor(clNavy);
-    Pictures::DrawWaveforms(chart, FEngine->FChannel1, FEngine->FChannel2);
+    Pictures::DrawWaveforms(chart, FEngine->Channel1(), FEngine->Channel2());
     canvas.End();
 
     // The Log page: the communication log beside the sample list, black on white.
@@ -365,6 +368,8 @@ int TRunner::Exec()
 
     messages.Hold();
     FEngine = std::make_unique<TEngine>();
+    // Every log written and every batch filtered, as a first start of the window has it.
+    FEngine->SetOptions(TEngineOptions{});
     QObject::connect(FEngine.get(), &TEngine::Received, [this](const QByteArray &chunk) { FLog.Received(chunk); });
     QObject::connect(FEngine.get(), &TEngine::BlockParsed, [this](const QByteArrayList &lines) { FLog.Samples(lines); });
     QObject::connect(FEngine.get(), &TEngine::Notice, [&messages](const TNotice &notice) { messages.Show(notice.Text); });
@@ -408,7 +413,7 @@ int TRunner::Exec()
 
     FClock.start();
     bool ran = false;
-    if (FStopWhy.isEmpty() && FEngine->FComm) {
+    if (FStopWhy.isEmpty() && FEngine->PortOpen()) {
         FDurationTimer.setSingleShot(true);
         FDurationTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % late
         QObject::connect(&FDurationTimer, &QTimer::timeout, [this] { ArmDuration(); });
@@ -419,9 +424,9 @@ int TRunner::Exec()
         QObject::connect(&FProgressTimer, &QTimer::timeout, [this] {
             PrintOut(Progress());
             // What the Main page shows in red, told once each time the instrument falls silent.
-            if (FEngine->FNoReply && !FToldNoReply)
+            if (FEngine->NoReply() && !FToldNoReply)
                 PrintError(FEngine->NoReplyText());
-            FToldNoReply = FEngine->FNoReply;
+            FToldNoReply = FEngine->NoReply();
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
@@ -431,10 +436,10 @@ int TRunner::Exec()
     }
     const qint64 runMs = FClock.elapsed();
     if (FStopWhy.isEmpty()) {
-        FStopWhy = FEngine->FComm ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
+        FStopWhy = FEngine->PortOpen() ? "the Run cycle ended by itself" : "the line to " + FDevice + " went away";
         Fail(ExitIncomplete);
     }
-    if (ran && FEngine->FReportCount == 0) {
+    if (ran && FEngine->ReportCount() == 0) {
         PrintError("no report arrived from the instrument on " + FDevice);
         Fail(ExitIncomplete);
     }
@@ -448,17 +453,17 @@ int TRunner::Exec()
         if (logger->WriteFailing())
             Fail(ExitCannotWrite);
     }
-    const int64_t cycles = FEngine->FRunCycleCount;
+    const int64_t cycles = FEngine->RunCycleCount();
     QStringList summary;
     summary << QStringLiteral("%1: stopped after %2 s (%3)").arg(ProgramName).arg(runMs / 1000.0, 0, 'f', 1).arg(FStopWhy);
     summary << QStringLiteral("  %1 cycles (%2 per second), %3 reports")
                    .arg(cycles)
                    .arg(runMs > 0 ? cycles * 1000.0 / double(runMs) : 0.0, 0, 'f', 1)
-                   .arg(FEngine->FReportCount);
-    if (FEngine->FRefusedCount > 0)
-        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->FRefusedCount);
+                   .arg(FEngine->ReportCount());
+    if (FEngine->RefusedCount() > 0)
+        summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->RefusedCount());
     if (ran)
-        summary << "  " + StatisticsLog::Summary(FEngine->FStatistics.RunFigures());
+        summary << "  " + StatisticsLog::Summary(FEngine->Statistics().RunFigures());
     for (TDataLogger *logger : FEngine->Loggers())
         summary << "  " + LogCount(logger) + " written, " + TEngine::LogPath(logger);
     if (!waveform.isEmpty())

@@ -9,12 +9,12 @@ namespace Pictures {
 
 static_assert(WaveViewFirst + WaveViewCount <= ChannelLength, "the view lies within the channels");
 
-void SetupPhaseGauge(TGauge &gauge, TEngine &engine)
+void SetupPhaseGauge(TGauge &gauge, const TEngine &engine)
 {
-    gauge.FValues2 = engine.FPhaseRing;
-    gauge.FValues = engine.FPhaseRing;
-    gauge.FAngles = engine.FPhaseRing;
-    gauge.FSamples = engine.FTrend;
+    gauge.FValues2 = &engine.PhaseRing();
+    gauge.FValues = &engine.PhaseRing();
+    gauge.FAngles = &engine.PhaseRing();
+    gauge.FSamples = &engine.Trend();
     gauge.SetMode(TGaugeMode::SingleChannel);
     gauge.SetUnit("degree");
     gauge.SetZoom(1.0f);

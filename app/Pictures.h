@@ -20,7 +20,7 @@ constexpr int WaveViewFirst = 540;
 constexpr int WaveViewCount = 512;
 
 // The gauge of the Main page: a strip chart of the engine's phase trend, in degrees.
-void SetupPhaseGauge(TGauge &gauge, TEngine &engine);
+void SetupPhaseGauge(TGauge &gauge, const TEngine &engine);
 // Both channels' shown stretch on the chart: red, then yellow on top where they meet.
 void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2);
 

@@ -174,7 +174,7 @@ bool TPublisher::Start(const TPublishOptions &options, const QString &device, QS
     if (!FClient->Start(settings, error))
         return false;
     FDevice = device;
-    FRunning = FEngine->FRunning;
+    FRunning = FEngine->Running();
     connect(FEngine, &TEngine::BatchProcessed, this, &TPublisher::PublishBatch, Qt::UniqueConnection);
     // Each Run's Statistics.csv row, as the engine tells it when the Run ends.
     connect(FEngine, &TEngine::RunStatistics, this,

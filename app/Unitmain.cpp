@@ -100,7 +100,8 @@ void TFormMain::FormCreate()
         emit RunEnded();
     });
     connect(FEngine, &TEngine::AcquireEnded, this, &TFormMain::FinishAcquire);
-    connect(FEngine, &TEngine::ReportComputed, this, [this] {
+    connect(FEngine, &TEngine::ReportComputed, this, [this](const TReport &report) {
+        FShownReport = report;
         FReportDue = true;
         // The first values replace the grey design texts at once.
         if (!FReportShown)
@@ -162,15 +163,14 @@ void TFormMain::FormClose()
     // 1. The gauge, which draws the engine's trend.
     delete FGauge;
     FGauge = nullptr;
-    // 2. The engine: loggers (their lines written or rescued), trend, rings, port. What it told
+    // 2. The engine: loggers (their lines written or rescued), trend, port. What it told
     // is shown now: the event loop may end with the window.
     FEngine->Close();
     ShowNotices();
     // 3. The chart, then its bitmap.
     delete FChart;
     FChart = nullptr;
-    delete FChartBitmap;
-    FChartBitmap = nullptr;
+    FChartBitmap.reset();
 }
 
 void TFormMain::ShowNotices()
@@ -342,11 +342,13 @@ void TFormMain::mmSaveStatisticsClick()
 
 void TFormMain::CopyOptions()
 {
-    FEngine->FApplyFilter = mmApplyFilter->isChecked();
-    FEngine->FSavePhaseData = mmSavePhaseData->isChecked();
-    FEngine->FSaveTOFData = mmSaveTOFData->isChecked();
-    FEngine->FSaveMeasurements = mmSaveMeasurements->isChecked();
-    FEngine->FSaveStatistics = mmSaveStatistics->isChecked();
+    TEngineOptions options = FEngine->Options();
+    options.ApplyFilter = mmApplyFilter->isChecked();
+    options.SavePhaseData = mmSavePhaseData->isChecked();
+    options.SaveTOFData = mmSaveTOFData->isChecked();
+    options.SaveMeasurements = mmSaveMeasurements->isChecked();
+    options.SaveStatistics = mmSaveStatistics->isChecked();
+    FEngine->SetOptions(options);
     KeepOptions();
 }
 

@@ -150,7 +150,7 @@ public:
     TEngine *FEngine = nullptr;
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
-    QImage *FChartBitmap = nullptr; // 8 bits per pixel, the size of ImageChart
+    std::unique_ptr<QImage> FChartBitmap; // 8 bits per pixel, the size of ImageChart
     // An Acquire stored samples in the channels, or a file was loaded into them; until then
     // Save Waveform asks before it writes the starting flat line.
     bool FWaveformHeld = false;
@@ -240,8 +240,9 @@ protected:
 
 private:
     // What the engine computed, drawn: the labels of the Main page, the warnings.
+    // The last report computed, drawn at the next frame.
     void ShowReport();
-    void ShowRefusedCount();
+    void ShowRefusedCount(int64_t refused);
     void ShowReplyWarning(bool silent);
     void ShowValuesLive();
     // A failing log is shown in status panel 9 and on the line above the panels until it is
@@ -324,6 +325,7 @@ private:
     bool FReportDue = false;
     bool FReportShown = false; // the values are the instrument's, not the design texts
     bool FSilent = false;      // the instrument has not replied for a while
+    TReport FShownReport;
     bool FGaugeDue = false;
     QList<QPair<QObject *, QString>> FLoggerErrors; // failing loggers and their texts, oldest first
     bool FShown = false;

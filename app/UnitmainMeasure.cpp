@@ -13,9 +13,9 @@ using Measurement::FixedText;
 
 void TFormMain::ShowReport()
 {
-    LabelBigTime->setText(QString::number(FEngine->FBigTime));
-    LabelSmallTime->setText(FixedText(FEngine->FPhaseDeg, 3));
-    LabelTOF->setText(FixedText(FEngine->FTimeOfFlight, 4));
+    LabelBigTime->setText(QString::number(FShownReport.BigTime));
+    LabelSmallTime->setText(FixedText(FShownReport.Record.PhaseDeg, 3));
+    LabelTOF->setText(FixedText(FShownReport.Record.TimeOfFlight, 4));
     FReportShown = true;
     ShowValuesLive();
 }
@@ -38,9 +38,8 @@ void TFormMain::SetupGauge()
     FGauge->show();
 }
 
-void TFormMain::ShowRefusedCount()
+void TFormMain::ShowRefusedCount(int64_t refused)
 {
-    const int64_t refused = FEngine->FRefusedCount;
     LabelRefused->setText(
         QString("%1 %2 refused: a field could not be read").arg(refused).arg(refused == 1 ? "report" : "reports"));
     LabelRefused->setVisible(refused > 0);

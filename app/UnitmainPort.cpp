@@ -215,7 +215,7 @@ void TFormMain::ShowPortNote(const QString &text)
 
 void TFormMain::ShowPortState()
 {
-    LabelNoPort->setVisible(!FEngine->FComm);
+    LabelNoPort->setVisible(!FEngine->PortOpen());
 }
 
 void TFormMain::mmComPortClick()
@@ -231,15 +231,16 @@ void TFormMain::ShowComPortPage()
             enumerator->Refresh();
         // A mapped device or a pseudo-terminal may have come or gone since: no watcher says so.
         FillPortBox();
-        UD_ComPort->SetPosition(FEngine->FPortIndex);
-        if (FEngine->FPortDevice.isEmpty()) {
-            CB_Port->setCurrentIndex(FEngine->FPortIndex);
+        UD_ComPort->SetPosition(FEngine->PortIndex());
+        const QString device = FEngine->PortDevice();
+        if (device.isEmpty()) {
+            CB_Port->setCurrentIndex(FEngine->PortIndex());
         } else {
-            const int row = CB_Port->findText(FEngine->FPortDevice);
+            const int row = CB_Port->findText(device);
             if (row >= 0)
                 CB_Port->setCurrentIndex(row);
             else
-                CB_Port->setEditText(FEngine->FPortDevice);
+                CB_Port->setEditText(device);
         }
         PageControl1->setCurrentWidget(TS_RS232);
         // The keys go to the box: Ctrl+A, Ctrl+V edit the port, they send no command.

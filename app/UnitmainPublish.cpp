@@ -39,8 +39,8 @@ void TFormMain::SetupPublishing()
 
 QString TFormMain::PublishDevice() const
 {
-    return FEngine->FPortDevice.isEmpty() ? TComm::DeviceNameFor(TComm::PortName(FEngine->FPortIndex))
-                                          : FEngine->FPortDevice;
+    return FEngine->PortDevice().isEmpty() ? TComm::DeviceNameFor(TComm::PortName(FEngine->PortIndex()))
+                                           : FEngine->PortDevice();
 }
 
 void TFormMain::StartPublishing(const TPublishOptions &options)

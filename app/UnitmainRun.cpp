@@ -12,7 +12,7 @@
 void TFormMain::TB_RunClick(QObject *Sender)
 {
     Q_UNUSED(Sender);
-    if (FEngine->FRunning) {
+    if (FEngine->Running()) {
         FEngine->StopRun();
         return;
     }

@@ -78,9 +78,12 @@ void TFormMain::RestoreSettings()
             QDir().mkpath(folder); // a folder that cannot be made shows at the first write
         }
     }
+    if (FSettings) {
+        TEngineOptions options = FEngine->Options();
+        options.StatisticsWindow = FSettings->StatisticsWindow();
+        FEngine->SetOptions(options);
+    }
     CopyOptions();
-    if (FSettings)
-        FEngine->FStatistics.SetWindowSize(FSettings->StatisticsWindow());
     if (!folder.isEmpty())
         FEngine->SetLogFolder(folder);
     ShowLogFiles();

@@ -67,13 +67,12 @@ void TFormMain::RebuildChartBitmap()
     // Once closed the window keeps no bitmap: one made by a late resize would never be freed.
     if (FClosed)
         return;
-    delete FChartBitmap;
-    FChartBitmap = nullptr;
+    FChartBitmap.reset();
     // A palette bitmap holding the colours of the display; a new one is black.
     static const QList<QRgb> Palette{clBlack, clWhite, clRed, clYellow, clCyan, clBlue,
                                      clNavy, clGray, clSilver, clOlive, clGreen};
     // No larger than the screens can show: beyond that the chart is cut off at its right and bottom.
-    FChartBitmap = new QImage(Platform::PictureSize(ImageChart->size(), 1.0), QImage::Format_Indexed8);
+    FChartBitmap = std::make_unique<QImage>(Platform::PictureSize(ImageChart->size(), 1.0), QImage::Format_Indexed8);
     FChartBitmap->setColorTable(Palette);
     FChartBitmap->fill(0);
     // The picture keeps its own image object, so the chart's canvas stays valid at the new size.
@@ -84,7 +83,7 @@ void TFormMain::RedrawWaveforms()
 {
     if (!FChart)
         return;
-    Pictures::DrawWaveforms(*FChart, FEngine->FChannel1, FEngine->FChannel2);
+    Pictures::DrawWaveforms(*FChart, FEngine->Channel1(), FEngine->Channel2());
     ImageChart->update();
 }
 
@@ -103,17 +102,18 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
     // The chart holds the shown stretch of channel 2; index counts from its first sample.
     const int sample = Pictures::WaveViewFirst + index;
     // The circle goes on the curve nearer the pointer: moved to channel 1 where that is nearer.
-    const int32_t channel1Y = FChart->YOf(FEngine->FChannel1[static_cast<size_t>(sample)]);
+    const TChannel &channel1 = FEngine->Channel1(), &channel2 = FEngine->Channel2();
+    const int32_t channel1Y = FChart->YOf(channel1[static_cast<size_t>(sample)]);
     if (qAbs(y - channel1Y) < qAbs(y - FChart->CursorY())) {
-        FChart->SetData(Pictures::WaveViewCount, FEngine->FChannel1.data() + Pictures::WaveViewFirst);
+        FChart->SetData(Pictures::WaveViewCount, channel1.data() + Pictures::WaveViewFirst);
         FChart->GetCursorValueAtXY(x, y, index, value);
-        FChart->SetData(Pictures::WaveViewCount, FEngine->FChannel2.data() + Pictures::WaveViewFirst);
+        FChart->SetData(Pictures::WaveViewCount, channel2.data() + Pictures::WaveViewFirst);
     }
     ImageChart->update();
     const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")
                              .arg(sample)
-                             .arg(FEngine->FChannel1[static_cast<size_t>(sample)])
-                             .arg(FEngine->FChannel2[static_cast<size_t>(sample)]);
+                             .arg(channel1[static_cast<size_t>(sample)])
+                             .arg(channel2[static_cast<size_t>(sample)]);
     ImageChart->setToolTip(text);
     // Beside the circle, which sits at the sample's height rather than the pointer's, so the
     // tip never covers it.

@@ -36,11 +36,13 @@ void TFormMain::mmLoadClick()
     if (fileName.isEmpty())
         return;
     // A file that fails leaves the channels, and so the picture, as they were.
-    const WaveFile::TResult result = WaveFile::LoadWaveformFile(fileName, FEngine->FChannel1, FEngine->FChannel2);
+    TChannel channel1 = FEngine->Channel1(), channel2 = FEngine->Channel2();
+    const WaveFile::TResult result = WaveFile::LoadWaveformFile(fileName, channel1, channel2);
     if (!result.Ok) {
         ShowFailure(result);
         return;
     }
+    FEngine->SetWaveform(channel1, channel2);
     FWaveformHeld = true;
     RedrawWaveforms();
 }
@@ -55,7 +57,7 @@ void TFormMain::mmSaveClick()
     const QString fileName = ChooseWaveformFile(this, Platform::TFileDialogKind::Save, SaveTitle);
     if (fileName.isEmpty())
         return;
-    const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FEngine->FChannel1, FEngine->FChannel2);
+    const WaveFile::TResult result = WaveFile::SaveWaveformFile(fileName, FEngine->Channel1(), FEngine->Channel2());
     if (!result.Ok)
         ShowFailure(result);
 }

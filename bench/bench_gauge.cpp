@@ -44,7 +44,7 @@ TResult Measure(TGaugeMode mode)
     TSampleList trend;
     TCircularBuffer<float> ring(Values);
     for (int i = 0; i < Values; ++i) {
-        trend.push_back(std::make_unique<float>(Phase(i)));
+        trend.push_back(Phase(i));
         ring.Push(Phase(i));
     }
     TGauge gauge(nullptr, Width, Height, 5);
@@ -60,7 +60,7 @@ TResult Measure(TGaugeMode mode)
     ms.reserve(Runs);
     QElapsedTimer clock;
     for (int r = 0; r < Runs; ++r) {
-        trend.push_back(std::make_unique<float>(Phase(Values + r)));
+        trend.push_back(Phase(Values + r));
         ring.Push(Phase(Values + r));
         clock.start();
         gauge.UpdateDisplay();

@@ -38,14 +38,14 @@ int main(int argc, char **argv)
 
     // A full trend, as after a long run.
     QRandomGenerator random(7);
-    while (form.FEngine->FTrend->size() < size_t(TEngine::TrendCapacity - 32))
-        form.FEngine->FTrend->push_back(std::make_unique<float>(float(90 + random.bounded(4.0))));
+    while (form.FEngine->FTrend.size() < size_t(TEngine::TrendCapacity - 32))
+        form.FEngine->FTrend.push_back(float(90 + random.bounded(4.0)));
 
     std::vector<double> batch, report, withoutGauge;
     QElapsedTimer clock;
     for (int b = 0; b < Batches; ++b) {
-        if (form.FEngine->FTrend->size() > size_t(TEngine::TrendCapacity - 64))
-            form.FEngine->FTrend->resize(TEngine::TrendCapacity - 64);
+        if (form.FEngine->FTrend.size() > size_t(TEngine::TrendCapacity - 64))
+            form.FEngine->FTrend.resize(TEngine::TrendCapacity - 64);
         clock.start();
         for (int i = 0; i < 32; ++i) {
             // Phase near 90 degrees with noise and now and then an outlier tens of degrees off.

@@ -67,14 +67,13 @@ int main(int argc, char **argv)
     // Phases for mode 8, and two channels of 16-bit samples (interleaved) for mode 7.
     TSampleList phases, words;
     for (int i = 0; i < StripSamples; ++i) {
-        phases.push_back(std::make_unique<float>(180.0f + 150.0f * std::sin(float(i) * 0.004f)
-                                                 + 8.0f * Noise(i)));
-        auto cell = std::make_unique<float>(0.0f);
+        phases.push_back(180.0f + 150.0f * std::sin(float(i) * 0.004f) + 8.0f * Noise(i));
+        float cell = 0.0f;
         const float wave = i % 2 == 0 ? 180.0f + 120.0f * std::sin(float(i) * 0.01f)
                                       : 180.0f + 60.0f * std::cos(float(i) * 0.013f);
         const uint16_t word = uint16_t(wave);
-        std::memcpy(cell.get(), &word, sizeof word);
-        words.push_back(std::move(cell));
+        std::memcpy(&cell, &word, sizeof word);
+        words.push_back(cell);
     }
 
     const TScene scenes[] = {

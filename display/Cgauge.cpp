@@ -31,9 +31,21 @@ constexpr TUnitRow UnitTable[] = {
 };
 
 // An empty (or missing) buffer reads as 0, whatever its slots still hold.
-float Newest(TCircularBuffer<float> *buffer)
+float Newest(const TCircularBuffer<float> *buffer)
 {
-    return buffer && buffer->Count() > 0 ? buffer->SeekNewest() : 0.0f;
+    if (!buffer || buffer->Count() == 0)
+        return 0.0f;
+    return buffer->At(buffer->Head() == 0 ? buffer->Capacity() - 1 : buffer->Head() - 1);
+}
+
+// The smallest and largest value held (the sources are only read, so no cursor moves).
+void Extremes(const TCircularBuffer<float> &buffer, float &minimum, float &maximum)
+{
+    minimum = maximum = buffer.At(0);
+    for (int32_t i = 1; i < buffer.Count(); ++i) {
+        minimum = std::min(minimum, buffer.At(i));
+        maximum = std::max(maximum, buffer.At(i));
+    }
 }
 
 } // namespace
@@ -164,10 +176,8 @@ void TGauge::UpdateDisplay()
         case TGaugeMode::DirectionDial: {
             DrawAngleIndication(FAngle);
             float minimum = 0, maximum = 0;
-            if (FAngles) {
-                minimum = FAngles->Min();
-                maximum = FAngles->Max();
-            }
+            if (FAngles && FAngles->Count() > 0)
+                Extremes(*FAngles, minimum, maximum);
             DrawAngleVariation(minimum, maximum);
             DrawValueIndication(FValue * FUnitFactor);
             break;

@@ -22,9 +22,9 @@
 #include <memory>
 #include <vector>
 
-// The strip charts' source: separately allocated 4-byte cells, oldest first. Mode 8 reads each
-// cell as a float, mode 7 its first two bytes as an unsigned 16-bit sample.
-using TSampleList = std::vector<std::unique_ptr<float>>;
+// The strip charts' source: 4-byte cells, oldest first. Mode 8 reads each cell as a float, mode 7
+// its first two bytes as an unsigned 16-bit sample.
+using TSampleList = std::vector<float>;
 
 // The display modes. Any other value shows nothing: the picture stays black.
 enum class TGaugeMode : int32_t {
@@ -136,7 +136,7 @@ private:
     // Yellow frame filled black, and the grey grid lines inside it.
     void DrawTrendFrame(const TTrendGeometry &t);
     // Magnitudes of the buffer, oldest at the left, in the current pen.
-    void DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buffer, float xStep,
+    void DrawTrendTrace(const TTrendGeometry &t, const TCircularBuffer<float> *buffer, float xStep,
                         float yScale);
     // Half width of the indicator box for a given divisor of the height; the box is
     // (cx - s, cy - s/2) to (cx + s, cy + s/2).
@@ -149,7 +149,7 @@ private:
     // The span of the values' trend: the full scale in the stored unit, zoomed.
     float ValueTrendSpan() const { return FFullScale / FUnitFactor / FZoom; }
     void DrawTrend(float span);
-    void UpdateTrend(TCircularBuffer<float> *buffer, float span);
+    void UpdateTrend(const TCircularBuffer<float> *buffer, float span);
 
     // Dials (modes 0 to 3), CgaugeDials.cpp. Directions in radians unless named degrees.
     void DrawVelocityDirection();
@@ -188,11 +188,11 @@ private:
     QString FUnit;
 
 public:
-    // Sources, assigned by the owner; not owned.
-    TCircularBuffer<float> *FValues = nullptr;
-    TCircularBuffer<float> *FValues2 = nullptr;
-    TCircularBuffer<float> *FAngles = nullptr;
-    TSampleList *FSamples = nullptr;
+    // Sources, assigned by the owner; not owned, only read.
+    const TCircularBuffer<float> *FValues = nullptr;
+    const TCircularBuffer<float> *FValues2 = nullptr;
+    const TCircularBuffer<float> *FAngles = nullptr;
+    const TSampleList *FSamples = nullptr;
 
 private:
     QImage FPicture;

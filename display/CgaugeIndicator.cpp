@@ -48,7 +48,7 @@ void TGauge::DrawTrendFrame(const TTrendGeometry &t)
     }
 }
 
-void TGauge::DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buffer, float xStep,
+void TGauge::DrawTrendTrace(const TTrendGeometry &t, const TCircularBuffer<float> *buffer, float xStep,
                             float yScale)
 {
     if (!buffer || buffer->Count() == 0)
@@ -59,11 +59,17 @@ void TGauge::DrawTrendTrace(const TTrendGeometry &t, TCircularBuffer<float> *buf
         return PlotRow(double(t.B1) - double(std::fabs(v) * yScale), t.T1, t.B1);
     };
     TColumnTrace trace(*FCanvas);
-    trace.Add(int32_t(x), row(buffer->SeekOldest()));
+    // Oldest first: from the slot the head will write next once full, else from slot 0.
+    const int32_t capacity = buffer->Capacity();
+    int32_t slot = buffer->Head() - buffer->Count();
+    if (slot < 0)
+        slot += capacity;
+    trace.Add(int32_t(x), row(buffer->At(slot)));
     for (int32_t i = 1; i < buffer->Count(); ++i) {
-        const float v = buffer->Next();
+        if (++slot >= capacity)
+            slot -= capacity;
         x += xStep;
-        trace.Add(int32_t(x), row(v));
+        trace.Add(int32_t(x), row(buffer->At(slot)));
     }
 }
 
@@ -126,7 +132,7 @@ void TGauge::DrawTrend(float span)
     }
 }
 
-void TGauge::UpdateTrend(TCircularBuffer<float> *buffer, float span)
+void TGauge::UpdateTrend(const TCircularBuffer<float> *buffer, float span)
 {
     const TTrendGeometry t = TrendGeometry();
     DrawTrendFrame(t);

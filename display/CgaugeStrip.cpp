@@ -81,8 +81,7 @@ void TGauge::UpdateSingleChannel()
     {
         TColumnTrace trace(*FCanvas);
         for (int64_t i = first; i <= last; ++i) {
-            const float *cell = (*FSamples)[size_t(i)].get();
-            trace.Add(int32_t(x), SampleRow(cell ? *cell : 0.0f, g.lo, yScale, g.T1, g.B1));
+            trace.Add(int32_t(x), SampleRow((*FSamples)[size_t(i)], g.lo, yScale, g.T1, g.B1));
             x += xStep;
         }
     }
@@ -108,8 +107,7 @@ void TGauge::UpdateDualChannel()
             float x = float(g.L1) + xStep * 0.5f;
             for (int64_t i = first + ch; i <= last; i += 2) {
                 uint16_t sample = 0;
-                if (const float *cell = (*FSamples)[size_t(i)].get())
-                    std::memcpy(&sample, cell, sizeof sample);
+                std::memcpy(&sample, &(*FSamples)[size_t(i)], sizeof sample);
                 const int32_t y = SampleRow(float(sample), g.lo, yScale, g.T1, g.B1);
                 if (i == first + ch)
                     FCanvas->MoveTo(int32_t(x), y);

@@ -19,15 +19,9 @@ constexpr int ReconnectRetryMs = 500;  // between tries to open a device that ca
 TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     : QObject(parent), FDeviceFactory(std::move(deviceFactory))
 {
-    // Ring buffers of the current batch and of the raw values, the phase trend, the logs.
-    FM1Ring = new TCircularBuffer<int32_t>(RingCapacity);
-    FM2Ring = new TCircularBuffer<int32_t>(RingCapacity);
-    FPhaseRing = new TCircularBuffer<float>(RingCapacity);
-    FTOFRing = new TCircularBuffer<float>(RingCapacity);
-    FRecordRing = new TCircularBuffer<int32_t>(RingCapacity);
+    // Room for a batch and for the whole trend, so that taking values never allocates; the logs.
     FBatchRecords.reserve(RingCapacity);
-    FTrend = new std::vector<std::unique_ptr<float>>;
-    FTrend->reserve(TrendCapacity);
+    FTrend.reserve(TrendCapacity);
     SetupLoggers();
     ReadLastRun();
     FChannel1.fill(ChannelMidScale);
@@ -48,10 +42,10 @@ TEngine::~TEngine()
         delete comm.data();
 }
 
-TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
+std::unique_ptr<TComm> TEngine::MakeComm(int index, const QString &device, bool tell)
 {
-    auto *comm = new TComm(nullptr, FDeviceFactory);
-    connect(comm, &TComm::Notice, this, &TEngine::Notice);
+    auto comm = std::make_unique<TComm>(nullptr, FDeviceFactory);
+    connect(comm.get(), &TComm::Notice, this, &TEngine::Notice);
     comm->SetCommPort(static_cast<TComPortNumber>(index));
     comm->SetDeviceName(device);
     comm->SetBaudRate(LineSettings.BaudRate);
@@ -68,14 +62,15 @@ TComm *TEngine::MakeComm(int index, const QString &device, bool tell)
     return comm;
 }
 
-void TEngine::UseComm(TComm *comm, int index, const QString &device)
+void TEngine::UseComm(std::unique_ptr<TComm> comm, int index, const QString &device)
 {
-    FComm = comm;
+    // Freed by ClosePort, once its own calls have returned.
+    FComm = comm.release();
     FComm->OnReceiveChunk.Bind(this, &TEngine::CommReceiveData);
     FComm->OnReceiveError.Bind(this, &TEngine::CommReceiveError);
     FPortIndex = index;
     FPortDevice = device;
-    FOpenedDevice = comm->DeviceName();
+    FOpenedDevice = FComm->DeviceName();
     const TSystemPort *port = FEnumerator ? FEnumerator->Find(FOpenedDevice) : nullptr;
     FOpenedStable = port ? port->StableName : QString();
     emit PortStateChanged();
@@ -98,14 +93,13 @@ QString TEngine::OpenFailedText(const QString &name, const QString &error)
 
 TComm *TEngine::TryOpen(int index, const QString &device, bool tell)
 {
-    TComm *comm = MakeComm(index, device, tell);
+    std::unique_ptr<TComm> comm = MakeComm(index, device, tell);
     if (comm->PortOpen()) {
         emit Notice({TNoticeKind::Information, "Information", "Open " + (device.isEmpty() ? TComm::PortName(index) : device) + " !"});
-        UseComm(comm, index, device);
-        return comm;
+        UseComm(std::move(comm), index, device);
+        return FComm;
     }
     FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
-    delete comm;
     FComm = nullptr;
     return nullptr;
 }
@@ -145,15 +139,14 @@ TComm *TEngine::ChangePort(const QString &choice, int settleMs)
         return comm;
     QString text = OpenFailedText(device.isEmpty() ? TComm::PortName(index) : device, FOpenFailure.Error);
     if (hadPort) {
-        TComm *back = MakeComm(oldIndex, oldNode, false);
+        std::unique_ptr<TComm> back = MakeComm(oldIndex, oldNode, false);
         if (back->PortOpen()) {
-            UseComm(back, oldIndex, oldDevice);
+            UseComm(std::move(back), oldIndex, oldDevice);
             emit Notice({TNoticeKind::Information, "Information", text + "\n\nThe port in use is still " + oldLabel + "."});
             return nullptr;
         }
         text += "\n\n" + oldLabel + ", the port in use before, cannot be opened again either: " +
                 back->OpenReason() + "\nNo port is open.";
-        delete back;
     }
     emit PortStateChanged();
     emit Notice({TNoticeKind::Information, "Information", text});
@@ -271,16 +264,16 @@ void TEngine::CheckLostPort()
     }
     const QString path = port->Path;
     const QString label = PortLabel();
-    TComm *comm = MakeComm(FLost.Index, path, false);
+    std::unique_ptr<TComm> comm = MakeComm(FLost.Index, path, false);
     if (comm->PortOpen()) {
         const TLostPort lost = FLost;
         FLost = TLostPort();
-        UseComm(comm, lost.Index, lost.Device);
+        UseComm(std::move(comm), lost.Index, lost.Device);
         emit PortNote(label + " is back: " + path);
         return;
     }
     const QString reason = comm->OpenError();
-    delete comm;
+    comm.reset();
     if (++FLost.Attempts < Attempts) {
         FReconnectTimer->start();
         return;
@@ -389,4 +382,19 @@ void TEngine::TellNotOpen()
 void TEngine::SetPanel(TStatusPanel panel, const QString &text)
 {
     emit PanelChanged(panel, text);
+}
+
+void TEngine::SetOptions(const TEngineOptions &options)
+{
+    FOptions = options;
+    // The window keeps the newest values that fit; the same size leaves it as it is.
+    if (FStatistics.WindowSize() != options.StatisticsWindow)
+        FStatistics.SetWindowSize(options.StatisticsWindow);
+    FOptions.StatisticsWindow = FStatistics.WindowSize();
+}
+
+void TEngine::SetWaveform(const TChannel &channel1, const TChannel &channel2)
+{
+    FChannel1 = channel1;
+    FChannel2 = channel2;
 }

@@ -14,6 +14,7 @@
 #include "engine/Report.h"
 #include "engine/Statistics.h"
 #include "platform/Notice.h"
+#include "ringbuffer/CircularBuffer.h"
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
@@ -22,13 +23,12 @@
 #include <QPointer>
 #include <QTime>
 #include <cstdint>
-#include <memory>
 #include <deque>
+#include <memory>
 #include <vector>
 
 class QTimer;
 class TDataLogger;
-template <typename T> class TCircularBuffer;
 
 // The status bar's panels, by what they show.
 enum TStatusPanel : int {
@@ -53,6 +53,17 @@ struct TLineSettings {
     TStopBits StopBits = SB1;
     THwHandShaking HwHandShaking = hhNone;
     TSwHandShaking SwHandShaking = shNone;
+};
+
+// What the operator chooses in the Options menu (the headless mode takes the defaults): whether a
+// batch is filtered, which logs are written, and how many kept values the statistics' window holds.
+struct TEngineOptions {
+    bool ApplyFilter = true;
+    bool SavePhaseData = true;
+    bool SaveTOFData = true;
+    bool SaveMeasurements = true;
+    bool SaveStatistics = true;
+    int32_t StatisticsWindow = TWindowStatistics::DefaultSize;
 };
 
 class TEngine : public QObject {
@@ -146,7 +157,7 @@ public:
     void LogMeasurements();
     void FlushLoggers();
     // The Statistics.csv row of the last Run that ended (empty before one has); the Run in
-    // progress has its figures in FStatistics.
+    // progress has its figures in Statistics().
     QByteArray StatisticsLine() const { return FStatisticsLine; }
     // The logs: Phase.csv, TimeOfFlight.csv, Measurements.csv, Statistics.csv (those not yet
     // released).
@@ -207,11 +218,34 @@ public:
         TestEnding,     // stopped by a Run click: ends at the next step
     };
 
-    // State, readable by the window that draws it and by tests.
+    // The options as one set; a change applies from the next batch (the statistics' window at once).
+    void SetOptions(const TEngineOptions &options);
+    const TEngineOptions &Options() const { return FOptions; }
+
+    // What the front ends show that comes with no event of its own.
+    bool PortOpen() const { return FComm != nullptr; }
+    // The COM port in use or last used (0 to 7), and the device when it was chosen by its path.
+    int32_t PortIndex() const { return FPortIndex; }
+    QString PortDevice() const { return FPortDevice; }
+    bool Running() const { return FRunning; }
+    // The instrument counts as silent during a Run.
+    bool NoReply() const { return FNoReply; }
+    int64_t RunCycleCount() const { return FRunCycleCount; }
+    int64_t ReportCount() const { return FReportCount; }
+    int64_t RefusedCount() const { return FRefusedCount; }
+    const TStatistics &Statistics() const { return FStatistics; }
+    // The waveform: acquired, loaded, or mid-scale; a load replaces it.
+    const TChannel &Channel1() const { return FChannel1; }
+    const TChannel &Channel2() const { return FChannel2; }
+    void SetWaveform(const TChannel &channel1, const TChannel &channel2);
+    // The kept phases in degrees, oldest first, emptied when full; and the batch being taken.
+    // Both live as long as the engine.
+    const std::vector<float> &Trend() const { return FTrend; }
+    const TCircularBuffer<float> &PhaseRing() const { return FPhaseRing; }
+
+    // State, readable by tests.
     TComm *FComm = nullptr;
     int32_t FPortIndex = 0;
-    // The device chosen by its path when the port in use is one; empty for a COM name.
-    QString FPortDevice;
     TReceiveState FReceiveState = rsNone;
     bool FReplyDone = true;
     char FCommandLetter = 0;
@@ -223,54 +257,27 @@ public:
     int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
     float FTemperature = 0;
     bool FTemperatureKnown = false; // a report or a waveform block has told one
-    float FPhaseRad = 0, FPhaseDeg = 0, FTimeOfFlight = 0;
-    int32_t FBigTime = 0, FM1Avg = 0, FM2Avg = 0;
-    TCircularBuffer<int32_t> *FM1Ring = nullptr;
-    TCircularBuffer<int32_t> *FM2Ring = nullptr;
-    TCircularBuffer<float> *FPhaseRing = nullptr;
-    TCircularBuffer<float> *FTOFRing = nullptr;
-    std::vector<std::unique_ptr<float>> *FTrend = nullptr;
+    int32_t FBigTime = 0;
+    TCircularBuffer<float> FPhaseRing{RingCapacity};
+    TCircularBuffer<float> FTOFRing{RingCapacity};
+    // The trend: TrendCapacity values at most; the one after that starts it again, empty.
+    std::vector<float> FTrend;
     QPointer<TDataLogger> FPhaseLogger;
     QPointer<TDataLogger> FTOFLogger;
-    QPointer<TDataLogger> FMeasurementLogger;
-    QPointer<TDataLogger> FStatisticsLogger;
-    Measurement::TLogLine FPhaseLine, FTOFLine; // lines being built, with their value counts
-    bool FApplyFilter = true, FSavePhaseData = true, FSaveTOFData = true, FSaveMeasurements = true;
-    bool FSaveStatistics = true;
-    // The figures of the kept values: the current (or last) Run's and the last N's.
-    TStatistics FStatistics;
-    // The reports of the current batch, in the order computed, and their positions in it: the
-    // filter takes a report's position out with its phase, so what stays is what it kept.
-    TBatch FBatchRecords;
-    TCircularBuffer<int32_t> *FRecordRing = nullptr;
-    // The number of the last Run: the last one in Measurements.csv when the engine was made or
-    // the log folder last changed, counted on by each Run since.
-    int64_t FRunNumber = 0;
+    Measurement::TLogLine FPhaseLine; // the line being built, with its value count
     // Run cycles and computed reports since the engine was made (the headless mode's progress).
     int64_t FRunCycleCount = 0;
     int64_t FReportCount = 0;
-    // Reports computed in the current Run (or since the last one ended, for Run 0).
-    int64_t FRunReportCount = 0;
     // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
     // comes late, in whatever state the next command left.
     int32_t FRepliesAwaited = 0;
-    // The Run (0: none) that asked for each report awaited, oldest first: a reply belongs to the
-    // Run that asked for it, even when it comes after the Run's last cycle. Replies asked for by
-    // an earlier Run that never came are forgotten when a Run begins.
-    std::deque<int64_t> FAwaitedRuns;
-    static constexpr size_t AwaitedRunsLimit = 1024;
     // Reports refused since the Run started: a field the computation needs could not be read.
     int64_t FRefusedCount = 0;
-    // When the last report came (or the Run started), and whether the instrument counts as silent.
-    uint32_t FLastReplyTick = 0;
-    QTime FLastReplyTime;
-    bool FNoReply = false;
     uint64_t FReceivedCount = 0; // bytes received since the engine was made
     TChannel FChannel1{};
     TChannel FChannel2{};
-    // A Run (or the test) is on; what cycle goes on.
+    // A Run (or the test) is on.
     bool FRunning = false;
-    TLoopState FLoopState = TLoopState::Idle;
 
 signals:
     // A Run was started or stopped (also by the loss of its port).
@@ -292,8 +299,8 @@ signals:
     // RunEnded or the start of the Run that took over.
     void RunStatistics(const QByteArray &line);
     void PanelChanged(int panel, const QString &text);
-    // The count of refused reports changed (a refused report, or a Run's start).
-    void RefusedChanged();
+    // The count of refused reports changed (a refused report, or a Run's start): the count now.
+    void RefusedChanged(int64_t refused);
     // The instrument fell silent during a Run, or answered again.
     void ReplyWarningChanged(bool silent);
     // The sample lines of a parsed block, as received.
@@ -301,7 +308,7 @@ signals:
     // The line went away and whatever used it has ended; the text is also given as a notice. It
     // may come inside the serial component's poll step.
     void PortLost(const QString &text);
-    // A port was opened or closed, or an open failed: FComm tells whether there is one now.
+    // A port was opened or closed, or an open failed: PortOpen() tells whether there is one now.
     void PortStateChanged();
     // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
     void PortNote(const QString &text);
@@ -338,8 +345,8 @@ private:
     void TestBatch();
 
     // Makes, sets up and opens a component; tell: the operator asked for it and hears how it went.
-    TComm *MakeComm(int index, const QString &device, bool tell);
-    void UseComm(TComm *comm, int index, const QString &device);
+    std::unique_ptr<TComm> MakeComm(int index, const QString &device, bool tell);
+    void UseComm(std::unique_ptr<TComm> comm, int index, const QString &device);
     // Opens a port and uses it, saying so; else keeps why in FOpenFailure and there is no port.
     // tell: the component says why it failed, too.
     TComm *TryOpen(int index, const QString &device, bool tell);
@@ -357,6 +364,40 @@ private:
     void SetReplyWarning(bool silent);
     // The notice of a call that needs the port while there is none.
     void TellNotOpen();
+
+    TEngineOptions FOptions;
+    // The device chosen by its path when the port in use is one; empty for a COM name.
+    QString FPortDevice;
+    float FPhaseDeg = 0, FTimeOfFlight = 0;
+    // The figures of the kept values: the current (or last) Run's and the last N's.
+    TStatistics FStatistics;
+    bool FNoReply = false;
+    float FPhaseRad = 0;
+    int32_t FM1Avg = 0, FM2Avg = 0;
+    TCircularBuffer<int32_t> FM1Ring{RingCapacity};
+    TCircularBuffer<int32_t> FM2Ring{RingCapacity};
+    QPointer<TDataLogger> FMeasurementLogger;
+    QPointer<TDataLogger> FStatisticsLogger;
+    Measurement::TLogLine FTOFLine; // the line being built, with its value count
+    // The reports of the current batch, in the order computed, and their positions in it: the
+    // filter takes a report's position out with its phase, so what stays is what it kept.
+    TBatch FBatchRecords;
+    TCircularBuffer<int32_t> FRecordRing{RingCapacity};
+    // The number of the last Run: the last one in Measurements.csv when the engine was made or
+    // the log folder last changed, counted on by each Run since.
+    int64_t FRunNumber = 0;
+    // Reports computed in the current Run (or since the last one ended, for Run 0).
+    int64_t FRunReportCount = 0;
+    // The Run (0: none) that asked for each report awaited, oldest first: a reply belongs to the
+    // Run that asked for it, even when it comes after the Run's last cycle. Replies asked for by
+    // an earlier Run that never came are forgotten when a Run begins.
+    std::deque<int64_t> FAwaitedRuns;
+    static constexpr size_t AwaitedRunsLimit = 1024;
+    // When the last report came (or the Run started).
+    uint32_t FLastReplyTick = 0;
+    QTime FLastReplyTime;
+    // What cycle goes on.
+    TLoopState FLoopState = TLoopState::Idle;
 
     // n and m of the Run cycle, the polls of the Acquire wait, and when the current batch of
     // cycles, the test's batch or the last received byte began or came.

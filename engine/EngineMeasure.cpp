@@ -58,7 +58,7 @@ bool TEngine::TakeReports()
             // A field that cannot be read must not become a number in the files.
             FReportRun = -1;
             ++FRefusedCount;
-            emit RefusedChanged();
+            emit RefusedChanged(FRefusedCount);
             continue;
         }
         FBigCount = report.Values.BigCount;
@@ -93,11 +93,11 @@ void TEngine::ComputeMeasurement()
     FBigTime = Measurement::BigTime(FBigCount);
     FTimeOfFlight = Measurement::TimeOfFlight(FBigTime, FPhaseDeg);
 
-    FM1Ring->Push(FM1);
-    FM2Ring->Push(FM2);
-    FPhaseRing->Push(FPhaseDeg);
-    FTOFRing->Push(FTimeOfFlight);
-    FRecordRing->Push(int32_t(FBatchRecords.size()));
+    FM1Ring.Push(FM1);
+    FM2Ring.Push(FM2);
+    FPhaseRing.Push(FPhaseDeg);
+    FTOFRing.Push(FTimeOfFlight);
+    FRecordRing.Push(int32_t(FBatchRecords.size()));
     TReport report;
     report.Record = {Platform::LocalNow(), run, FBigCount, FM1, FM2, FPhaseDeg,
                      FTimeOfFlight, FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature};
@@ -106,12 +106,12 @@ void TEngine::ComputeMeasurement()
     FBatchRecords.push_back(report);
     emit ReportComputed(FBatchRecords.back());
 
-    if (FPhaseRing->Count() == FPhaseRing->Capacity())
+    if (FPhaseRing.Count() == FPhaseRing.Capacity())
         ProcessBatch();
 
-    if (FM1Ring->Count() == FM1Ring->Capacity()) {
-        FM1Avg = FM1Ring->Mean();
-        FM2Avg = FM2Ring->Mean();
+    if (FM1Ring.Count() == FM1Ring.Capacity()) {
+        FM1Avg = FM1Ring.Mean();
+        FM2Avg = FM2Ring.Mean();
         SetPanel(spM1Average, "M1Avg= " + QString::number(FM1Avg));
         SetPanel(spM2Average, "M2Avg= " + QString::number(FM2Avg));
     }
@@ -123,7 +123,7 @@ void TEngine::ComputeMeasurement()
 
 void TEngine::ProcessBatch()
 {
-    if (FApplyFilter) {
+    if (FOptions.ApplyFilter) {
         RemoveOutliers();
         BandFilter();
     }
@@ -137,7 +137,7 @@ void TEngine::FinishBatch()
 {
     // A batch cut short (the Run stopped, the port went, the program ends) is processed as a full
     // one would be; thinning stops by itself below its minimum count.
-    if (FPhaseRing && FPhaseRing->Count() > 0)
+    if (FPhaseRing.Count() > 0)
         ProcessBatch();
 }
 
@@ -156,12 +156,12 @@ void TEngine::BeginRun()
 {
     // Values taken since the last Run ended (a late reply, a command from the menu) are not lost.
     FinishBatch();
-    FTOFRing->Reset();
-    FPhaseRing->Reset();
-    FRecordRing->Reset();
+    FTOFRing.Reset();
+    FPhaseRing.Reset();
+    FRecordRing.Reset();
     FBatchRecords.clear();
-    FM1Ring->Reset();
-    FM2Ring->Reset();
+    FM1Ring.Reset();
+    FM2Ring.Reset();
     // A Run that a new one takes over ends here, with no RunEnded between them.
     EndRunStatistics();
     ++FRunNumber;
@@ -172,7 +172,7 @@ void TEngine::BeginRun()
     for (TStatusPanel panel : {spM1Average, spM2Average, spPhase, spM1, spM2})
         SetPanel(panel, QString());
     FRefusedCount = 0;
-    emit RefusedChanged();
+    emit RefusedChanged(FRefusedCount);
     FLastReplyTick = Platform::TickCount();
     FLastReplyTime = Platform::LocalNow().time();
     SetReplyWarning(false);
@@ -199,60 +199,57 @@ void TEngine::SetReplyWarning(bool silent)
 
 void TEngine::RemoveOutliers()
 {
-    Measurement::RemoveOutliers(*FPhaseRing, *FTOFRing, FRecordRing);
+    Measurement::RemoveOutliers(FPhaseRing, FTOFRing, &FRecordRing);
 }
 
 void TEngine::BandFilter()
 {
-    Measurement::BandFilter(*FPhaseRing, *FTOFRing, FRecordRing);
+    Measurement::BandFilter(FPhaseRing, FTOFRing, &FRecordRing);
 }
 
 void TEngine::AppendTrend()
 {
-    for (int32_t i = 0; i < FPhaseRing->Count(); ++i) {
-        if (FTrend->size() >= size_t(TrendCapacity))
+    for (int32_t i = 0; i < FPhaseRing.Count(); ++i) {
+        if (FTrend.size() >= size_t(TrendCapacity))
             ClearTrend();
-        FTrend->push_back(std::make_unique<float>(FPhaseRing->At(i)));
+        FTrend.push_back(FPhaseRing.At(i));
     }
 }
 
 void TEngine::ClearTrend()
 {
-    if (!FTrend)
-        return;
-    FTrend->clear();
-    FTrend->reserve(TrendCapacity);
+    FTrend.clear();
 }
 
 void TEngine::LogTimeOfFlight()
 {
-    if (FSaveTOFData) {
-        for (int32_t i = 0; i < FTOFRing->Count(); ++i)
-            if (FTOFLine.Add(Fixed(FTOFRing->At(i), 3), Fixed(FTemperature, 2)))
+    if (FOptions.SaveTOFData) {
+        for (int32_t i = 0; i < FTOFRing.Count(); ++i)
+            if (FTOFLine.Add(Fixed(FTOFRing.At(i), 3), Fixed(FTemperature, 2)))
                 FTOFLogger->Append(FTOFLine.Line());
     }
-    FTOFRing->Reset();
+    FTOFRing.Reset();
 }
 
 void TEngine::LogPhase()
 {
-    if (FSavePhaseData) {
-        for (int32_t i = 0; i < FPhaseRing->Count(); ++i)
-            if (FPhaseLine.Add(Fixed(FPhaseRing->At(i), 3)))
+    if (FOptions.SavePhaseData) {
+        for (int32_t i = 0; i < FPhaseRing.Count(); ++i)
+            if (FPhaseLine.Add(Fixed(FPhaseRing.At(i), 3)))
                 FPhaseLogger->Append(FPhaseLine.Line());
     }
-    FPhaseRing->Reset();
+    FPhaseRing.Reset();
 }
 
 void TEngine::LogMeasurements()
 {
-    for (int32_t i = 0; i < FRecordRing->Count(); ++i)
-        if (const size_t position = size_t(FRecordRing->At(i)); position < FBatchRecords.size())
+    for (int32_t i = 0; i < FRecordRing.Count(); ++i)
+        if (const size_t position = size_t(FRecordRing.At(i)); position < FBatchRecords.size())
             FBatchRecords[position].Kept = true;
-    if (FSaveMeasurements)
+    if (FOptions.SaveMeasurements)
         for (const TReport &report : FBatchRecords)
             FMeasurementLogger->Append(MeasurementLog::Line(report.Record, report.Kept));
-    FRecordRing->Reset();
+    FRecordRing.Reset();
     FStatistics.Add(FBatchRecords);
     // What the batch made goes to the files now, not when a logger's buffer fills or its
     // auto-save comes round: a crash or a power cut then loses at most the batch in progress
@@ -276,7 +273,7 @@ void TEngine::EndRunStatistics()
         return;
     FStatisticsRun = 0;
     FStatisticsLine = StatisticsLog::Line(Platform::LocalNow(), FStatistics.Run(), FStatistics.RunFigures());
-    if (FSaveStatistics && FStatisticsLogger) {
+    if (FOptions.SaveStatistics && FStatisticsLogger) {
         FStatisticsLogger->Append(FStatisticsLine);
         FStatisticsLogger->FlushData();
     }
@@ -434,7 +431,7 @@ void TEngine::Close()
     // Nothing waits for an answer here, so the close goes on to the end whoever is at the screen.
     for (TDataLogger *logger : Loggers())
         RescueLoggerLines(logger);
-    // The loggers, whose destruction writes what they still hold; the trend and the rings.
+    // The loggers, whose destruction writes what they still hold; the trend.
     delete FPhaseLogger.data();
     FPhaseLogger = nullptr;
     delete FTOFLogger.data();
@@ -444,17 +441,5 @@ void TEngine::Close()
     delete FStatisticsLogger.data();
     FStatisticsLogger = nullptr;
     ClearTrend();
-    delete FTrend;
-    FTrend = nullptr;
-    delete FTOFRing;
-    FTOFRing = nullptr;
-    delete FRecordRing;
-    FRecordRing = nullptr;
-    delete FPhaseRing;
-    FPhaseRing = nullptr;
-    delete FM1Ring;
-    FM1Ring = nullptr;
-    delete FM2Ring;
-    FM2Ring = nullptr;
     ClosePort();
 }

@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     form.MemoDblClick(form.MemoComLog);
     Fixture->Line.Incoming.clear();
     Fixture->Line.Written.clear();
-    if (form.FEngine->FApplyFilter)
+    if (form.FEngine->Options().ApplyFilter)
         form.mmApplyFilterClick();
     TModel model;
     model.Rules.Temperature = model.Last.Temperature = form.FEngine->FTemperature;

@@ -706,19 +706,20 @@ void TestMainWindow::optionItemsToggle()
 {
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FEngine->FApplyFilter && form.FEngine->FSavePhaseData && form.FEngine->FSaveTOFData);
+    const TEngineOptions &options = form.FEngine->Options();
+    QVERIFY(options.ApplyFilter && options.SavePhaseData && options.SaveTOFData);
     QVERIFY(form.mmApplyFilter->isChecked());
     form.mmApplyFilter->trigger();
     QVERIFY(!form.mmApplyFilter->isChecked());
-    QVERIFY(!form.FEngine->FApplyFilter);
+    QVERIFY(!options.ApplyFilter);
     form.mmSavePhaseDataClick();
     QVERIFY(!form.mmSavePhaseData->isChecked());
-    QVERIFY(!form.FEngine->FSavePhaseData);
-    QVERIFY(form.FEngine->FSaveTOFData);
+    QVERIFY(!options.SavePhaseData);
+    QVERIFY(options.SaveTOFData);
     form.mmApplyFilter->trigger();
     form.mmSavePhaseDataClick();
-    QVERIFY(form.FEngine->FApplyFilter && form.mmApplyFilter->isChecked());
-    QVERIFY(form.FEngine->FSavePhaseData && form.mmSavePhaseData->isChecked());
+    QVERIFY(options.ApplyFilter && form.mmApplyFilter->isChecked());
+    QVERIFY(options.SavePhaseData && form.mmSavePhaseData->isChecked());
 }
 
 void TestMainWindow::closeWritesPendingLogLines()

@@ -111,8 +111,8 @@ void TestMeasure::savePhaseOffLeavesTofLog()
     QVERIFY(!FForm->mmSavePhaseData->isChecked());
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
-    FForm->mmSavePhaseDataClick(); // twice: the mark back on
-    QVERIFY(FForm->mmSavePhaseData->isChecked());
+    FForm->mmSavePhaseDataClick(); // twice: mark and flag back on
+    QVERIFY(FForm->FEngine->Options().SavePhaseData && FForm->mmSavePhaseData->isChecked());
     CloseForm();
     QVERIFY(!QFile::exists("Phase.csv"));
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv").count(','), 32);

@@ -70,9 +70,8 @@ private:
     // Options as the check marks and the engine's flags show them; they must agree.
     QList<bool> Options(const TFormMain &form)
     {
-        const TEngine &e = *form.FEngine;
-        const QList<bool> flags{e.FApplyFilter, e.FSavePhaseData, e.FSaveTOFData, e.FSaveMeasurements,
-                                e.FSaveStatistics};
+        const TEngineOptions &o = form.FEngine->Options();
+        const QList<bool> flags{o.ApplyFilter, o.SavePhaseData, o.SaveTOFData, o.SaveMeasurements, o.SaveStatistics};
         QList<bool> marks;
         for (const QString &name : OptionItems)
             marks << form.findChild<QAction *>(name)->isChecked();
@@ -110,7 +109,7 @@ void TestSettings::firstStartAsSpecified()
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM1 !"});
     QCOMPARE(form->FEngine->FPortIndex, 0);
     QCOMPARE(Options(*form), QList<bool>({true, true, true, true, true}));
-    QCOMPARE(form->FEngine->FStatistics.WindowSize(), 1000);
+    QCOMPARE(form->FEngine->Statistics().WindowSize(), 1000);
     QVERIFY(!form->mmTimeStamps->isChecked());
     QCOMPARE(form->pos(), QPoint(90, 79));
     QCOMPARE(form->size(), QSize(907, 669));
@@ -162,7 +161,7 @@ void TestSettings::keptBetweenRuns()
     FSettings->SetStatisticsWindow(5000);
     FMessages->Clear();
     auto form = NewWindow();
-    QCOMPARE(form->FEngine->FStatistics.WindowSize(), 5000);
+    QCOMPARE(form->FEngine->Statistics().WindowSize(), 5000);
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM3 !"});
     QCOMPARE(form->FEngine->FPortIndex, 2);
     QCOMPARE(Options(*form), QList<bool>({false, true, true, false, false}));

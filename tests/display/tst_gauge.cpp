@@ -21,7 +21,7 @@ TSampleList Samples(const QList<float> &values)
 {
     TSampleList list;
     for (float v : values)
-        list.push_back(std::make_unique<float>(v));
+        list.push_back(v);
     return list;
 }
 
@@ -31,10 +31,10 @@ TSampleList Words(const QList<int> &values)
 {
     TSampleList list;
     for (int v : values) {
-        auto cell = std::make_unique<float>(0.0f);
+        float cell = 0.0f;
         const uint16_t word = uint16_t(v);
-        std::memcpy(cell.get(), &word, sizeof word);
-        list.push_back(std::move(cell));
+        std::memcpy(&cell, &word, sizeof word);
+        list.push_back(cell);
     }
     return list;
 }
@@ -449,8 +449,8 @@ void TestGauge::sampleWindow()
     QFETCH(int, last);
     TMainGauge main(32);
     main.trend = Samples(QList<float>(count, 180.0f));
-    *main.trend[first] = 0.0f;
-    *main.trend[last] = 360.0f;
+    main.trend[first] = 0.0f;
+    main.trend[last] = 360.0f;
     main.gauge.SetXShift(shift);
     main.gauge.UpdateDisplay();
     const QImage &p = main.gauge.Picture();

@@ -64,6 +64,8 @@ private slots:
     void logsSurviveAFailingFolder();
     void statisticsRowWhenRunEnds_data();
     void statisticsRowWhenRunEnds();
+    void optionsAsOneSet_data();
+    void optionsAsOneSet();
     void lastRunOfFile_data();
     void lastRunOfFile();
     void runsNumberedOnPerFolder();
@@ -71,6 +73,13 @@ private slots:
     void lateReplyBelongsToItsRun();
 
 private:
+    // One of the engine's options changed, the others kept.
+    void SetOption(bool TEngineOptions::*option, bool on)
+    {
+        TEngineOptions options = FEngine->Options();
+        options.*option = on;
+        FEngine->SetOptions(options);
+    }
     // The command of a letter, as its menu item sends it ("?" is the Menu item's).
     void Command(char letter) { FEngine->Command(letter == '?' ? 13 : letter - 'a' + 1); }
     // Hands one chunk to the engine through the port's poll step.
@@ -173,7 +182,7 @@ void TestEngine::differenceReportReadOnce()
     QVERIFY(!FEngine->FReplyDone);
     Receive(DifferenceReport.mid(40) + "\r\n" + DifferenceReport + "\r\n");
     QVERIFY(FEngine->FReplyDone);
-    QCOMPARE(FEngine->FPhaseRing->Count(), 2); // the split record once, and the one after it
+    QCOMPARE(FEngine->FPhaseRing.Count(), 2); // the split record once, and the one after it
     QVERIFY(FEngine->FLineBuffer.size() <= 256);
 }
 
@@ -202,7 +211,7 @@ void TestEngine::exchangeEndsWithoutRecord()
     Receive(chunk);
     QCOMPARE(FEngine->FReplyDone, ends);
     QCOMPARE(FEngine->FReceiveState, ends ? rsNone : state);
-    QCOMPARE(FEngine->FPhaseRing->Count(), 0);
+    QCOMPARE(FEngine->FPhaseRing.Count(), 0);
     QCOMPARE(Panel(2), QString());
     QVERIFY(FEngine->FLineBuffer.size() <= 256);
     QCOMPARE(FReceived, chunk);
@@ -229,7 +238,7 @@ void TestEngine::reportSplitAnywhereComputedOnce()
     const QByteArray reply = report + "\r\n";
     for (int at = 1; at < reply.size(); ++at) {
         const QString where = QString("split at %1").arg(at);
-        FEngine->FPhaseRing->Reset();
+        FEngine->FPhaseRing.Reset();
         Command(item);
         FEngine->FReplyDone = false;
         // The line end of the last report stays when nothing arrived in between ("a" has no answer).
@@ -237,7 +246,7 @@ void TestEngine::reportSplitAnywhereComputedOnce()
         Receive(reply.left(at));
         Receive(reply.mid(at));
         QVERIFY2(FEngine->FReplyDone, qPrintable(where));
-        QVERIFY2(FEngine->FPhaseRing->Count() == 1, qPrintable(where));
+        QVERIFY2(FEngine->FPhaseRing.Count() == 1, qPrintable(where));
     }
 }
 
@@ -283,7 +292,7 @@ void TestEngine::reportsTakenOnce()
     for (const QByteArray &chunk : received)
         Receive(chunk);
     QCOMPARE(FEngine->FReportCount, qint64(computed));
-    QCOMPARE(FEngine->FPhaseRing->Count(), computed);
+    QCOMPARE(FEngine->FPhaseRing.Count(), computed);
     QCOMPARE(FEngine->FRefusedCount, qint64(refused));
     // An unreadable field never becomes a number: the last value is the last good report's.
     if (computed)
@@ -310,8 +319,8 @@ void TestEngine::waveformPathAfterReplyDone()
 
 void TestEngine::filterOff64Reports()
 {
-    FEngine->FApplyFilter = false;
-    QVERIFY(!FEngine->FApplyFilter);
+    SetOption(&TEngineOptions::ApplyFilter, false);
+    QVERIFY(!FEngine->Options().ApplyFilter);
     QByteArray phase, tof;
     for (int line = 0; line < 2; ++line) {
         QByteArray phaseLine, tofLine = "25.00";
@@ -326,7 +335,7 @@ void TestEngine::filterOff64Reports()
         phase += phaseLine + "\r\n";
         tof += tofLine + "\r\n";
     }
-    QCOMPARE(FEngine->FTrend->size(), size_t(64));
+    QCOMPARE(FEngine->Trend().size(), size_t(64));
     FEngine->Close();
     QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase);
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof);
@@ -337,10 +346,10 @@ void TestEngine::filterOff64Reports()
 
 void TestEngine::filterOnEqualValuesRemovesNothing()
 {
-    QVERIFY(FEngine->FApplyFilter);
+    QVERIFY(FEngine->Options().ApplyFilter);
     for (int i = 0; i < 32; ++i)
         Report(16 * 100, 1000, 1000);
-    QCOMPARE(FEngine->FTrend->size(), size_t(32));
+    QCOMPARE(FEngine->Trend().size(), size_t(32));
     FEngine->Close();
     QByteArray phase = "45.000", tof = "25.00,25.031";
     for (int i = 1; i < 32; ++i) {
@@ -359,10 +368,10 @@ void TestEngine::outlierBatchContinuesLine()
         const auto m = Quadrant(i == 20 ? 1 : 0);
         Report(16 * i, m.first, m.second);
     }
-    QCOMPARE(FEngine->FTrend->size(), size_t(30));
+    QCOMPARE(FEngine->Trend().size(), size_t(30));
     QCOMPARE(FEngine->FPhaseLine.Count(), 30);
-    QCOMPARE(FEngine->FPhaseRing->Count(), 0);
-    QCOMPARE(FEngine->FTOFRing->Count(), 0);
+    QCOMPARE(FEngine->FPhaseRing.Count(), 0);
+    QCOMPARE(FEngine->FTOFRing.Count(), 0);
     for (int i = 0; i < 32; ++i)
         Report(16 * (100 + i), 1000, 1000);
     FEngine->Close();
@@ -395,21 +404,21 @@ void TestEngine::averagesFromThe32ndReport()
 
 void TestEngine::trendEmptiedAt10001()
 {
-    FEngine->FApplyFilter = false;
-    FEngine->FSavePhaseData = false;
-    FEngine->FSaveTOFData = false;
+    SetOption(&TEngineOptions::ApplyFilter, false);
+    SetOption(&TEngineOptions::SavePhaseData, false);
+    SetOption(&TEngineOptions::SaveTOFData, false);
     // 312 batches: 9984 values. The 313th fills the trend to 10000 and starts it again.
     for (int batch = 0; batch < 313; ++batch)
         for (int i = 0; i < 32; ++i)
             Report(16, 1000, batch == 312 && i >= 16 ? -1000 : 1000);
-    QCOMPARE(FEngine->FTrend->size(), size_t(16));
-    QCOMPARE(*FEngine->FTrend->front(), 315.0f);
+    QCOMPARE(FEngine->Trend().size(), size_t(16));
+    QCOMPARE(FEngine->Trend().front(), 315.0f);
 }
 
 
 void TestEngine::temperatureOfLineWhenItStarts()
 {
-    FEngine->FApplyFilter = false;
+    SetOption(&TEngineOptions::ApplyFilter, false);
     // A line's values are added when their batch completes: the temperature then is the one of
     // the batch's last report.
     for (int i = 0; i < 64; ++i)
@@ -436,7 +445,7 @@ void TestEngine::measurementsFile()
     QFETCH(QList<int>, dropped);
     // 40 reports in a Run (a full batch and 8 processed at its stop), then one outside it.
     constexpr int RunReports = 40;
-    FEngine->FApplyFilter = filter;
+    SetOption(&TEngineOptions::ApplyFilter, filter);
     const auto quadrant = [](int report) { return report == 5 || report == 20 ? 1 : 0; };
     const auto reply = [&](int report) {
         const auto m = Quadrant(quadrant(report));
@@ -502,7 +511,7 @@ void TestEngine::logsSurviveAFailingFolder()
             [&failing](QObject *, const QString &path, const QString &) { failing << path; });
     for (TDataLogger *logger : FEngine->Loggers())
         logger->SetRescueFolders({FFolder->Path("rescue")});
-    FEngine->FApplyFilter = false;
+    SetOption(&TEngineOptions::ApplyFilter, false);
     for (int i = 0; i < 32; ++i)
         Report(16, 1000, 1000);
     FNotices->Clear();
@@ -533,12 +542,36 @@ void TestEngine::statisticsRowWhenRunEnds_data()
     QTest::newRow("stop, log switched off") << "stop" << false;
 }
 
+void TestEngine::optionsAsOneSet_data()
+{
+    QTest::addColumn<int>("window");
+    QTest::addColumn<int>("taken");
+    QTest::newRow("below the least") << 5 << 32;
+    QTest::newRow("as asked") << 500 << 500;
+    QTest::newRow("above the most") << 200000 << 100000;
+}
+
+void TestEngine::optionsAsOneSet()
+{
+    QFETCH(int, window);
+    QFETCH(int, taken);
+    TEngineOptions options;
+    options.ApplyFilter = false;
+    options.SaveMeasurements = false;
+    options.StatisticsWindow = window;
+    FEngine->SetOptions(options);
+    const TEngineOptions &now = FEngine->Options();
+    QVERIFY(!now.ApplyFilter && now.SavePhaseData && now.SaveTOFData && !now.SaveMeasurements && now.SaveStatistics);
+    QCOMPARE(now.StatisticsWindow, taken);
+    QCOMPARE(FEngine->Statistics().WindowSize(), taken);
+}
+
 void TestEngine::statisticsRowWhenRunEnds()
 {
     QFETCH(QString, end);
     QFETCH(bool, save);
     constexpr int RunReports = 45;
-    FEngine->FSaveStatistics = save;
+    SetOption(&TEngineOptions::SaveStatistics, save);
     // Phases a little above 45 degrees, now and then far off for the filter to drop.
     const auto reply = [&](int report) {
         const int m2 = report % 9 == 4 ? -1000 : 1000 + 7 * (report % 5);
@@ -679,7 +712,7 @@ void TestEngine::lateReplyBelongsToItsRun()
 {
     QFETCH(QString, when);
     constexpr int OnTime = 40;
-    FEngine->FApplyFilter = false;
+    SetOption(&TEngineOptions::ApplyFilter, false);
     FLine.Replies['z'] = MeanReport + "\r\n";
     FLine.Replies['x'] = DifferenceReport + "\r\n";
     QList<TBatch> batches;

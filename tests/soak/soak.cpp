@@ -306,12 +306,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "soak: COM1 did not open\n");
         return 1;
     }
-    if (!form->FEngine->FSavePhaseData)
+    if (!form->FEngine->Options().SavePhaseData)
         form->mmSavePhaseDataClick();
-    if (!form->FEngine->FSaveTOFData)
+    if (!form->FEngine->Options().SaveTOFData)
         form->mmSaveTOFDataClick();
     // The filter as the operator finds it (on).
-    const bool applyFilter = form->FEngine->FApplyFilter;
+    const bool applyFilter = form->FEngine->Options().ApplyFilter;
 
     QElapsedTimer clock;
     clock.start();
