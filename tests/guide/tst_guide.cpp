@@ -126,7 +126,7 @@ void TestGuide::builtInGuide()
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QCOMPARE(form.TreeView1->topLevelItemCount(), 4);
-    QCOMPARE(Nodes(form.TreeView1).size(), 194);
+    QCOMPARE(Nodes(form.TreeView1).size(), 190);
     QCOMPARE(form.TreeView1->topLevelItem(3)->text(0), QStringLiteral("Status Bar"));
     for (QTreeWidgetItem *node : Nodes(form.TreeView1))
         QVERIFY(!node->isExpanded());
