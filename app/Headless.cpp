@@ -167,6 +167,8 @@ private:
     bool AcquireWaveform();
     bool WritePictures();
     void Fail(int status);
+    // --reconnect: waits for the lost port to be open again; false when a stop came first.
+    bool WaitForPort();
 
     const TOptions &FOptions;
     QString FDevice;
@@ -180,6 +182,8 @@ private:
     QTimer FDurationTimer;
     QTimer FProgressTimer;
     bool FToldNoReply = false;
+    QString FToldLink; // the link's warning last told
+    QEventLoop *FPortWait = nullptr;
     int64_t FLastCycles = 0;
     qint64 FLastMs = 0;
     int FStatus = ExitDone;
@@ -200,6 +204,23 @@ void TRunner::RequestStop(const QString &why)
     // The stop click, as the operator gives it: the Run ends after the cycle in progress.
     if (FEngine && FEngine->FRunning)
         FEngine->StopRun();
+    if (FPortWait)
+        FPortWait->quit();
+}
+
+bool TRunner::WaitForPort()
+{
+    QEventLoop loop;
+    FPortWait = &loop;
+    const QMetaObject::Connection connection = QObject::connect(FEngine.get(), &TEngine::PortStateChanged, &loop, [&] {
+        if (FEngine->FComm)
+            loop.quit();
+    });
+    if (FStopWhy.isEmpty() && !FEngine->FComm && FEngine->AwaitingPort())
+        loop.exec();
+    QObject::disconnect(connection);
+    FPortWait = nullptr;
+    return FStopWhy.isEmpty() && FEngine->FComm;
 }
 
 void TRunner::ArmDuration()
@@ -327,6 +348,12 @@ int TRunner::Exec()
 
     messages.Hold();
     FEngine = std::make_unique<TEngine>();
+    FEngine->SetReconnect(FOptions.Reconnect);
+    // The loss and the return of the line, each with its time.
+    QObject::connect(FEngine.get(), &TEngine::LineStateChanged, [](const TLineState &state) {
+        if (state.Kind == TLineState::TKind::Lost || state.Kind == TLineState::TKind::Reopened)
+            PrintError(state.Text());
+    });
     QObject::connect(FEngine.get(), &TEngine::Received, [this](const QByteArray &chunk) { FLog.Received(chunk); });
     QObject::connect(FEngine.get(), &TEngine::BlockParsed, [this](const QByteArrayList &lines) { FLog.Samples(lines); });
     QObject::connect(FEngine.get(), &TEngine::Notice, [&messages](const TNotice &notice) { messages.Show(notice.Text); });
@@ -380,10 +407,18 @@ int TRunner::Exec()
             if (FEngine->FNoReply && !FToldNoReply)
                 PrintError(FEngine->NoReplyText());
             FToldNoReply = FEngine->FNoReply;
+            // The link's warning, told when it starts or changes its kind.
+            const QString warning = FEngine->LinkFigures().Warning;
+            if (!warning.isEmpty() && FToldLink.isEmpty())
+                PrintError(warning);
+            FToldLink = warning;
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
         WaitFor(FEngine.get(), &TEngine::RunEnded, [this] { FEngine->StartRun(); });
+        // With --reconnect a Run the loss ended goes on, under its number, once the line is back.
+        while (FOptions.Reconnect && WaitForPort())
+            WaitFor(FEngine.get(), &TEngine::RunEnded, [this] { FEngine->ResumeRun(); });
         FProgressTimer.stop();
         FDurationTimer.stop();
     }
@@ -415,6 +450,7 @@ int TRunner::Exec()
                    .arg(FEngine->FReportCount);
     if (FEngine->FRefusedCount > 0)
         summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->FRefusedCount);
+    summary << "  link: " + TLinkHealth::Summary(FEngine->LinkFigures().Total, 0, false);
     if (ran)
         summary << "  " + StatisticsLog::Summary(FEngine->FStatistics.RunFigures());
     for (TDataLogger *logger : FEngine->Loggers())
