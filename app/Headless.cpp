@@ -182,7 +182,6 @@ private:
     QTimer FDurationTimer;
     QTimer FProgressTimer;
     bool FToldNoReply = false;
-    QString FToldLink; // the link's warning last told
     QEventLoop *FPortWait = nullptr;
     int64_t FLastCycles = 0;
     qint64 FLastMs = 0;
@@ -407,11 +406,6 @@ int TRunner::Exec()
             if (FEngine->FNoReply && !FToldNoReply)
                 PrintError(FEngine->NoReplyText());
             FToldNoReply = FEngine->FNoReply;
-            // The link's warning, told when it starts or changes its kind.
-            const QString warning = FEngine->LinkFigures().Warning;
-            if (!warning.isEmpty() && FToldLink.isEmpty())
-                PrintError(warning);
-            FToldLink = warning;
         });
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;

@@ -30,8 +30,11 @@ TLineStrip::TLineStrip(TEngine *engine, QLabel *noPort, QLabel *ratePanel, QWidg
     layout->setSpacing(12);
     LabelLine = StripLabel(this, "LabelLine");
     LabelLink = StripLabel(this, "LabelLink");
-    layout->addWidget(LabelLine, 2);
-    layout->addWidget(LabelLink, 5);
+    // The state whole where the row has room for it; the link's counts take what is left.
+    LabelLine->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    LabelLine->setMinimumWidth(1);
+    layout->addWidget(LabelLine, 0);
+    layout->addWidget(LabelLink, 1);
     if (FRatePanel)
         FRateTip = FRatePanel->toolTip();
     LabelLine->hide();

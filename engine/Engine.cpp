@@ -357,7 +357,8 @@ void TEngine::CheckLostPort()
     }
     const TSystemPort *port = FEnumerator ? FEnumerator->Find(FLost.Stable.isEmpty() ? FLost.Opened : FLost.Stable) : nullptr;
     const QString watched = LostPath();
-    const bool atPath = TSystemPortEnumerator::DevicePresent(watched);
+    // Only where the real device layer opens it: a device made by a test's factory is not on disk.
+    const bool atPath = !FDeviceFactory && TSystemPortEnumerator::DevicePresent(watched);
     if (!port && !atPath) {
         FLost.SeenGone = true;
         return;
