@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QResizeEvent>
 
 namespace {
 // The red of the reply warning on the Main page.
@@ -25,7 +26,7 @@ TLineStrip::TLineStrip(TEngine *engine, QLabel *noPort, QLabel *ratePanel, QWidg
     : QWidget(parent), FNoPort(noPort), FRatePanel(ratePanel)
 {
     setObjectName("LineStrip");
-    auto *layout = new QHBoxLayout(this);
+    auto *layout = FLayout = new QBoxLayout(QBoxLayout::LeftToRight, this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
     LabelLine = StripLabel(this, "LabelLine");
@@ -57,6 +58,22 @@ void TLineStrip::ShowLineState(const TLineState &state)
         if (state.Kind == TLineState::TKind::Lost)
             FNoPort->hide();
     }
+    Arrange();
+}
+
+void TLineStrip::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Arrange();
+}
+
+void TLineStrip::Arrange()
+{
+    const int needed = LabelLine->sizeHint().width() + FLayout->spacing() + LabelLink->sizeHint().width();
+    const bool fits = LabelLine->isHidden() || LabelLink->isHidden() || needed <= width();
+    const QBoxLayout::Direction direction = fits ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (FLayout->direction() != direction)
+        FLayout->setDirection(direction);
 }
 
 void TLineStrip::ShowLinkHealth(const TLinkFigures &figures)
@@ -70,6 +87,7 @@ void TLineStrip::ShowLinkHealth(const TLinkFigures &figures)
     LabelLink->setVisible(figures.Total.Commands > 0);
     if (FRatePanel)
         FRatePanel->setToolTip(FRateTip + "\n\n" + table);
+    Arrange();
 }
 
 QString TLineStrip::LinkTable(const TLinkFigures &f)

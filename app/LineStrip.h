@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+class QBoxLayout;
 class QLabel;
 class TEngine;
 
@@ -29,7 +30,14 @@ public:
     QLabel *LabelLine = nullptr;
     QLabel *LabelLink = nullptr;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // Side by side where both fit, else the link's counts on a row of their own.
+    void Arrange();
+
+    QBoxLayout *FLayout = nullptr;
     QLabel *FNoPort = nullptr;
     QLabel *FRatePanel = nullptr;
     QString FRateTip;
