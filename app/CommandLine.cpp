@@ -49,6 +49,10 @@ struct TOptionSet {
                                 "With --headless: stop after SECONDS, at least 0.001; 0 (the default) runs until "
                                 "Ctrl+C, SIGTERM or SIGHUP.",
                                 "SECONDS"};
+    QCommandLineOption Reconnect{"reconnect",
+                                 "With --headless: when the line goes away, wait for its device to come back at "
+                                 "the same path and go on measuring in the same Run (default: end the run).",
+                                 {}};
     QCommandLineOption Waveform{"waveform",
                                 "With --headless: first acquire one waveform block and save it as FILE.", "FILE"};
     QCommandLineOption Pictures{"pictures",
@@ -78,7 +82,7 @@ struct TOptionSet {
 
     QList<QCommandLineOption> All() const
     {
-        return {Help, Version, Device, Headless, Run, Documents, Duration, Waveform, Pictures, Statistics, Mqtt, Instrument, MqttCredentials};
+        return {Help, Version, Device, Headless, Run, Documents, Duration, Reconnect, Waveform, Pictures, Statistics, Mqtt, Instrument, MqttCredentials};
     }
 };
 
@@ -119,6 +123,11 @@ bool Parse(const QStringList &arguments, TOptions &options, QString &error)
     options.Headless = parser.isSet(set.Headless);
     options.Run = parser.isSet(set.Run);
     options.Documents = parser.isSet(set.Documents);
+    options.Reconnect = parser.isSet(set.Reconnect);
+    if (options.Reconnect && !options.Headless) {
+        error = "--reconnect works only with --headless; the window always reopens a lost port.";
+        return false;
+    }
     if (options.Run && options.Headless) {
         error = "--run is for the window; --headless always runs.";
         return false;

@@ -34,6 +34,7 @@ struct TOptions {
     bool Documents = false;       // the logs go to "Zarn Monitor" in the user's documents folder
     QString Device;               // empty: COM1 as the environment names it
     double DurationSeconds = 0;   // 0: until SIGINT, SIGTERM or SIGHUP
+    bool Reconnect = false;       // a lost line is waited for and the Run goes on when it is back
     QString WaveformFile;         // empty: no acquisition
     QString PictureFolder;        // empty: no pictures
     QString StatisticsFile;       // a Measurements.csv whose Runs' statistics are wanted; empty: none

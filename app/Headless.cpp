@@ -169,6 +169,8 @@ private:
     bool WritePictures();
     bool StartPublishing();
     void Fail(int status);
+    // --reconnect: waits for the lost port to be open again; false when a stop came first.
+    bool WaitForPort();
 
     const TOptions &FOptions;
     QString FDevice;
@@ -184,6 +186,7 @@ private:
     QTimer FDurationTimer;
     QTimer FProgressTimer;
     bool FToldNoReply = false;
+    QEventLoop *FPortWait = nullptr;
     int64_t FLastCycles = 0;
     qint64 FLastMs = 0;
     int FStatus = ExitDone;
@@ -204,6 +207,23 @@ void TRunner::RequestStop(const QString &why)
     // The stop click, as the operator gives it: the Run ends after the cycle in progress.
     if (FEngine && FEngine->Running())
         FEngine->StopRun();
+    if (FPortWait)
+        FPortWait->quit();
+}
+
+bool TRunner::WaitForPort()
+{
+    QEventLoop loop;
+    FPortWait = &loop;
+    const QMetaObject::Connection connection = QObject::connect(FEngine.get(), &TEngine::PortStateChanged, &loop, [&] {
+        if (FEngine->PortOpen())
+            loop.quit();
+    });
+    if (FStopWhy.isEmpty() && !FEngine->PortOpen() && FEngine->AwaitingPort())
+        loop.exec();
+    QObject::disconnect(connection);
+    FPortWait = nullptr;
+    return FStopWhy.isEmpty() && FEngine->PortOpen();
 }
 
 void TRunner::ArmDuration()
@@ -369,7 +389,14 @@ int TRunner::Exec()
     messages.Hold();
     FEngine = std::make_unique<TEngine>();
     // Every log written and every batch filtered, as a first start of the window has it.
-    FEngine->SetOptions(TEngineOptions{});
+    TEngineOptions options;
+    options.Reconnect = FOptions.Reconnect;
+    FEngine->SetOptions(options);
+    // The loss and the return of the line, each with its time.
+    QObject::connect(FEngine.get(), &TEngine::LineStateChanged, [](const TLineState &state) {
+        if (state.Kind == TLineState::TKind::Lost || state.Kind == TLineState::TKind::Reopened)
+            PrintError(state.Text());
+    });
     QObject::connect(FEngine.get(), &TEngine::Received, [this](const QByteArray &chunk) { FLog.Received(chunk); });
     QObject::connect(FEngine.get(), &TEngine::BlockParsed, [this](const QByteArrayList &lines) { FLog.Samples(lines); });
     QObject::connect(FEngine.get(), &TEngine::Notice, [&messages](const TNotice &notice) { messages.Show(notice.Text); });
@@ -431,6 +458,9 @@ int TRunner::Exec()
         FProgressTimer.start(ProgressIntervalMs);
         ran = true;
         WaitFor(FEngine.get(), &TEngine::RunEnded, [this] { FEngine->StartRun(); });
+        // With --reconnect a Run the loss ended goes on, under its number, once the line is back.
+        while (FOptions.Reconnect && WaitForPort())
+            WaitFor(FEngine.get(), &TEngine::RunEnded, [this] { FEngine->ResumeRun(); });
         FProgressTimer.stop();
         FDurationTimer.stop();
     }
@@ -462,6 +492,7 @@ int TRunner::Exec()
                    .arg(FEngine->ReportCount());
     if (FEngine->RefusedCount() > 0)
         summary.back() += QStringLiteral(", %1 refused (a field could not be read)").arg(FEngine->RefusedCount());
+    summary << "  link: " + TLinkHealth::Summary(FEngine->LinkFigures().Total, 0, false);
     if (ran)
         summary << "  " + StatisticsLog::Summary(FEngine->Statistics().RunFigures());
     for (TDataLogger *logger : FEngine->Loggers())

@@ -20,6 +20,7 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class TLineStrip;
 class QMenu;
 class QPushButton;
 class QShortcut;
@@ -211,6 +212,8 @@ public:
     // A note on the port that needs no answer ("COM1 is back: ..."), for a while.
     QLabel *LabelPortNote = nullptr;
     QLabel *LabelNoPort = nullptr; // "No port open", while there is none
+    // The port, its device and settings or its loss, and the link's health, in a row of its own.
+    TLineStrip *LineStrip = nullptr;
     QTimer *TimerClock = nullptr;
     QVector<QIcon> ImageTB;
 

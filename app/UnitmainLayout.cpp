@@ -3,6 +3,8 @@
 #include "app/Memo.h"
 #include "app/ToolBarImages.h"
 #include "app/Unitmain.h"
+
+#include "app/LineStrip.h"
 #include "engine/CommandTable.h"
 #include "app/UpDown.h"
 #include "display/Image.h"
@@ -564,6 +566,8 @@ void TFormMain::CreateStatusBar()
     }
     for (int i = 0; i < StatusPanelCount; ++i)
         StatusPanels[static_cast<size_t>(i)]->setToolTip(StatusPanelTip(i));
+    LineStrip = new TLineStrip(FEngine, nullptr, StatusPanels[spRate], rows);
+    rowsLayout->addWidget(LineStrip);
     rowsLayout->addWidget(StatusStrip);
     StatusBar1->addWidget(rows, 1);
     // A state, not a note: at the bar's end for as long as there is no port, taking no row of its own.
@@ -574,6 +578,7 @@ void TFormMain::CreateStatusBar()
     LabelNoPort->setPalette(alarmPalette);
     LabelNoPort->setVisible(false);
     StatusBar1->addPermanentWidget(LabelNoPort);
+    LineStrip->SetNoPortLabel(LabelNoPort);
     // A clock timer without a handler: it has no effect and is never started.
     TimerClock = new QTimer(this);
     TimerClock->setObjectName("TimerClock");

@@ -9,6 +9,13 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 const char DeviceFolder[] = "/dev";
 const char StableFolder[] = "/dev/serial/by-id";
@@ -101,4 +108,25 @@ QList<TSystemPort> TSystemPortEnumerator::Scan()
     }
     std::sort(ports.begin(), ports.end(), ComesBefore);
     return ports;
+}
+
+bool TSystemPortEnumerator::DevicePresent(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = path.toLocal8Bit();
+    struct stat info {};
+    if (path.isEmpty() || ::stat(name.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    // A node whose device has gone (a hung-up adapter, a terminal without its other side, a bind
+    // mount of a node nobody serves) refuses the open.
+    const int handle = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return errno == EBUSY; // held by another: there, and the open will say by whom
+    const bool terminal = ::isatty(handle);
+    ::close(handle);
+    return terminal;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
 }

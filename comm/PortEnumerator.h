@@ -51,6 +51,9 @@ public:
     void Refresh() override;
     // The serial devices under the system's device folder, by path.
     static QList<TSystemPort> Scan();
+    // A terminal device can be opened at this path now (a node, a link to one, a bind mount):
+    // whatever the system lists, a path whose device has gone fails here.
+    static bool DevicePresent(const QString &path);
 
 private:
     void Watch();

@@ -9,11 +9,26 @@
 #include "ringbuffer/CircularBuffer.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
 constexpr int LineBufferLimit = 256; // received text kept while waiting for a report
-constexpr int ReconnectRetryMs = 500;  // between tries to open a device that came back
+constexpr int ReconnectRetryMs = 250;  // between looks at the path of a lost port
+constexpr int ReconnectNoteAfter = 20; // failed opens of a device that is back before it is told
+constexpr int LinkReportMs = 1000;     // how often the link's figures are told while a port is open
+
+QString LineSettingsText(const TLineSettings &line)
+{
+    static const char Parities[] = "NOEMS";
+    const char *stops[] = {"1", "1.5", "2"};
+    return QStringLiteral("%1 %2%3%4")
+        .arg(line.BaudRate)
+        .arg(int(line.DataBits))
+        .arg(QChar::fromLatin1(Parities[int(line.Parity)]))
+        .arg(QString::fromLatin1(stops[int(line.StopBits)]));
+}
 } // namespace
 
 TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
@@ -27,9 +42,12 @@ TEngine::TEngine(TComDeviceFactory deviceFactory, QObject *parent)
     FChannel1.fill(ChannelMidScale);
     FChannel2.fill(ChannelMidScale);
     FReconnectTimer = new QTimer(this);
-    FReconnectTimer->setSingleShot(true);
     FReconnectTimer->setInterval(ReconnectRetryMs);
     connect(FReconnectTimer, &QTimer::timeout, this, &TEngine::CheckLostPort);
+    FLink.SetBaudRate(LineSettings.BaudRate);
+    FLinkTimer = new QTimer(this);
+    FLinkTimer->setInterval(LinkReportMs);
+    connect(FLinkTimer, &QTimer::timeout, this, &TEngine::TellLinkHealth);
     // Made first, so the row is written before anything else hears that the Run ended.
     connect(this, &TEngine::RunEnded, this, &TEngine::EndRunStatistics);
 }
@@ -73,7 +91,50 @@ void TEngine::UseComm(std::unique_ptr<TComm> comm, int index, const QString &dev
     FOpenedDevice = FComm->DeviceName();
     const TSystemPort *port = FEnumerator ? FEnumerator->Find(FOpenedDevice) : nullptr;
     FOpenedStable = port ? port->StableName : QString();
+    FLinkTimer->start();
+    SetLineState(OpenLineState(TLineState::TKind::Open));
     emit PortStateChanged();
+}
+
+TLineState TEngine::OpenLineState(TLineState::TKind kind) const
+{
+    TLineState state;
+    state.Kind = kind;
+    state.Port = PortLabel();
+    state.Device = FOpenedDevice;
+    const QString target = QFileInfo(FOpenedDevice).canonicalFilePath();
+    state.Path = target != FOpenedDevice ? target : QString();
+    state.Stable = FOpenedStable;
+    if (state.Stable.isEmpty() && !target.isEmpty()) {
+        // The system's by-id link that leads to the same node, when the enumerator has not said.
+        const QDir byId(QStringLiteral("/dev/serial/by-id"));
+        for (const QFileInfo &link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+            if (link.canonicalFilePath() == target)
+                state.Stable = link.absoluteFilePath();
+    }
+    state.Settings = LineSettingsText(LineSettings);
+    state.At = QTime::currentTime();
+    return state;
+}
+
+void TEngine::SetLineState(const TLineState &state)
+{
+    if (state == FLineState)
+        return;
+    FLineState = state;
+    emit LineStateChanged(state);
+}
+
+TLinkFigures TEngine::LinkFigures() const
+{
+    return FLink.Figures(Platform::TickCount());
+}
+
+void TEngine::TellLinkHealth()
+{
+    if (!FComm)
+        FLinkTimer->stop();
+    emit LinkHealthChanged(LinkFigures());
 }
 
 TComm *TEngine::OpenPort(int index)
@@ -101,6 +162,12 @@ TComm *TEngine::TryOpen(int index, const QString &device, bool tell)
     }
     FOpenFailure = {comm->OpenError(), comm->OpenReason(), comm->OpenNotSerial()};
     FComm = nullptr;
+    TLineState state;
+    state.Device = device.isEmpty() ? TComm::DeviceNameFor(TComm::PortName(index)) : device;
+    state.Port = device.isEmpty() ? TComm::PortName(index) : device;
+    if (FOpenFailure.Reason.contains(QLatin1String(" is in use by ")))
+        state.Busy = FOpenFailure.Reason;
+    SetLineState(state);
     return nullptr;
 }
 
@@ -202,6 +269,7 @@ void TEngine::SetPortEnumerator(TPortEnumerator *enumerator)
 void TEngine::ClosePort()
 {
     FLost = TLostPort();
+    FReconnectTimer->stop();
     if (!FComm)
         return;
     TComm *comm = FComm;
@@ -212,6 +280,12 @@ void TEngine::ClosePort()
     comm->OnReceiveChunk.Clear();
     comm->OnReceiveError.Clear();
     comm->SetPortOpen(false);
+    // A report asked of this line will not come.
+    FLink.WaitEnded(Platform::TickCount());
+    TLineState state = FLineState;
+    state.Kind = TLineState::TKind::NoPort;
+    state.At = QTime();
+    SetLineState(state);
     emit PortStateChanged();
     // A Run or acquisition talking through it ends.
     LoopPortClosed();
@@ -226,60 +300,88 @@ void TEngine::CommReceiveError(QObject *Sender, uint32_t EventMask)
 {
     if (!(EventMask & CE_DEVICEGONE) || Sender != FComm)
         return;
-    const QString text = PortLabel() + " has been disconnected !\n\n Please check the line and open the port again.";
+    const bool wait = FEnumerator != nullptr || FOptions.Reconnect;
+    const QString text = PortLabel() + " has been disconnected !\n\n" +
+                         (wait ? QStringLiteral(" Zarn Monitor will reopen it when it comes back.")
+                               : QStringLiteral(" Please check the line and open the port again."));
     TLostPort lost;
-    lost.Active = FEnumerator != nullptr;
+    lost.Active = wait;
     lost.Index = FPortIndex;
     lost.Device = FPortDevice;
     lost.Opened = FOpenedDevice;
     lost.Stable = FOpenedStable;
+    const TLineState open = FLineState;
     ClosePort();
     FLost = lost;
+    if (FLost.Active) {
+        TLineState state = open;
+        state.Kind = TLineState::TKind::Lost;
+        state.Device = LostPath();
+        state.At = QTime::currentTime();
+        SetLineState(state);
+    }
     TellWhenIdle(text);
     if (FLost.Active) {
-        FEnumerator->Refresh();
+        FReconnectTimer->start();
+        if (FEnumerator)
+            FEnumerator->Refresh();
         CheckLostPort();
     }
 }
 
-// A lost port is opened again once its device has been seen gone and is back; a Run the loss
-// ended stays ended. The system may list a new node before its permissions are set, so a refused
-// open is tried again a few times.
+QString TEngine::LostPath() const
+{
+    // Under its by-id name only the same adapter comes back; another one at the node is not it.
+    if (!FLost.Stable.isEmpty())
+        return FLost.Stable;
+    return FLost.Opened;
+}
+
+// A lost port is opened again once its device has been seen gone and is back, for as long as the
+// operator has chosen no other; a Run the loss ended stays ended. The device is looked for in the
+// system's list and at its path itself, so that a terminal, a link or a bind mount that the system
+// does not list comes back too. A refused open (permissions not set yet, another program holding
+// the port) is tried again at every look.
 void TEngine::CheckLostPort()
 {
-    constexpr int Attempts = 20;
-    if (!FLost.Active || FComm || FClosed || !FEnumerator)
+    if (!FLost.Active || FComm || FClosed) {
+        FReconnectTimer->stop();
         return;
-    const TSystemPort *port = FEnumerator->Find(FLost.Stable.isEmpty() ? FLost.Opened : FLost.Stable);
-    if (!port) {
+    }
+    const TSystemPort *port = FEnumerator ? FEnumerator->Find(FLost.Stable.isEmpty() ? FLost.Opened : FLost.Stable) : nullptr;
+    const QString watched = LostPath();
+    // Only where the real device layer opens it: a device made by a test's factory is not on disk.
+    const bool atPath = !FDeviceFactory && TSystemPortEnumerator::DevicePresent(watched);
+    if (!port && !atPath) {
         FLost.SeenGone = true;
         return;
     }
     if (!FLost.SeenGone)
         return;
     // The cycle the loss ended finishes first.
-    if (Busy()) {
-        FReconnectTimer->start();
+    if (Busy())
         return;
-    }
-    const QString path = port->Path;
+    // The system's node where it lists one; else the path itself, which leads to the device.
+    const QString path = port ? port->Path : watched;
     const QString label = PortLabel();
     std::unique_ptr<TComm> comm = MakeComm(FLost.Index, path, false);
     if (comm->PortOpen()) {
         const TLostPort lost = FLost;
         FLost = TLostPort();
+        FReconnectTimer->stop();
         UseComm(std::move(comm), lost.Index, lost.Device);
+        SetLineState(OpenLineState(TLineState::TKind::Reopened));
         emit PortNote(label + " is back: " + path);
         return;
     }
     const QString reason = comm->OpenError();
+    const QString why = comm->OpenReason();
     comm.reset();
-    if (++FLost.Attempts < Attempts) {
-        FReconnectTimer->start();
-        return;
-    }
-    FLost = TLostPort();
-    emit PortNote(label + " is back but cannot be opened: " + reason);
+    TLineState state = FLineState;
+    state.Busy = why.contains(QLatin1String(" is in use by ")) ? why : QString();
+    SetLineState(state);
+    if (++FLost.Attempts == ReconnectNoteAfter)
+        emit PortNote(label + " is back but cannot be opened: " + reason);
 }
 
 void TEngine::Command(int tag)
@@ -288,8 +390,11 @@ void TEngine::Command(int tag)
         FCommandLetter = entry->Letter;
         FReceiveState = entry->StateAfter;
     }
+    const bool asks = FReceiveState == rsDifference || FReceiveState == rsMean;
+    if (FComm)
+        FLink.CommandSent(Platform::TickCount(), asks);
     SendCommand(FCommandLetter);
-    if (FComm && (FReceiveState == rsDifference || FReceiveState == rsMean)) {
+    if (FComm && asks) {
         ++FRepliesAwaited;
         FAwaitedRuns.push_back(InRun() ? FRunNumber : 0);
         // Replies that never came (dropped ones) must not grow it without end.
@@ -313,6 +418,10 @@ void TEngine::CommReceiveData(QObject *Sender, const QByteArray &received)
         return;
     FLineBuffer += received;
     FReceivedCount += uint64_t(received.size());
+    // Bytes outside any report: counted here in full, and a report's own taken back when it is
+    // taken. A waveform block is no report and no noise.
+    if (FReceiveState != rsWaveform && !Acquiring())
+        FLink.NoiseBytes(Platform::TickCount(), received.size() - received.count('\r') - received.count('\n'));
     switch (FReceiveState) {
     case rsNone:
         // A report still awaited may come now, after its wait: it is taken, the rest dropped.

@@ -9,6 +9,8 @@
 #include "comm/PortEnumerator.h"
 #include "engine/Channel.h"
 #include "engine/CommandTable.h"
+#include "engine/LineState.h"
+#include "engine/LinkHealth.h"
 #include "engine/Measurement.h"
 #include "engine/MeasurementLog.h"
 #include "engine/Report.h"
@@ -64,6 +66,9 @@ struct TEngineOptions {
     bool SaveMeasurements = true;
     bool SaveStatistics = true;
     int32_t StatisticsWindow = TWindowStatistics::DefaultSize;
+    // Without a port enumerator too (the headless mode's --reconnect), a lost port is waited for at
+    // its path and opened again when a terminal device is there.
+    bool Reconnect = false;
 };
 
 class TEngine : public QObject {
@@ -119,6 +124,13 @@ public:
     TPortEnumerator *PortEnumerator() const { return FEnumerator; }
     // A lost port waits for its device to come back.
     bool AwaitingPort() const { return FLost.Active; }
+    // The line's state now, as LineStateChanged tells it.
+    TLineState LineState() const { return FLineState; }
+    // The link's figures now, as LinkHealthChanged tells them.
+    TLinkFigures LinkFigures() const;
+    // A Run that the loss of its port ended goes on where it stopped, under the same number, once
+    // the port is back; false when there is no port or something else goes on.
+    bool ResumeRun();
 
     // A menu item's tag: sends its command byte and sets how the answer is treated; a tag that is
     // no command sends the last letter again.
@@ -228,6 +240,8 @@ public:
     int32_t PortIndex() const { return FPortIndex; }
     QString PortDevice() const { return FPortDevice; }
     bool Running() const { return FRunning; }
+    // The number of the Run going on or last ended (0 before the first).
+    int64_t RunNumber() const { return FRunNumber; }
     // The instrument counts as silent during a Run.
     bool NoReply() const { return FNoReply; }
     int64_t RunCycleCount() const { return FRunCycleCount; }
@@ -312,6 +326,11 @@ signals:
     void PortStateChanged();
     // A short note on the port that needs no answer ("COM1 is back: /dev/ttyUSB0").
     void PortNote(const QString &text);
+    // The line's state changed: opened, closed, lost, opened again, or who holds it.
+    void LineStateChanged(const TLineState &state);
+    // The link's counts and warning: once a second while a port is open, and when a Run begins
+    // or ends.
+    void LinkHealthChanged(const TLinkFigures &figures);
     // A log cannot be written (its file and why), or is written again.
     void LoggerFailing(QObject *logger, const QString &fileName, const QString &error);
     void LoggerRecovered(QObject *logger);
@@ -353,6 +372,11 @@ private:
     // The box that says an open failed, and why.
     static QString OpenFailedText(const QString &name, const QString &error);
     void CheckLostPort();
+    // The path a lost port is waited for at: its by-id name where it had one, else its device.
+    QString LostPath() const;
+    void SetLineState(const TLineState &state);
+    TLineState OpenLineState(TLineState::TKind kind) const;
+    void TellLinkHealth();
 
     bool CheckReports(int limit);
     bool InRun() const;
@@ -430,6 +454,9 @@ private:
         int32_t Attempts = 0;
     } FLost;
     QTimer *FReconnectTimer = nullptr;
+    TLineState FLineState;
+    TLinkHealth FLink;
+    QTimer *FLinkTimer = nullptr;
     TOpenFailure FOpenFailure;
     QList<QPointer<TComm>> FClosedComms; // closed, freed once their own calls have returned
     QString FLogFolder;

@@ -56,6 +56,22 @@ bool TEngine::StartRun()
     return true;
 }
 
+bool TEngine::ResumeRun()
+{
+    if (!FComm || FRunning || FLoopState != TLoopState::Idle)
+        return false;
+    SetRunning(true);
+    // The same Run goes on: its figures continue and its Statistics.csv row is written again at
+    // its end, with all of them.
+    FStatisticsRun = FRunNumber;
+    FLastReplyTick = Platform::TickCount();
+    FLastReplyTime = QTime::currentTime();
+    SetReplyWarning(false);
+    FLink.ResumeRun(FLastReplyTick);
+    StartCycles();
+    return true;
+}
+
 void TEngine::StopRun()
 {
     SetRunning(false);
@@ -371,6 +387,9 @@ void TEngine::ShowCycle()
 
 void TEngine::EndReplyWait()
 {
+    const uint32_t now = Platform::TickCount();
+    FLink.WaitEnded(now);
+    FLink.CycleDone(now);
     ShowCycle();
     CheckReplyAge();
     if (FCycle < RunBatch) {
@@ -390,6 +409,8 @@ void TEngine::EndReplyWait()
 void TEngine::EndRun()
 {
     FLoopState = TLoopState::Idle;
+    FLink.EndRun(Platform::TickCount());
+    emit LinkHealthChanged(LinkFigures());
     // Every value is in the files once the Run has ended, whatever ended it; the open log lines
     // go on with the next Run. A sink of the last batch may have started something else meanwhile.
     FinishBatch();

@@ -43,8 +43,17 @@ bool TEngine::TakeReports()
     bool taken = false;
     Reports::TReport report;
     // A closing engine computes nothing more: its loggers may already be gone.
+    qsizetype before = FLineBuffer.size();
     while (!FClosed && Reports::TakeReport(FLineBuffer, report)) {
         taken = true;
+        // The record's own bytes were counted as noise when they came: taken back. What stood in
+        // front of it stays noise.
+        const qsizetype removed = before - FLineBuffer.size();
+        before = FLineBuffer.size();
+        const int length = report.Kind == Reports::TReportKind::Mean ? Reports::MeanLength : Reports::DifferenceLength;
+        const uint32_t now = Platform::TickCount();
+        FLink.NoiseBytes(now, -qMin<qsizetype>(removed, length));
+        FLink.ReplyTaken(now, !report.Values.Readable);
         FRepliesAwaited = qMax(0, FRepliesAwaited - 1);
         // The oldest ask is the one answered: the line keeps the replies in order.
         if (!FAwaitedRuns.empty()) {
@@ -176,6 +185,8 @@ void TEngine::BeginRun()
     FLastReplyTick = Platform::TickCount();
     FLastReplyTime = Platform::LocalNow().time();
     SetReplyWarning(false);
+    FLink.BeginRun(FLastReplyTick);
+    emit LinkHealthChanged(LinkFigures());
 }
 
 void TEngine::CheckReplyAge()

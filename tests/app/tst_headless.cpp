@@ -195,6 +195,7 @@ private slots:
     void badInput();
     void runEnds_data();
     void runEnds();
+    void reconnectGoesOnMeasuring();
     void waveformAndPictures();
     void incompleteWaveformIsNotWritten();
     void logFailsAndRecovers();
@@ -428,6 +429,53 @@ void TestHeadless::runEnds()
              qPrintable(out));
     const QString mismatch = MatchReadings(Seed, phaseLines, tofLines);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+// --reconnect: the line goes away twice in the middle of the Run and comes back at the same path
+// (a link to another terminal each time); the Run goes on under its number until the duration.
+void TestHeadless::reconnectGoesOnMeasuring()
+{
+    TWorkingFolder folder;
+    QTemporaryDir links;
+    const QString link = links.filePath("instrument");
+    TSimOptions options;
+    options.VanishAfter = 200;
+    auto instrument = std::make_unique<TSimInstrument>(options);
+    QVERIFY(instrument->Start());
+    QVERIFY(QFile::link(instrument->SlavePath(), link));
+    QProcess program;
+    Launch(program, {"--headless", "--reconnect", "--device", link, "--duration", "8"}, folder.Folder());
+    for (int round = 0; round < 2; ++round) {
+        QTRY_VERIFY_WITH_TIMEOUT(instrument->HasVanished(), WaitMs);
+        options.VanishAfter = round == 0 ? 200 : 0; // the third terminal stays
+        instrument = std::make_unique<TSimInstrument>(options);
+        QVERIFY(instrument->Start());
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(instrument->SlavePath(), link));
+    }
+    const TResult result = Finish(program);
+    QCOMPARE(result.ExitCode, int(CommandLine::ExitDone));
+    const QString out = QString::fromLocal8Bit(result.Out);
+    QVERIFY2(out.contains("(the duration was reached)"), qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression("\\n  link: \\d+ sent, \\d+ replies, \\d+ missing, \\d+ late, \\d+ refused, "
+                                             "\\d+ noise bytes\\n")),
+             qPrintable(out));
+    QStringList err = QString::fromLocal8Bit(result.Err).split('\n', Qt::SkipEmptyParts);
+    err.replaceInStrings(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "@");
+    // The device stands for COM1; the second loss's box is the first one's text, told once.
+    const QString lost = "zarnmonitor: COM1 lost at @, waiting for " + link;
+    const QString back = "zarnmonitor: COM1 reopened at @";
+    QVERIFY2(err.size() == 6, qPrintable(err.join('\n')));
+    QCOMPARE(err, QStringList({"zarnmonitor: Open COM1 !", lost,
+                               "zarnmonitor: COM1 has been disconnected ! Zarn Monitor will reopen it when it comes back.",
+                               back, lost, back}));
+    // One Run throughout, with reports from all three terminals (200 commands each before the
+    // first two went: 100 reports at most from each).
+    const QList<QByteArray> lines = TWorkingFolder::Read(folder.Path("Measurements.csv")).split('\n');
+    QVERIFY2(lines.size() > 250, qPrintable(QString::number(lines.size())));
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        if (!lines[i].isEmpty())
+            QCOMPARE(lines[i].split(',').value(1), QByteArray("1"));
 }
 
 void TestHeadless::incompleteWaveformIsNotWritten()

@@ -252,7 +252,7 @@ void TestRun::lostPortEndsWithOneMessage()
         FForm->TB_Run->click();
     QVERIFY(Ended(ended));
     QVERIFY(inLoop.Finished());
-    const QString lost = "COM1 has been disconnected !\n\n Please check the line and open the port again.";
+    const QString lost = "COM1 has been disconnected !\n\n Zarn Monitor will reopen it when it comes back.";
     const QStringList expected =
         acquire ? QStringList{"0 of 1568 lines received; the previous waveform is kept.", lost} : QStringList{lost};
     QTRY_COMPARE_WITH_TIMEOUT(FMessages->Texts(), expected, 10000);

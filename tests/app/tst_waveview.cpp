@@ -43,7 +43,8 @@ void TestWaveView::cleanup()
 
 void TestWaveView::ResizePanel(int width, int height)
 {
-    FForm->PanelImage->resize(width, height);
+    // Fixed, so that a later pass of the window's layout (the status rows settling) keeps it.
+    FForm->PanelImage->setFixedSize(width, height);
     FForm->PanelImageResize();
 }
 
