@@ -225,6 +225,8 @@ bool TFormMain::event(QEvent *event)
 
 bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ImageChart && WaveChartEvent(event))
+        return true;
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == MemoComLog->viewport())
             MemoDblClick(MemoComLog);
