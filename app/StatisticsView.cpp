@@ -44,7 +44,7 @@ public:
         setAccessibleName(name);
         setAccessibleDescription(description);
         setFocusPolicy(Qt::StrongFocus);
-        setMinimumSize(120, 100);
+        setMinimumSize(60, 60);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
     TEvent Events;
@@ -142,6 +142,8 @@ TStatisticsView::TStatisticsView(const TStatistics &statistics, QWidget *parent)
     : QWidget(parent), FStatistics(statistics)
 {
     setAccessibleName(tr("Statistics"));
+    // The window's own least size holds: the page takes what is left (the plots shrink first).
+    setMinimumSize(1, 1);
     LabelSource = new QLabel(tr("Live"), this);
     LabelSource->setObjectName("LabelSource");
     LabelSource->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -246,11 +248,6 @@ TStatisticsView::TStatisticsView(const TStatistics &statistics, QWidget *parent)
     connect(BtnLive, &QPushButton::clicked, this, &TStatisticsView::ShowLive);
     connect(CB_Run, qOverload<int>(&QComboBox::activated), this, &TStatisticsView::ShowFileRun);
     FTrendZoom.SetMinimumSpan(TrendMinimumSpan);
-    setTabOrder(SE_Window, BtnCopy);
-    setTabOrder(BtnCopy, GridFigures);
-    setTabOrder(GridFigures, PlotHistogram);
-    setTabOrder(PlotHistogram, PlotAllan);
-    setTabOrder(PlotAllan, PlotTrend);
     ShowFigures();
 }
 
@@ -261,6 +258,11 @@ TStatisticsView::~TStatisticsView()
         FLoad->Thread->wait();
         delete FLoad->Thread;
     }
+}
+
+QList<QWidget *> TStatisticsView::FocusChain() const
+{
+    return {CB_Run, SE_Window, BtnCopy, BtnLive, GridFigures, PlotHistogram, PlotAllan, PlotTrend};
 }
 
 QStringList TStatisticsView::FigureLabels()

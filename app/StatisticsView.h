@@ -59,6 +59,8 @@ public:
     void ShowFileRun(int index);
 
     TZoomRange &TrendZoom() { return FTrendZoom; }
+    // The controls in the order the Tab key visits them.
+    QList<QWidget *> FocusChain() const;
 
     QLabel *LabelSource = nullptr; // "Live", or "File: " and the path
     QPushButton *BtnLive = nullptr, *BtnCopy = nullptr;

@@ -203,7 +203,7 @@ void TFormMain::CreateMenus()
     connect(mmTimeOfFlight, &QAction::triggered, this, [this] { mmTimeOfFlightClick(); });
     connect(mmWaveform, &QAction::triggered, this, [this] { mmWaveformClick(); });
     connect(mmCommunication, &QAction::triggered, this, [this] { mmCommunicationClick(); });
-    mmStatistics = mmView->addAction("&Statistics");
+    mmStatistics = mmView->addAction("St&atistics");
     mmStatistics->setObjectName("mmStatistics");
     connect(mmStatistics, &QAction::triggered, this, [this] { mmStatisticsClick(); });
     mmView->addSeparator();
