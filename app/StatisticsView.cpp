@@ -190,7 +190,10 @@ TStatisticsView::TStatisticsView(const TStatistics &statistics, QWidget *parent)
         }
     }
     GridFigures->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    GridFigures->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    // As wide as its texts: the plots take the rest.
+    GridFigures->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    GridFigures->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    GridFigures->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
 
     auto *histogram = new TPlot(tr("Histogram"), tr("Histogram of the last N times of flight"),
                                 [this](QPainter &p, const QRect &r) { StatisticsPlots::DrawHistogram(p, r, LastValues()); },

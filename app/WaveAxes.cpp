@@ -29,13 +29,16 @@ void TWavePanel::paintEvent(QPaintEvent *event)
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("0000")) + 16;
     const int step = qMax(1, int(StatisticsPlots::NiceStep(count, qMax(1, FChart->PlotWidth() / labelWidth))));
     painter.setPen(text);
+    const QString sampleTitle = tr("sample number");
+    const int titleLeft = width() - 4 - metrics.horizontalAdvance(sampleTitle);
     for (int i = ((FFirstSample + step - 1) / step) * step - FFirstSample; i < count; i += step) {
         const int x = left + FChart->XOf(i);
+        if (x + metrics.horizontalAdvance(QString::number(FFirstSample + i)) / 2 + 4 > titleLeft)
+            break;
         painter.drawLine(x, bottom + 1, x, bottom + 3);
         painter.drawText(QRect(x - 30, bottom + 2, 60, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
                          QString::number(FFirstSample + i));
     }
-    const QString sampleTitle = tr("sample number");
     painter.drawText(QRect(0, bottom + 2, width() - 4, metrics.height()), Qt::AlignRight | Qt::AlignTop, sampleTitle);
 
     // Values beside it, turned so that they fit the margin.

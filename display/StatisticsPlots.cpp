@@ -145,7 +145,7 @@ void DrawHistogram(QPainter &painter, const QRect &rect, const std::vector<doubl
         ++bins[size_t(std::clamp(bin, 0, HistogramBins - 1))];
     }
     const int64_t tallest = *std::max_element(bins.begin(), bins.end());
-    Title(painter, rect, QStringLiteral("Histogram of the last %1 (mean %2 us)").arg(values.size()).arg(mean, 0, 'f', 6));
+    Title(painter, rect, QStringLiteral("Histogram, last %1").arg(values.size()));
     LinearYAxis(painter, plot, 0, double(tallest), 0);
     for (int b = 0; b < HistogramBins; ++b) {
         const int x0 = plot.left() + 1 + b * (plot.width() - 2) / HistogramBins;
