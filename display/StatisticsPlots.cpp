@@ -116,7 +116,7 @@ QRect PlotArea(const QRect &rect, const QFontMetrics &metrics)
     const int left = metrics.horizontalAdvance(QStringLiteral("4.541012")) + 6;
     const int top = metrics.height() + 2;
     const int bottom = 2 * metrics.height() + 4;
-    return rect.adjusted(left, top, -8, -bottom);
+    return rect.adjusted(left, top, -16, -bottom);
 }
 
 void DrawHistogram(QPainter &painter, const QRect &rect, const std::vector<double> &values)
@@ -270,7 +270,7 @@ void DrawTrend(QPainter &painter, const QRect &rect, const std::vector<TTrendPoi
         if (x != column) {
             if (any)
                 painter.drawLine(column, top, column, bottom);
-            if (any && x - column > 1)
+            if (any)
                 painter.drawLine(column, lastY, x, y);
             column = x;
             top = bottom = y;
