@@ -21,12 +21,12 @@ void SetupPhaseGauge(TGauge &gauge, const TEngine &engine)
     gauge.SetXSpan(1600);
 }
 
-void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2)
+void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2, int first, int count)
 {
     chart.Clear();
-    chart.SetData(WaveViewCount, channel1.data() + WaveViewFirst);
+    chart.SetData(count, channel1.data() + first);
     chart.DrawCurve(clRed, 1);
-    chart.SetData(WaveViewCount, channel2.data() + WaveViewFirst);
+    chart.SetData(count, channel2.data() + first);
     chart.DrawCurve(clYellow, 1);
 }
 

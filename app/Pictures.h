@@ -22,6 +22,8 @@ constexpr int WaveViewCount = 512;
 // The gauge of the Main page: a strip chart of the engine's phase trend, in degrees.
 void SetupPhaseGauge(TGauge &gauge, const TEngine &engine);
 // Both channels' shown stretch on the chart: red, then yellow on top where they meet.
-void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2);
+// first, count: a stretch of it, zoomed in.
+void DrawWaveforms(TCISChart &chart, const TChannel &channel1, const TChannel &channel2, int first = WaveViewFirst,
+                   int count = WaveViewCount);
 
 } // namespace Pictures

@@ -1,6 +1,7 @@
 // TFormMain: creation, release, navigation and page layout.
 
 #include "app/Unitmain.h"
+#include "app/StatisticsView.h"
 
 #include "app/NoticeBoxes.h"
 #include "app/ToolBarImages.h"
@@ -197,9 +198,10 @@ void TFormMain::SetTabOrder()
 {
     // Each page's own controls first, in reading order, then the tool bar, and round again;
     // controls of the pages not shown are passed over.
-    const QList<QWidget *> chain = {CB_Port,         BBtnComCancel, BBtnComOK,       MemoComLog,
-                                    MemoData,        TB_Exit,       TB_TimeOfFlight, TB_Waveform,
-                                    TB_Communcation, TB_Acquire,    TB_Run,          TB_UsersGuide};
+    const QList<QWidget *> chain = QList<QWidget *>{CB_Port, BBtnComCancel, BBtnComOK, MemoComLog, MemoData, ImageChart} +
+                                   TS_Statistics->FocusChain() +
+                                   QList<QWidget *>{TB_Exit, TB_TimeOfFlight, TB_Waveform, TB_Communcation,
+                                                    TB_Statistics, TB_Acquire, TB_Run, TB_UsersGuide};
     for (QWidget *w : chain)
         if (w->focusPolicy() == Qt::NoFocus)
             w->setFocusPolicy(Qt::TabFocus);
@@ -236,6 +238,8 @@ bool TFormMain::event(QEvent *event)
 
 bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ImageChart && WaveChartEvent(event))
+        return true;
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == MemoComLog->viewport())
             MemoDblClick(MemoComLog);

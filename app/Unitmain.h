@@ -4,6 +4,7 @@
 
 #include "app/ComLogText.h"
 #include "app/Memo.h"
+#include "display/ZoomRange.h"
 #include "engine/Engine.h"
 
 #include <QMainWindow>
@@ -38,6 +39,8 @@ class TNoticeBoxes;
 class TPublisher;
 class TPublishingDialog;
 struct TPublishOptions;
+class TStatisticsView;
+class TWavePanel;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -78,6 +81,9 @@ public:
     void mmTimeOfFlightClick();
     void mmWaveformClick();
     void mmCommunicationClick();
+    void mmStatisticsClick();
+    // File > Open Measurements...: a Measurements.csv shown on the Statistics page.
+    void mmOpenMeasurementsClick();
     void mmUsersGuideClick();
     void mmAboutClick();
     void mmApplyFilterClick();
@@ -135,6 +141,10 @@ public:
     // Moves the chart's cursor to the sample under the pointer, on the curve nearer the pointer,
     // and shows the sample's index and both channels' values in the chart's tool tip.
     void ImageChartMouseMove(int32_t x, int32_t y);
+    // The stretch of the channels the chart shows: all of the view's, or what the operator zoomed to.
+    TZoomRange FWaveZoom;
+    int WaveFirst() const;
+    int WaveCount() const;
 
     // Waveform files (File menu)
     void mmLoadClick();
@@ -163,6 +173,9 @@ public:
                 *TB_UsersGuide = nullptr;
     QTabWidget *PageControl1 = nullptr;
     QWidget *TS_Main = nullptr, *TS_RS232 = nullptr, *TS_Waveform = nullptr, *TS_Log = nullptr;
+    TStatisticsView *TS_Statistics = nullptr;
+    QToolButton *TB_Statistics = nullptr;
+    QAction *mmStatistics = nullptr, *mmOpenMeasurements = nullptr;
     QLabel *LabelTimeOfFlight = nullptr, *LabelBigTime = nullptr, *LabelBTUnit = nullptr,
            *LabelSmallTime = nullptr, *LabelSTUnit = nullptr, *LabelTOF = nullptr, *LabelTOFUnit = nullptr;
     // Under the values: a Run without replies, and reports refused as unreadable.
@@ -265,6 +278,9 @@ private:
     void CreatePages();
     void CreateMainPage();
     void CreateRS232Page();
+    void CreateStatisticsPage();
+    // The operator's wheel, drag, double-click or key on the waveform chart: true when it zoomed or panned.
+    bool WaveChartEvent(QEvent *event);
     void LayoutMainLabels();
     void SetTabOrder();
     // Whether the keyboard focus is in a text of this window that the operator can select.

@@ -7,6 +7,7 @@
 #include "app/LineStrip.h"
 #include "engine/CommandTable.h"
 #include "app/UpDown.h"
+#include "app/WaveAxes.h"
 #include "display/Image.h"
 #include "platform/PixelFont.h"
 
@@ -18,6 +19,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -38,6 +40,19 @@ QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text)
     auto *label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     return label;
+}
+
+// The Statistics button's picture: a histogram.
+QIcon StatisticsImage()
+{
+    QPixmap picture(ToolBarImage::Size, ToolBarImage::Size);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    const int heights[] = {6, 14, 24, 28, 18, 9, 4};
+    for (int i = 0; i < 7; ++i)
+        painter.fillRect(2 + i * 4, 30 - heights[i], 3, heights[i], QColor(0, 0, 128));
+    painter.fillRect(0, 30, 32, 2, QColor(0, 0, 0));
+    return QIcon(picture);
 }
 
 } // namespace
@@ -89,6 +104,8 @@ void TFormMain::CreateToolBar()
     TB_TimeOfFlight = button("TB_TimeOfFlight", captions[1], ToolBarImage::TimeOfFlight);
     TB_Waveform = button("TB_Waveform", captions[2], ToolBarImage::Waveform);
     TB_Communcation = button("TB_Communcation", captions[3], ToolBarImage::Communication);
+    TB_Statistics = button("TB_Statistics", "Statistics", ToolBarImage::TimeOfFlight);
+    TB_Statistics->setIcon(StatisticsImage());
     ToolBar1->addSeparator();
     TB_Acquire = button("TB_Acquire", AcquireCaption, ToolBarImage::Acquire);
     TB_Run = button("TB_Run", RunCaption, ToolBarImage::Run);
@@ -103,6 +120,7 @@ void TFormMain::CreateToolBar()
     connect(TB_TimeOfFlight, &QToolButton::clicked, this, [this] { mmTimeOfFlightClick(); });
     connect(TB_Waveform, &QToolButton::clicked, this, [this] { mmWaveformClick(); });
     connect(TB_Communcation, &QToolButton::clicked, this, [this] { mmCommunicationClick(); });
+    connect(TB_Statistics, &QToolButton::clicked, this, [this] { mmStatisticsClick(); });
     connect(TB_UsersGuide, &QToolButton::clicked, this, [this] { mmUsersGuideClick(); });
     connect(TB_Run, &QToolButton::clicked, this, [this] { TB_RunClick(TB_Run); });
     connect(TB_Acquire, &QToolButton::clicked, this, [this] { TB_AcquireClick(TB_Acquire); });
@@ -137,6 +155,9 @@ void TFormMain::CreateMenus()
     mmSaveComLog = mmFile->addAction("Save &Communication Log...");
     mmSaveComLog->setObjectName("mmSaveComLog");
     connect(mmSaveComLog, &QAction::triggered, this, [this] { mmSaveComLogClick(); });
+    mmOpenMeasurements = mmFile->addAction("Open &Measurements...");
+    mmOpenMeasurements->setObjectName("mmOpenMeasurements");
+    connect(mmOpenMeasurements, &QAction::triggered, this, [this] { mmOpenMeasurementsClick(); });
     // "&Load Waveform" has the L.
     mmLogFolder = mmFile->addAction("Log &Folder...");
     mmLogFolder->setObjectName("mmLogFolder");
@@ -189,6 +210,9 @@ void TFormMain::CreateMenus()
     connect(mmTimeOfFlight, &QAction::triggered, this, [this] { mmTimeOfFlightClick(); });
     connect(mmWaveform, &QAction::triggered, this, [this] { mmWaveformClick(); });
     connect(mmCommunication, &QAction::triggered, this, [this] { mmCommunicationClick(); });
+    mmStatistics = mmView->addAction("St&atistics");
+    mmStatistics->setObjectName("mmStatistics");
+    connect(mmStatistics, &QAction::triggered, this, [this] { mmStatisticsClick(); });
     mmView->addSeparator();
     // Off at start: the log then shows the bytes and nothing else.
     mmTimeStamps = mmView->addAction("Time &Stamps in Communication Log");
@@ -266,8 +290,9 @@ void TFormMain::CreatePages()
 
     CreateMainPage();
     CreateRS232Page();
+    CreateStatisticsPage();
 
-    PanelImage = new QFrame(TS_Waveform);
+    PanelImage = new TWavePanel(TS_Waveform);
     PanelImage->setObjectName("PanelImage");
     PanelImage->setFrameShape(QFrame::StyledPanel);
     PanelImage->installEventFilter(this);
@@ -276,6 +301,9 @@ void TFormMain::CreatePages()
     ImageChart->setAccessibleName(tr("Waveform chart"));
     ImageChart->setGeometry(20, 20, 100, 100);
     ImageChart->setMouseTracking(true); // the cursor follows the pointer without a button held
+    ImageChart->setAccessibleDescription(tr("Tx (channel 1) in red, Rx (channel 2) in yellow; wheel or +/- zoom, "
+                                            "drag or arrows pan, double-click or Home shows all"));
+    ImageChart->setFocusPolicy(Qt::StrongFocus);
     ImageChart->installEventFilter(this);
 
     auto memo = [this](const char *name, const QString &accessible) {

@@ -4,6 +4,7 @@
 #include "engine/Measurement.h"
 #include "app/Pictures.h"
 #include "app/Unitmain.h"
+#include "app/WaveAxes.h"
 #include "platform/ScreenFit.h"
 #include "engine/WaveBlock.h"
 #include "display/Cischart.h"
@@ -83,8 +84,13 @@ void TFormMain::RedrawWaveforms()
 {
     if (!FChart)
         return;
-    Pictures::DrawWaveforms(*FChart, FEngine->Channel1(), FEngine->Channel2());
+    Pictures::DrawWaveforms(*FChart, FEngine->Channel1(), FEngine->Channel2(), WaveFirst(), WaveCount());
     ImageChart->update();
+    if (auto *panel = qobject_cast<TWavePanel *>(PanelImage)) {
+        panel->SetChart(FChart, ImageChart);
+        panel->SetFirstSample(WaveFirst());
+        panel->update();
+    }
 }
 
 void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
@@ -100,14 +106,14 @@ void TFormMain::ImageChartMouseMove(int32_t x, int32_t y)
         return;
     }
     // The chart holds the shown stretch of channel 2; index counts from its first sample.
-    const int sample = Pictures::WaveViewFirst + index;
+    const int sample = WaveFirst() + index;
     // The circle goes on the curve nearer the pointer: moved to channel 1 where that is nearer.
     const TChannel &channel1 = FEngine->Channel1(), &channel2 = FEngine->Channel2();
     const int32_t channel1Y = FChart->YOf(channel1[static_cast<size_t>(sample)]);
     if (qAbs(y - channel1Y) < qAbs(y - FChart->CursorY())) {
-        FChart->SetData(Pictures::WaveViewCount, channel1.data() + Pictures::WaveViewFirst);
+        FChart->SetData(WaveCount(), channel1.data() + WaveFirst());
         FChart->GetCursorValueAtXY(x, y, index, value);
-        FChart->SetData(Pictures::WaveViewCount, channel2.data() + Pictures::WaveViewFirst);
+        FChart->SetData(WaveCount(), channel2.data() + WaveFirst());
     }
     ImageChart->update();
     const QString text = QStringLiteral("Sample %1\nChannel 1: %2\nChannel 2: %3")

@@ -6,12 +6,14 @@
 //   (target at least 0.96),
 // - the CPU time of the program's thread per second of Run (target at most 0.05 s).
 // Once with no reply delay (the line sets the limit) and once with 3 ms (the instrument does).
+// Then the same Run with the Statistics page shown instead, its last N at 100,000 (the most).
 // Then Acquire on the Waveform page: the time from the click until the block is drawn, against the
 // time the block needs on the line (target at most 1.1), and from the block's last chunk taken
 // until the block is drawn and listed (target at most 0.15 s).
 // The bench watches the Run from the window's receive signal, so that it adds no timer of its own
 // to the thread it measures.
 
+#include "app/StatisticsView.h"
 #include "app/Unitmain.h"
 #include "sim/SimInstrument.h"
 #include "tests/common/InLoop.h"
@@ -21,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -55,7 +58,7 @@ bool StartInstrument(TSimInstrument &instrument)
     return true;
 }
 
-void MeasureRun(int replyDelayUs)
+void MeasureRun(int replyDelayUs, bool statistics = false)
 {
     TSimOptions options;
     options.ReplyDelayUs = replyDelayUs;
@@ -65,6 +68,11 @@ void MeasureRun(int replyDelayUs)
     TMessageCapture messages;
     TFormMain form;
     form.show();
+    if (statistics) {
+        form.mmStatisticsClick();
+        form.TS_Statistics->SE_Window->setValue(TWindowStatistics::MaxSize);
+        std::printf(" Statistics page shown, last N %d:\n", form.TS_Statistics->WindowSize());
+    }
     QApplication::processEvents();
 
     QElapsedTimer wall;
@@ -144,7 +152,7 @@ int main(int argc, char **argv)
         // Each measurement in a process of its own, so none starts with what another left behind.
         std::printf("Run against the simulator at 115200 baud, window shown on the Main page:\n");
         std::fflush(stdout);
-        for (const char *mode : {"run0", "run3", "acquire"}) {
+        for (const char *mode : {"run0", "run3", "statistics", "acquire"}) {
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
             child.start(QApplication::applicationFilePath(), {QString::fromLatin1(mode)});
@@ -158,6 +166,8 @@ int main(int argc, char **argv)
         MeasureRun(0);
     else if (arguments[1] == "run3")
         MeasureRun(3000);
+    else if (arguments[1] == "statistics")
+        MeasureRun(0, true);
     else
         MeasureAcquire();
     return 0;

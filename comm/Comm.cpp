@@ -233,6 +233,22 @@ void TComm::FinishDeviceGone(uint32_t openCount)
     // The owner closed (and perhaps reopened) the port meanwhile: nothing is left to report.
     if (openCount != FOpenCount || !FDevice || !FGone)
         return;
+    // What the device sent before it went is the instrument's data all the same: handed over first.
+    for (int round = 0; round < 64 && OnReceiveChunk.Assigned(); ++round) {
+        uint32_t error = 0;
+        int64_t waiting = 0;
+        if (!FDevice->ClearError(error, waiting) || waiting <= 0)
+            break;
+        FInput.clear();
+        ReadWaiting(waiting);
+        const QByteArray chunk = FInput;
+        if (chunk.isEmpty())
+            break;
+        OnReceiveChunk(this, chunk);
+        // The handler may have closed the port.
+        if (openCount != FOpenCount || !FDevice)
+            return;
+    }
     CloseComm();
     FCommError = CE_DEVICEGONE;
     ReceiveError(CE_DEVICEGONE);

@@ -356,8 +356,14 @@ bool TSerialDevice::ClearError(uint32_t &errorWord, int64_t &waiting)
 {
     errorWord = 0;
     waiting = 0;
-    if (!Usable())
+    if (!FPort.isOpen())
         return false;
+    // A device gone still hands over what it had sent: those bytes are in Qt's buffer.
+    if (FGone) {
+        errorWord = CE_IOE;
+        waiting = FPort.bytesAvailable();
+        return true;
+    }
     PullKernelInput();
     if (FGone)
         return false;
@@ -406,7 +412,8 @@ bool TSerialDevice::Escape(int function)
 bool TSerialDevice::Read(char *buffer, int64_t count, int64_t &bytesRead)
 {
     bytesRead = 0;
-    if (!Usable() || count < 0)
+    // Reads go on after the device has gone, for what Qt's buffer still holds.
+    if (!FPort.isOpen() || count < 0)
         return false;
     // No read time-outs are set: a read takes what is waiting and never holds the UI for more.
     const qint64 n = FPort.read(buffer, count);

@@ -60,6 +60,41 @@ QString Summary(const TStatisticsFigures &figures)
     return parts.join(", ");
 }
 
+bool ReadMeasurements(QIODevice &file, const std::function<void(const MeasurementLog::TReadLine &)> &record,
+                      const std::function<void()> &header, QString &error)
+{
+    int64_t number = 0;
+    bool headerSeen = false;
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        ++number;
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        MeasurementLog::TReadLine read;
+        if (line == MeasurementLog::Header()) {
+            headerSeen = true;
+            header();
+            continue;
+        }
+        if (!headerSeen || !MeasurementLog::Read(line, read)) {
+            const QByteArray quoted = line.size() > QuotedLength ? line.left(QuotedLength) + "..." : line;
+            error = QStringLiteral("line %1 does not fit%2: \"%3\"")
+                        .arg(number)
+                        .arg(headerSeen ? "" : " (the first line of a Measurements.csv is its header)")
+                        .arg(QString::fromLatin1(quoted));
+            return false;
+        }
+        record(read);
+    }
+    if (number == 0) {
+        error = "it is empty";
+        return false;
+    }
+    return true;
+}
+
 bool FromMeasurements(QIODevice &file, const std::function<void(const QByteArray &row)> &row, QString &error)
 {
     // A Run is the lines in a row with its number; lines outside any Run (0) belong to none.
@@ -72,41 +107,17 @@ bool FromMeasurements(QIODevice &file, const std::function<void(const QByteArray
         run = 0;
         values.Reset();
     };
-    int64_t number = 0;
-    bool headerSeen = false;
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine();
-        ++number;
-        if (line.endsWith('\n'))
-            line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        MeasurementLog::TReadLine read;
-        if (line == MeasurementLog::Header()) {
-            // Another file's lines may follow: its Runs count from 1 again.
-            headerSeen = true;
-            endRun();
-            continue;
-        }
-        if (!headerSeen || !MeasurementLog::Read(line, read)) {
-            const QByteArray quoted = line.size() > QuotedLength ? line.left(QuotedLength) + "..." : line;
-            error = QStringLiteral("line %1 does not fit%2: \"%3\"")
-                        .arg(number)
-                        .arg(headerSeen ? "" : " (the first line of a Measurements.csv is its header)")
-                        .arg(QString::fromLatin1(quoted));
-            return false;
-        }
+    const auto record = [&](const MeasurementLog::TReadLine &read) {
         if (read.Record.Run != run)
             endRun();
         run = read.Record.Run;
         last = read.Record.Time;
         if (run != 0 && read.Kept)
             values.Add({read.TimeOfFlight, read.Record.Time.toMSecsSinceEpoch(), read.PhaseDeg});
-    }
-    if (number == 0) {
-        error = "it is empty";
+    };
+    // Another file's lines may follow a header: its Runs count from 1 again.
+    if (!ReadMeasurements(file, record, endRun, error))
         return false;
-    }
     endRun();
     return true;
 }

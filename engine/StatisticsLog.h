@@ -3,6 +3,7 @@
 // kept in it. Its header and row format live here and nowhere else; so does the reading of a
 // Measurements.csv into the same rows.
 
+#include "engine/MeasurementLog.h"
 #include "engine/Statistics.h"
 
 #include <QByteArray>
@@ -23,6 +24,12 @@ QByteArray Line(const QDateTime &time, int64_t run, const TStatisticsFigures &fi
 // One line of figures for a person: "time of flight: 1244 values kept, mean 4.541012 us, SD 5.02
 // ps, drift -0.31 ps/min, ADEV 10: 1.71 ps"; a figure the values do not define is left out.
 QString Summary(const TStatisticsFigures &figures);
+
+// Reads a Measurements.csv line by line: record for each line, header at each header line (the
+// lines of another file, whose Runs count from 1 again, may follow one). False, with the line that
+// does not fit in error, for a file that is not one (what came before it has been handed over).
+bool ReadMeasurements(QIODevice &file, const std::function<void(const MeasurementLog::TReadLine &)> &record,
+                      const std::function<void()> &header, QString &error);
 
 // Reads a Measurements.csv and hands over the row of every Run in it, in order; a Run's time is
 // that of its last line. False, with what does not fit in error, for a file that is not one

@@ -256,6 +256,8 @@ void TestMainWindow::menuItems_data()
     QTest::newRow("tof") << "mmTimeOfFlight" << "&Time Of Flight" << true << 0 << "";
     QTest::newRow("waveform") << "mmWaveform" << "&Waveform" << true << 0 << "";
     QTest::newRow("communication") << "mmCommunication" << "&Communication" << true << 0 << "";
+    QTest::newRow("statistics") << "mmStatistics" << "St&atistics" << true << 0 << "";
+    QTest::newRow("open measurements") << "mmOpenMeasurements" << "Open &Measurements..." << true << 0 << "";
     QTest::newRow("testatan") << "mmTestATan" << "Test ATan" << false << 0 << "";
     QTest::newRow("menu") << "mmMenu" << "(&M) Menu" << true << 13 << "Ctrl+M";
     QTest::newRow("acquire") << "mmAcquire" << "(&A) Acquire Data" << true << 1 << "Ctrl+A";
@@ -353,6 +355,8 @@ void TestMainWindow::pagesSwitch_data()
     QTest::newRow("button waveform") << "TB_Waveform" << "TS_Waveform";
     QTest::newRow("button communication") << "TB_Communcation" << "TS_Log";
     QTest::newRow("button time of flight") << "TB_TimeOfFlight" << "TS_Main";
+    QTest::newRow("menu statistics") << "mmStatistics" << "TS_Statistics";
+    QTest::newRow("button statistics") << "TB_Statistics" << "TS_Statistics";
 }
 
 void TestMainWindow::pagesSwitch()
@@ -413,13 +417,13 @@ void TestMainWindow::checkMarkFollowsThePage()
 
 void TestMainWindow::tabGoesRoundEachPage_data()
 {
-    const QStringList toolBar = {"TB_Exit",    "TB_TimeOfFlight", "TB_Waveform",  "TB_Communcation",
-                                 "TB_Acquire", "TB_Run",          "TB_UsersGuide"};
+    const QStringList toolBar = {"TB_Exit",       "TB_TimeOfFlight", "TB_Waveform", "TB_Communcation",
+                                 "TB_Statistics", "TB_Acquire",      "TB_Run",      "TB_UsersGuide"};
     QTest::addColumn<QString>("page");
     QTest::addColumn<QStringList>("order");
     QTest::newRow("Main") << "TS_Main" << toolBar;
     QTest::newRow("COM Port") << "TS_RS232" << QStringList({"CB_Port", "BBtnComCancel", "BBtnComOK"}) + toolBar;
-    QTest::newRow("Waveform") << "TS_Waveform" << toolBar;
+    QTest::newRow("Waveform") << "TS_Waveform" << QStringList({"ImageChart"}) + toolBar;
     QTest::newRow("Log") << "TS_Log" << QStringList({"MemoComLog", "MemoData"}) + toolBar;
 }
 

@@ -25,6 +25,9 @@ private slots:
     void onlyTheViewedSamplesCount();
     void cursorFollowsMouse_data();
     void cursorFollowsMouse();
+    void zoomAndHome_data();
+    void zoomAndHome();
+    void axesAndLegendBesideThePicture();
 
 private:
     // Gives PanelImage a size as the page would, and lets its handler run.
@@ -165,6 +168,102 @@ void TestWaveView::cursorFollowsMouse()
     QTRY_VERIFY(FForm->ImageChart->Picture() != moved);
     QTest::mouseMove(FForm->ImageChart, QPoint(x, pointerY));
     QTRY_COMPARE(FForm->ImageChart->Picture(), moved);
+}
+
+void TestWaveView::zoomAndHome_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<QString>("back");
+    QTest::addColumn<int>("first"); // the first sample shown once zoomed
+    QTest::addColumn<int>("count");
+    // The wheel about sample 540 + 128 (a quarter of the way): a notch shows 0.8 of the span.
+    // 128 - 0.25 x 409.6 = 25.6 to 435.2: samples 25 to 435 show.
+    QTest::newRow("wheel, Home") << "wheel" << "home" << 540 + 25 << 411;
+    QTest::newRow("wheel, double-click") << "wheel" << "double" << 540 + 25 << 411;
+    QTest::newRow("plus, Home") << "plus" << "home" << 540 + 128 << 256;
+    QTest::newRow("plus, right") << "plus right" << "home" << 540 + 153 << 257;
+    QTest::newRow("plus, plus, minus") << "plus plus minus" << "home" << 540 + 128 << 256;
+    QTest::newRow("plus, drag left") << "plus drag" << "double" << 540 + 192 << 256;
+}
+
+void TestWaveView::zoomAndHome()
+{
+    QFETCH(QString, gesture);
+    QFETCH(QString, back);
+    QFETCH(int, first);
+    QFETCH(int, count);
+    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
+        FForm->FEngine->FChannel1[i] = int16_t(i);
+        FForm->FEngine->FChannel2[i] = int16_t(3000 - i);
+    }
+    FForm->show();
+    FForm->mmWaveformClick();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
+    ResizePanel(874, 537);
+    const QImage whole = FForm->ImageChart->Picture().copy();
+    QCOMPARE(FForm->WaveFirst(), 540);
+    QCOMPARE(FForm->WaveCount(), 512);
+    QWidget *chart = FForm->ImageChart;
+    // Sample 540 + 128 lies at a quarter of the plot's 832 columns.
+    const QPoint quarter(1 + 208, 250);
+    for (const QString &step : gesture.split(' ')) {
+        if (step == "wheel") {
+            QWheelEvent wheel(quarter, chart->mapToGlobal(quarter), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(chart, &wheel);
+        } else if (step == "drag") {
+            // A quarter of the plot to the left: the view moves a quarter of its span on.
+            QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, QPoint(417, 250));
+            QMouseEvent move(QEvent::MouseMove, QPoint(209, 250), chart->mapToGlobal(QPoint(209, 250)), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(chart, &move);
+            QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, QPoint(209, 250));
+        } else {
+            QTest::keyClick(chart, step == "plus" ? Qt::Key_Plus : step == "minus" ? Qt::Key_Minus : Qt::Key_Right);
+        }
+    }
+    QCOMPARE(FForm->WaveFirst(), first);
+    QCOMPARE(FForm->WaveCount(), count);
+    QVERIFY(FForm->ImageChart->Picture() != whole);
+    // The cursor reads the sample under the pointer in the zoomed stretch.
+    FForm->ImageChartMouseMove(1, 250);
+    QVERIFY(chart->toolTip().startsWith(QStringLiteral("Sample %1\n").arg(first)));
+    if (back == "home")
+        QTest::keyClick(chart, Qt::Key_Home);
+    else
+        QTest::mouseDClick(chart, Qt::LeftButton, Qt::NoModifier, quarter);
+    QCOMPARE(FForm->WaveFirst(), 540);
+    QCOMPARE(FForm->WaveCount(), 512);
+    // Everything shown again is the picture drawn before, pixel for pixel (the cursor aside).
+    FForm->RedrawWaveforms();
+    QCOMPARE(FForm->ImageChart->Picture(), whole);
+}
+
+void TestWaveView::axesAndLegendBesideThePicture()
+{
+    FForm->show();
+    FForm->mmWaveformClick();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm));
+    ResizePanel(874, 537);
+    const QImage panel = FForm->PanelImage->grab().toImage();
+    const QRect image = FForm->ImageChart->geometry();
+    // The legend's ground (navy) and both curves' colours stand in the margin above the picture.
+    int navy = 0, red = 0, yellow = 0;
+    for (int y = 0; y < image.top(); ++y)
+        for (int x = image.left(); x <= image.right(); ++x) {
+            const QRgb pixel = panel.pixel(x, y) & 0xffffff;
+            navy += pixel == 0x000080;
+            red += pixel == 0xff0000;
+            yellow += pixel == 0xffff00;
+        }
+    QVERIFY(navy > 100 && red > 10 && yellow > 10);
+    // Sample numbers under it: something is drawn in the bottom margin.
+    const QRgb ground = panel.pixel(image.center().x(), panel.height() - 2);
+    int marks = 0;
+    for (int y = image.bottom() + 1; y < panel.height() - 1; ++y)
+        for (int x = image.left(); x <= image.right(); ++x)
+            marks += panel.pixel(x, y) != ground;
+    QVERIFY(marks > 50);
 }
 
 QTEST_MAIN(TestWaveView)
