@@ -180,11 +180,10 @@ QByteArrayList ReceivedRows(const QList<TMessage> &messages)
             continue;
         seen.insert(message.Payload);
         const QByteArray &m = message.Payload;
-        if (Field(m, "instrument") != Instrument)
+        if (Field(m, "instrument") != Instrument || Field(m, "report").toLongLong() < 1) {
+            qWarning("not a numbered report of %s: %s", Instrument, m.constData());
             return {};
-        const qint64 number = Field(m, "report").toLongLong();
-        if (number < 1)
-            return {};
+        }
         rows << Row(m);
     }
     return rows;
