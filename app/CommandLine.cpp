@@ -210,8 +210,9 @@ QString HelpText()
 {
     const TOptionSet set;
     QString text = QStringLiteral(
-        "Usage: %1 [--device DEVICE] [--documents] [--run | --headless [--duration SECONDS] [--waveform FILE]\n"
-        "       [--pictures FOLDER]] [--mqtt URL [--instrument NAME] [--mqtt-credentials FILE]]\n"
+        "Usage: %1 [--device DEVICE] [--documents] [--run | --headless [--duration SECONDS]\n"
+        "       [--reconnect] [--waveform FILE] [--pictures FOLDER]]\n"
+        "       [--mqtt URL [--instrument NAME] [--mqtt-credentials FILE]]\n"
         "       %1 --statistics FILE\n"
         "\n"
         "Zarn Monitor talks to a time-of-flight instrument on an RS232 line (115200 baud, 8N1), measures\n"

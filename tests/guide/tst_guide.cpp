@@ -126,7 +126,7 @@ void TestGuide::builtInGuide()
     TMessageCapture messages;
     TFormManual form(nullptr, GuideCaption, TFormManual::GuidePage);
     QCOMPARE(form.TreeView1->topLevelItemCount(), 4);
-    QCOMPARE(Nodes(form.TreeView1).size(), 190);
+    QCOMPARE(Nodes(form.TreeView1).size(), 255);
     QCOMPARE(form.TreeView1->topLevelItem(3)->text(0), QStringLiteral("Status Bar"));
     for (QTreeWidgetItem *node : Nodes(form.TreeView1))
         QVERIFY(!node->isExpanded());
@@ -585,11 +585,22 @@ void TestGuide::builtInGuideFindsNewTopics_data()
     QTest::addColumn<QString>("words");
     QTest::addColumn<QString>("found");
     QTest::newRow("measurements") << "filename: \"measurements.csv\"" << "Filename: \"Measurements.csv\"";
-    QTest::newRow("statistics") << "ADEV 10" << "Col12: ADEV 1 (ps), Col13: ADEV 10 (ps), Col14: ADEV 100 (ps), "
+    QTest::newRow("statistics") << "ADEV 10 groups" << "Col12: ADEV 1 (ps), Col13: ADEV 10 (ps), Col14: ADEV 100 (ps), "
                                                 "the Allan deviation over groups of 1, 10 and 100 values";
     QTest::newRow("headless") << "headless" << "Measure without a window (headless mode)...";
     QTest::newRow("keys") << "keyboard" << "Measure by keyboard...";
     QTest::newRow("reconnect") << "reconnect" << "Reconnect a lost port...";
+    QTest::newRow("waiting") << "lost at waiting" << "While it waits, the line's row of the status bar says \"COM1 lost at "
+                                                      "14:02:11, waiting for /dev/ttyUSB0\" in red; once the port is open "
+                                                      "again, \"COM1 reopened at 14:02:19\"";
+    QTest::newRow("link") << "link:" << "Beside it, once a command has been sent, the link's counts for this run, such "
+                                        "as \"Link: 1200 sent, 1180 replies, 12 missing, 3 late, 5 refused, 0 noise "
+                                        "bytes, 87 % of the line\"";
+    QTest::newRow("statistics page") << "[statistics] button" << "Step 1: Click on [View]-[Statistics] or on the "
+                                                                  "[Statistics] button to switch display to the statistics window";
+    QTest::newRow("open") << "open measurements" << "Step 1: Click on [File]-[Open Measurements] and choose a \"Measurements.csv\"";
+    QTest::newRow("zoom") << "zoom pan chart" << "Zoom and pan a chart...";
+    QTest::newRow("mqtt") << "mqtt" << "Publish the reports to an MQTT broker...";
 }
 
 void TestGuide::builtInGuideFindsNewTopics()
