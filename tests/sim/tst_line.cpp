@@ -275,6 +275,15 @@ void TestLine::countsMatchTheSimulator()
     expected.Missing = expected.Asks - expected.Replies;
     QCOMPARE(TWorkingFolder::Read(options.RecordFile), all);
     QVERIFY(expected.Asks > 250);
+    // The simulator's own tally, as zarnsim prints it at its end, says the same.
+    const TSimTally tally = instrument.Tally();
+    QCOMPARE(tally.Commands, expected.Commands);
+    QCOMPARE(tally.Asks, expected.Asks);
+    QCOMPARE(tally.Dropped, expected.Missing);
+    QCOMPARE(tally.Late, expected.Late);
+    // A spoiled field the reader does not need leaves its report readable.
+    QVERIFY(tally.Garbled >= expected.Refused);
+    QCOMPARE(tally.NoiseBytes, expected.Noise);
     // Late replies of the last cycles may still be on their way.
     QTRY_COMPARE_WITH_TIMEOUT(engine.LinkFigures().Total.Replies, expected.Replies, WaitMs);
     const TLinkCounts got = engine.LinkFigures().Total;
