@@ -138,6 +138,18 @@ void TestLine::stripShowsEachState()
     QVERIFY(strip.LabelLink->styleSheet().contains("255, 0, 0"));
     QVERIFY(rate.toolTip().startsWith("Run: cycles per second"));
     QVERIFY(rate.toolTip().contains("Replies missing"));
+
+    // In a narrow window the counts go under the state, close to it, and wrap rather than run
+    // past the edge.
+    strip.ShowLineState(open);
+    strip.resize(300, strip.sizeHint().height());
+    QTRY_VERIFY(strip.LabelLink->y() > strip.LabelLine->y());
+    QVERIFY(strip.LabelLink->y() - strip.LabelLine->geometry().bottom() <= 3);
+    QVERIFY(strip.LabelLink->wordWrap());
+    QVERIFY(strip.LabelLink->height() > strip.LabelLine->height());
+    strip.resize(3000, strip.height());
+    QTRY_COMPARE(strip.LabelLink->y(), strip.LabelLine->y());
+    QVERIFY(!strip.LabelLink->wordWrap());
 }
 
 void TestLine::linkCounts_data()
