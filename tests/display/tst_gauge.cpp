@@ -184,6 +184,8 @@ private slots:
     void everyModeAnySize();
     void axisLabelsApartWhenLow_data();
     void axisLabelsApartWhenLow();
+    void discWholeWhenLow_data();
+    void discWholeWhenLow();
 };
 
 void TestGauge::construction()
@@ -1097,6 +1099,30 @@ void TestGauge::axisLabelsApartWhenLow()
     const auto [tallest, bands] = LabelBands(low.gauge.Picture(), colour);
     QVERIFY2(tallest <= labelHeight, qPrintable(QString("%1 rows, a label %2").arg(tallest).arg(labelHeight)));
     QVERIFY(bands >= 2);
+}
+
+void TestGauge::discWholeWhenLow_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<int>("height");
+    QTest::newRow("compass, 120 high") << int(TGaugeMode::VelocityGauge) << clGray << 120;
+    QTest::newRow("rotating ball, 120 high") << int(TGaugeMode::RotationBall) << clBlue << 120;
+    QTest::newRow("rotating ball, 60 high") << int(TGaugeMode::RotationBall) << clBlue << 60;
+}
+
+void TestGauge::discWholeWhenLow()
+{
+    QFETCH(int, mode);
+    QFETCH(QRgb, colour);
+    QFETCH(int, height);
+    TModeGauge m(TGaugeMode(mode), QStringLiteral("degree"), QSize(W, height));
+    m.Show(30);
+    const QImage &p = m.gauge.Picture();
+    // The disc within the picture: none of it on the first or last row, and as tall as it fits.
+    QCOMPARE(Count(p, colour, QRect(0, 0, W, 1)), 0);
+    QCOMPARE(Count(p, colour, QRect(0, height - 1, W, 1)), 0);
+    QVERIFY(Count(p, colour, QRect(W / 2 - 2, 3, 5, 1)) > 0 || Count(p, clSilver, QRect(W / 2 - 2, 3, 5, 1)) > 0);
 }
 
 QTEST_MAIN(TestGauge)
