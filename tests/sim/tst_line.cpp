@@ -202,6 +202,7 @@ void TestLine::linkWarning_data()
     QTest::newRow("late") << 1000 << 0 << 60 << 0 << 0.87 << "6 % of replies late in the last 10 s";
     QTest::newRow("all three") << 100 << 3 << 2 << 1 << 0.87
                                << "3 % of replies missing, 2 % late, 1 % refused in the last 10 s";
+    QTest::newRow("a share under 0.5 % left out") << 1000 << 100 << 2 << 0 << 0.87 << "10 % of replies missing in the last 10 s";
     QTest::newRow("slow") << 340 << 0 << 0 << 0 << 0.24 << "34.0 cycles/s in the last 10 s, 24 % of what the line allows";
     QTest::newRow("too few to tell") << 10 << 5 << 0 << 0 << 0.87 << "";
 }
