@@ -7,6 +7,8 @@
 #include <QResizeEvent>
 
 namespace {
+// Between the state and the counts side by side, and between the two stacked.
+constexpr int RowGap = 12, StackGap = 2;
 // The red of the reply warning on the Main page.
 const char AlarmStyle[] = "color: rgb(255, 0, 0); font-weight: bold;";
 
@@ -16,7 +18,7 @@ QLabel *StripLabel(QWidget *parent, const char *name)
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     // A long text is cut at the window's edge; it must not widen the window.
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Maximum);
     label->setFont(parent->font());
     return label;
 }
@@ -26,16 +28,20 @@ TLineStrip::TLineStrip(TEngine *engine, QLabel *noPort, QLabel *ratePanel, QWidg
     : QWidget(parent), FNoPort(noPort), FRatePanel(ratePanel)
 {
     setObjectName("LineStrip");
+    // As tall as its rows: room the bar has to spare stays out of them.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto *layout = FLayout = new QBoxLayout(QBoxLayout::LeftToRight, this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
+    layout->setSpacing(RowGap);
     LabelLine = StripLabel(this, "LabelLine");
     LabelLink = StripLabel(this, "LabelLink");
     // The state whole where the row has room for it; the link's counts take what is left.
-    LabelLine->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    LabelLine->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     LabelLine->setMinimumWidth(1);
     layout->addWidget(LabelLine, 0);
     layout->addWidget(LabelLink, 1);
+    // Height the bar gives beyond the rows' goes under them, not between.
+    layout->addStretch(0);
     if (FRatePanel)
         FRateTip = FRatePanel->toolTip();
     LabelLine->hide();
@@ -69,11 +75,30 @@ void TLineStrip::resizeEvent(QResizeEvent *event)
 
 void TLineStrip::Arrange()
 {
-    const int needed = LabelLine->sizeHint().width() + FLayout->spacing() + LabelLink->sizeHint().width();
+    const QFontMetrics metrics = LabelLink->fontMetrics();
+    const int linkWidth = metrics.horizontalAdvance(LabelLink->text()) + 2 * LabelLink->margin();
+    const int needed = LabelLine->sizeHint().width() + RowGap + linkWidth;
     const bool fits = LabelLine->isHidden() || LabelLink->isHidden() || needed <= width();
     const QBoxLayout::Direction direction = fits ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
-    if (FLayout->direction() != direction)
+    // Stacked, the rows sit as close as the bar's other rows; the counts wrap rather than run past
+    // the window's edge in a narrow window.
+    const bool wrap = !fits && linkWidth > width();
+    if (LabelLink->wordWrap() != wrap)
+        LabelLink->setWordWrap(wrap);
+    if (FLayout->direction() != direction) {
         FLayout->setDirection(direction);
+        FLayout->setSpacing(fits ? RowGap : StackGap);
+    }
+    updateGeometry();
+}
+
+QSize TLineStrip::sizeHint() const
+{
+    QSize hint = QWidget::sizeHint();
+    // A wrapped label's own hint guesses its width; the strip knows it.
+    if (FLayout->direction() == QBoxLayout::TopToBottom && !LabelLine->isHidden() && !LabelLink->isHidden() && width() > 0)
+        hint.setHeight(LabelLine->sizeHint().height() + StackGap + LabelLink->heightForWidth(width()));
+    return hint;
 }
 
 void TLineStrip::ShowLinkHealth(const TLinkFigures &figures)

@@ -27,6 +27,8 @@ public:
     // The link's counts as a small table: this Run and since the start.
     static QString LinkTable(const TLinkFigures &figures);
 
+    QSize sizeHint() const override;
+
     QLabel *LabelLine = nullptr;
     QLabel *LabelLink = nullptr;
 

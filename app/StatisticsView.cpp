@@ -148,6 +148,8 @@ TStatisticsView::TStatisticsView(const TStatistics &statistics, QWidget *parent)
     LabelSource->setObjectName("LabelSource");
     LabelSource->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     LabelSource->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelSource->installEventFilter(this);
+    FSource = LabelSource->text();
     CB_Run = new QComboBox(this);
     CB_Run->setObjectName("CB_Run");
     CB_Run->setAccessibleName(tr("Run of the file"));
@@ -380,8 +382,25 @@ void TStatisticsView::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+void TStatisticsView::SetSource(const QString &text)
+{
+    FSource = text;
+    ElideSource();
+}
+
+// A long path loses its middle rather than its end (the file's name) at the label's edge; the
+// tool tip has it whole.
+void TStatisticsView::ElideSource()
+{
+    const int room = LabelSource->contentsRect().width();
+    const bool elide = LabelSource->isVisible() && room > 0;
+    LabelSource->setText(elide ? LabelSource->fontMetrics().elidedText(FSource, Qt::ElideMiddle, room) : FSource);
+}
+
 bool TStatisticsView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == LabelSource && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        ElideSource();
     // The table would copy one cell: Ctrl+C copies the figures wherever the view has the focus.
     if (watched == GridFigures && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
@@ -435,7 +454,7 @@ void TStatisticsView::OpenFile(const QString &path)
     connect(load->Thread, &QThread::finished, this, &TStatisticsView::FinishLoad);
     ProgressFile->setValue(0);
     ProgressFile->show();
-    LabelSource->setText(tr("Reading %1 ...").arg(path));
+    SetSource(tr("Reading %1 ...").arg(path));
     FProgressTimer->start();
     load->Thread->start();
 }
@@ -451,7 +470,7 @@ void TStatisticsView::FinishLoad()
     FProgressTimer->stop();
     ProgressFile->hide();
     if (!load->Ok) {
-        LabelSource->setText(ShowingFile() ? tr("File: %1").arg(FFilePath) : tr("Live"));
+        SetSource(ShowingFile() ? tr("File: %1").arg(FFilePath) : tr("Live"));
         emit FileRefused(load->Error);
         return;
     }
@@ -459,7 +478,7 @@ void TStatisticsView::FinishLoad()
     FFilePoints = std::move(load->Points);
     FFilePhases = std::move(load->Phases);
     FFileRuns = std::move(load->Runs);
-    LabelSource->setText(tr("File: %1").arg(FFilePath));
+    SetSource(tr("File: %1").arg(FFilePath));
     LabelSource->setToolTip(FFilePath);
     CB_Run->clear();
     for (const TFileRun &run : FFileRuns)
@@ -503,8 +522,8 @@ void TStatisticsView::ShowLive()
     FFileRuns.clear();
     FRunPoints = {};
     FFileRun = -1;
-    LabelSource->setText(tr("Live"));
     LabelSource->setToolTip(QString());
+    SetSource(tr("Live"));
     CB_Run->hide();
     BtnLive->hide();
     FTrendZoom.Reset();

@@ -88,6 +88,9 @@ private:
     };
     struct TLoad;
     void FinishLoad();
+    // "Live", "File: PATH" or "Reading PATH ...", cut to the label's width.
+    void SetSource(const QString &text);
+    void ElideSource();
     void ShowFigures();
     void ShowColumn(int column, const QString &title, const TStatisticsFigures &figures);
     // The values the plots show now: the trend's and the last N of them.
@@ -101,6 +104,7 @@ private:
     TZoomRange FTrendZoom;
     // The file shown: its path, the kept values of its Runs (with their phases), its Runs.
     QString FFilePath;
+    QString FSource;
     std::vector<StatisticsPlots::TTrendPoint> FFilePoints;
     std::vector<double> FFilePhases;
     std::vector<TFileRun> FFileRuns;

@@ -327,6 +327,16 @@ void TGauge::DrawPlotFrame(const TPlotFrame &f, TColor colour)
     FCanvas->Rectangle(f.L, f.T, f.R, f.B);
 }
 
+int32_t TGauge::AxisLabelEvery(float spacing, int32_t count)
+{
+    // Every second, fourth... label where they would overlap; the lowest and the highest stay.
+    const int32_t height = FCanvas->TextHeight(QStringLiteral("0"));
+    int32_t every = 1;
+    while (every < count && float(every) * spacing < float(height) && count % (every * 2) == 0)
+        every *= 2;
+    return every;
+}
+
 void TGauge::DrawAxisLabel(int32_t innerLeft, int32_t y, const QString &text)
 {
     FCanvas->TextOut(innerLeft - FCanvas->TextWidth(text) - AxisLabelGap, y - FCanvas->TextHeight(text) / 2, text);

@@ -115,6 +115,9 @@ private:
     void DrawPlotFrame(const TPlotFrame &f, TColor colour);
     // An axis label, right-aligned a gap left of the inner edge and centred on y.
     void DrawAxisLabel(int32_t innerLeft, int32_t y, const QString &text);
+    // Of count steps of spacing pixels between labels, every how many is labelled so that no two
+    // labels overlap (a divisor of count).
+    int32_t AxisLabelEvery(float spacing, int32_t count);
 
     // Strip charts (modes 7 and 8), CgaugeStrip.cpp.
     struct TStripGeometry : TPlotFrame {

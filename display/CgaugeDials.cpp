@@ -81,6 +81,14 @@ constexpr int32_t HubRadius = 6;
 constexpr int32_t BallRadius = 24;
 constexpr int32_t MarkRadius = 4;
 
+// Modes 2 and 3 are drawn for a gauge at least 2 x GaugeRim high and wide; a smaller one draws
+// them smaller, whole, rather than cut off at its edges.
+double DiscScale(QSize size)
+{
+    const double room = std::min(size.width(), size.height()) / 2.0 - 2;
+    return std::clamp(room / GaugeRim, 0.1, 1.0);
+}
+
 } // namespace
 
 void TGauge::DrawVelocityDirection()
@@ -249,25 +257,27 @@ void TGauge::DrawVelocityPointer(float direction)
 void TGauge::DrawVelocityGauge()
 {
     const QPoint c(FCenterX, FCenterY);
-    Disc(*FCanvas, c, GaugeRim, clGray);
-    Disc(*FCanvas, c, GaugeFace, clSilver);
+    const double k = DiscScale(FDrawSize);
+    Disc(*FCanvas, c, GaugeRim * k, clGray);
+    Disc(*FCanvas, c, GaugeFace * k, clSilver);
     FCanvas->Pen.Color = clWhite;
     for (int32_t d = 0; d <= 330; d += 30) {
         const float a = float(d) * FDegToRad;
         const int32_t outer = d % 90 == 0 ? 145 : 138; // longer at the four cardinal points
-        Segment(*FCanvas, BallPoint(c, 132, a), BallPoint(c, outer, a));
+        Segment(*FCanvas, BallPoint(c, 132 * k, a), BallPoint(c, outer * k, a));
     }
 }
 
 void TGauge::UpdateVelocityGauge()
 {
     const QPoint c(FCenterX, FCenterY);
+    const double k = DiscScale(FDrawSize);
     const auto needle = [&](float degrees, TColor colour) {
         const float a = degrees * FDegToRad;
         if (!std::isfinite(a))
             return;
         FCanvas->Pen.Color = colour;
-        Segment(*FCanvas, Compass(c, -NeedleTail, a), Compass(c, NeedleLength, a));
+        Segment(*FCanvas, Compass(c, -NeedleTail * k, a), Compass(c, NeedleLength * k, a));
     };
     needle(FLastAngle, clSilver);
     needle(FAngle, clRed);
@@ -276,23 +286,24 @@ void TGauge::UpdateVelocityGauge()
 
 void TGauge::DrawRotationBall()
 {
-    Disc(*FCanvas, QPoint(FCenterX, FCenterY), GaugeRim, clBlue);
+    Disc(*FCanvas, QPoint(FCenterX, FCenterY), GaugeRim * DiscScale(FDrawSize), clBlue);
 }
 
 void TGauge::UpdateRotationBall()
 {
     const QPoint c(FCenterX, FCenterY);
+    const double k = DiscScale(FDrawSize);
     // The ball touches the rim from inside.
-    const int32_t orbit = GaugeRim - BallRadius;
+    const double orbit = (GaugeRim - BallRadius) * k;
     const float last = FLastAngle * FDegToRad;
     if (std::isfinite(last))
-        Disc(*FCanvas, BallPoint(c, orbit, last), BallRadius, clBlue); // with its mark
+        Disc(*FCanvas, BallPoint(c, orbit, last), BallRadius * k, clBlue); // with its mark
     const float a = FAngle * FDegToRad;
     if (!std::isfinite(a))
         return;
     const QPoint ball = BallPoint(c, orbit, a);
-    Disc(*FCanvas, ball, BallRadius, clYellow);
+    Disc(*FCanvas, ball, BallRadius * k, clYellow);
     // The mark turns rim / ball radius times as fast, the other way round: the ball rolls.
     const float spin = -a * float(GaugeRim) / float(BallRadius);
-    Disc(*FCanvas, BallPoint(ball, BallRadius - 2 * MarkRadius, spin), MarkRadius, clRed);
+    Disc(*FCanvas, BallPoint(ball, (BallRadius - 2 * MarkRadius) * k, spin), MarkRadius * k, clRed);
 }

@@ -125,8 +125,10 @@ void TGauge::DrawTrend(float span)
     const float step = span * 0.125f;
     float value = 0;
     int32_t y = t.B1;
+    const int32_t every = AxisLabelEvery(float(t.g), TrendDivisions);
     for (int32_t i = 0; i <= TrendDivisions; ++i) {
-        DrawAxisLabel(t.L1, y, FixedText(value, value < 99 ? 1 : 0));
+        if (i % every == 0)
+            DrawAxisLabel(t.L1, y, FixedText(value, value < 99 ? 1 : 0));
         value += step;
         y -= t.g;
     }

@@ -54,8 +54,10 @@ void TGauge::DrawDualChannel()
     const float valueStep = float(g.hi - g.lo) * 0.125f;
     float y = float(g.B1);
     float value = float(g.lo);
+    const int32_t every = AxisLabelEvery(yStep, AxisLabels - 1);
     for (int32_t i = 0; i < AxisLabels; ++i) {
-        DrawAxisLabel(g.L1, int32_t(y), FixedText(value, 0));
+        if (i % every == 0)
+            DrawAxisLabel(g.L1, int32_t(y), FixedText(value, 0));
         value += valueStep;
         y -= yStep;
     }

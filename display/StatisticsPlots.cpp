@@ -13,6 +13,8 @@ namespace {
 
 constexpr double PicosecondsPerMicrosecond = 1e6;
 constexpr int HistogramBins = 30;
+// Values further apart than this are not joined on the trend.
+constexpr double TrendGapMs = 5000;
 const QColor PlotBackground(255, 255, 255);
 const QColor GridColor(220, 220, 220);
 const QColor AxisColor(0, 0, 0);
@@ -249,11 +251,19 @@ void DrawTrend(QPainter &painter, const QRect &rect, const std::vector<TTrendPoi
     const double step = NiceStep(span, std::max(2, plot.width() / (metrics.horizontalAdvance("00:00:00.0") + 12)));
     const QString format = step < 1000 ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss");
     painter.setPen(AxisColor);
+    // A time whose text would run past the picture's right edge (or into the one before) goes
+    // unlabelled; its tick stays.
+    int labelsEnd = rect.left();
     for (double t = std::ceil(lowMs / step) * step; t <= highMs; t += step) {
         const int x = plot.left() + int((t - lowMs) / span * plot.width());
         painter.drawLine(x, plot.bottom(), x, plot.bottom() + 3);
-        painter.drawText(QRect(x - 50, plot.bottom() + 3, 100, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
-                         QDateTime::fromMSecsSinceEpoch(int64_t(t)).toString(format));
+        const QString text = QDateTime::fromMSecsSinceEpoch(int64_t(t)).toString(format);
+        const int width = metrics.horizontalAdvance(text);
+        const int left = x - width / 2;
+        if (left < labelsEnd || left + width > rect.right())
+            continue;
+        painter.drawText(QRect(left, plot.bottom() + 3, width, metrics.height()), Qt::AlignHCenter | Qt::AlignTop, text);
+        labelsEnd = left + width + metrics.horizontalAdvance(QLatin1Char(' '));
     }
     painter.drawText(rect.adjusted(0, 0, 0, -1), Qt::AlignBottom | Qt::AlignHCenter,
                      QDateTime::fromMSecsSinceEpoch(int64_t(lowMs)).toString(QStringLiteral("'clock time, from' yyyy-MM-dd HH:mm:ss")));
@@ -267,10 +277,13 @@ void DrawTrend(QPainter &painter, const QRect &rect, const std::vector<TTrendPoi
     for (auto p = first; p != last; ++p) {
         const int x = plot.left() + int((double(p->TimeMs) - lowMs) / span * (plot.width() - 1));
         const int y = yOf(p->TimeOfFlight);
+        // No line across a stretch without values (a port lost, the Runs in between): it
+        // would look like values that were never measured.
+        const bool joined = any && p != first && double(p->TimeMs - (p - 1)->TimeMs) <= TrendGapMs;
         if (x != column) {
             if (any)
                 painter.drawLine(column, top, column, bottom);
-            if (any)
+            if (joined)
                 painter.drawLine(column, lastY, x, y);
             column = x;
             top = bottom = y;

@@ -145,12 +145,13 @@ QString TLinkHealth::WarningText(const TLinkCounts &window, double seconds, doub
     const auto percent = [&window](int64_t n) { return qRound(100.0 * double(n) / double(window.Asks)); };
     if (window.Asks >= MinimumAsks
         && double(window.Missing + window.Late + window.Refused) > BadReplyShare * double(window.Asks)) {
+        // A share that rounds to "0 %" says nothing and is left out.
         QStringList shares;
-        if (window.Missing > 0)
+        if (percent(window.Missing) > 0)
             shares << QStringLiteral("%1 % of replies missing").arg(percent(window.Missing));
-        if (window.Late > 0)
+        if (percent(window.Late) > 0)
             shares << QStringLiteral("%1 % late").arg(percent(window.Late));
-        if (window.Refused > 0)
+        if (percent(window.Refused) > 0)
             shares << QStringLiteral("%1 % refused").arg(percent(window.Refused));
         // The first names what it is a share of.
         if (!shares.isEmpty() && !shares.first().contains("replies"))

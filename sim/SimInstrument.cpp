@@ -72,6 +72,12 @@ QByteArray TSimInstrument::Commands() const
     return FCommandBytes;
 }
 
+TSimTally TSimInstrument::Tally() const
+{
+    std::lock_guard<std::mutex> lock(FReadingLock);
+    return FTally;
+}
+
 TSimInstrument::~TSimInstrument()
 {
     Stop();
@@ -214,6 +220,7 @@ void TSimInstrument::Serve()
             FReading = FProtocol.Model().Reading();
             if (FProtocol.CommandCount() > before && FCommandBytes.size() < CommandRecordLimit)
                 FCommandBytes += byte;
+            FTally = FProtocol.Tally();
         }
         FCommands = FProtocol.CommandCount();
         const Clock::time_point replyStart = Clock::now() + replyDelay;

@@ -44,6 +44,8 @@ public:
     // The model's acquisition as of the last command taken: what the last report carried, unless
     // an acquisition came after it. Lets a test check what a reader made of the line.
     TSimReading Reading() const;
+    // What the instrument did with the commands taken so far.
+    TSimTally Tally() const;
 
 private:
     void Record(const char *bytes, ssize_t count);
@@ -66,4 +68,5 @@ private:
     mutable std::mutex FReadingLock;
     TSimReading FReading;       // copy of the worker's model reading, for other threads
     QByteArray FCommandBytes;   // guarded by FReadingLock too
+    TSimTally FTally;           // guarded by FReadingLock too
 };

@@ -42,6 +42,8 @@ QList<TSimChunk> TSimProtocol::Answer(char command)
     if (command == '\r' || command == '\n' || command == ' ' || command == '\0')
         return {};
     ++FCommands;
+    ++FTally.Commands;
+    FSpoiled = false;
     // The command still acts (an acquisition still happens) when only its reply is lost.
     QList<QByteArray> pieces = Reply(command);
     if (FDropRandom.Chance(FOptions.Drop))
@@ -49,12 +51,20 @@ QList<TSimChunk> TSimProtocol::Answer(char command)
     // Drawn for every report asked for, answered or not, so the drop choice does not shift it.
     const bool report = command == 'z' || command == 'Z' || command == 'x' || command == 'X';
     const bool late = report && FLateRandom.Chance(FOptions.Late);
+    if (report) {
+        ++FTally.Asks;
+        FTally.Dropped += pieces.isEmpty();
+        FTally.Late += late && !pieces.isEmpty();
+        FTally.Garbled += FSpoiled && !pieces.isEmpty();
+    }
     if (!pieces.isEmpty() && FNoiseRandom.Chance(FOptions.Noise)) {
         QByteArray noise;
         int n = FNoiseRandom.Between(NoiseMinBytes, NoiseMaxBytes);
         for (int i = 0; i < n; ++i)
             noise += static_cast<char>(FNoiseRandom.Next() & 0xFF);
         pieces += noise;
+        // Line ends among them are not noise to a reader.
+        FTally.NoiseBytes += noise.size() - noise.count('\r') - noise.count('\n');
     }
 
     QList<TSimChunk> chunks;
@@ -156,6 +166,7 @@ QByteArray TSimProtocol::Garbled(QByteArray text, const QList<TSimField> &fields
             continue;
         int at = field.Offset + FGarbleRandom.Between(0, field.Length - 1);
         text[at] = GarbleCharacters[FGarbleRandom.Between(0, int(sizeof GarbleCharacters) - 2)];
+        FSpoiled = true;
     }
     return text;
 }

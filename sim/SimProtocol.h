@@ -34,6 +34,16 @@ struct TSimChunk {
     int HoldUs = 0;
 };
 
+// What the instrument did with the commands so far, as its own record to set beside a reader's counts.
+struct TSimTally {
+    qint64 Commands = 0;   // bytes that count as commands
+    qint64 Asks = 0;       // of them, reports asked for ("z", "x")
+    qint64 Dropped = 0;    // asks left without their report
+    qint64 Late = 0;       // reports held back by the late fault
+    qint64 Garbled = 0;    // reports with a spoiled field
+    qint64 NoiseBytes = 0; // random bytes sent after replies
+};
+
 class TSimProtocol {
 public:
     explicit TSimProtocol(const TSimOptions &options);
@@ -43,6 +53,7 @@ public:
 
     // Bytes that count as commands so far (line ends and blanks do not).
     int CommandCount() const { return FCommands; }
+    const TSimTally &Tally() const { return FTally; }
     const TSimModel &Model() const { return FModel; }
 
     // Concatenated bytes of chunks, for callers that do not care about the timing.
@@ -62,5 +73,7 @@ private:
     TSimRandom FSplitRandom;
     TSimRandom FLateRandom;
     int FCommands = 0;
+    TSimTally FTally;
+    bool FSpoiled = false; // the last Garbled() changed its text
     bool FContinuous = false;
 };

@@ -162,5 +162,10 @@ int main(int argc, char *argv[])
         }
     }
     instrument.Stop();
+    // Its own record of the faults, to set beside what a reader counted.
+    const TSimTally tally = instrument.Tally();
+    std::fprintf(stderr,
+                 "zarnsim: %lld commands, %lld reports asked, %lld dropped, %lld late, %lld garbled, %lld noise bytes\n",
+                 tally.Commands, tally.Asks, tally.Dropped, tally.Late, tally.Garbled, tally.NoiseBytes);
     return 0;
 }

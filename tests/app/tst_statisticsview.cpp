@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -77,6 +78,8 @@ private slots:
     void openFileWithTwoRuns();
     void refuseFileThatIsNotOne_data();
     void refuseFileThatIsNotOne();
+    void trendBreaksAtAGap_data();
+    void trendBreaksAtAGap();
 };
 
 void TestStatisticsView::figuresFollowBatches()
@@ -276,6 +279,14 @@ void TestStatisticsView::openFileWithTwoRuns()
     QVERIFY(!view.Loading());
     QCOMPARE(view.LabelSource->text(), "File: " + path);
     QVERIFY(view.BtnLive->isVisibleTo(&view));
+    // Narrow, the path loses its middle, not the file's name; the tool tip has it whole.
+    view.resize(560, 400);
+    view.show();
+    QTRY_VERIFY(view.LabelSource->text().contains(QChar(0x2026)));
+    QVERIFY(view.LabelSource->text().endsWith(".csv"));
+    QCOMPARE(view.LabelSource->toolTip(), path);
+    view.resize(3000, 400);
+    QTRY_COMPARE(view.LabelSource->text(), "File: " + path);
     QCOMPARE(view.FileRunCount(), 2);
     QCOMPARE(view.CB_Run->count(), 2);
     QCOMPARE(view.CB_Run->itemText(0), QString("Run 7: 32 values kept"));
@@ -332,6 +343,40 @@ void TestStatisticsView::refuseFileThatIsNotOne()
     QCOMPARE(refused[0][0].toString(), path + " is not a Measurements.csv: " + error);
     QVERIFY(!view.ShowingFile());
     QCOMPARE(view.LabelSource->text(), QString("Live"));
+}
+
+void TestStatisticsView::trendBreaksAtAGap_data()
+{
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<bool>("joined");
+    QTest::newRow("values 2 s apart are joined") << 2000 << true;
+    QTest::newRow("a port lost for 20 s is no line") << 20000 << false;
+}
+
+void TestStatisticsView::trendBreaksAtAGap()
+{
+    QFETCH(int, gapMs);
+    QFETCH(bool, joined);
+    // Two stretches of values, the second far above the first, gapMs apart.
+    std::vector<StatisticsPlots::TTrendPoint> points;
+    for (int i = 0; i <= 10; ++i)
+        points.push_back({i * 100, 4.541});
+    const int64_t second = 1000 + gapMs;
+    for (int i = 0; i <= 10; ++i)
+        points.push_back({second + i * 100, 4.542});
+    QImage image(600, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    StatisticsPlots::DrawTrend(painter, image.rect(), points, 0, double(second + 1000));
+    const QRect plot = StatisticsPlots::PlotArea(image.rect(), painter.fontMetrics());
+    painter.end();
+    // Between the stretches, inside the plot: the trace's colour only where they are joined.
+    const auto xOf = [&](int64_t ms) { return plot.left() + int(double(ms) / double(second + 1000) * (plot.width() - 1)); };
+    int traced = 0;
+    for (int x = xOf(1000) + 2; x < xOf(second) - 1; ++x)
+        for (int y = plot.top() + 1; y < plot.bottom(); ++y)
+            traced += image.pixel(x, y) == qRgb(0, 0, 128);
+    QCOMPARE(traced > 0, joined);
 }
 
 QTEST_MAIN(TestStatisticsView)

@@ -182,6 +182,10 @@ private slots:
     void nonFiniteDrawsNoPointer();
     void everyModeAnySize_data();
     void everyModeAnySize();
+    void axisLabelsApartWhenLow_data();
+    void axisLabelsApartWhenLow();
+    void discWholeWhenLow_data();
+    void discWholeWhenLow();
 };
 
 void TestGauge::construction()
@@ -1045,6 +1049,80 @@ void TestGauge::everyModeAnySize()
     m.gauge.UpdateDualTrend();
     QCOMPARE(m.gauge.Picture().size(), size);
     QCOMPARE(m.gauge.grab().toImage().convertToFormat(QImage::Format_RGB32), m.gauge.Picture());
+}
+
+// The tallest band of rows with label pixels left of the plot, and how many bands there are.
+std::pair<int, int> LabelBands(const QImage &picture, QRgb colour)
+{
+    // Left of the plot's frame: its first column of that colour over half the height.
+    int frame = 0;
+    while (frame < picture.width() && Count(picture, colour, QRect(frame, 0, 1, picture.height())) < picture.height() / 2)
+        ++frame;
+    int run = 0, tallest = 0, bands = 0;
+    for (int y = 0; y <= picture.height(); ++y) {
+        if (y < picture.height() && Count(picture, colour, QRect(0, y, frame - 1, 1)) > 0) {
+            ++run;
+            continue;
+        }
+        bands += run > 0;
+        tallest = std::max(tallest, run);
+        run = 0;
+    }
+    return {tallest, bands};
+}
+
+void TestGauge::axisLabelsApartWhenLow_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<int>("height");
+    QTest::newRow("strip chart, 100 high") << int(TGaugeMode::SingleChannel) << clCyan << 100;
+    QTest::newRow("strip chart, 80 high") << int(TGaugeMode::SingleChannel) << clCyan << 80;
+    QTest::newRow("trend, 100 high") << int(TGaugeMode::AngleTrend) << clYellow << 100;
+    QTest::newRow("trend, 80 high") << int(TGaugeMode::AngleTrend) << clYellow << 80;
+}
+
+void TestGauge::axisLabelsApartWhenLow()
+{
+    QFETCH(int, mode);
+    QFETCH(QRgb, colour);
+    QFETCH(int, height);
+    TModeGauge full(TGaugeMode(mode), QStringLiteral("degree"));
+    TModeGauge low(TGaugeMode(mode), QStringLiteral("degree"), QSize(W, height));
+    TSampleList samples = Samples({90.0f});
+    full.gauge.FSamples = low.gauge.FSamples = &samples;
+    full.Show(90);
+    low.Show(90);
+    // Full size, nine labels stand apart; low, fewer do, none running into the next.
+    const auto [labelHeight, fullBands] = LabelBands(full.gauge.Picture(), colour);
+    QCOMPARE(fullBands, 9);
+    const auto [tallest, bands] = LabelBands(low.gauge.Picture(), colour);
+    QVERIFY2(tallest <= labelHeight, qPrintable(QString("%1 rows, a label %2").arg(tallest).arg(labelHeight)));
+    QVERIFY(bands >= 2);
+}
+
+void TestGauge::discWholeWhenLow_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<int>("height");
+    QTest::newRow("compass, 120 high") << int(TGaugeMode::VelocityGauge) << clGray << 120;
+    QTest::newRow("rotating ball, 120 high") << int(TGaugeMode::RotationBall) << clBlue << 120;
+    QTest::newRow("rotating ball, 60 high") << int(TGaugeMode::RotationBall) << clBlue << 60;
+}
+
+void TestGauge::discWholeWhenLow()
+{
+    QFETCH(int, mode);
+    QFETCH(QRgb, colour);
+    QFETCH(int, height);
+    TModeGauge m(TGaugeMode(mode), QStringLiteral("degree"), QSize(W, height));
+    m.Show(30);
+    const QImage &p = m.gauge.Picture();
+    // The disc within the picture: none of it on the first or last row, and as tall as it fits.
+    QCOMPARE(Count(p, colour, QRect(0, 0, W, 1)), 0);
+    QCOMPARE(Count(p, colour, QRect(0, height - 1, W, 1)), 0);
+    QVERIFY(Count(p, colour, QRect(W / 2 - 2, 3, 5, 1)) > 0 || Count(p, clSilver, QRect(W / 2 - 2, 3, 5, 1)) > 0);
 }
 
 QTEST_MAIN(TestGauge)

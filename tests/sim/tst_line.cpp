@@ -138,6 +138,18 @@ void TestLine::stripShowsEachState()
     QVERIFY(strip.LabelLink->styleSheet().contains("255, 0, 0"));
     QVERIFY(rate.toolTip().startsWith("Run: cycles per second"));
     QVERIFY(rate.toolTip().contains("Replies missing"));
+
+    // In a narrow window the counts go under the state, close to it, and wrap rather than run
+    // past the edge.
+    strip.ShowLineState(open);
+    strip.resize(300, strip.sizeHint().height());
+    QTRY_VERIFY(strip.LabelLink->y() > strip.LabelLine->y());
+    QVERIFY(strip.LabelLink->y() - strip.LabelLine->geometry().bottom() <= 3);
+    QVERIFY(strip.LabelLink->wordWrap());
+    QVERIFY(strip.LabelLink->height() > strip.LabelLine->height());
+    strip.resize(3000, strip.height());
+    QTRY_COMPARE(strip.LabelLink->y(), strip.LabelLine->y());
+    QVERIFY(!strip.LabelLink->wordWrap());
 }
 
 void TestLine::linkCounts_data()
@@ -190,6 +202,7 @@ void TestLine::linkWarning_data()
     QTest::newRow("late") << 1000 << 0 << 60 << 0 << 0.87 << "6 % of replies late in the last 10 s";
     QTest::newRow("all three") << 100 << 3 << 2 << 1 << 0.87
                                << "3 % of replies missing, 2 % late, 1 % refused in the last 10 s";
+    QTest::newRow("a share under 0.5 % left out") << 1000 << 100 << 2 << 0 << 0.87 << "10 % of replies missing in the last 10 s";
     QTest::newRow("slow") << 340 << 0 << 0 << 0 << 0.24 << "34.0 cycles/s in the last 10 s, 24 % of what the line allows";
     QTest::newRow("too few to tell") << 10 << 5 << 0 << 0 << 0.87 << "";
 }
@@ -275,6 +288,15 @@ void TestLine::countsMatchTheSimulator()
     expected.Missing = expected.Asks - expected.Replies;
     QCOMPARE(TWorkingFolder::Read(options.RecordFile), all);
     QVERIFY(expected.Asks > 250);
+    // The simulator's own tally, as zarnsim prints it at its end, says the same.
+    const TSimTally tally = instrument.Tally();
+    QCOMPARE(tally.Commands, expected.Commands);
+    QCOMPARE(tally.Asks, expected.Asks);
+    QCOMPARE(tally.Dropped, expected.Missing);
+    QCOMPARE(tally.Late, expected.Late);
+    // A spoiled field the reader does not need leaves its report readable.
+    QVERIFY(tally.Garbled >= expected.Refused);
+    QCOMPARE(tally.NoiseBytes, expected.Noise);
     // Late replies of the last cycles may still be on their way.
     QTRY_COMPARE_WITH_TIMEOUT(engine.LinkFigures().Total.Replies, expected.Replies, WaitMs);
     const TLinkCounts got = engine.LinkFigures().Total;
