@@ -256,42 +256,24 @@ public:
     // Both live as long as the engine.
     const std::vector<float> &Trend() const { return FTrend; }
     const TCircularBuffer<float> &PhaseRing() const { return FPhaseRing; }
-
-    // State, readable by tests.
-    TComm *FComm = nullptr;
-    int32_t FPortIndex = 0;
-    TReceiveState FReceiveState = rsNone;
-    bool FReplyDone = true;
-    char FCommandLetter = 0;
-    QByteArray FLineBuffer;
-    QByteArray FWaveBuffer;
-    int32_t FWaveCount = 0;
-    // Lines of the waveform block received after its header in the last acquisition.
-    int32_t FWaveLines = 0;
-    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
-    float FTemperature = 0;
-    bool FTemperatureKnown = false; // a report or a waveform block has told one
-    int32_t FBigTime = 0;
-    TCircularBuffer<float> FPhaseRing{RingCapacity};
-    TCircularBuffer<float> FTOFRing{RingCapacity};
-    // The trend: TrendCapacity values at most; the one after that starts it again, empty.
-    std::vector<float> FTrend;
-    QPointer<TDataLogger> FPhaseLogger;
-    QPointer<TDataLogger> FTOFLogger;
-    Measurement::TLogLine FPhaseLine; // the line being built, with its value count
-    // Run cycles and computed reports since the engine was made (the headless mode's progress).
-    int64_t FRunCycleCount = 0;
-    int64_t FReportCount = 0;
-    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
-    // comes late, in whatever state the next command left.
-    int32_t FRepliesAwaited = 0;
-    // Reports refused since the Run started: a field the computation needs could not be read.
-    int64_t FRefusedCount = 0;
-    uint64_t FReceivedCount = 0; // bytes received since the engine was made
-    TChannel FChannel1{};
-    TChannel FChannel2{};
-    // A Run (or the test) is on.
-    bool FRunning = false;
+    // The serial component in use; null without a port. OpenPort gives the same.
+    TComm *Comm() const { return FComm; }
+    // The receive dispatcher between two chunks, as whoever checks it from outside sees it: what
+    // the next chunk is taken as, whether the exchange asked for is over, the reports asked for
+    // that have not come, the bytes kept for a record not whole yet, and the waveform block so far.
+    struct TReceiveView {
+        TReceiveState State = rsNone;
+        bool ReplyDone = true;
+        char CommandLetter = 0; // the last command's, sent again by a tag that is no command
+        int32_t RepliesAwaited = 0;
+        QByteArray Pending;
+        QByteArray WaveText;   // the block's lines after its header
+        int32_t WaveCount = -1; // samples stored from the last block; -1 while its header has not come
+        int32_t WaveLines = 0;  // lines of the block since its header
+        // The temperature a report without its own carries: the last one told, NoTemperature before.
+        float Temperature = MeasurementLog::NoTemperature;
+    };
+    TReceiveView Receiving() const;
 
 signals:
     // A Run was started or stopped (also by the loss of its port).
@@ -388,6 +370,41 @@ private:
     void SetReplyWarning(bool silent);
     // The notice of a call that needs the port while there is none.
     void TellNotOpen();
+
+    TComm *FComm = nullptr;
+    int32_t FPortIndex = 0;
+    TReceiveState FReceiveState = rsNone;
+    bool FReplyDone = true;
+    char FCommandLetter = 0;
+    QByteArray FLineBuffer;
+    QByteArray FWaveBuffer;
+    int32_t FWaveCount = -1; // -1 until a block's header has come
+    // Lines of the waveform block received after its header in the last acquisition.
+    int32_t FWaveLines = 0;
+    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
+    float FTemperature = 0;
+    bool FTemperatureKnown = false; // a report or a waveform block has told one
+    int32_t FBigTime = 0;
+    TCircularBuffer<float> FPhaseRing{RingCapacity};
+    TCircularBuffer<float> FTOFRing{RingCapacity};
+    // The trend: TrendCapacity values at most; the one after that starts it again, empty.
+    std::vector<float> FTrend;
+    QPointer<TDataLogger> FPhaseLogger;
+    QPointer<TDataLogger> FTOFLogger;
+    Measurement::TLogLine FPhaseLine; // the line being built, with its value count
+    // Run cycles and computed reports since the engine was made (the headless mode's progress).
+    int64_t FRunCycleCount = 0;
+    int64_t FReportCount = 0;
+    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
+    // comes late, in whatever state the next command left.
+    int32_t FRepliesAwaited = 0;
+    // Reports refused since the Run started: a field the computation needs could not be read.
+    int64_t FRefusedCount = 0;
+    uint64_t FReceivedCount = 0; // bytes received since the engine was made
+    TChannel FChannel1{};
+    TChannel FChannel2{};
+    // A Run (or the test) is on.
+    bool FRunning = false;
 
     TEngineOptions FOptions;
     // The device chosen by its path when the port in use is one; empty for a COM name.
