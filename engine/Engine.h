@@ -137,37 +137,10 @@ public:
     void Command(int tag);
     void SendCommand(char letter);
 
-    // The receive path, bound to the serial component's events.
-    void CommReceiveData(QObject *Sender, const QByteArray &received);
-    void CommReceiveError(QObject *Sender, uint32_t EventMask);
-    bool CheckDifferenceReport();
-    bool CheckMeanReport();
-    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
-    // with a field that cannot be read is counted instead. True when one was taken.
-    bool TakeReports();
-    void ParseWaveHeader();
-    // Stores the collected block's samples in the channels and hands its lines to BlockParsed.
-    void ParseWaveBlock();
-
     // The time-of-flight computation, its batches, the trend and the logs.
     static double PhaseAngle(int32_t a, int32_t b);
-    void ComputeMeasurement();
-    // Filters the batch as set, appends it to the trend and the log lines.
-    void ProcessBatch();
-    // The same for a batch that is not full yet, when there is one.
-    void FinishBatch();
     // The open batch, then the log lines still being built (a last, shorter line), go out.
     void WriteOpenLines();
-    void RemoveOutliers();
-    void BandFilter();
-    void AppendTrend();
-    void ClearTrend();
-    void LogTimeOfFlight();
-    void LogPhase();
-    // One line per report of the batch, each saying whether the filter kept it; empties the
-    // batch's records.
-    void LogMeasurements();
-    void FlushLoggers();
     // The Statistics.csv row of the last Run that ended (empty before one has); the Run in
     // progress has its figures in Statistics().
     QByteArray StatisticsLine() const { return FStatisticsLine; }
@@ -182,15 +155,7 @@ public:
     QString LogFolder() const { return FLogFolder; }
     // The full path a log writes to now.
     static QString LogPath(const TDataLogger *logger);
-    // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
-    // in the user's data folder, and gives a notice of how many lines went where.
-    void RescueLoggerLines(TDataLogger *logger);
 
-    // A Run begins: values taken since the last one are processed, the rings emptied, the
-    // refused count and the reply clock started again.
-    void BeginRun();
-    // Says so once the last report is older than NoReplyMs.
-    void CheckReplyAge();
     // What to tell the operator while the instrument is silent.
     QString NoReplyText() const;
 
@@ -322,6 +287,45 @@ signals:
     void Notice(const TNotice &notice);
 
 private:
+    // The receive path, bound to the serial component's events.
+    void CommReceiveData(QObject *Sender, const QByteArray &received);
+    void CommReceiveError(QObject *Sender, uint32_t EventMask);
+    bool CheckDifferenceReport();
+    bool CheckMeanReport();
+    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
+    // with a field that cannot be read is counted instead. True when one was taken.
+    bool TakeReports();
+    void ParseWaveHeader();
+    // Stores the collected block's samples in the channels and hands its lines to BlockParsed.
+    void ParseWaveBlock();
+
+    // The time-of-flight computation, its batches, the trend and the logs.
+    void ComputeMeasurement();
+    // Filters the batch as set, appends it to the trend and the log lines.
+    void ProcessBatch();
+    // The same for a batch that is not full yet, when there is one.
+    void FinishBatch();
+    void RemoveOutliers();
+    void BandFilter();
+    void AppendTrend();
+    void ClearTrend();
+    void LogTimeOfFlight();
+    void LogPhase();
+    // One line per report of the batch, each saying whether the filter kept it; empties the
+    // batch's records.
+    void LogMeasurements();
+    void FlushLoggers();
+
+    // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
+    // in the user's data folder, and gives a notice of how many lines went where.
+    void RescueLoggerLines(TDataLogger *logger);
+
+    // A Run begins: values taken since the last one are processed, the rings emptied, the
+    // refused count and the reply clock started again.
+    void BeginRun();
+    // Says so once the last report is older than NoReplyMs.
+    void CheckReplyAge();
+
     // The cycles' steps and the events that change their state.
     void SetRunning(bool running);
     void ArmLoop(int ms);
