@@ -145,12 +145,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Fixture->Line.Written.clear();
     if (form.FEngine->Options().ApplyFilter)
         form.mmApplyFilterClick();
-    TModel model;
+    // Quiet: nothing awaited, nothing kept, the last exchange over. The last letter and the last
+    // temperature told stay from the inputs before.
     const TEngine::TReceiveView start = form.FEngine->Receiving();
-    model.Rules.State = start.State;
-    model.Rules.ReplyDone = start.ReplyDone;
-    model.Rules.Buffer = start.Pending;
-    model.Rules.Awaited = start.RepliesAwaited;
+    FUZZ_CHECK(start.State == rsNone && start.ReplyDone && start.Pending.isEmpty() && start.RepliesAwaited == 0);
+    TModel model;
+    model.Rules.ReplyDone = true;
     model.Letter = start.CommandLetter;
     model.Rules.Temperature = model.Last.Temperature = start.Temperature;
     int computed = 0;

@@ -218,6 +218,10 @@ void TestEngine::exchangeEndsWithoutRecord()
     QCOMPARE(Panel(2), QString());
     QVERIFY(FEngine->Receiving().Pending.size() <= 256);
     QCOMPARE(FReceived, chunk);
+    // A port opened again awaits nothing and keeps nothing of the last one.
+    FEngine->ClosePort();
+    QVERIFY(FEngine->OpenPort(0));
+    QVERIFY(FEngine->Receiving().State == rsNone && FEngine->Receiving().Pending.isEmpty());
 }
 
 
