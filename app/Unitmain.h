@@ -141,8 +141,6 @@ public:
     // Moves the chart's cursor to the sample under the pointer, on the curve nearer the pointer,
     // and shows the sample's index and both channels' values in the chart's tool tip.
     void ImageChartMouseMove(int32_t x, int32_t y);
-    // The stretch of the channels the chart shows: all of the view's, or what the operator zoomed to.
-    TZoomRange FWaveZoom;
     int WaveFirst() const;
     int WaveCount() const;
 
@@ -162,9 +160,6 @@ public:
     TGauge *FGauge = nullptr;
     TCISChart *FChart = nullptr;
     std::unique_ptr<QImage> FChartBitmap; // 8 bits per pixel, the size of ImageChart
-    // An Acquire stored samples in the channels, or a file was loaded into them; until then
-    // Save Waveform asks before it writes the starting flat line.
-    bool FWaveformHeld = false;
 
     // Widgets, named as the operator's window shows them
     QToolBar *ToolBar1 = nullptr;
@@ -330,6 +325,11 @@ private:
     void DrawTexts();
     void ShowPanel(int index);
 
+    // The stretch of the channels the chart shows: all of the view's, or what the operator zoomed to.
+    TZoomRange FWaveZoom;
+    // An Acquire stored samples in the channels, or a file was loaded into them; until then
+    // Save Waveform asks before it writes the starting flat line.
+    bool FWaveformHeld = false;
     TSettings *FSettings = nullptr;
     // The engine's notices, each shown in its box from the event loop.
     TNoticeBoxes *FNotices = nullptr;

@@ -207,7 +207,7 @@ int main(int argc, char **argv)
     const auto receive = [&](const QByteArray &chunk) {
         line.Incoming = chunk;
         while (!line.Incoming.isEmpty())
-            form.FEngine->FComm->ProcTimer(nullptr);
+            form.FEngine->Comm()->ProcTimer(nullptr);
     };
     std::printf("communication log on the Log page (medians of %d runs):\n", Runs);
 

@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     TPtyPair pty;
     qputenv("ZARN_COM1", pty.SlavePath().toLocal8Bit());
     TFormMain form;
-    if (!form.FEngine->FComm) {
+    if (!form.FEngine->Comm()) {
         std::printf("flood: COM1 did not open\n");
         return 1;
     }
@@ -95,12 +95,12 @@ int main(int argc, char **argv)
             form.FEngine->SendCommand('m');
             ++sent;
         }
-        if (!form.FEngine->FComm) {
+        if (!form.FEngine->Comm()) {
             std::printf("flood: the port closed after %lld bytes: %s\n", written,
                         qPrintable(messages.Texts().join(" / ")));
             break;
         }
-        form.FEngine->FComm->ProcTimer(nullptr);
+        form.FEngine->Comm()->ProcTimer(nullptr);
         if (seen < answered && LogGot(form, "REPLY " + QString::number(seen + 1), &looked))
             ++seen;
         if (clock.elapsed() > 600000)

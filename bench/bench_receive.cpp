@@ -29,7 +29,7 @@ void FillLog(TFormMain &form, TMemoryLine &line, int lines)
             chunk += "TMEAN   64  PEAK= 600   SNR= 40  GAIN=12   DELAY=288  M1=0016E360 M2=FFE91CA0\r\n";
         line.Incoming = chunk;
         while (!line.Incoming.isEmpty())
-            form.FEngine->FComm->ProcTimer(nullptr);
+            form.FEngine->Comm()->ProcTimer(nullptr);
     }
 }
 
@@ -48,11 +48,10 @@ double Measure(TFormMain &form, TMemoryLine &line, int lines)
         if (i % batch == 0)
             FillLog(form, line, lines - batch + 1);
         form.mmCommandClick(form.mmAnalyzeAcquired);
-        form.FEngine->FReplyDone = false;
         line.Written.clear();
         clock.start();
         line.Incoming = chunk;
-        form.FEngine->FComm->ProcTimer(nullptr);
+        form.FEngine->Comm()->ProcTimer(nullptr);
         times.push_back(clock.nsecsElapsed() / 1000.0);
     }
     return MedianOf(times);

@@ -103,9 +103,11 @@ int main(int argc, char **argv)
         for (int i = 0; i < Cycles * BlocksPerCycle; ++i) {
             const int before = form.MemoData->LineCount();
             clock.start();
-            form.FEngine->FWaveBuffer = lines;
-            form.FEngine->FWaveCount = 0;
-            form.FEngine->ParseWaveBlock();
+            // What the engine does with a whole block, then the window's listing of it.
+            QByteArray text = lines;
+            QByteArrayList parsed;
+            WaveBlock::ParseBlock(text, one.data(), two.data(), 0, &parsed);
+            form.AppendDataLines(parsed);
             if (shown)
                 QApplication::processEvents();
             const double ms = clock.nsecsElapsed() / 1e6;
@@ -154,17 +156,15 @@ int main(int argc, char **argv)
 
     // A whole block: received in 1 KB chunks, routed, parsed, listed and drawn.
     const double whole = Median([&] { KeepList(form.MemoData, 10); }, [&] {
-        form.mmCommandClick(form.mmSendData);
-        form.FEngine->FWaveBuffer.clear();
-        form.FEngine->FWaveCount = -1;
-        form.FEngine->FReplyDone = false;
+        form.FEngine->StartAcquire();
         for (int at = 0; at < block.size(); at += ChunkSize) {
             line.Incoming = block.mid(at, ChunkSize);
             while (!line.Incoming.isEmpty())
-                form.FEngine->FComm->ProcTimer(nullptr);
+                form.FEngine->Comm()->ProcTimer(nullptr);
         }
-        form.FEngine->ParseWaveBlock();
-        form.RedrawWaveforms();
+        // The wait ends on the next pass of the event loop; the window lists and draws the block.
+        while (form.FEngine->Acquiring())
+            QApplication::processEvents();
         form.ImageChart->repaint();
     });
     std::printf(" whole block, %d-byte chunks to the redrawn page: median %.3f ms (%.1f%% of 100 ms)\n", ChunkSize,

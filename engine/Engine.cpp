@@ -88,6 +88,17 @@ void TEngine::UseComm(std::unique_ptr<TComm> comm, int index, const QString &dev
     FComm->OnReceiveError.Bind(this, &TEngine::CommReceiveError);
     FPortIndex = index;
     FPortDevice = device;
+    // A new line has nothing half-received: what the last one left of a record or a block, and
+    // the reply it was waiting for, are not completed by this one. A cycle that is ending still
+    // takes what came before it.
+    if (FLoopState == TLoopState::Idle) {
+        FReceiveState = rsNone;
+        FReplyDone = true;
+        FLineBuffer.clear();
+        FWaveBuffer.clear();
+        FWaveCount = -1;
+        FWaveLines = 0;
+    }
     FOpenedDevice = FComm->DeviceName();
     const TSystemPort *port = FEnumerator ? FEnumerator->Find(FOpenedDevice) : nullptr;
     FOpenedStable = port ? port->StableName : QString();
@@ -506,4 +517,19 @@ void TEngine::SetWaveform(const TChannel &channel1, const TChannel &channel2)
 {
     FChannel1 = channel1;
     FChannel2 = channel2;
+}
+
+TEngine::TReceiveView TEngine::Receiving() const
+{
+    TReceiveView view;
+    view.State = FReceiveState;
+    view.ReplyDone = FReplyDone;
+    view.CommandLetter = FCommandLetter;
+    view.RepliesAwaited = FRepliesAwaited;
+    view.Pending = FLineBuffer;
+    view.WaveText = FWaveBuffer;
+    view.WaveCount = FWaveCount;
+    view.WaveLines = FWaveLines;
+    view.Temperature = FTemperatureKnown ? FTemperature : MeasurementLog::NoTemperature;
+    return view;
 }

@@ -137,37 +137,10 @@ public:
     void Command(int tag);
     void SendCommand(char letter);
 
-    // The receive path, bound to the serial component's events.
-    void CommReceiveData(QObject *Sender, const QByteArray &received);
-    void CommReceiveError(QObject *Sender, uint32_t EventMask);
-    bool CheckDifferenceReport();
-    bool CheckMeanReport();
-    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
-    // with a field that cannot be read is counted instead. True when one was taken.
-    bool TakeReports();
-    void ParseWaveHeader();
-    // Stores the collected block's samples in the channels and hands its lines to BlockParsed.
-    void ParseWaveBlock();
-
     // The time-of-flight computation, its batches, the trend and the logs.
     static double PhaseAngle(int32_t a, int32_t b);
-    void ComputeMeasurement();
-    // Filters the batch as set, appends it to the trend and the log lines.
-    void ProcessBatch();
-    // The same for a batch that is not full yet, when there is one.
-    void FinishBatch();
     // The open batch, then the log lines still being built (a last, shorter line), go out.
     void WriteOpenLines();
-    void RemoveOutliers();
-    void BandFilter();
-    void AppendTrend();
-    void ClearTrend();
-    void LogTimeOfFlight();
-    void LogPhase();
-    // One line per report of the batch, each saying whether the filter kept it; empties the
-    // batch's records.
-    void LogMeasurements();
-    void FlushLoggers();
     // The Statistics.csv row of the last Run that ended (empty before one has); the Run in
     // progress has its figures in Statistics().
     QByteArray StatisticsLine() const { return FStatisticsLine; }
@@ -182,15 +155,7 @@ public:
     QString LogFolder() const { return FLogFolder; }
     // The full path a log writes to now.
     static QString LogPath(const TDataLogger *logger);
-    // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
-    // in the user's data folder, and gives a notice of how many lines went where.
-    void RescueLoggerLines(TDataLogger *logger);
 
-    // A Run begins: values taken since the last one are processed, the rings emptied, the
-    // refused count and the reply clock started again.
-    void BeginRun();
-    // Says so once the last report is older than NoReplyMs.
-    void CheckReplyAge();
     // What to tell the operator while the instrument is silent.
     QString NoReplyText() const;
 
@@ -256,42 +221,24 @@ public:
     // Both live as long as the engine.
     const std::vector<float> &Trend() const { return FTrend; }
     const TCircularBuffer<float> &PhaseRing() const { return FPhaseRing; }
-
-    // State, readable by tests.
-    TComm *FComm = nullptr;
-    int32_t FPortIndex = 0;
-    TReceiveState FReceiveState = rsNone;
-    bool FReplyDone = true;
-    char FCommandLetter = 0;
-    QByteArray FLineBuffer;
-    QByteArray FWaveBuffer;
-    int32_t FWaveCount = 0;
-    // Lines of the waveform block received after its header in the last acquisition.
-    int32_t FWaveLines = 0;
-    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
-    float FTemperature = 0;
-    bool FTemperatureKnown = false; // a report or a waveform block has told one
-    int32_t FBigTime = 0;
-    TCircularBuffer<float> FPhaseRing{RingCapacity};
-    TCircularBuffer<float> FTOFRing{RingCapacity};
-    // The trend: TrendCapacity values at most; the one after that starts it again, empty.
-    std::vector<float> FTrend;
-    QPointer<TDataLogger> FPhaseLogger;
-    QPointer<TDataLogger> FTOFLogger;
-    Measurement::TLogLine FPhaseLine; // the line being built, with its value count
-    // Run cycles and computed reports since the engine was made (the headless mode's progress).
-    int64_t FRunCycleCount = 0;
-    int64_t FReportCount = 0;
-    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
-    // comes late, in whatever state the next command left.
-    int32_t FRepliesAwaited = 0;
-    // Reports refused since the Run started: a field the computation needs could not be read.
-    int64_t FRefusedCount = 0;
-    uint64_t FReceivedCount = 0; // bytes received since the engine was made
-    TChannel FChannel1{};
-    TChannel FChannel2{};
-    // A Run (or the test) is on.
-    bool FRunning = false;
+    // The serial component in use; null without a port. OpenPort gives the same.
+    TComm *Comm() const { return FComm; }
+    // The receive dispatcher between two chunks, as whoever checks it from outside sees it: what
+    // the next chunk is taken as, whether the exchange asked for is over, the reports asked for
+    // that have not come, the bytes kept for a record not whole yet, and the waveform block so far.
+    struct TReceiveView {
+        TReceiveState State = rsNone;
+        bool ReplyDone = true;
+        char CommandLetter = 0; // the last command's, sent again by a tag that is no command
+        int32_t RepliesAwaited = 0;
+        QByteArray Pending;
+        QByteArray WaveText;   // the block's lines after its header
+        int32_t WaveCount = -1; // samples stored from the last block; -1 while its header has not come
+        int32_t WaveLines = 0;  // lines of the block since its header
+        // The temperature a report without its own carries: the last one told, NoTemperature before.
+        float Temperature = MeasurementLog::NoTemperature;
+    };
+    TReceiveView Receiving() const;
 
 signals:
     // A Run was started or stopped (also by the loss of its port).
@@ -340,6 +287,45 @@ signals:
     void Notice(const TNotice &notice);
 
 private:
+    // The receive path, bound to the serial component's events.
+    void CommReceiveData(QObject *Sender, const QByteArray &received);
+    void CommReceiveError(QObject *Sender, uint32_t EventMask);
+    bool CheckDifferenceReport();
+    bool CheckMeanReport();
+    // Computes every whole record at the front of FLineBuffer, of either kind, in order; a record
+    // with a field that cannot be read is counted instead. True when one was taken.
+    bool TakeReports();
+    void ParseWaveHeader();
+    // Stores the collected block's samples in the channels and hands its lines to BlockParsed.
+    void ParseWaveBlock();
+
+    // The time-of-flight computation, its batches, the trend and the logs.
+    void ComputeMeasurement();
+    // Filters the batch as set, appends it to the trend and the log lines.
+    void ProcessBatch();
+    // The same for a batch that is not full yet, when there is one.
+    void FinishBatch();
+    void RemoveOutliers();
+    void BandFilter();
+    void AppendTrend();
+    void ClearTrend();
+    void LogTimeOfFlight();
+    void LogPhase();
+    // One line per report of the batch, each saying whether the filter kept it; empties the
+    // batch's records.
+    void LogMeasurements();
+    void FlushLoggers();
+
+    // Writes what a logger still holds, else saves it in a time-stamped file beside its file or
+    // in the user's data folder, and gives a notice of how many lines went where.
+    void RescueLoggerLines(TDataLogger *logger);
+
+    // A Run begins: values taken since the last one are processed, the rings emptied, the
+    // refused count and the reply clock started again.
+    void BeginRun();
+    // Says so once the last report is older than NoReplyMs.
+    void CheckReplyAge();
+
     // The cycles' steps and the events that change their state.
     void SetRunning(bool running);
     void ArmLoop(int ms);
@@ -388,6 +374,41 @@ private:
     void SetReplyWarning(bool silent);
     // The notice of a call that needs the port while there is none.
     void TellNotOpen();
+
+    TComm *FComm = nullptr;
+    int32_t FPortIndex = 0;
+    TReceiveState FReceiveState = rsNone;
+    bool FReplyDone = true;
+    char FCommandLetter = 0;
+    QByteArray FLineBuffer;
+    QByteArray FWaveBuffer;
+    int32_t FWaveCount = -1; // -1 until a block's header has come
+    // Lines of the waveform block received after its header in the last acquisition.
+    int32_t FWaveLines = 0;
+    int32_t FBigCount = 0, FM1 = 0, FM2 = 0;
+    float FTemperature = 0;
+    bool FTemperatureKnown = false; // a report or a waveform block has told one
+    int32_t FBigTime = 0;
+    TCircularBuffer<float> FPhaseRing{RingCapacity};
+    TCircularBuffer<float> FTOFRing{RingCapacity};
+    // The trend: TrendCapacity values at most; the one after that starts it again, empty.
+    std::vector<float> FTrend;
+    QPointer<TDataLogger> FPhaseLogger;
+    QPointer<TDataLogger> FTOFLogger;
+    Measurement::TLogLine FPhaseLine; // the line being built, with its value count
+    // Run cycles and computed reports since the engine was made (the headless mode's progress).
+    int64_t FRunCycleCount = 0;
+    int64_t FReportCount = 0;
+    // Reports asked for ("x", "z") that have not come yet: their text is still taken when it
+    // comes late, in whatever state the next command left.
+    int32_t FRepliesAwaited = 0;
+    // Reports refused since the Run started: a field the computation needs could not be read.
+    int64_t FRefusedCount = 0;
+    uint64_t FReceivedCount = 0; // bytes received since the engine was made
+    TChannel FChannel1{};
+    TChannel FChannel2{};
+    // A Run (or the test) is on.
+    bool FRunning = false;
 
     TEngineOptions FOptions;
     // The device chosen by its path when the port in use is one; empty for a COM name.

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -31,6 +32,7 @@ struct TFixture {
     TMessageCapture Messages;
     std::unique_ptr<TFormMain> Form;
     QObject NoCommand; // a sender whose tag is no command: the last letter is sent again
+    TReport Last;      // the last report the engine computed
 };
 TFixture *Fixture = nullptr;
 
@@ -88,18 +90,26 @@ QByteArray Report(FuzzedDataProvider &input, int length, const char *marker)
     return record;
 }
 
+// Equal, or both unknown.
+bool SameTemperature(float a, float b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
 void Check(const TFormMain &form, const TModel &model, int computed)
 {
-    FUZZ_CHECK(form.FEngine->FLineBuffer.size() <= TReceiveRules::LineBufferLimit);
-    FUZZ_CHECK(form.FEngine->FLineBuffer == model.Rules.Buffer);
-    FUZZ_CHECK(form.FEngine->FReceiveState == model.Rules.State);
-    FUZZ_CHECK(form.FEngine->FReplyDone == model.Rules.ReplyDone);
+    const TEngine::TReceiveView receiving = form.FEngine->Receiving();
+    FUZZ_CHECK(receiving.Pending.size() <= TReceiveRules::LineBufferLimit);
+    FUZZ_CHECK(receiving.Pending == model.Rules.Buffer);
+    FUZZ_CHECK(receiving.State == model.Rules.State);
+    FUZZ_CHECK(receiving.ReplyDone == model.Rules.ReplyDone);
     FUZZ_CHECK(computed == model.Computed);
     if (model.Computed > 0) {
-        FUZZ_CHECK(form.FEngine->FBigCount == model.Last.BigCount);
-        FUZZ_CHECK(form.FEngine->FM1 == model.Last.M1);
-        FUZZ_CHECK(form.FEngine->FM2 == model.Last.M2);
-        FUZZ_CHECK(form.FEngine->FTemperature == model.Last.Temperature);
+        const MeasurementLog::TRecord &last = Fixture->Last.Record;
+        FUZZ_CHECK(last.BigCount == model.Last.BigCount);
+        FUZZ_CHECK(last.M1 == model.Last.M1);
+        FUZZ_CHECK(last.M2 == model.Last.M2);
+        FUZZ_CHECK(SameTemperature(last.Temperature, model.Last.Temperature));
     }
     FUZZ_CHECK(Fixture->Line.Written == model.Written);
 }
@@ -115,7 +125,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QDir::setCurrent(folder.path());
     Fixture = new TFixture;
     Fixture->Form = std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(Fixture->Line));
-    FUZZ_CHECK(Fixture->Form->FEngine->FComm != nullptr);
+    FUZZ_CHECK(Fixture->Form->FEngine->Comm() != nullptr);
+    QObject::connect(Fixture->Form->FEngine, &TEngine::ReportComputed,
+                     [](const TReport &report) { Fixture->Last = report; });
     Fixture->NoCommand.setProperty("Tag", 2);
     return 0;
 }
@@ -123,20 +135,24 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     TFormMain &form = *Fixture->Form;
-    // Every input starts from a quiet window.
-    form.FEngine->FReceiveState = rsNone;
-    form.FEngine->FReplyDone = false;
-    form.FEngine->FCommandLetter = 0;
-    form.FEngine->FRepliesAwaited = 0;
-    form.FEngine->FLineBuffer.clear();
-    form.FEngine->FWaveBuffer.clear();
+    // Every input starts from a quiet window: a port opened again has nothing half-received and
+    // awaits nothing. The component closed is freed here, as the event loop would.
+    form.FEngine->ClosePort();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    FUZZ_CHECK(form.FEngine->OpenPort(0) != nullptr);
     form.MemoDblClick(form.MemoComLog);
     Fixture->Line.Incoming.clear();
     Fixture->Line.Written.clear();
     if (form.FEngine->Options().ApplyFilter)
         form.mmApplyFilterClick();
+    // Quiet: nothing awaited, nothing kept, the last exchange over. The last letter and the last
+    // temperature told stay from the inputs before.
+    const TEngine::TReceiveView start = form.FEngine->Receiving();
+    FUZZ_CHECK(start.State == rsNone && start.ReplyDone && start.Pending.isEmpty() && start.RepliesAwaited == 0);
     TModel model;
-    model.Rules.Temperature = model.Last.Temperature = form.FEngine->FTemperature;
+    model.Rules.ReplyDone = true;
+    model.Letter = start.CommandLetter;
+    model.Rules.Temperature = model.Last.Temperature = start.Temperature;
     int computed = 0;
 
     QAction *const commands[] = {form.mmMenu, form.mmAcquire, form.mmTransmit, form.mmParameters,
@@ -173,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue; // nothing waiting: no receive event
         Fixture->Line.Incoming += chunk;
         form.SetPanelText(ComputedPanel, QString());
-        form.FEngine->FComm->ProcTimer(nullptr);
+        form.FEngine->Comm()->ProcTimer(nullptr);
         FUZZ_CHECK(Fixture->Line.Incoming.isEmpty());
         if (!form.PanelText(ComputedPanel).isEmpty())
             ++computed;

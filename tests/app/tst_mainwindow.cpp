@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QToolBar>
 #include <QLabel>
@@ -106,7 +107,7 @@ void TestMainWindow::startsWithoutCom1()
     QCOMPARE(messages.Messages[0].Caption, QApplication::applicationName());
     QCOMPARE(messages.Messages[1].Caption, QStringLiteral("Information"));
     QCOMPARE(messages.Messages[1].Icon, Platform::TMsgIcon::None);
-    QVERIFY(form.FEngine->FComm == nullptr);
+    QVERIFY(form.FEngine->Comm() == nullptr);
 
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -138,9 +139,9 @@ void TestMainWindow::startsWithCom1BeforeTheWindow()
         QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
         QCOMPARE(messages.Messages[0].Caption, QStringLiteral("Information"));
         QCOMPARE(windowVisibleAtMessage, QList<bool>({false}));
-        QVERIFY(form.FEngine->FComm != nullptr);
-        QVERIFY(form.FEngine->FComm->PortOpen());
-        QCOMPARE(form.FEngine->FPortIndex, 0);
+        QVERIFY(form.FEngine->Comm() != nullptr);
+        QVERIFY(form.FEngine->Comm()->PortOpen());
+        QCOMPARE(form.FEngine->PortIndex(), 0);
     }
     Platform::SetMessageSink(previous);
 }
@@ -152,7 +153,7 @@ void TestMainWindow::windowLayout()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FEngine->FComm && form.LabelNoPort->isHidden());
+    QVERIFY(form.FEngine->Comm() && form.LabelNoPort->isHidden());
     QCOMPARE(form.windowTitle(), QStringLiteral("Zarn Monitor"));
     QCOMPARE(form.pos(), QPoint(90, 79));
     QCOMPARE(form.size(), QSize(907, 669));
@@ -460,7 +461,7 @@ void TestMainWindow::okWithMissingPortKeepsThePortInUse()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     form.mmComPort->trigger();
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     QVERIFY(form.mmComPort->isChecked());
@@ -470,10 +471,10 @@ void TestMainWindow::okWithMissingPortKeepsThePortInUse()
     // COM1 was closed for the attempt and is open again.
     QTRY_COMPARE(messages.Texts(), QStringList({"Error opening serial port !",
                                             FailCOM8 + "\n\nThe port in use is still COM1 (" + pty.SlavePath() + ")."}));
-    QVERIFY(form.FEngine->FComm && form.FEngine->FComm->PortOpen());
+    QVERIFY(form.FEngine->Comm() && form.FEngine->Comm()->PortOpen());
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     QVERIFY(form.mmComPort->isChecked());
-    QCOMPARE(form.FEngine->FPortIndex, 0);
+    QCOMPARE(form.FEngine->PortIndex(), 0);
 }
 
 void TestMainWindow::cancelKeepsThePort()
@@ -482,16 +483,16 @@ void TestMainWindow::cancelKeepsThePort()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FEngine->FComm;
+    TComm *before = form.FEngine->Comm();
     QVERIFY(before);
     form.mmComPortClick();
     form.UD_ComPort->StepUp();
     form.UD_ComPort->StepUp();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM3"));
     QTest::mouseClick(form.BBtnComCancel, Qt::LeftButton);
-    QCOMPARE(form.FEngine->FComm, before);
-    QVERIFY(form.FEngine->FComm->PortOpen());
-    QCOMPARE(form.FEngine->FPortIndex, 0);
+    QCOMPARE(form.FEngine->Comm(), before);
+    QVERIFY(form.FEngine->Comm()->PortOpen());
+    QCOMPARE(form.FEngine->PortIndex(), 0);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QVERIFY(!form.mmComPort->isChecked());
     QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
@@ -508,7 +509,7 @@ void TestMainWindow::pageShowsLastPortOpened()
     form.CB_Port->setCurrentIndex(1);
     form.BBtnComOKClick();
     QTRY_COMPARE(messages.Texts().last(), QStringLiteral("Open COM2 !"));
-    QCOMPARE(form.FEngine->FPortIndex, 1);
+    QCOMPARE(form.FEngine->PortIndex(), 1);
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QVERIFY(!form.mmComPort->isChecked());
 
@@ -528,12 +529,12 @@ void TestMainWindow::okReopensTheSamePort()
     SetPort(1, pty.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FEngine->FComm;
+    TComm *before = form.FEngine->Comm();
     form.mmComPortClick();
     QCOMPARE(form.CB_Port->currentText(), QStringLiteral("COM1"));
     form.BBtnComOKClick();
     QTRY_COMPARE(messages.Texts(), QStringList({"Open COM1 !", "Open COM1 !"}));
-    QVERIFY(form.FEngine->FComm && form.FEngine->FComm != before);
+    QVERIFY(form.FEngine->Comm() && form.FEngine->Comm() != before);
     // The new connection carries traffic.
     form.mmMenu->trigger();
     QCOMPARE(pty.ReadAtLeast(1), QByteArray("?"));
@@ -584,7 +585,7 @@ void TestMainWindow::typedPortNameIsUsed()
     SetPort(2, pty2.SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    TComm *before = form.FEngine->FComm;
+    TComm *before = form.FEngine->Comm();
     form.mmComPortClick();
     form.CB_Port->setEditText(typed);
     messages.Clear();
@@ -592,10 +593,10 @@ void TestMainWindow::typedPortNameIsUsed()
     QTRY_COMPARE(messages.Texts(), expected);
     if (expected.first().startsWith("Please")) {
         // Nothing usable was typed: the port in use is left alone.
-        QCOMPARE(form.FEngine->FComm, before);
+        QCOMPARE(form.FEngine->Comm(), before);
         QCOMPARE(form.PageControl1->currentWidget(), form.TS_RS232);
     } else {
-        QCOMPARE(form.FEngine->FPortIndex, 1);
+        QCOMPARE(form.FEngine->PortIndex(), 1);
     }
 }
 
@@ -629,12 +630,12 @@ void TestMainWindow::commandsSendOneByte()
     TFormMain form;
     form.mmCommandClick(form.findChild<QAction *>(item));
     QCOMPARE(pty.ReadAtLeast(1), sent);
-    QCOMPARE(int(form.FEngine->FReceiveState), state);
-    QCOMPARE(form.FEngine->FCommandLetter, sent.at(0));
+    QCOMPARE(int(form.FEngine->Receiving().State), state);
+    QCOMPARE(form.FEngine->Receiving().CommandLetter, sent.at(0));
     // A sender outside the table sends the last letter again and keeps the state.
     form.mmCommandClick(form.TB_Exit);
     QCOMPARE(pty.ReadAtLeast(1), sent);
-    QCOMPARE(int(form.FEngine->FReceiveState), state);
+    QCOMPARE(int(form.FEngine->Receiving().State), state);
     QCOMPARE(messages.Texts(), QStringList({"Open COM1 !"}));
 }
 
@@ -656,12 +657,21 @@ void TestMainWindow::receivedChunksAreLogged()
     QVERIFY(pty.Write("Menu\r\n(M) Menu\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(form.MemoComLog->toPlainText().contains("(M) Menu"), 10000);
     QVERIFY(form.MemoComLog->toPlainText().startsWith("Menu\n(M) Menu"));
-    QVERIFY(form.FEngine->FLineBuffer.isEmpty()); // state 0: logged and dropped
+    QVERIFY(form.FEngine->Receiving().Pending.isEmpty()); // state 0: logged and dropped
     QTest::mouseDClick(form.MemoComLog->viewport(), Qt::LeftButton);
     QCOMPARE(form.MemoComLog->toPlainText(), QString());
 }
 
 namespace {
+// The engine's log that writes to a file of this name, while it has one.
+TDataLogger *LogNamed(const TEngine &engine, const QString &name)
+{
+    for (TDataLogger *logger : engine.Loggers())
+        if (QFileInfo(TEngine::LogPath(logger)).fileName() == name)
+            return logger;
+    return nullptr;
+}
+
 // Count 290, M1 1000, M2 -1000 (315 degrees), at the mean report's columns.
 const QByteArray MeanRecord = Record(79, {{0, "TMEAN"}, {49, "290"}, {57, "000003E8"}, {69, "FFFFFC18"}});
 } // namespace
@@ -674,21 +684,20 @@ void TestMainWindow::meanReportInPiecesOverTheLine()
     TFormMain form;
     form.mmCommandClick(form.mmAnalyzeAcquired);
     QCOMPARE(pty.ReadAtLeast(1), QByteArray("z"));
-    form.FEngine->FReplyDone = false;
     const QByteArray report = "\r\n" + MeanRecord + "\r\n";
     // Each piece is in the line buffer before the next is written: three separate chunks.
     QVERIFY(pty.Write(report.left(30)));
-    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->FLineBuffer.size(), 30, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->Receiving().Pending.size(), 30, 10000);
     QVERIFY(pty.Write(report.mid(30, 30)));
-    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->FLineBuffer.size(), 60, 10000);
-    QVERIFY(!form.FEngine->FReplyDone);
+    QTRY_COMPARE_WITH_TIMEOUT(form.FEngine->Receiving().Pending.size(), 60, 10000);
+    QVERIFY(!form.FEngine->Receiving().ReplyDone);
     QVERIFY(pty.Write(report.mid(60)));
-    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone, 10000);
-    QCOMPARE(form.FEngine->FReceiveState, rsNone);
-    QCOMPARE(form.FEngine->FBigCount, 290);
-    QCOMPARE(form.FEngine->FM1, 1000);
-    QCOMPARE(form.FEngine->FM2, -1000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->Receiving().ReplyDone, 10000);
+    QCOMPARE(form.FEngine->Receiving().State, rsNone);
     QTRY_COMPARE(form.LabelSmallTime->text(), QStringLiteral("315.000"));
+    QCOMPARE(form.LabelBigTime->text(), QStringLiteral("18")); // count 290
+    QCOMPARE(form.PanelText(spM1), QStringLiteral("1000"));
+    QCOMPARE(form.PanelText(spM2), QStringLiteral("-1000"));
     // The log reads as the stream: the leading line end opens an empty line, the record is whole.
     QCOMPARE(form.MemoComLog->toPlainText(), QString::fromLatin1("\n" + MeanRecord));
 }
@@ -699,9 +708,9 @@ void TestMainWindow::vanishedPortIsReported()
     SetPort(1, pty->SlavePath());
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     pty.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FComm == nullptr, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->Comm() == nullptr, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(messages.Messages.size(), 2, 10000);
     QVERIFY(messages.Texts().last().startsWith("COM1 has been disconnected !"));
     // Afterwards the window behaves as without a port.
@@ -736,10 +745,10 @@ void TestMainWindow::closeWritesPendingLogLines()
     {
         TFormMain form;
         form.show();
-        form.FEngine->FPhaseLogger->Append("1.000,2.000");
-        form.FEngine->FTOFLogger->Append("4.500,4.501");
+        LogNamed(*form.FEngine, "Phase.csv")->Append("1.000,2.000");
+        LogNamed(*form.FEngine, "TimeOfFlight.csv")->Append("4.500,4.501");
         form.mmExit->trigger();
-        QVERIFY(form.FEngine->FPhaseLogger.isNull());
+        QVERIFY(!LogNamed(*form.FEngine, "Phase.csv"));
     }
     QFile phase("Phase.csv"), tof("TimeOfFlight.csv");
     QVERIFY(phase.open(QIODevice::ReadOnly));
@@ -756,8 +765,9 @@ void TestMainWindow::closeSavesLinesThatCannotBeWritten()
         TFormMain form;
         form.show();
         messages.Clear();
-        form.FEngine->FPhaseLogger->Append("1.000,2.000");
-        form.FEngine->FPhaseLogger->Append("3.000,4.000");
+        TDataLogger *phase = LogNamed(*form.FEngine, "Phase.csv");
+        phase->Append("1.000,2.000");
+        phase->Append("3.000,4.000");
         form.mmExit->trigger();
     }
     const QStringList saved = QDir().entryList({"Phase-*.csv"}, QDir::Files);

@@ -311,7 +311,7 @@ void TestPorts::failedChangeKeepsThePortInUse()
     // The real device layer, on a working terminal.
     TFormMain form(nullptr, {}, nullptr, &ports);
     form.show();
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     QVERIFY(form.LabelNoPort->isHidden());
     form.mmComPortClick();
     form.CB_Port->lineEdit()->clear();
@@ -328,7 +328,7 @@ void TestPorts::failedChangeKeepsThePortInUse()
     QCOMPARE(form.PageControl1->currentWidget(), form.TS_Main);
     QCOMPARE(form.FEngine->PortChoice(), QStringLiteral("COM1"));
     if (oldGoneToo) {
-        QVERIFY(!form.FEngine->FComm);
+        QVERIFY(!form.FEngine->Comm());
         QVERIFY(form.LabelNoPort->isVisible());
         QCOMPARE(form.LabelNoPort->text(), QStringLiteral("No port open"));
         return;
@@ -364,15 +364,15 @@ void TestPorts::lostPortComesBack()
     ports.SetPorts({{"/dev/ttyUSB0", stable, {}}});
     TMessageCapture messages;
     TFormMain form(nullptr, MemoryDeviceFactory(line), nullptr, &ports);
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     form.TB_RunClick(form.TB_Run);
-    QVERIFY(form.FEngine->FRunning);
+    QVERIFY(form.FEngine->Running());
 
     LoseDevice(line);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.FEngine->FRunning && form.TB_Run->text() == "Run", 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.FEngine->Running() && form.TB_Run->text() == "Run", 10000);
     QTRY_COMPARE_WITH_TIMEOUT(messages.Texts().size(), 2, 10000);
     QVERIFY(messages.Texts().last().startsWith("COM1 has been disconnected !"));
-    QVERIFY(!form.FEngine->FComm);
+    QVERIFY(!form.FEngine->Comm());
     // Still listed (the system has not noticed yet): nothing to open again.
     ports.SetPorts({{"/dev/ttyUSB0", stable, {}}, Acm0});
     QCOMPARE(line.Opens, 1);
@@ -383,18 +383,18 @@ void TestPorts::lostPortComesBack()
     ports.SetPorts({{backPath, backStable, {}}});
     if (reopened.isEmpty()) {
         QCOMPARE(line.Opens, 1);
-        QVERIFY(!form.FEngine->FComm);
+        QVERIFY(!form.FEngine->Comm());
         QVERIFY(form.LabelPortNote->isHidden());
         return;
     }
     QCOMPARE(line.Opens, 2);
     QCOMPARE(line.Names.last(), reopened);
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     QCOMPARE(form.LabelPortNote->text(), "COM1 is back: " + reopened);
     QVERIFY(!form.LabelPortNote->isHidden());
     // Said once, in the status bar: no box; the Run the loss stopped stays stopped.
     QCOMPARE(messages.Texts().size(), 2);
-    QVERIFY(!form.FEngine->FRunning);
+    QVERIFY(!form.FEngine->Running());
     QCOMPARE(form.TB_Run->text(), QStringLiteral("Run"));
     QCOMPARE(line.Written, QByteArray());
     // The port works, and COM1 is still the choice.

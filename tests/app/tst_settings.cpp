@@ -5,6 +5,7 @@
 #include "app/Unitmain.h"
 #include "display/Cgauge.h"
 #include "logger/Cdatalogger.h"
+#include "tests/app/ReportTexts.h"
 #include "tests/common/MemoryDevice.h"
 #include "tests/common/MessageCapture.h"
 #include "tests/common/NotSerial.h"
@@ -67,6 +68,17 @@ private:
     {
         return std::make_unique<TFormMain>(nullptr, MemoryDeviceFactory(FLine), FSettings.get());
     }
+    // A batch of mean reports at 45 degrees (count 290, M1 = M2 = 1000), asked for and received.
+    void ReportBatch(TFormMain &form)
+    {
+        QVERIFY(form.FEngine->Comm());
+        for (int i = 0; i < Measurement::BatchSize; ++i) {
+            form.mmCommandClick(form.mmAnalyzeAcquired);
+            FLine.Incoming += Record(79, {{0, "TMEAN"}, {49, "290"}, {57, "000003E8"}, {69, "000003E8"}}) + "\r\n";
+            while (!FLine.Incoming.isEmpty())
+                form.FEngine->Comm()->ProcTimer(nullptr);
+        }
+    }
     // Options as the check marks and the engine's flags show them; they must agree.
     QList<bool> Options(const TFormMain &form)
     {
@@ -107,7 +119,7 @@ void TestSettings::firstStartAsSpecified()
 {
     auto form = NewWindow();
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM1 !"});
-    QCOMPARE(form->FEngine->FPortIndex, 0);
+    QCOMPARE(form->FEngine->PortIndex(), 0);
     QCOMPARE(Options(*form), QList<bool>({true, true, true, true, true}));
     QCOMPARE(form->FEngine->Statistics().WindowSize(), 1000);
     QVERIFY(!form->mmTimeStamps->isChecked());
@@ -139,7 +151,7 @@ void TestSettings::keptBetweenRuns()
         form->mmComPortClick();
         form->CB_Port->setCurrentIndex(2);
         form->BBtnComOKClick();
-        QCOMPARE(form->FEngine->FPortIndex, 2);
+        QCOMPARE(form->FEngine->PortIndex(), 2);
         form->mmApplyFilterClick();
         form->mmSaveMeasurementsClick();
         form->mmSaveStatisticsClick();
@@ -163,7 +175,7 @@ void TestSettings::keptBetweenRuns()
     auto form = NewWindow();
     QCOMPARE(form->FEngine->Statistics().WindowSize(), 5000);
     QCOMPARE(FMessages->Texts(), QStringList{"Open COM3 !"});
-    QCOMPARE(form->FEngine->FPortIndex, 2);
+    QCOMPARE(form->FEngine->PortIndex(), 2);
     QCOMPARE(Options(*form), QList<bool>({false, true, true, false, false}));
     QVERIFY(form->mmTimeStamps->isChecked());
     QCOMPARE(form->FEngine->LogFolder(), logs);
@@ -173,10 +185,7 @@ void TestSettings::keptBetweenRuns()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QCOMPARE(form->PageControl1->currentWidget(), form->TS_Waveform);
     // The logs go there.
-    for (int i = 0; i < 32; ++i) {
-        form->FEngine->FM1 = form->FEngine->FM2 = 1000;
-        form->FEngine->ComputeMeasurement();
-    }
+    ReportBatch(*form);
     form->close();
     QCOMPARE(TWorkingFolder::LineCount(logs + "/Phase.csv"), 1);
     QVERIFY(!QFile::exists("Phase.csv"));
@@ -201,7 +210,7 @@ void TestSettings::keptPortNoLongerThere()
     FSettings->SetPort(kept);
     auto form = NewWindow();
     QCOMPARE(FMessages->Texts(), QStringList({message.replace("@", FFolder->Folder()), "Open COM1 !"}));
-    QCOMPARE(form->FEngine->FPortIndex, 0);
+    QCOMPARE(form->FEngine->PortIndex(), 0);
     // Kept for when the device is back; a port chosen on the page replaces it.
     form->close();
     QCOMPARE(FSettings->Port(), kept);
@@ -248,14 +257,14 @@ void TestSettings::keptPortNotSerial()
     FSettings->SetPort(kept);
     // The real device layer.
     TFormMain form(nullptr, {}, FSettings.get());
-    QVERIFY(form.FEngine->FComm);
+    QVERIFY(form.FEngine->Comm());
     if (message.isEmpty()) {
         QCOMPARE(FMessages->Texts(), QStringList{"Open " + path + " !"});
-        QCOMPARE(form.FEngine->FComm->DeviceName(), path);
+        QCOMPARE(form.FEngine->Comm()->DeviceName(), path);
         return;
     }
     QCOMPARE(FMessages->Texts(), QStringList({message, "Open COM1 !"}));
-    QCOMPARE(form.FEngine->FComm->DeviceName(), com1.SlavePath());
+    QCOMPARE(form.FEngine->Comm()->DeviceName(), com1.SlavePath());
     QVERIFY(form.LabelNoPort->isHidden());
     // Kept for the next start, as a port that is not there.
     form.close();
@@ -323,11 +332,7 @@ void TestSettings::gaugeModeChosenAndKept()
         QCOMPARE(form->FGauge->Mode(), TGaugeMode::SingleChannel);
         QVERIFY(form->findChild<QAction *>("mmDisplayStripChart")->isChecked());
         // A batch at 45 degrees, 4.53125 us; then each mode shows the quantity it suits.
-        for (int i = 0; i < 32; ++i) {
-            form->FEngine->FBigCount = 290;
-            form->FEngine->FM1 = form->FEngine->FM2 = 1000;
-            form->FEngine->ComputeMeasurement();
-        }
+        ReportBatch(*form);
         const struct {
             const char *Item;
             TGaugeMode Mode;

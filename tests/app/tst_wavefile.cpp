@@ -329,20 +329,23 @@ struct TWaveformWindow : TMemoryWindow {
     {
         Form->PanelImage->resize(874, 537);
         Form->PanelImageResize();
+        // Loaded from a file, as the operator would.
         for (int k = 0; k < ChannelLength; ++k) {
-            Form->FEngine->FChannel1[k] = static_cast<int16_t>(1000 + k % 700);
-            Form->FEngine->FChannel2[k] = static_cast<int16_t>(3000 - k % 500);
+            Channel1[k] = static_cast<int16_t>(1000 + k % 700);
+            Channel2[k] = static_cast<int16_t>(3000 - k % 500);
         }
-        Form->RedrawWaveforms();
-        Form->FWaveformHeld = true; // as after an Acquire
+        Dialogs.Answer = Folder.Path("held.csv");
+        TWorkingFolder::Write(Dialogs.Answer, WaveFile::WaveformText(Channel1, Channel2));
+        Form->mmLoad->trigger();
+        QFile::remove(Dialogs.Answer);
+        Dialogs.Answer.clear();
+        Dialogs.Requests.clear();
         Messages.Clear(); // whatever start-up said about the port
-        Channel1 = Form->FEngine->FChannel1;
-        Channel2 = Form->FEngine->FChannel2;
         Picture = Form->ImageChart->Picture().copy();
     }
     bool Unchanged() const
     {
-        return Form->FEngine->FChannel1 == Channel1 && Form->FEngine->FChannel2 == Channel2 && Form->ImageChart->Picture() == Picture;
+        return Form->FEngine->Channel1() == Channel1 && Form->FEngine->Channel2() == Channel2 && Form->ImageChart->Picture() == Picture;
     }
 
     TFileDialogCapture Dialogs;
@@ -356,8 +359,9 @@ void TestWaveFile::menuSaveChangeLoad()
     TWaveformWindow w;
     w.Dialogs.Answer = w.Folder.Path("wave.CSV");
     w.Form->mmSave->trigger();
-    w.Form->FEngine->FChannel1.fill(ChannelMidScale);
-    w.Form->FEngine->FChannel2.fill(ChannelMidScale);
+    TChannel flat;
+    flat.fill(ChannelMidScale);
+    w.Form->FEngine->SetWaveform(flat, flat);
     w.Form->RedrawWaveforms();
     QVERIFY(!w.Unchanged());
     w.Form->mmLoad->trigger();
@@ -469,8 +473,8 @@ void TestWaveFile::emptySaveAsks()
     }
     // The channels hold the acquired or loaded samples, else the starting flat line.
     const bool held = before == "acquire" || before == "load";
-    QCOMPARE(w.Form->FEngine->FChannel1[7], held ? File1(7) : int16_t(ChannelMidScale));
-    QCOMPARE(w.Form->FEngine->FChannel2[7], held ? File2(7) : int16_t(ChannelMidScale));
+    QCOMPARE(w.Form->FEngine->Channel1()[7], held ? File1(7) : int16_t(ChannelMidScale));
+    QCOMPARE(w.Form->FEngine->Channel2()[7], held ? File2(7) : int16_t(ChannelMidScale));
     w.Messages.Clear();
     dialogs.Requests.clear();
     dialogs.Answer = w.Folder.Path("out.csv");
@@ -485,7 +489,7 @@ void TestWaveFile::emptySaveAsks()
     // A No ends it before the dialog.
     QCOMPARE(dialogs.Requests.size(), saved ? 1 : 0);
     QCOMPARE(TWorkingFolder::Read(w.Folder.Path("out.csv")),
-             saved ? WaveFile::WaveformText(w.Form->FEngine->FChannel1, w.Form->FEngine->FChannel2) : QByteArray("<missing>"));
+             saved ? WaveFile::WaveformText(w.Form->FEngine->Channel1(), w.Form->FEngine->Channel2()) : QByteArray("<missing>"));
     QCOMPARE(w.Messages.Texts(), QStringList());
 }
 

@@ -13,6 +13,9 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <tuple>
+#include <utility>
+
 class TestWaveView : public QObject, private TMemoryWindowFixture {
     Q_OBJECT
 private slots:
@@ -32,6 +35,19 @@ private slots:
 private:
     // Gives PanelImage a size as the page would, and lets its handler run.
     void ResizePanel(int width, int height);
+    // Sets the samples from first to last (not included) as a load does: sample(i) gives both.
+    template <class TSample> void SetSamples(int first, int last, TSample sample)
+    {
+        TChannel channel1 = FForm->FEngine->Channel1(), channel2 = FForm->FEngine->Channel2();
+        for (int i = first; i < last; ++i)
+            std::tie(channel1[i], channel2[i]) = sample(i);
+        FForm->FEngine->SetWaveform(channel1, channel2);
+    }
+    // Channel 1 rising from 0 and channel 2 falling from 3000 by one a sample.
+    void SetRamps()
+    {
+        SetSamples(0, TFormMain::ChannelLength, [](int i) { return std::pair(int16_t(i), int16_t(3000 - i)); });
+    }
 };
 
 void TestWaveView::init()
@@ -98,21 +114,18 @@ void TestWaveView::coincidentLinesYellowOnTop()
 void TestWaveView::onlyTheViewedSamplesCount()
 {
     ResizePanel(874, 537);
-    for (int i = Pictures::WaveViewFirst; i < Pictures::WaveViewFirst + Pictures::WaveViewCount; ++i) {
-        FForm->FEngine->FChannel1[i] = int16_t(i * 3 % 4096);
-        FForm->FEngine->FChannel2[i] = int16_t(4095 - i * 5 % 4096);
-    }
+    const int first = Pictures::WaveViewFirst, last = Pictures::WaveViewFirst + Pictures::WaveViewCount;
+    SetSamples(first, last, [](int i) { return std::pair(int16_t(i * 3 % 4096), int16_t(4095 - i * 5 % 4096)); });
     FForm->RedrawWaveforms();
     const QImage viewed = FForm->ImageChart->Picture().copy();
     QVERIFY(Count(viewed, clRed) > 500);
     QCOMPARE(viewed.pixel(1, FForm->FChart->YOf(540 * 3 % 4096)), clRed);
     QRandomGenerator random(540);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        if (i >= Pictures::WaveViewFirst && i < Pictures::WaveViewFirst + Pictures::WaveViewCount)
-            continue;
-        FForm->FEngine->FChannel1[i] = int16_t(random.bounded(-32768, 32768));
-        FForm->FEngine->FChannel2[i] = int16_t(random.bounded(-32768, 32768));
-    }
+    const auto noise = [&random](int) {
+        return std::pair(int16_t(random.bounded(-32768, 32768)), int16_t(random.bounded(-32768, 32768)));
+    };
+    SetSamples(0, first, noise);
+    SetSamples(last, TFormMain::ChannelLength, noise);
     FForm->RedrawWaveforms();
     QCOMPARE(FForm->ImageChart->Picture(), viewed);
 }
@@ -138,10 +151,7 @@ void TestWaveView::cursorFollowsMouse()
     QFETCH(int, sample);
     QFETCH(int, pointerY);
     QFETCH(int, channel);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        FForm->FEngine->FChannel1[i] = int16_t(i);
-        FForm->FEngine->FChannel2[i] = int16_t(3000 - i);
-    }
+    SetRamps();
     FForm->show();
     FForm->mmWaveformClick();
     QVERIFY(QTest::qWaitForWindowExposed(FForm));
@@ -192,10 +202,7 @@ void TestWaveView::zoomAndHome()
     QFETCH(QString, back);
     QFETCH(int, first);
     QFETCH(int, count);
-    for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        FForm->FEngine->FChannel1[i] = int16_t(i);
-        FForm->FEngine->FChannel2[i] = int16_t(3000 - i);
-    }
+    SetRamps();
     FForm->show();
     FForm->mmWaveformClick();
     QVERIFY(QTest::qWaitForWindowExposed(FForm));

@@ -31,6 +31,6 @@ struct TMemoryWindowFixture {
         FForm = FWindow->Form.get();
         FLine = &FWindow->Line;
         FMessages = &FWindow->Messages;
-        return FWindow->Folder.IsValid() && FForm->FEngine->FComm != nullptr;
+        return FWindow->Folder.IsValid() && FForm->FEngine->Comm() != nullptr;
     }
 };

@@ -35,6 +35,14 @@ QByteArray MeanReportOf(int m1, int m2)
     return Record(79, {{0, "TMEAN"}, {6, "  64"}, {49, "290"}, {57, hex(m1)}, {69, hex(m2)}}) + "\r\n";
 }
 
+// A difference report with these values (a count of three digits, a temperature of five characters).
+QByteArray DifferenceReportOf(int count, int m1, int m2, float temperature)
+{
+    const auto hex = [](int v) { return QByteArray::number(quint32(v), 16).toUpper().rightJustified(8, '0'); };
+    return Record(44, {{0, "TRFDIF"}, {7, QByteArray::number(count).rightJustified(3)}, {14, hex(m1)}, {26, hex(m2)},
+                       {37, QByteArray::number(temperature, 'f', 2).rightJustified(5)}});
+}
+
 } // namespace
 
 class TestEngine : public QObject {
@@ -87,18 +95,14 @@ private:
     {
         FLine.Incoming += chunk;
         while (!FLine.Incoming.isEmpty())
-            FEngine->FComm->ProcTimer(nullptr);
+            FEngine->Comm()->ProcTimer(nullptr);
     }
     QString Panel(int panel) const { return FPanels.value(panel); }
-    // A report with these values, computed as the receive path does.
+    // A difference report with these values, asked for and received.
     void Report(int count, int m1, int m2, float temperature = 25.0f)
     {
-        FEngine->FBigCount = count;
-        FEngine->FM1 = m1;
-        FEngine->FM2 = m2;
-        FEngine->FTemperature = temperature;
-        FEngine->FTemperatureKnown = true;
-        FEngine->ComputeMeasurement();
+        Command('x');
+        Receive(DifferenceReportOf(count, m1, m2, temperature) + "\r\n");
     }
 
     std::unique_ptr<TWorkingFolder> FFolder;
@@ -107,6 +111,7 @@ private:
     std::unique_ptr<TEngine> FEngine;
     QMap<int, QString> FPanels;
     QByteArray FReceived;
+    TReport FLast; // the last report computed
 };
 
 void TestEngine::init()
@@ -119,6 +124,8 @@ void TestEngine::init()
     FNotices->Listen(FEngine.get());
     FPanels.clear();
     FReceived.clear();
+    FLast = TReport();
+    connect(FEngine.get(), &TEngine::ReportComputed, this, [this](const TReport &report) { FLast = report; });
     connect(FEngine.get(), &TEngine::PanelChanged, this, [this](int panel, const QString &text) { FPanels[panel] = text; });
     connect(FEngine.get(), &TEngine::Received, this, [this](const QByteArray &chunk) { FReceived += chunk; });
     QVERIFY(FEngine->OpenPort(0));
@@ -136,38 +143,36 @@ void TestEngine::meanReportInThreePieces()
 {
     Command('z');
     QCOMPARE(FLine.Written, QByteArray("z"));
-    FEngine->FReplyDone = false;
     Receive("\r\n" + MeanReport.left(30));
     Receive(MeanReport.mid(30, 30));
-    QVERIFY(!FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, rsMean);
+    QVERIFY(!FEngine->Receiving().ReplyDone);
+    QCOMPARE(FEngine->Receiving().State, rsMean);
     Receive(MeanReport.mid(60) + "\r\n");
-    QVERIFY(FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, rsNone);
-    QCOMPARE(FEngine->FBigCount, 290);
-    QCOMPARE(FEngine->FM1, 1);
-    QCOMPARE(FEngine->FM2, 0x7FFFFFFF);
-    QCOMPARE(FEngine->FBigTime, 18);
+    QVERIFY(FEngine->Receiving().ReplyDone);
+    QCOMPARE(FEngine->Receiving().State, rsNone);
+    QCOMPARE(FLast.Record.BigCount, 290);
+    QCOMPARE(FLast.Record.M1, 1);
+    QCOMPARE(FLast.Record.M2, 0x7FFFFFFF);
+    QCOMPARE(FLast.BigTime, 18);
     QCOMPARE(Panel(spPhase), QStringLiteral("Phase= 90.000 deg"));
-    QCOMPARE(FEngine->FLineBuffer, QByteArray("\r\n")); // the rest waits for the next chunk
+    QCOMPARE(FEngine->Receiving().Pending, QByteArray("\r\n")); // the rest waits for the next chunk
     Receive("late");
-    QVERIFY(FEngine->FLineBuffer.isEmpty());
+    QVERIFY(FEngine->Receiving().Pending.isEmpty());
 }
 
 
 void TestEngine::differenceReportWaitsForOneMore()
 {
     Command('x');
-    FEngine->FReplyDone = false;
     Receive(DifferenceReport + "\r"); // 45 characters: not enough for the check
-    QVERIFY(!FEngine->FReplyDone);
-    QCOMPARE(FEngine->FReceiveState, rsDifference);
-    QCOMPARE(FEngine->FM1, 0);
+    QVERIFY(!FEngine->Receiving().ReplyDone);
+    QCOMPARE(FEngine->Receiving().State, rsDifference);
+    QCOMPARE(FEngine->ReportCount(), 0);
     Receive("\n");
-    QVERIFY(FEngine->FReplyDone);
-    QCOMPARE(FEngine->FBigCount, 288);
-    QCOMPARE(FEngine->FM1, 0x1000);
-    QCOMPARE(FEngine->FTemperature, 25.31f);
+    QVERIFY(FEngine->Receiving().ReplyDone);
+    QCOMPARE(FLast.Record.BigCount, 288);
+    QCOMPARE(FLast.Record.M1, 0x1000);
+    QCOMPARE(FLast.Record.Temperature, 25.31f);
     QCOMPARE(Panel(5), QStringLiteral("Temp.= 25.31 C"));
     QCOMPARE(Panel(2), QStringLiteral("Phase= 45.000 deg"));
 }
@@ -176,14 +181,13 @@ void TestEngine::differenceReportWaitsForOneMore()
 void TestEngine::differenceReportReadOnce()
 {
     Command('x');
-    FEngine->FReplyDone = false;
     Receive("junk " + DifferenceReport.left(20));
     Receive(DifferenceReport.mid(20, 20));
-    QVERIFY(!FEngine->FReplyDone);
+    QVERIFY(!FEngine->Receiving().ReplyDone);
     Receive(DifferenceReport.mid(40) + "\r\n" + DifferenceReport + "\r\n");
-    QVERIFY(FEngine->FReplyDone);
-    QCOMPARE(FEngine->FPhaseRing.Count(), 2); // the split record once, and the one after it
-    QVERIFY(FEngine->FLineBuffer.size() <= 256);
+    QVERIFY(FEngine->Receiving().ReplyDone);
+    QCOMPARE(FEngine->PhaseRing().Count(), 2); // the split record once, and the one after it
+    QVERIFY(FEngine->Receiving().Pending.size() <= 256);
 }
 
 
@@ -206,15 +210,18 @@ void TestEngine::exchangeEndsWithoutRecord()
     QFETCH(QByteArray, chunk);
     QFETCH(bool, ends);
     Command(item);
-    const TReceiveState state = FEngine->FReceiveState;
-    FEngine->FReplyDone = false;
+    const TReceiveState state = FEngine->Receiving().State;
     Receive(chunk);
-    QCOMPARE(FEngine->FReplyDone, ends);
-    QCOMPARE(FEngine->FReceiveState, ends ? rsNone : state);
-    QCOMPARE(FEngine->FPhaseRing.Count(), 0);
+    QCOMPARE(FEngine->Receiving().ReplyDone, ends);
+    QCOMPARE(FEngine->Receiving().State, ends ? rsNone : state);
+    QCOMPARE(FEngine->PhaseRing().Count(), 0);
     QCOMPARE(Panel(2), QString());
-    QVERIFY(FEngine->FLineBuffer.size() <= 256);
+    QVERIFY(FEngine->Receiving().Pending.size() <= 256);
     QCOMPARE(FReceived, chunk);
+    // A port opened again awaits nothing and keeps nothing of the last one.
+    FEngine->ClosePort();
+    QVERIFY(FEngine->OpenPort(0));
+    QVERIFY(FEngine->Receiving().State == rsNone && FEngine->Receiving().Pending.isEmpty());
 }
 
 
@@ -238,15 +245,16 @@ void TestEngine::reportSplitAnywhereComputedOnce()
     const QByteArray reply = report + "\r\n";
     for (int at = 1; at < reply.size(); ++at) {
         const QString where = QString("split at %1").arg(at);
-        FEngine->FPhaseRing.Reset();
+        Receive("-"); // nothing awaited: the buffer is emptied
+        QVERIFY(FEngine->Receiving().Pending.isEmpty());
+        const int64_t before = FEngine->ReportCount();
         Command(item);
-        FEngine->FReplyDone = false;
-        // The line end of the last report stays when nothing arrived in between ("a" has no answer).
-        FEngine->FLineBuffer = left;
-        Receive(reply.left(at));
+        // The line end of the last report stays when nothing arrived in between ("a" has no
+        // answer), in front of what comes next.
+        Receive(left + reply.left(at));
         Receive(reply.mid(at));
-        QVERIFY2(FEngine->FReplyDone, qPrintable(where));
-        QVERIFY2(FEngine->FPhaseRing.Count() == 1, qPrintable(where));
+        QVERIFY2(FEngine->Receiving().ReplyDone, qPrintable(where));
+        QVERIFY2(FEngine->ReportCount() == before + 1, qPrintable(where));
     }
 }
 
@@ -288,33 +296,31 @@ void TestEngine::reportsTakenOnce()
     for (char c : commands)
         Command(c);
     QCOMPARE(FLine.Written, commands);
-    FEngine->FReplyDone = false;
     for (const QByteArray &chunk : received)
         Receive(chunk);
-    QCOMPARE(FEngine->FReportCount, qint64(computed));
-    QCOMPARE(FEngine->FPhaseRing.Count(), computed);
-    QCOMPARE(FEngine->FRefusedCount, qint64(refused));
+    QCOMPARE(FEngine->ReportCount(), qint64(computed));
+    QCOMPARE(FEngine->PhaseRing().Count(), computed);
+    QCOMPARE(FEngine->RefusedCount(), qint64(refused));
     // An unreadable field never becomes a number: the last value is the last good report's.
     if (computed)
-        QCOMPARE(FEngine->FM1, 1);
-    QVERIFY(FEngine->FLineBuffer.isEmpty() || FEngine->FLineBuffer == "\r\n");
+        QCOMPARE(FLast.Record.M1, 1);
+    QVERIFY(FEngine->Receiving().Pending.isEmpty() || FEngine->Receiving().Pending == "\r\n");
 }
 
 
 void TestEngine::waveformPathAfterReplyDone()
 {
-    QVERIFY(FEngine->FReplyDone);
-    FEngine->FWaveCount = -1;
+    QVERIFY(FEngine->Receiving().ReplyDone);
     Command('s');
-    QCOMPARE(FEngine->FReceiveState, rsWaveform);
+    QCOMPARE(FEngine->Receiving().State, rsWaveform);
     Receive("T=25.31 C\r\n2048,2048\r\n");
-    QCOMPARE(FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
-    QCOMPARE(FEngine->FWaveCount, 0);
+    QCOMPARE(FEngine->Receiving().WaveText, QByteArray("2048,2048\r\n"));
+    QCOMPARE(FEngine->Receiving().WaveCount, 0);
     QCOMPARE(Panel(5), QStringLiteral("Temp.=25.31"));
-    QCOMPARE(FEngine->FReceiveState, rsNone);
+    QCOMPARE(FEngine->Receiving().State, rsNone);
     Receive("2049,2047\r\n");
-    QCOMPARE(FEngine->FWaveBuffer, QByteArray("2048,2048\r\n"));
-    QVERIFY(FEngine->FLineBuffer.isEmpty());
+    QCOMPARE(FEngine->Receiving().WaveText, QByteArray("2048,2048\r\n"));
+    QVERIFY(FEngine->Receiving().Pending.isEmpty());
 }
 
 void TestEngine::filterOff64Reports()
@@ -325,7 +331,7 @@ void TestEngine::filterOff64Reports()
     for (int line = 0; line < 2; ++line) {
         QByteArray phaseLine, tofLine = "25.00";
         for (int i = 0; i < 32; ++i) {
-            const int k = i % 4, bigTime = line * 32 + i;
+            const int k = i % 4, bigTime = line * 30 + i; // a count of three digits
             const auto m = Quadrant(k);
             Report(bigTime * 16 + 3, m.first, m.second);
             phaseLine += (i ? "," : "") + QByteArray::number(45 + 90 * k) + ".000";
@@ -348,13 +354,13 @@ void TestEngine::filterOnEqualValuesRemovesNothing()
 {
     QVERIFY(FEngine->Options().ApplyFilter);
     for (int i = 0; i < 32; ++i)
-        Report(16 * 100, 1000, 1000);
+        Report(16 * 60, 1000, 1000);
     QCOMPARE(FEngine->Trend().size(), size_t(32));
     FEngine->Close();
-    QByteArray phase = "45.000", tof = "25.00,25.031";
+    QByteArray phase = "45.000", tof = "25.00,15.031";
     for (int i = 1; i < 32; ++i) {
         phase += ",45.000";
-        tof += ",25.031";
+        tof += ",15.031";
     }
     QCOMPARE(TWorkingFolder::Read("Phase.csv"), phase + "\r\n");
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
@@ -369,20 +375,18 @@ void TestEngine::outlierBatchContinuesLine()
         Report(16 * i, m.first, m.second);
     }
     QCOMPARE(FEngine->Trend().size(), size_t(30));
-    QCOMPARE(FEngine->FPhaseLine.Count(), 30);
-    QCOMPARE(FEngine->FPhaseRing.Count(), 0);
-    QCOMPARE(FEngine->FTOFRing.Count(), 0);
+    QCOMPARE(FEngine->PhaseRing().Count(), 0);
     for (int i = 0; i < 32; ++i)
-        Report(16 * (100 + i), 1000, 1000);
+        Report(16 * (30 + i), 1000, 1000);
     FEngine->Close();
     QByteArray tof = "25.00";
     for (int i = 1; i < 32; ++i)
         if (i != 20)
             tof += "," + QByteArray::number((i + 0.125) * 0.25, 'f', 3);
-    tof += ",25.031,25.281\r\n25.00";
+    tof += ",7.531,7.781\r\n25.00";
     // The 30 values left open are the shorter last line, written at exit.
     for (int i = 2; i < 32; ++i)
-        tof += "," + QByteArray::number((100 + i + 0.125) * 0.25, 'f', 3);
+        tof += "," + QByteArray::number((30 + i + 0.125) * 0.25, 'f', 3);
     QCOMPARE(TWorkingFolder::Read("TimeOfFlight.csv"), tof + "\r\n");
     QCOMPARE(TWorkingFolder::Read("Phase.csv").count(','), 31 + 29);
 }
@@ -422,11 +426,11 @@ void TestEngine::temperatureOfLineWhenItStarts()
     // A line's values are added when their batch completes: the temperature then is the one of
     // the batch's last report.
     for (int i = 0; i < 64; ++i)
-        Report(16, 1000, 1000, i < 31 ? 20.5f : i == 31 ? 22.0f : 30.125f);
+        Report(16, 1000, 1000, i < 31 ? 20.5f : i == 31 ? 22.0f : 30.25f);
     FEngine->Close();
     const QList<QByteArray> lines = TWorkingFolder::Read("TimeOfFlight.csv").split('\n');
     QVERIFY2(lines[0].startsWith("22.00,0.281,"), lines[0].constData());
-    QVERIFY(lines[1].startsWith("30.13,0.281,")); // 30.125 is a tie: away from zero
+    QVERIFY(lines[1].startsWith("30.25,0.281,"));
 }
 
 
@@ -453,9 +457,9 @@ void TestEngine::measurementsFile()
     };
     reply(0);
     connect(FEngine.get(), &TEngine::ReportComputed, this, [&] {
-        if (FEngine->FReportCount < RunReports) {
-            reply(int(FEngine->FReportCount));
-        } else if (FEngine->FRunning) {
+        if (FEngine->ReportCount() < RunReports) {
+            reply(int(FEngine->ReportCount()));
+        } else if (FEngine->Running()) {
             FLine.Replies.clear();
             FEngine->StopRun();
         }
@@ -463,7 +467,7 @@ void TestEngine::measurementsFile()
     QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
     QVERIFY(FEngine->StartRun());
     QVERIFY(ended.wait(60000));
-    QCOMPARE(FEngine->FReportCount, qint64(RunReports));
+    QCOMPARE(FEngine->ReportCount(), qint64(RunReports));
     Report(290, 1000, 1000, 21.5f);
     FEngine->Close();
 
@@ -579,8 +583,8 @@ void TestEngine::statisticsRowWhenRunEnds()
     };
     reply(0);
     connect(FEngine.get(), &TEngine::ReportComputed, this, [&] {
-        if (FEngine->FReportCount < RunReports)
-            reply(int(FEngine->FReportCount));
+        if (FEngine->ReportCount() < RunReports)
+            reply(int(FEngine->ReportCount()));
         else
             FLine.Replies.clear();
     });
@@ -588,7 +592,7 @@ void TestEngine::statisticsRowWhenRunEnds()
     connect(FEngine.get(), &TEngine::RunStatistics, this, [&told](const QByteArray &line) { told << line; });
     QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
     QVERIFY(FEngine->StartRun());
-    QTRY_COMPARE_WITH_TIMEOUT(FEngine->FReportCount, qint64(RunReports), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(FEngine->ReportCount(), qint64(RunReports), 60000);
     if (end == "stop")
         FEngine->StopRun();
     else if (end == "lost")
@@ -672,7 +676,7 @@ void TestEngine::runsNumberedOnPerFolder()
     const auto runOnce = [this] {
         QSignalSpy ended(FEngine.get(), &TEngine::RunEnded);
         const QMetaObject::Connection stop = connect(FEngine.get(), &TEngine::ReportComputed, this, [this] {
-            if (FEngine->FRunning)
+            if (FEngine->Running())
                 FEngine->StopRun();
         });
         QVERIFY(FEngine->StartRun());
@@ -719,7 +723,7 @@ void TestEngine::lateReplyBelongsToItsRun()
     connect(FEngine.get(), &TEngine::BatchProcessed, this, [&batches](const TBatch &batch) { batches << batch; });
     // From the 40th report on the instrument is late: its replies do not come within their wait.
     connect(FEngine.get(), &TEngine::ReportComputed, this, [this] {
-        if (FEngine->FReportCount == OnTime)
+        if (FEngine->ReportCount() == OnTime)
             FLine.Replies.clear();
     });
     const auto asked = [this] { return int(FLine.Written.count('z') + FLine.Written.count('x')); };
@@ -740,7 +744,7 @@ void TestEngine::lateReplyBelongsToItsRun()
         if (when == "after Stop")
             Receive(replies);
         QVERIFY(ended.wait(60000));
-        QCOMPARE(FEngine->FReportCount, qint64(when == "never" ? OnTime : OnTime + late));
+        QCOMPARE(FEngine->ReportCount(), qint64(when == "never" ? OnTime : OnTime + late));
         if (when == "never") {
             // Still the Run's, though after its end; a report asked for outside any Run is Run 0's.
             Receive(replies);

@@ -380,7 +380,7 @@ void TestEngineRun::randomChunksInEveryState()
     // The text kept for the parsers stays bounded after every step, whatever came.
     qsizetype longest = 0;
     connect(FEngine.get(), &TEngine::ReceiveHandled, this,
-            [&] { longest = std::max(longest, FEngine->FLineBuffer.size()); });
+            [&] { longest = std::max(longest, FEngine->Receiving().Pending.size()); });
     for (int size = 0; size <= 5000; ++size) {
         QByteArray chunk(size, Qt::Uninitialized);
         for (char &c : chunk)

@@ -256,7 +256,7 @@ void TestLine::countsMatchTheSimulator()
     QVERIFY(engine.OpenDevice(instrument.SlavePath()));
     QSignalSpy ended(&engine, &TEngine::RunEnded);
     QVERIFY(engine.StartRun());
-    QTRY_VERIFY_WITH_TIMEOUT(engine.FRunCycleCount >= 300, WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(engine.RunCycleCount() >= 300, WaitMs);
     engine.StopRun();
     QTRY_VERIFY_WITH_TIMEOUT(ended.count() == 1, WaitMs);
 
@@ -357,7 +357,7 @@ void TestLine::reconnectThroughALink()
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < WaitMs && (reports.count() < reportsWanted || reports.count() < sent)) {
-            if (!running && engine.FReceiveState == rsNone && reports.count() == sent)
+            if (!running && engine.Receiving().State == rsNone && reports.count() == sent)
                 engine.Command(CommandTag('z'));
             QTest::qWait(1);
             // Enough asked: a Run's next commands go unanswered, so the last report can catch up.

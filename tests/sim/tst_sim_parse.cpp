@@ -294,32 +294,33 @@ void TestSimParse::windowReadsSimulatorReports()
     const QString error = StartOnCom1(instrument);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
+    TReport last; // outlives the window that tells it
     TMessageCapture messages;
     TFormMain form;
-    QVERIFY(form.FEngine->FComm != nullptr);
+    QVERIFY(form.FEngine->Comm() != nullptr);
     QAction *report = difference ? form.mmAnalyzeData : form.mmAnalyzeAcquired;
+    connect(form.FEngine, &TEngine::ReportComputed, &form, [&last](const TReport &computed) { last = computed; });
 
     constexpr int Rounds = 4;
     int commands = 0;
     QSet<qint32> seen;
     for (int round = 0; round < Rounds; ++round) {
         form.mmCommandClick(form.mmAcquire);
-        form.FEngine->FReplyDone = false;
         form.mmCommandClick(report);
         commands += 2;
-        QCOMPARE(form.FEngine->FReceiveState, difference ? rsDifference : rsMean);
-        QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone && form.FEngine->FReceiveState == 0, WaitMs);
+        QCOMPARE(form.FEngine->Receiving().State, difference ? rsDifference : rsMean);
+        QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->Receiving().ReplyDone && form.FEngine->Receiving().State == 0, WaitMs);
         QCOMPARE(instrument.CommandCount(), commands);
 
         const TSimReading sent = instrument.Reading();
         QCOMPARE(sent.Index, round + 1);
-        QCOMPARE(form.FEngine->FBigCount, sent.Count);
-        QCOMPARE(form.FEngine->FM1, sent.M1);
-        QCOMPARE(form.FEngine->FM2, sent.M2);
+        QCOMPARE(last.Record.BigCount, sent.Count);
+        QCOMPARE(last.Record.M1, sent.M1);
+        QCOMPARE(last.Record.M2, sent.M2);
         if (difference)
-            QVERIFY2(std::abs(form.FEngine->FTemperature - sent.Temperature) <= TemperatureTolerance,
-                     qPrintable(QStringLiteral("%1 for %2").arg(form.FEngine->FTemperature).arg(sent.Temperature)));
-        seen.insert(form.FEngine->FM1);
+            QVERIFY2(std::abs(last.Record.Temperature - sent.Temperature) <= TemperatureTolerance,
+                     qPrintable(QStringLiteral("%1 for %2").arg(last.Record.Temperature).arg(sent.Temperature)));
+        seen.insert(last.Record.M1);
     }
     QCOMPARE(seen.size(), Rounds);   // each round read a new acquisition, not an old report
     QVERIFY2(messages.Texts() == QStringList({"Open COM1 !"}), qPrintable(messages.Texts().join(" | ")));
@@ -336,13 +337,12 @@ void TestSimParse::windowLogsSimulatorMeasurements()
     {
         TMessageCapture messages;
         TFormMain form;
-        QVERIFY(form.FEngine->FComm != nullptr);
+        QVERIFY(form.FEngine->Comm() != nullptr);
         form.mmApplyFilterClick(); // every value reaches the logs
         for (int round = 0; round < 64; ++round) {
             form.mmCommandClick(form.mmAcquire);
-            form.FEngine->FReplyDone = false;
             form.mmCommandClick(form.mmAnalyzeAcquired);
-            QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->FReplyDone && form.FEngine->FReceiveState == 0, WaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(form.FEngine->Receiving().ReplyDone && form.FEngine->Receiving().State == 0, WaitMs);
             const TSimReading sent = instrument.Reading();
             QCOMPARE(sent.Index, round + 1);
             double degrees = std::atan2(double(sent.M2), double(sent.M1)) * 180 / M_PI;

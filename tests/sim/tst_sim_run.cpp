@@ -83,14 +83,14 @@ void TestSimRun::Start(const TSimOptions &options)
     QVERIFY2(FInstrument->Start(&error), qPrintable(error));
     qputenv("ZARN_COM1", FInstrument->SlavePath().toLocal8Bit());
     FForm = std::make_unique<TFormMain>();
-    QVERIFY(FForm->FEngine->FComm != nullptr);
+    QVERIFY(FForm->FEngine->Comm() != nullptr);
     FMessages->Clear();
 }
 
 bool TestSimRun::RunCycles(int64_t cycles)
 {
     TInLoop stop([&] {
-        if (FForm->FEngine->FRunCycleCount < cycles)
+        if (FForm->FEngine->RunCycleCount() < cycles)
             return false;
         FForm->TB_RunClick(FForm->TB_Run);
         return true;
@@ -105,7 +105,7 @@ void TestSimRun::runSendsThePattern()
     Start(TSimOptions());
     // The stop comes after the window has sent cycle 200's commands; the Run ends with that cycle.
     QVERIFY(RunCycles(200));
-    QCOMPARE(FForm->FEngine->FRunCycleCount, int64_t(200));
+    QCOMPARE(FForm->FEngine->RunCycleCount(), int64_t(200));
     QTRY_VERIFY_WITH_TIMEOUT(FInstrument->CommandCount() >= 400, WaitMs);
     QCOMPARE(FInstrument->Commands(), RunPattern(200));
     QCOMPARE(FMessages->Texts(), QStringList());
@@ -156,11 +156,11 @@ void TestSimRun::everyReplyComputedOnce()
     };
     // Every cycle's report is sent, the last ones after the Run has ended; each is taken as it
     // comes. (Both counts only grow from here.)
-    QTRY_COMPARE_WITH_TIMEOUT(readSent(), int(FForm->FEngine->FRunCycleCount), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(FForm->FEngine->FReportCount + FForm->FEngine->FRefusedCount, qint64(sent), WaitMs);
-    QCOMPARE(FForm->FEngine->FRefusedCount, qint64(unreadable));
-    qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FEngine->FReportCount),
-          qint64(FForm->FEngine->FRefusedCount));
+    QTRY_COMPARE_WITH_TIMEOUT(readSent(), int(FForm->FEngine->RunCycleCount()), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->FEngine->ReportCount() + FForm->FEngine->RefusedCount(), qint64(sent), WaitMs);
+    QCOMPARE(FForm->FEngine->RefusedCount(), qint64(unreadable));
+    qInfo("%d reports sent, %lld computed, %lld refused", sent, qint64(FForm->FEngine->ReportCount()),
+          qint64(FForm->FEngine->RefusedCount()));
     FForm.reset();
     QStringList logged;
     for (const QByteArray &line : TWorkingFolder::Read("Phase.csv").split('\n'))
@@ -184,8 +184,8 @@ void TestSimRun::lineGoesAwayDuringRun()
     QTRY_VERIFY_WITH_TIMEOUT(!FMessages->Messages.isEmpty(), WaitMs);
     QCOMPARE(FMessages->Messages.size(), 1);
     QVERIFY2(FMessages->Texts().first().startsWith("COM1 has been disconnected !"), qPrintable(FMessages->Texts().first()));
-    QVERIFY(FForm->FEngine->FComm == nullptr);
-    QVERIFY(!FForm->FEngine->FRunning);
+    QVERIFY(FForm->FEngine->Comm() == nullptr);
+    QVERIFY(!FForm->FEngine->Running());
     QCOMPARE(FForm->TB_Run->text(), QStringLiteral("Run"));
     QCOMPARE(TFormMain::ImageIndex(FForm->TB_Run), 11);
     QVERIFY(FForm->TB_Acquire->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());
@@ -200,16 +200,18 @@ void TestSimRun::noticeBoxRunsBesideTheRun()
     FMessages.reset(); // the real box, with its own event loop
     QSignalSpy ended(FForm.get(), &TFormMain::RunEnded);
     FForm->TB_RunClick(FForm->TB_Run);
-    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FRunCycleCount >= 10; }, WaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->RunCycleCount() >= 10; }, WaitMs));
     // The component's notice, raised twice inside the Run: one box, once the call has returned.
-    FForm->FEngine->FComm->SetPortOpen(true);
-    FForm->FEngine->FComm->SetPortOpen(true);
+    FForm->FEngine->Comm()->SetPortOpen(true);
+    FForm->FEngine->Comm()->SetPortOpen(true);
     QVERIFY(!QApplication::activeModalWidget());
 
     // While the box is open the Run goes on and the replies keep coming; then it is closed.
     QList<QMessageBox *> seen;
     int64_t cyclesAtBox = -1;
-    uint64_t receivedAtBox = 0;
+    uint64_t received = 0, receivedAtBox = 0;
+    QObject counting; // the count ends with this test
+    connect(FForm->FEngine, &TEngine::Received, &counting, [&received](const QByteArray &chunk) { received += uint64_t(chunk.size()); });
     QString text;
     TInLoop closer([&] {
         for (QWidget *window : QApplication::topLevelWidgets())
@@ -218,12 +220,12 @@ void TestSimRun::noticeBoxRunsBesideTheRun()
         if (seen.isEmpty())
             return false;
         if (cyclesAtBox < 0) {
-            cyclesAtBox = FForm->FEngine->FRunCycleCount;
-            receivedAtBox = FForm->FEngine->FReceivedCount;
+            cyclesAtBox = FForm->FEngine->RunCycleCount();
+            receivedAtBox = received;
             text = seen.first()->text();
             return false;
         }
-        if (FForm->FEngine->FRunCycleCount < cyclesAtBox + 100 || FForm->FEngine->FReceivedCount <= receivedAtBox)
+        if (FForm->FEngine->RunCycleCount() < cyclesAtBox + 100 || received <= receivedAtBox)
             return false;
         seen.first()->close();
         return true;
@@ -231,10 +233,10 @@ void TestSimRun::noticeBoxRunsBesideTheRun()
     QVERIFY(QTest::qWaitFor([&] { return closer.Finished(); }, WaitMs));
     QCOMPARE(text, QStringLiteral("COM Port has been opened !"));
     QCOMPARE(seen.size(), 1);
-    QVERIFY(FForm->FEngine->FRunning);
+    QVERIFY(FForm->FEngine->Running());
     // The second copy was not queued behind it.
-    const int64_t cycles = FForm->FEngine->FRunCycleCount;
-    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FRunCycleCount >= cycles + 20; }, WaitMs));
+    const int64_t cycles = FForm->FEngine->RunCycleCount();
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->RunCycleCount() >= cycles + 20; }, WaitMs));
     QVERIFY(!QApplication::activeModalWidget());
     FForm->TB_RunClick(FForm->TB_Run);
     QVERIFY(Ended(ended, WaitMs));
@@ -250,14 +252,14 @@ void TestSimRun::acquireTakesTheWholeBlock()
     // The wait went on while the block came, past the 101 polls of a silent line (the whole block
     // is there), and ended as its last line came, not at the cap. The polls themselves are the
     // machine's pace: a loaded one makes fewer of them in the block's second and a half.
-    QVERIFY(FForm->FEngine->FWaveLines >= WaveBlock::BlockLines);
+    QVERIFY(FForm->FEngine->Receiving().WaveLines >= WaveBlock::BlockLines);
     const int polls = FForm->PanelText(7).toInt();
     QVERIFY2(polls >= 1 && polls < 600, qPrintable(FForm->PanelText(7)));
-    QCOMPARE(FForm->FEngine->FWaveCount, 1080);
+    QCOMPARE(FForm->FEngine->Receiving().WaveCount, 1080);
     // Beyond what one block fills the channels keep their mid-scale start.
     for (int i = 0; i < TFormMain::ChannelLength; ++i) {
-        QCOMPARE(int(FForm->FEngine->FChannel1[i]), i < 1080 ? sent.Transmit[i] : 2048);
-        QCOMPARE(int(FForm->FEngine->FChannel2[i]), i < 1080 ? sent.Receive[i] : 2048);
+        QCOMPARE(int(FForm->FEngine->Channel1()[i]), i < 1080 ? sent.Transmit[i] : 2048);
+        QCOMPARE(int(FForm->FEngine->Channel2()[i]), i < 1080 ? sent.Receive[i] : 2048);
     }
     QCOMPARE(FForm->MemoData->LineCount(), 1080);
     const QString panel = FForm->PanelText(5);
@@ -265,7 +267,7 @@ void TestSimRun::acquireTakesTheWholeBlock()
                                                <= TemperatureTolerance,
              qPrintable(panel));
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
-    QCOMPARE(FForm->FEngine->FReceiveState, rsNone);
+    QCOMPARE(FForm->FEngine->Receiving().State, rsNone);
     QCOMPARE(FMessages->Texts(), QStringList());
 }
 
@@ -274,7 +276,7 @@ void TestSimRun::lineGoesAwayDuringAcquire()
     Start(TSimOptions());
     QSignalSpy ended(FForm.get(), &TFormMain::AcquireEnded);
     FForm->TB_AcquireClick(FForm->TB_Acquire);
-    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->FWaveCount >= 0; }, WaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return FForm->FEngine->Receiving().WaveCount >= 0; }, WaitMs));
     FInstrument->Stop(); // the line goes while the block is coming
     QVERIFY(Ended(ended, WaitMs));
     // What came of the block, then the loss; the channels keep their mid-scale start.
@@ -283,8 +285,8 @@ void TestSimRun::lineGoesAwayDuringAcquire()
     QCOMPARE(texts.size(), 2);
     QVERIFY2(texts[0].endsWith(" of 1568 lines received; the previous waveform is kept."), qPrintable(texts[0]));
     QVERIFY2(texts[1].startsWith("COM1 has been disconnected !"), qPrintable(texts[1]));
-    QCOMPARE(FForm->FEngine->FChannel1[0], int16_t(2048));
-    QVERIFY(FForm->FEngine->FComm == nullptr);
+    QCOMPARE(FForm->FEngine->Channel1()[0], int16_t(2048));
+    QVERIFY(FForm->FEngine->Comm() == nullptr);
     QCOMPARE(FForm->TB_Acquire->text(), QStringLiteral("Acquire"));
     QVERIFY(FForm->TB_Run->isEnabled() && FForm->mmCommand->isEnabled() && FForm->mmComPort->isEnabled());
 }

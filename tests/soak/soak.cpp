@@ -302,7 +302,7 @@ int main(int argc, char *argv[])
     qputenv("ZARN_COM1", sims[0].Device.toLocal8Bit());
 
     auto form = std::make_unique<TFormMain>(nullptr, TraceDeviceFactory(trace));
-    if (!form->FEngine->FComm) {
+    if (!form->FEngine->Comm()) {
         std::fprintf(stderr, "soak: COM1 did not open\n");
         return 1;
     }
@@ -342,7 +342,7 @@ int main(int argc, char *argv[])
     runUntilEnded();
     if (!vanished)
         Fail(QString("the first Run ended after %1 ms, before the device vanished").arg(clock.elapsed()));
-    if (!QTest::qWaitFor([&] { return !form->FEngine->FComm; }, 10000))
+    if (!QTest::qWaitFor([&] { return !form->FEngine->Comm(); }, 10000))
         Fail("the port was not closed when the device vanished");
     sims[0].Process.waitForFinished(10000);
 
@@ -359,7 +359,7 @@ int main(int argc, char *argv[])
         Fail("COM1 did not open again");
     } else {
         QTimer::singleShot(qMax<qint64>(0, totalMs - clock.elapsed()), [&] {
-            if (form->FEngine->FRunning)
+            if (form->FEngine->Running())
                 form->TB_RunClick(form->TB_Run);
         });
         runUntilEnded();
