@@ -10,9 +10,10 @@
 //
 //   bench_logterminal [INTERVAL [REPEATS]]      (default 20 s, 5 repeats)
 //
+// ZARNMONITOR=PATH measures that build of the program instead of this one's.//
 // It needs Xvfb, xterm and picocom (`./zarn bench` installs them); without them it says so and
-// skips. ZARN_PERF=FILE records a perf profile of the window (perf record -g) over the first
-// side-by-side interval into FILE.
+// skips. ZARN_PERF=FILE first records a perf profile of the window (perf record --call-graph
+// dwarf) over one interval, side by side, into FILE; that interval is not in the figures.
 
 #include "sim/SimInstrument.h"
 
@@ -298,7 +299,10 @@ int main(int argc, char **argv)
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return Skip(qPrintable(QStringLiteral("%1 is not installed (./zarn bench installs xvfb, xterm and picocom)")
                                        .arg(QString::fromLatin1(tool))));
-    if (!QFile::exists(QStringLiteral(ZARNMONITOR_PATH)))
+    // ZARNMONITOR names another build of the program, to hold two against each other.
+    const std::string program = qEnvironmentVariableIsEmpty("ZARNMONITOR") ? std::string(ZARNMONITOR_PATH)
+                                                                           : qEnvironmentVariable("ZARNMONITOR").toStdString();
+    if (!QFile::exists(QString::fromStdString(program)))
         return Skip("the program is not built");
 
     QTemporaryDir folder;
@@ -352,7 +356,7 @@ int main(int argc, char **argv)
     TRelay relay(line, windowPty.Master, terminalPty.Master);
 
     const std::string x = "DISPLAY=" + display;
-    const pid_t window = Spawn({ZARNMONITOR_PATH, "--device", windowPty.Path, "--run"},
+    const pid_t window = Spawn({program, "--device", windowPty.Path, "--run"},
                                {x, "QT_QPA_PLATFORM=xcb", "XDG_CONFIG_HOME=" + base + "/config",
                                 "XDG_DATA_HOME=" + base + "/data", "XDG_RUNTIME_DIR=" + base},
                                base, log);
@@ -379,25 +383,26 @@ int main(int argc, char **argv)
     std::this_thread::sleep_for(std::chrono::seconds(3)); // the window's first frames are not measured
 
     const QString perfFile = qEnvironmentVariable("ZARN_PERF");
+    if (!perfFile.isEmpty()) {
+        // Profiled apart: perf's own work would count against the window.
+        const pid_t perf = Spawn({"perf", "record", "--call-graph", "dwarf", "-F", "500", "-o", perfFile.toStdString(),
+                                  "-p", std::to_string(window)},
+                                 {}, {}, base + "/perf.log");
+        std::this_thread::sleep_for(std::chrono::seconds(interval));
+        kill(perf, SIGINT);
+        waitpid(perf, nullptr, 0);
+    }
     std::vector<double> windows, terminals, servers, alone, serverAlone, rates;
     for (int repeat = 0; repeat < repeats; ++repeat) {
         for (const bool copy : {true, false}) {
             relay.CopyToTerminal = copy;
             std::this_thread::sleep_for(std::chrono::seconds(1)); // the terminal catches up or falls quiet
-            pid_t perf = 0;
-            if (copy && repeat == 0 && !perfFile.isEmpty())
-                perf = Spawn({"perf", "record", "-g", "-o", perfFile.toStdString(), "-p", std::to_string(window)}, {}, {},
-                             base + "/perf.log");
             const long long bytes = relay.ToWindow;
             const TSample before = Cpu(window, xterm, picocom, server);
             const auto start = std::chrono::steady_clock::now();
             std::this_thread::sleep_for(std::chrono::seconds(interval));
             const TSample after = Cpu(window, xterm, picocom, server);
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (perf) {
-                kill(perf, SIGINT);
-                waitpid(perf, nullptr, 0);
-            }
             if (!Alive(window) || !Alive(xterm)) {
                 finish();
                 std::printf("bench_logterminal: the %s ended during the measurement\n",
