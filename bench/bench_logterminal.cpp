@@ -300,8 +300,8 @@ int main(int argc, char **argv)
             return Skip(qPrintable(QStringLiteral("%1 is not installed (./zarn bench installs xvfb, xterm and picocom)")
                                        .arg(QString::fromLatin1(tool))));
     // ZARNMONITOR names another build of the program, to hold two against each other.
-    const std::string program = qEnvironmentVariableIsEmpty("ZARNMONITOR") ? std::string(ZARNMONITOR_PATH)
-                                                                           : qEnvironmentVariable("ZARNMONITOR").toStdString();
+    const QString other = qEnvironmentVariable("ZARNMONITOR");
+    const std::string program = other.isEmpty() ? std::string(ZARNMONITOR_PATH) : other.toStdString();
     if (!QFile::exists(QString::fromStdString(program)))
         return Skip("the program is not built");
 
