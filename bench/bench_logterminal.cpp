@@ -10,7 +10,8 @@
 //
 //   bench_logterminal [INTERVAL [REPEATS]]      (default 20 s, 5 repeats)
 //
-// ZARNMONITOR=PATH measures that build of the program instead of this one's.//
+// ZARNMONITOR=PATH measures that build of the program instead of this one's.
+//
 // It needs Xvfb, xterm and picocom (`./zarn bench` installs them); without them it says so and
 // skips. ZARN_PERF=FILE first records a perf profile of the window (perf record --call-graph
 // dwarf) over one interval, side by side, into FILE; that interval is not in the figures.
