@@ -25,7 +25,7 @@ namespace {
 
 constexpr int Margin = 4;           // around the text, as a plain text view leaves it
 constexpr qreal TabStop = 80;       // pixels between tab stops, as a plain text view sets them
-constexpr int FrameInterval = 33;   // ms: the screen shows no more than one frame in this
+constexpr int FrameInterval = 50;   // ms: the pace of the window's status texts; a log read by eye gains nothing faster
 constexpr int SidewaysStep = 20;    // pixels per arrow click of the horizontal bar
 constexpr qsizetype MinGrowth = 64 * 1024;
 constexpr qsizetype TrimAbove = 1024 * 1024; // a clear hands back what is worth handing back
