@@ -15,6 +15,8 @@
 
 namespace {
 constexpr int LineBufferLimit = 256; // received text kept while waiting for a report
+// Block text kept outside an acquisition: more than a whole block's, and a bound on the memory.
+constexpr int WaveHeaderSearchLimit = 64 * 1024;
 constexpr int ReconnectRetryMs = 250;  // between looks at the path of a lost port
 constexpr int ReconnectNoteAfter = 20; // failed opens of a device that is back before it is told
 constexpr int LinkReportMs = 1000;     // how often the link's figures are told while a port is open
@@ -456,6 +458,10 @@ void TEngine::CommReceiveData(QObject *Sender, const QByteArray &received)
             if (FWaveCount >= 0)
                 FWaveLines = int32_t(FWaveBuffer.count('\n'));
         }
+        // Outside an acquisition the text only serves to find a header: the menu's command,
+        // given again and again, adds a chunk each time.
+        if (!Acquiring() && FWaveBuffer.size() > WaveHeaderSearchLimit)
+            FWaveBuffer = FWaveBuffer.right(LineBufferLimit);
         break;
     case rsMean:
         FReplyDone = CheckMeanReport();

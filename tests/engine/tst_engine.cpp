@@ -321,6 +321,12 @@ void TestEngine::waveformPathAfterReplyDone()
     Receive("2049,2047\r\n");
     QCOMPARE(FEngine->Receiving().WaveText, QByteArray("2048,2048\r\n"));
     QVERIFY(FEngine->Receiving().Pending.isEmpty());
+    // The menu's command given again and again keeps no more than a bounded text.
+    for (int i = 0; i < 2000; ++i) {
+        Command('s');
+        Receive(QByteArray(100, 'n') + "\r\n");
+    }
+    QVERIFY(FEngine->Receiving().WaveText.size() <= 64 * 1024);
 }
 
 void TestEngine::filterOff64Reports()
