@@ -175,10 +175,12 @@ bool TPublisher::Start(const TPublishOptions &options, const QString &device, QS
         return false;
     FDevice = device;
     FRunning = FEngine->Running();
-    connect(FEngine, &TEngine::BatchProcessed, this, &TPublisher::PublishBatch, Qt::UniqueConnection);
+    // A start while publishing (new settings) connects afresh: each report and row goes out once.
+    disconnect(FEngine, nullptr, this, nullptr);
+    connect(FEngine, &TEngine::BatchProcessed, this, &TPublisher::PublishBatch);
     // Each Run's Statistics.csv row, as the engine tells it when the Run ends.
     connect(FEngine, &TEngine::RunStatistics, this,
-            [this](const QByteArray &row) { PublishStatistics(StatisticsLog::Header(), row); }, Qt::UniqueConnection);
+            [this](const QByteArray &row) { PublishStatistics(StatisticsLog::Header(), row); });
     connect(FEngine, &TEngine::RunningChanged, this, [this](bool running) {
         if (running != FRunning) {
             FRunning = running;

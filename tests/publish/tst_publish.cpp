@@ -352,7 +352,10 @@ void TestPublish::publishesEveryRow()
 
     const QByteArrayList rows = CsvRows(folder.Path("Measurements.csv"));
     QVERIFY(rows.size() > 32);
-    QTRY_COMPARE_WITH_TIMEOUT(DistinctReports(subscriber.Messages()), rows.size(), WaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(DistinctReports(subscriber.Messages()) == rows.size(),
+                              qPrintable(QStringLiteral("%1 of %2 rows arrived\n").arg(DistinctReports(subscriber.Messages())).arg(rows.size()) +
+                                         QString::fromUtf8(out + err)),
+                              WaitMs);
     QCOMPARE(Sorted(ReceivedRows(subscriber.Messages())), Sorted(rows));
     qInfo("%lld rows in Measurements.csv, %lld messages received, every row once", qlonglong(rows.size()),
           qlonglong(subscriber.Messages().size()));
@@ -378,6 +381,15 @@ void TestPublish::publishesEveryRow()
             states << message.Payload;
     QVERIFY(states.contains(Publishing::StatusMessage(instrument.SlavePath(), true)));
     QCOMPARE(states.value(states.size() - 1), QByteArray("{\"state\":\"offline\"}"));
+    // The Run's Statistics.csv row, as one message.
+    const QByteArray statistics = TWorkingFolder::Read(folder.Path("Statistics.csv")).trimmed();
+    QSet<QByteArray> published;
+    for (const TMessage &message : subscriber.Messages())
+        if (message.Topic == "zarn/" + QByteArray(Instrument) + "/statistics")
+            published << message.Payload;
+    const QByteArrayList lines = statistics.split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(published, QSet<QByteArray>{Publishing::StatisticsMessage(Instrument, lines[0].trimmed(), lines[1].trimmed())});
 }
 
 void TestPublish::killedWhileBrokerDown()
@@ -425,7 +437,10 @@ void TestPublish::killedWhileBrokerDown()
     QVERIFY2(secondOut.contains(", all acknowledged\n"), secondOut.constData());
     const QByteArrayList rows = CsvRows(folder.Path("Measurements.csv"));
     QVERIFY(rows.size() > killedWith);
-    QTRY_COMPARE_WITH_TIMEOUT(DistinctReports(subscriber.Messages()), rows.size(), WaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(DistinctReports(subscriber.Messages()) == rows.size(),
+                              qPrintable(QStringLiteral("%1 of %2 rows arrived\n").arg(DistinctReports(subscriber.Messages())).arg(rows.size()) +
+                                         QString::fromUtf8(out + err)),
+                              WaitMs);
     QCOMPARE(Sorted(ReceivedRows(subscriber.Messages())), Sorted(rows));
     qInfo("killed with %lld rows, %lld of them arrived; %lld rows in all, %lld messages received, every row once",
           qlonglong(killedWith), qlonglong(arrivedBefore), qlonglong(rows.size()), qlonglong(subscriber.Messages().size()));
