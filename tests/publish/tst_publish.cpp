@@ -354,7 +354,7 @@ void TestPublish::publishesEveryRow()
     QVERIFY(rows.size() > 32);
     QTRY_VERIFY2_WITH_TIMEOUT(DistinctReports(subscriber.Messages()) == rows.size(),
                               qPrintable(QStringLiteral("%1 of %2 rows arrived\n").arg(DistinctReports(subscriber.Messages())).arg(rows.size()) +
-                                         QString::fromUtf8(out + err)),
+                                         QString::fromUtf8(out + err).right(1200)),
                               WaitMs);
     QCOMPARE(Sorted(ReceivedRows(subscriber.Messages())), Sorted(rows));
     qInfo("%lld rows in Measurements.csv, %lld messages received, every row once", qlonglong(rows.size()),
