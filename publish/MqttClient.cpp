@@ -274,6 +274,32 @@ void TMqttClient::OnLost()
     FLastError = "lost the connection to " + FHostPort;
     emit Failed(FLastError);
     emit StateChanged();
+    // The library's own resend of the messages in flight has garbled a payload after a broken
+    // connection, and the broker then refused the connection again and again. A client made afresh
+    // sends them again as they were stored in the folder.
+    QMetaObject::invokeMethod(this, &TMqttClient::Renew, Qt::QueuedConnection);
+}
+
+void TMqttClient::Renew()
+{
+    if (!FClient || FConnected)
+        return;
+    const TMqttSettings settings = FSettings;
+    const qint64 delivered = FDelivered, dropped = FDropped;
+    const QTime since = FUnreachableSince;
+    const QString lastError = FLastError;
+    QString error;
+    Finish(0);
+    if (!Start(settings, error)) {
+        emit Failed(error);
+        return;
+    }
+    FEverConnected = true;
+    FDelivered = delivered;
+    FDropped = dropped;
+    FUnreachableSince = since;
+    FLastError = lastError;
+    emit StateChanged();
 }
 
 void TMqttClient::OnDelivered()

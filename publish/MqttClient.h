@@ -82,6 +82,8 @@ private:
     void OnConnected();
     void OnFailed(int code, const QString &text);
     void OnLost();
+    // A client made afresh from the folder, after a lost connection.
+    void Renew();
     void OnDelivered();
     void CountWaiting();
     QString FailureText(int code, const QString &detail) const;
