@@ -263,6 +263,11 @@ TStatisticsView::~TStatisticsView()
         FLoad->Thread->wait();
         delete FLoad->Thread;
     }
+    // The plots call back into this view; QWidget's own destructor hides the view after this one
+    // has run, and the plots would hear of it (focus and activation) while it is gone.
+    delete PlotHistogram;
+    delete PlotAllan;
+    delete PlotTrend;
 }
 
 QList<QWidget *> TStatisticsView::FocusChain() const
