@@ -51,10 +51,22 @@ void Disc(TCanvas &canvas, QPoint c, double radius, TColor colour)
     Circle(canvas, c, radius);
 }
 
-// Mode 0: the ring's outer radius, from the height.
+// Mode 0: the scale's labels stand outside the ring, beyond the band of the angles' spread, and
+// within the picture: half a label's height (10 points) above the top one and below the bottom one.
+constexpr float DialLabelHalf = 9;
+constexpr float DialLabelGap = 17; // the least distance of a label's centre from the ring
+constexpr float DialSpreadGap = 4; // the spread's band, 6 wide, about this far outside the ring
+
+float DialLabelDistance(float radius)
+{
+    return radius + std::max(radius / 8, DialLabelGap);
+}
+
+// Mode 0: the ring's outer radius, from the height, as large as the labels let it be.
 float DialRadius(int32_t height)
 {
-    return float(height - 40) * 0.5f;
+    const float room = float(height) * 0.5f - DialLabelHalf;
+    return std::max(0.0f, std::min(room / 1.125f, room - DialLabelGap));
 }
 
 // Mode 1: the scale's radius and its pivot, below the centre.
@@ -98,6 +110,10 @@ void TGauge::DrawVelocityDirection()
     Disc(*FCanvas, c, r, clYellow);
     Disc(*FCanvas, c, r - r / 16, clBlack);
 
+    // On a small dial the labels of every 30 degrees would run into each other: every 90 then.
+    SetTextFont(DialLabelSize, clWhite);
+    const float labelSpacing = DialLabelDistance(r) * 30 * FDegToRad;
+    const int32_t labelStep = labelSpacing < float(FCanvas->TextWidth(QStringLiteral("330 "))) ? 90 : 30;
     FCanvas->Pen.Width = 3;
     for (int32_t d = 0; d <= 330; d += 30) {
         const float a = float(d) * FDegToRad;
@@ -105,8 +121,14 @@ void TGauge::DrawVelocityDirection()
         Segment(*FCanvas, Compass(c, r - r / 8, a), Compass(c, r - r / 16, a));
         FCanvas->Pen.Color = clBlack; // a notch through the ring
         Segment(*FCanvas, Compass(c, r - r / 16, a), Compass(c, r, a));
-        const QPoint label = Compass(c, r + r / 8, a);
-        DrawIndicatorText(label.x(), label.y(), DialLabelSize, clWhite, QString::number(d));
+        if (d % labelStep != 0)
+            continue;
+        // A label's edge clear of the spread's band, whichever way it points.
+        const QString text = QString::number(d);
+        const float halfWidth = float(FCanvas->TextWidth(text)) / 2, halfHeight = float(FCanvas->TextHeight(text)) / 2;
+        const float clear = r + DialSpreadGap + 5 + std::abs(std::sin(a)) * halfWidth + std::abs(std::cos(a)) * halfHeight;
+        const QPoint label = Compass(c, std::max(DialLabelDistance(r), clear), a);
+        DrawIndicatorText(label.x(), label.y(), DialLabelSize, clWhite, text);
     }
     FCanvas->Pen.Width = 1;
     FCanvas->Pen.Color = clBlack;
@@ -146,7 +168,7 @@ void TGauge::DrawAngleArrow(float direction)
 
 void TGauge::DrawAngleVariation(float minimum, float maximum)
 {
-    const int32_t e = (FDrawSize.height() - 40) / 2 + 4;
+    const int32_t e = int32_t(DialRadius(FDrawSize.height()) + DialSpreadGap);
     const int32_t x1 = FCenterX - e, y1 = FCenterY - e, x2 = FCenterX + e, y2 = FCenterY + e;
     FCanvas->ArcDirection = TArcDirection::Clockwise;
     // A black band over the previous arc.

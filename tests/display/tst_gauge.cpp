@@ -186,6 +186,8 @@ private slots:
     void axisLabelsApartWhenLow();
     void discWholeWhenLow_data();
     void discWholeWhenLow();
+    void dialLabelsApart_data();
+    void dialLabelsApart();
 };
 
 void TestGauge::construction()
@@ -900,10 +902,10 @@ void TestGauge::angleVariation_data()
     QTest::addColumn<bool>("arc");
     QTest::addColumn<QPoint>("p1");
     QTest::addColumn<QPoint>("p2");
-    // Radius 168 about (408, 184).
-    QTest::newRow("2 degrees: a line") << 10.0f << 12.0f << false << QPoint(437, 18) << QPoint(442, 19);
-    QTest::newRow("2.5 degrees: an arc") << 10.0f << 12.5f << true << QPoint(437, 18) << QPoint(444, 19);
-    QTest::newRow("180 degrees: clockwise by the right") << 10.0f << 190.0f << true << QPoint(437, 18) << QPoint(378, 349);
+    // Radius 160 about (408, 184).
+    QTest::newRow("2 degrees: a line") << 10.0f << 12.0f << false << QPoint(435, 26) << QPoint(441, 27);
+    QTest::newRow("2.5 degrees: an arc") << 10.0f << 12.5f << true << QPoint(435, 26) << QPoint(442, 27);
+    QTest::newRow("180 degrees: clockwise by the right") << 10.0f << 190.0f << true << QPoint(435, 26) << QPoint(380, 341);
 }
 
 void TestGauge::angleVariation()
@@ -925,7 +927,7 @@ void TestGauge::angleVariation()
     canvas.Pen.Color = clRed;
     canvas.ArcDirection = TArcDirection::Clockwise;
     if (arc)
-        canvas.Arc(240, 16, 576, 352, p1.x(), p1.y(), p2.x(), p2.y());
+        canvas.Arc(248, 24, 568, 344, p1.x(), p1.y(), p2.x(), p2.y());
     else
         canvas.MoveTo(p1.x(), p1.y()), canvas.LineTo(p2.x(), p2.y());
     canvas.End();
@@ -1106,9 +1108,12 @@ void TestGauge::discWholeWhenLow_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QRgb>("colour");
     QTest::addColumn<int>("height");
-    QTest::newRow("compass, 120 high") << int(TGaugeMode::VelocityGauge) << clGray << 120;
-    QTest::newRow("rotating ball, 120 high") << int(TGaugeMode::RotationBall) << clBlue << 120;
-    QTest::newRow("rotating ball, 60 high") << int(TGaugeMode::RotationBall) << clBlue << 60;
+    QTest::addColumn<int>("topRow"); // the disc's top, or the middle of the top label
+    QTest::newRow("compass, 120 high") << int(TGaugeMode::VelocityGauge) << clGray << 120 << 3;
+    QTest::newRow("rotating ball, 120 high") << int(TGaugeMode::RotationBall) << clBlue << 120 << 3;
+    QTest::newRow("rotating ball, 60 high") << int(TGaugeMode::RotationBall) << clBlue << 60 << 3;
+    QTest::newRow("direction dial's labels, full height") << int(TGaugeMode::DirectionDial) << clWhite << H << 9;
+    QTest::newRow("direction dial's labels, 120 high") << int(TGaugeMode::DirectionDial) << clWhite << 120 << 9;
 }
 
 void TestGauge::discWholeWhenLow()
@@ -1116,13 +1121,35 @@ void TestGauge::discWholeWhenLow()
     QFETCH(int, mode);
     QFETCH(QRgb, colour);
     QFETCH(int, height);
+    QFETCH(int, topRow);
     TModeGauge m(TGaugeMode(mode), QStringLiteral("degree"), QSize(W, height));
     m.Show(30);
     const QImage &p = m.gauge.Picture();
     // The disc within the picture: none of it on the first or last row, and as tall as it fits.
     QCOMPARE(Count(p, colour, QRect(0, 0, W, 1)), 0);
     QCOMPARE(Count(p, colour, QRect(0, height - 1, W, 1)), 0);
-    QVERIFY(Count(p, colour, QRect(W / 2 - 2, 3, 5, 1)) > 0 || Count(p, clSilver, QRect(W / 2 - 2, 3, 5, 1)) > 0);
+    const QRect top(W / 2 - 4, topRow, 9, 1);
+    QVERIFY(Count(p, colour, top) > 0 || Count(p, clSilver, top) > 0);
+}
+
+void TestGauge::dialLabelsApart_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QPoint>("at30"); // where the label of 30 degrees stands when there is room
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("full height: every 30 degrees") << H << QPoint(495, 32) << true;
+    QTest::newRow("120 high: every 90 degrees") << 120 << QPoint(433, 16) << false;
+}
+
+void TestGauge::dialLabelsApart()
+{
+    QFETCH(int, height);
+    QFETCH(QPoint, at30);
+    QFETCH(bool, shown);
+    TModeGauge m(TGaugeMode::DirectionDial, QStringLiteral("degree"), QSize(W, height));
+    const QImage &p = m.gauge.Picture();
+    QCOMPARE(Count(p, clWhite, QRect(at30 - QPoint(3, 3), QSize(7, 7))) > 0, shown);
+    QVERIFY(Count(p, clWhite, QRect(W / 2 - 4, 9, 9, 1)) > 0); // 0 at the top, always
 }
 
 QTEST_MAIN(TestGauge)
