@@ -14,8 +14,18 @@ void TNoticeBoxes::Post(const TNotice &notice)
 
 void TNoticeBoxes::ShowAll()
 {
-    while (!FWaiting.isEmpty())
-        Show(FWaiting.takeFirst());
+    // Each box runs its own loop, where the ShowNext that Post scheduled would open the next box on
+    // top of this one (the operator would read them last first): on screen, the rest wait here.
+    QPointer<TNoticeBoxes> self(this);
+    const std::optional<TNotice> outer = FOnScreen;
+    while (!FWaiting.isEmpty()) {
+        const TNotice notice = FWaiting.takeFirst();
+        FOnScreen = notice;
+        Show(notice);
+        if (!self)
+            return;
+    }
+    FOnScreen = outer;
 }
 
 void TNoticeBoxes::Schedule()

@@ -101,9 +101,18 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::startsWithoutCom1()
 {
+    // Each box runs an event loop of its own, as a modal one does: the next waits for it.
     TMessageCapture messages;
+    int onScreen = 0, most = 0;
+    Platform::SetMessageSink([&](const Platform::TMessage &m) {
+        messages.Messages.append(m);
+        most = std::max(most, ++onScreen);
+        QCoreApplication::processEvents();
+        --onScreen;
+    });
     TFormMain form;
     QCOMPARE(messages.Texts(), QStringList({"Error opening serial port !", FailCOM1}));
+    QCOMPARE(most, 1);
     QCOMPARE(messages.Messages[0].Caption, QApplication::applicationName());
     QCOMPARE(messages.Messages[1].Caption, QStringLiteral("Information"));
     QCOMPARE(messages.Messages[1].Icon, Platform::TMsgIcon::None);
