@@ -309,7 +309,20 @@ void TStatisticsView::AddBatch(const TBatch &batch)
         FLive.erase(FLive.begin(), FLive.begin() + std::ptrdiff_t(FLive.size() - LiveLimit / 2));
     if (ShowingFile() || Loading())
         return;
+    // Hidden, the page would still lay its table out anew for every batch: it is brought up to
+    // date when it is shown.
+    if (!isVisible()) {
+        FFiguresStale = true;
+        return;
+    }
     ShowFigures();
+}
+
+void TStatisticsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (FFiguresStale)
+        ShowFigures();
 }
 
 void TStatisticsView::SetWindowSize(int size)
@@ -326,15 +339,25 @@ int TStatisticsView::WindowSize() const
 
 void TStatisticsView::ShowColumn(int column, const QString &title, const TStatisticsFigures &figures)
 {
-    GridFigures->setHorizontalHeaderItem(column, new QTableWidgetItem(title));
+    // Only what changed: each new text has the table measure its columns again.
+    const auto show = [](QTableWidgetItem *item, const QString &text) {
+        if (item->text() != text)
+            item->setText(text);
+    };
+    if (QTableWidgetItem *header = GridFigures->horizontalHeaderItem(column))
+        show(header, title);
+    else
+        GridFigures->setHorizontalHeaderItem(column, new QTableWidgetItem(title));
     const QStringList texts = FigureTexts(figures);
     for (int row = 0; row < texts.size(); ++row)
-        GridFigures->item(row, column)->setText(texts[row]);
+        show(GridFigures->item(row, column), texts[row]);
 }
 
 void TStatisticsView::ShowFigures()
 {
-    GridFigures->setHorizontalHeaderItem(0, new QTableWidgetItem(tr("Figure")));
+    FFiguresStale = false;
+    if (!GridFigures->horizontalHeaderItem(0))
+        GridFigures->setHorizontalHeaderItem(0, new QTableWidgetItem(tr("Figure")));
     const QString lastN = tr("Last %1").arg(WindowSize());
     if (ShowingFile()) {
         TStatisticsFigures run, window;
@@ -375,6 +398,8 @@ QString TStatisticsView::FiguresText() const
 
 void TStatisticsView::CopyFigures()
 {
+    if (FFiguresStale)
+        ShowFigures();
     QApplication::clipboard()->setText(FiguresText());
 }
 

@@ -79,6 +79,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     struct TFileRun {
@@ -110,6 +111,7 @@ private:
     std::vector<TFileRun> FFileRuns;
     std::vector<StatisticsPlots::TTrendPoint> FRunPoints; // the shown Run's
     int FFileRun = -1;
+    bool FFiguresStale = false; // batches came while the page was hidden
     std::shared_ptr<TLoad> FLoad;
     QTimer *FProgressTimer = nullptr;
 };
