@@ -464,6 +464,10 @@ void TMemo::FontChanged()
     for (int c = 0; c < 256; ++c)
         FAdvances[c] = metrics.horizontalAdvance(QChar(char16_t(c)));
     FLineHeight = std::max(1, int(std::ceil(metrics.height())));
+    // Latin-1 in a fixed-pitch font needs no shaping, and shaping each new line was a third of
+    // the log's painting.
+    FLayoutFont = font();
+    FLayoutFont.setStyleStrategy(QFont::PreferNoShaping);
     FLayouts.clear();
     FMeasured = 0;
     FPartLength = 0;
@@ -558,7 +562,7 @@ QTextLayout &TMemo::LayoutOf(int index)
     TLayout &entry = FLayouts[index];
     const QByteArrayView bytes = LineBytes(index).first(InView(LineBytes(index)));
     if (!entry.Layout || entry.Length != bytes.size()) {
-        entry.Layout = std::make_unique<QTextLayout>(QString::fromLatin1(bytes.data(), bytes.size()), font(), viewport());
+        entry.Layout = std::make_unique<QTextLayout>(QString::fromLatin1(bytes.data(), bytes.size()), FLayoutFont, viewport());
         entry.Layout->setTextOption(LogTextOption());
         entry.Layout->setCacheEnabled(true);
         entry.Layout->beginLayout();

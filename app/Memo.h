@@ -19,6 +19,7 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
+#include <QFont>
 #include <QList>
 #include <QString>
 #include <QTimer>
@@ -144,6 +145,7 @@ private:
     qreal FWidest = 0;
     std::array<qreal, 256> FAdvances{}; // of each character in the memo's font
     int FLineHeight = 1;                // of the memo's font, on the memo's screen
+    QFont FLayoutFont;                  // the memo's font, laid out without the text shaper
     std::unordered_map<int, TLayout> FLayouts; // of the lines last in view
     TPlace FAnchor, FCursor;
     int FGoalColumn = -1;       // the column Up and Down keep to, over shorter lines

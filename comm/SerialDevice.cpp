@@ -436,7 +436,9 @@ bool TSerialDevice::Write(const char *data, int64_t count)
         return false;
     }
     // Synchronous like the rest of the component: wait until the line took every byte, allowing
-    // twice the time the bytes need at the current rate (10 bits each) plus a second.
+    // twice the time the bytes need at the current rate (10 bits each) plus a second. The driver
+    // mostly takes them at once, which needs no wait (and no poll of the descriptor) at all.
+    FPort.flush();
     const qint64 rate = std::max<qint64>(FPort.baudRate(), 1);
     QDeadlineTimer deadline(1000 + count * 10 * 2000 / rate);
     while (Usable() && FPort.bytesToWrite() > 0) {
