@@ -25,7 +25,6 @@ namespace {
 
 constexpr int Margin = 4;           // around the text, as a plain text view leaves it
 constexpr qreal TabStop = 80;       // pixels between tab stops, as a plain text view sets them
-constexpr int FrameInterval = 50;   // ms: the pace of the window's status texts; a log read by eye gains nothing faster
 constexpr int SidewaysStep = 20;    // pixels per arrow click of the horizontal bar
 constexpr qsizetype MinGrowth = 64 * 1024;
 constexpr qsizetype TrimAbove = 1024 * 1024; // a clear hands back what is worth handing back
@@ -293,7 +292,7 @@ TMemo::TMemo(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     horizontalScrollBar()->setSingleStep(SidewaysStep);
     FFrame.setSingleShot(true);
-    FFrame.setInterval(FrameInterval);
+    FFrame.setInterval(FrameMs);
     connect(&FFrame, &QTimer::timeout, this, [this] { Refresh(false); });
     QScrollBar *bar = verticalScrollBar();
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {

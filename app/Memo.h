@@ -36,6 +36,9 @@ class QTextLayout;
 class TMemo : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    // What arrives is painted at most this often (ms): a log at the line's pace scrolls faster
+    // than anyone reads, and painting it once a screen frame cost more than the terminal's whole work.
+    static constexpr int FrameMs = 100;
     // A log memo is emptied before it grows past this many lines...
     static constexpr int LineLimit = 40000;
     // ...or past this many characters, so that a log of endless lines or of bytes shown by

@@ -59,9 +59,9 @@ public:
     static constexpr int PortCount = TEngine::PortCount;
     // The screen shows at most one frame this often (ms): what changes faster is drawn once a frame.
     static constexpr int FrameMs = 16;
-    // The status texts (the panels and the Main page's values) at most this often (ms): shaping and
+    // The status texts (the panels and the Main page's values) at the log's pace: shaping and
     // repainting text is dearer than the eye can use at the report rate; the last value wins.
-    static constexpr int TextFrameMs = 50;
+    static constexpr int TextFrameMs = TMemo::FrameMs;
     // Captions of the Run and Acquire buttons in their states.
     static constexpr char RunCaption[] = "Run";
     static constexpr char StopCaption[] = "Stop";
