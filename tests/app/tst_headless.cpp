@@ -715,12 +715,14 @@ void TestHeadless::killedKeepsProcessedBatches()
     Reports::TReport report;
     while (Reports::TakeReport(line, report))
         sent << qMakePair(report.Values.M1, report.Values.M2);
-    // Measurements.csv: the first reports sent, whole batches of them.
+    // Measurements.csv: the first reports sent, all but the batch in progress and the reply on the
+    // line. A kill while a batch is being written keeps what had gone out of it, its last line
+    // perhaps cut short.
     QList<QByteArray> rows = TWorkingFolder::Read(folder.Path("Measurements.csv")).split('\n');
-    QCOMPARE(rows.takeLast(), QByteArray());
+    rows.removeLast(); // after the last line end: nothing, or a line the kill cut
     rows.removeFirst(); // the header
     const int written = int(rows.size());
-    QVERIFY2(written % BatchSize == 0 && written >= 5 * BatchSize && sent.size() - written <= BatchSize + 1,
+    QVERIFY2(written >= 5 * BatchSize && sent.size() - written <= BatchSize + 1,
              qPrintable(QStringLiteral("%1 reports sent, %2 in Measurements.csv").arg(sent.size()).arg(written)));
     QByteArrayList keptPhases, keptTofs;
     for (int i = 0; i < written; ++i) {
