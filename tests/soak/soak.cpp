@@ -423,5 +423,10 @@ int main(int argc, char *argv[])
                 memory.front().second, afterWarmUp, peak, memory.back().second, MemoryBoundMb);
     std::printf("soak: CPU %.3f s per second of run\n", cpu / seconds);
     std::printf("soak: %s\n", Failures ? "FAILED" : "passed");
+    if (Failures) {
+        // The logs, the trace and what the simulators sent, for whoever looks into it.
+        folder.setAutoRemove(false);
+        std::printf("soak: its files are kept in %s\n", qPrintable(folder.path()));
+    }
     return Failures ? 1 : 0;
 }
