@@ -30,6 +30,16 @@ struct TReceiveRules {
             ++Awaited;
     }
 
+    // A port opened anew: what the last line left of a record, and the replies it was asked for,
+    // are not completed by this one (the temperature told stays).
+    void NewLine()
+    {
+        State = 0;
+        ReplyDone = true;
+        Buffer.clear();
+        Awaited = 0;
+    }
+
     // One received chunk: the readable reports it completed, in order.
     QList<Reports::TReportValues> Receive(const QByteArray &chunk)
     {

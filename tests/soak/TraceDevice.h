@@ -35,8 +35,13 @@ public:
     QList<TTraceEvent> Events()
     {
         FFile.flush();
+        return Read(FFile.fileName());
+    }
+    // The events of a trace file, such as one a failed run kept.
+    static QList<TTraceEvent> Read(const QString &path)
+    {
         QList<TTraceEvent> events;
-        QFile file(FFile.fileName());
+        QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return events;
         QDataStream in(&file);

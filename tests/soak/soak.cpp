@@ -111,7 +111,12 @@ public:
 
     void Run(const QList<TTraceEvent> &events)
     {
+        int session = 0;
         for (const TTraceEvent &e : events) {
+            if ((e.Kind == TTraceEvent::Read || e.Kind == TTraceEvent::Write) && e.Session != session) {
+                session = e.Session;
+                FRules.NewLine();
+            }
             if (e.Kind == TTraceEvent::RunStart)
                 StartRun();
             else if (e.Kind == TTraceEvent::RunEnd)
@@ -161,7 +166,6 @@ private:
 
     void Receive(const QByteArray &chunk)
     {
-        // The line buffer is the window's: what one connection left in it stays for the next.
         if (FRules.State != 1 && FRules.State != 3)
             Late += chunk.count(Reports::MeanMarker) + chunk.count(Reports::DifferenceMarker);
         for (const Reports::TReportValues &values : FRules.Receive(chunk))
@@ -275,9 +279,24 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--replay") {
+        // The logs a failed run kept, checked again against its trace (with the filter on, as the
+        // program starts).
+        if (!QDir::setCurrent(QString::fromLocal8Bit(argv[2]))) {
+            std::fprintf(stderr, "soak: no folder %s\n", argv[2]);
+            return 2;
+        }
+        TReplay replay(true);
+        replay.Run(TTrace::Read("trace.bin"));
+        replay.Exit();
+        CompareLines("Phase.csv", FileLines("Phase.csv"), replay.PhaseLines);
+        CompareLines("TimeOfFlight.csv", FileLines("TimeOfFlight.csv"), replay.TOFLines);
+        std::printf("soak: %s\n", Failures ? "FAILED" : "passed");
+        return Failures ? 1 : 0;
+    }
     const double minutes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 1.0;
     if (!(minutes > 0)) {
-        std::fprintf(stderr, "usage: zarn_soak MINUTES\n");
+        std::fprintf(stderr, "usage: zarn_soak MINUTES | zarn_soak --replay FOLDER\n");
         return 2;
     }
     const qint64 totalMs = qint64(minutes * 60000);
@@ -426,7 +445,7 @@ int main(int argc, char *argv[])
     if (Failures) {
         // The logs, the trace and what the simulators sent, for whoever looks into it.
         folder.setAutoRemove(false);
-        std::printf("soak: its files are kept in %s\n", qPrintable(folder.path()));
+        std::printf("soak: its files are kept in %s (zarn_soak --replay checks them again)\n", qPrintable(folder.path()));
     }
     return Failures ? 1 : 0;
 }
