@@ -41,7 +41,6 @@ QList<TSimChunk> TSimProtocol::Answer(char command)
 {
     if (command == '\r' || command == '\n' || command == ' ' || command == '\0')
         return {};
-    ++FCommands;
     ++FTally.Commands;
     FSpoiled = false;
     // The command still acts (an acquisition still happens) when only its reply is lost.

@@ -52,7 +52,7 @@ public:
     QList<TSimChunk> Answer(char command);
 
     // Bytes that count as commands so far (line ends and blanks do not).
-    int CommandCount() const { return FCommands; }
+    int CommandCount() const { return int(FTally.Commands); }
     const TSimTally &Tally() const { return FTally; }
     const TSimModel &Model() const { return FModel; }
 
@@ -72,7 +72,6 @@ private:
     TSimRandom FNoiseRandom;
     TSimRandom FSplitRandom;
     TSimRandom FLateRandom;
-    int FCommands = 0;
     TSimTally FTally;
     bool FSpoiled = false; // the last Garbled() changed its text
     bool FContinuous = false;
